@@ -1,0 +1,43 @@
+// Byte-wise file access by UTF-16 path. Paths use "\" as the separator as on Windows; the native
+// build maps it to "/".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sealupdate {
+
+// A file opened for reading at explicit offsets.
+class InputFile {
+ public:
+  static std::optional<InputFile> Open(const std::u16string& path);
+  InputFile(InputFile&&) noexcept;
+  InputFile& operator=(InputFile&&) noexcept;
+  ~InputFile();
+
+  std::uint64_t Size() const { return size_; }
+  // Reads exactly `length` bytes at `offset`; false when the file is shorter or the read fails.
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length);
+
+ private:
+  struct Impl;
+  InputFile(std::unique_ptr<Impl> impl, std::uint64_t size);
+  std::unique_ptr<Impl> impl_;
+  std::uint64_t size_ = 0;
+};
+
+std::optional<std::string> ReadWholeFile(const std::u16string& path);
+// Creates or truncates the file and writes the bytes; false on any failure.
+bool WriteWholeFile(const std::u16string& path, std::string_view bytes);
+// True when something exists at the path (hidden files included).
+bool PathExists(const std::u16string& path);
+
+// Full path of the running executable (no length limit) and its folder (without the final "\").
+std::u16string GetOwnExePath();
+std::u16string FolderOf(std::u16string_view path);
+std::u16string FileNameOf(std::u16string_view path);
+
+}  // namespace sealupdate

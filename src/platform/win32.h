@@ -1,0 +1,86 @@
+// The one place that includes <windows.h>. Only *_win.cpp files include this header.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // Windows 7
+#undef WINVER
+#define WINVER _WIN32_WINNT
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace sealupdate::win {
+
+// Move-only owner of a Win32 handle. `Traits` supplies the invalid value and the closing call.
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Handle = typename Traits::Handle;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(Handle h) noexcept : handle_(h) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+
+  Handle get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
+  Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+  void reset(Handle h = Traits::Invalid()) noexcept {
+    if (handle_ != Traits::Invalid()) Traits::Close(handle_);
+    handle_ = h;
+  }
+
+ private:
+  Handle handle_ = Traits::Invalid();
+};
+
+struct KernelHandleTraits {  // process, thread, snapshot, event
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+struct FileHandleTraits {  // CreateFileW and CreateToolhelp32Snapshot fail with
+                           // INVALID_HANDLE_VALUE
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+struct IconTraits {
+  using Handle = HICON;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DestroyIcon(h); }
+};
+
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+
+// UTF-16 at the Win32 boundary: wchar_t is 16 bits on Windows.
+inline std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
+inline std::u16string FromWide(std::wstring_view text) {
+  return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace sealupdate::win

@@ -1,0 +1,117 @@
+#include "base/text.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace sealupdate {
+namespace {
+
+TEST(LeadingNumber, ReadsDecimalsSignsFractionsAndExponents) {
+  EXPECT_EQ(ParseLeadingNumber(u"42"), 42);
+  EXPECT_EQ(ParseLeadingNumber(u"  -3"), -3);
+  EXPECT_EQ(ParseLeadingNumber(u"+7"), 7);
+  EXPECT_EQ(ParseLeadingNumber(u"1.5"), 1.5);
+  EXPECT_EQ(ParseLeadingNumber(u".5"), 0.5);
+  EXPECT_EQ(ParseLeadingNumber(u"1e3"), 1000);
+  EXPECT_EQ(ParseLeadingNumber(u"2D2"), 200);
+  EXPECT_EQ(ParseLeadingNumber(u"1E"), 1);  // an exponent without digits is not part of it
+  EXPECT_EQ(ParseLeadingNumber(u"1e+"), 1);
+}
+
+TEST(LeadingNumber, SkipsBlanksTabsAndLineFeedsAnywhere) {
+  EXPECT_EQ(ParseLeadingNumber(u"1 2"), 12);
+  EXPECT_EQ(ParseLeadingNumber(u"\t3\n1"), 31);
+  EXPECT_EQ(ParseLeadingNumber(u"- 4"), -4);
+  EXPECT_EQ(ParseLeadingNumber(u"\r1"), 0);  // CR is not a blank
+}
+
+TEST(LeadingNumber, StopsAtTheFirstUnitThatCannotContinue) {
+  EXPECT_EQ(ParseLeadingNumber(u"7a"), 7);
+  EXPECT_EQ(ParseLeadingNumber(u"1.2.3"), 1.2);
+  EXPECT_EQ(ParseLeadingNumber(u""), 0);
+  EXPECT_EQ(ParseLeadingNumber(u"abc"), 0);
+  EXPECT_EQ(ParseLeadingNumber(u"-"), 0);
+  EXPECT_EQ(ParseLeadingNumber(u"."), 0);
+  EXPECT_EQ(ParseLeadingNumber(u"\uFF11"), 0);  // full-width digits are not digits
+}
+
+TEST(LeadingNumber, ReadsHexadecimalAfterAmpersandH) {
+  EXPECT_EQ(ParseLeadingNumber(u"&HFFF"), 0xFFF);
+  EXPECT_EQ(ParseLeadingNumber(u"&hff"), 255);
+  EXPECT_EQ(ParseLeadingNumber(u"&H         F"), 15);
+  EXPECT_EQ(ParseLeadingNumber(u"&H1G"), 1);
+  EXPECT_EQ(ParseLeadingNumber(u"&H"), 0);
+  EXPECT_EQ(ParseLeadingNumber(u"&HFFFF"), 65535);
+  EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 2147483647);
+  EXPECT_EQ(ParseLeadingNumber(u"&HFFFFFFFF"), -1);
+  EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 4294967296.0);
+}
+
+TEST(LeadingNumber, HugeValuesStayHuge) {
+  EXPECT_GT(ParseLeadingNumber(u"1e999"), 1e300);
+  EXPECT_LT(ParseLeadingNumber(u"-1e999"), -1e300);
+  EXPECT_EQ(ParseLeadingNumber(u"1e-999"), 0);
+}
+
+TEST(RoundToInt32, RoundsHalvesToEven) {
+  EXPECT_EQ(ToInt32RoundHalfEven(0.5), 0);
+  EXPECT_EQ(ToInt32RoundHalfEven(1.5), 2);
+  EXPECT_EQ(ToInt32RoundHalfEven(2.5), 2);
+  EXPECT_EQ(ToInt32RoundHalfEven(-2.5), -2);
+  EXPECT_EQ(ToInt32RoundHalfEven(2.6), 3);
+  EXPECT_EQ(ToInt32RoundHalfEven(-2147483648.0), INT32_MIN);
+  EXPECT_EQ(ToInt32RoundHalfEven(2147483647.4), INT32_MAX);
+}
+
+TEST(RoundToInt32, ReportsOverflow) {
+  EXPECT_THROW(ToInt32RoundHalfEven(2147483647.5), std::overflow_error);
+  EXPECT_THROW(ToInt32RoundHalfEven(-2147483649.0), std::overflow_error);
+  EXPECT_THROW(ToInt32RoundHalfEven(1e300), std::overflow_error);
+  EXPECT_THROW(ToInt32RoundHalfEven(0.0 / 0.0), std::overflow_error);
+}
+
+TEST(Text, TrimsSpacesOnly) {
+  EXPECT_EQ(TrimSpaces(u"  a b  "), u"a b");
+  EXPECT_EQ(TrimSpaces(u"\ta\t"), u"\ta\t");
+  EXPECT_EQ(TrimSpaces(u"   "), u"");
+  EXPECT_EQ(TrimLeadingSpaces(u"  a "), u"a ");
+  EXPECT_EQ(TrimSpaces(u"\u3000a"), u"\u3000a");
+}
+
+TEST(Text, LowerCasesUnitByUnit) {
+  EXPECT_EQ(ToLowerUnits(u"ABC xyz [Main]"), u"abc xyz [main]");
+  EXPECT_EQ(ToLowerUnits(u"ÄÖÜ\u0130\u0410\uFF21中文"), u"äöü\u0130\u0430\uFF41中文");
+  EXPECT_TRUE(EqualsIgnoreCase(u"NOTEPAD.EXE", u"notepad.exe"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"a", u"ab"));
+}
+
+TEST(Text, SplitsKeepingEmptyPieces) {
+  EXPECT_EQ(SplitCrLf(u""), std::vector<std::u16string>{u""});
+  EXPECT_EQ(SplitCrLf(u"a\r\n\r\nb\r\n"), (std::vector<std::u16string>{u"a", u"", u"b", u""}));
+  EXPECT_EQ(SplitCrLf(u"a\nb\rc"), std::vector<std::u16string>{u"a\nb\rc"});
+  EXPECT_EQ(Split(u"|a||b|", u"|"), (std::vector<std::u16string>{u"", u"a", u"", u"b", u""}));
+  EXPECT_EQ(Join({u"a", u"", u"b"}, u"\r\n"), u"a\r\n\r\nb");
+}
+
+TEST(Text, ReplacesLeftToRightWithoutOverlap) {
+  EXPECT_EQ(ReplaceAll(u"\r\n\r\n\r\n", u"\r\n\r\n", u"\r\n"), u"\r\n\r\n");
+  EXPECT_EQ(ReplaceAll(u"aaa", u"aa", u"b"), u"ba");
+  EXPECT_EQ(ReplaceAll(u"a\\\\\\b", u"\\\\", u"\\"), u"a\\\\b");
+  EXPECT_EQ(ReplaceAll(u"x", u"", u"y"), u"x");
+  EXPECT_EQ(ReplaceAll(u"ab", u"b", u"bb"), u"abb");  // the replacement is not searched again
+}
+
+TEST(Text, ConvertsBetweenUtf8AndUtf16) {
+  const std::u16string text = u"智能更新 a\U0001F600";
+  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+  EXPECT_EQ(Utf16ToUtf8(u"中"), "\xE4\xB8\xAD");
+  EXPECT_EQ(Utf8ToUtf16("\xFF"
+                        "a"),
+            u"\uFFFDa");
+  EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace sealupdate
