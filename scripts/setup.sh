@@ -12,7 +12,7 @@ packages=(
   wine wine64
   xvfb xauth imagemagick xdotool
   fonts-wqy-microhei locales
-  python3
+  python3 python3-pefile
 )
 
 missing=()
