@@ -1,0 +1,140 @@
+#include "model/update_info.h"
+
+#include <array>
+#include <stdexcept>
+
+#include "base/text.h"
+#include "platform/files.h"
+
+namespace sealupdate {
+namespace {
+
+constexpr std::u16string_view kUncPrefix = u"\\\\";
+
+// Folder + "\" with doubled separators folded, so a drive root ("C:\") keeps a single one. The
+// leading pair of a UNC path is the one place where two belong, so it is kept.
+std::u16string FolderWithSeparator(std::u16string_view folder) {
+  const bool unc = folder.substr(0, kUncPrefix.size()) == kUncPrefix;
+  if (unc) folder.remove_prefix(kUncPrefix.size());
+  std::u16string path = ReplaceAll(std::u16string(folder) + u"\\", u"\\\\", u"\\");
+  return unc ? std::u16string(kUncPrefix) + path : path;
+}
+
+// Addresses without a scheme get "http://"; "https://" ones are left alone, as prefixing them
+// would make them unreachable.
+std::u16string CompleteAddress(std::u16string_view url) {
+  std::u16string trimmed = TrimSpaces(url);
+  const std::u16string lower = ToLowerUnits(trimmed);
+  if (lower.compare(0, 7, u"http://") == 0 || lower.compare(0, 8, u"https://") == 0) {
+    return trimmed;
+  }
+  return u"http://" + trimmed;
+}
+
+std::u16string AddressAt(const std::vector<std::u16string>& list, std::int32_t index) {
+  if (list.empty()) return {};
+  if (index < 0 || static_cast<std::size_t>(index) >= list.size()) {
+    throw std::out_of_range("address index out of range");
+  }
+  return list[static_cast<std::size_t>(index)];
+}
+
+std::int32_t LastIndex(const std::vector<std::u16string>& list) {
+  return static_cast<std::int32_t>(list.size()) - 1;
+}
+
+// Four numeric parts; parts after the fourth are ignored, missing ones read as 0.
+std::array<std::int32_t, 4> VersionParts(std::u16string_view version) {
+  const std::vector<std::u16string> pieces = Split(version, u".");
+  std::array<std::int32_t, 4> parts{};
+  for (std::size_t i = 0; i < parts.size() && i < pieces.size(); ++i) {
+    parts[i] = ToInt32RoundHalfEven(ParseLeadingNumber(pieces[i]));
+  }
+  return parts;
+}
+
+}  // namespace
+
+clsUpdateInfo::clsUpdateInfo() : clsUpdateInfo(FolderOf(GetOwnExePath()), SystemProcessTable()) {}
+
+clsUpdateInfo::clsUpdateInfo(std::u16string clientFolder, ProcessTable& processes)
+    : processes_(&processes), path_(FolderWithSeparator(clientFolder)) {}
+
+std::u16string clsUpdateInfo::MainFileName() const {
+  return mainExeNames_.empty() ? std::u16string() : mainExeNames_.front();
+}
+
+std::int32_t clsUpdateInfo::DownloadURLCount() const { return LastIndex(downloadURLs_); }
+std::int32_t clsUpdateInfo::UpdateURLCount() const { return LastIndex(updateURLs_); }
+std::int32_t clsUpdateInfo::MainExeCount() const {
+  return static_cast<std::int32_t>(mainExeNames_.size());
+}
+
+std::u16string clsUpdateInfo::DownloadURL() const {
+  return AddressAt(downloadURLs_, downloadURLIndex_);
+}
+std::u16string clsUpdateInfo::UpdateURL() const { return AddressAt(updateURLs_, updateURLIndex_); }
+
+void clsUpdateInfo::SetUpdateMode(std::int32_t value) {
+  updateMode_ = value < 0 ? 0 : (value > 2 ? 2 : value);
+}
+
+std::u16string clsUpdateInfo::SavePath() const {
+  const std::u16string url = DownloadURL();
+  const auto slash = url.rfind(u'/');
+  if (slash == std::u16string::npos) return {};
+  return path_ + u"Update\\" + url.substr(slash + 1) + modifySuffix_;
+}
+
+void clsUpdateInfo::AddUpdateURL(std::u16string_view URL) {
+  updateURLs_.push_back(CompleteAddress(URL));
+}
+
+void clsUpdateInfo::AddDownloadURL(std::u16string_view URL) {
+  if (TrimSpaces(URL).empty()) return;
+  downloadURLs_.push_back(CompleteAddress(URL));
+}
+
+void clsUpdateInfo::AddMainExeName(std::u16string_view ExeName) {
+  std::u16string name = TrimSpaces(ExeName);
+  if (name.size() < 4 ||
+      ToLowerUnits(std::u16string_view(name).substr(name.size() - 4)) != u".exe") {
+    return;
+  }
+  mainExeNames_.push_back(std::move(name));
+}
+
+void clsUpdateInfo::KillMainExeName() {
+  for (const std::u16string& name : mainExeNames_) KillProcessByName(name);
+}
+
+// The client's own process is skipped entirely: it is neither terminated nor counted as a match,
+// so the client survives to open the package even when its own name is listed.
+bool clsUpdateInfo::KillProcessByName(std::u16string_view ExeName) {
+  const auto snapshot = processes_->Snapshot();
+  if (!snapshot) return false;
+  const std::uint32_t self = processes_->CurrentProcessId();
+  const std::u16string wanted = ToLowerUnits(ExeName);
+  bool matched = false;
+  for (const ProcessEntry& entry : *snapshot) {
+    if (entry.id == self || ToLowerUnits(entry.exeName) != wanted) continue;
+    matched = true;
+    processes_->Terminate(entry.id, 0);  // a process that cannot be ended is left alone
+  }
+  return matched;
+}
+
+void clsUpdateInfo::CheckUpdate() {
+  if (checkUpdate_) checkUpdate_();
+}
+
+bool clsUpdateInfo::CheckVersion(std::u16string_view OldVer) const {
+  const auto oldParts = VersionParts(OldVer);
+  const auto newParts = VersionParts(version_);
+  for (std::size_t i = 0; i < oldParts.size(); ++i) {
+    if (newParts[i] != oldParts[i]) return newParts[i] > oldParts[i];
+  }
+  return false;
+}
+
+}  // namespace sealupdate

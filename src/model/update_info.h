@@ -1,0 +1,95 @@
+// The update record of a run: addresses of the update document and of the package, the main
+// program's executable names and versions, and the services built on them (package path,
+// version comparison, ending the main program's processes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/processes.h"
+
+namespace sealupdate {
+
+class clsUpdateInfo {
+ public:
+  // Client folder of the running executable; the system's process table.
+  clsUpdateInfo();
+  clsUpdateInfo(std::u16string clientFolder, ProcessTable& processes);
+
+  const std::u16string& ModifySuffix() const { return modifySuffix_; }
+  void SetModifySuffix(std::u16string value) { modifySuffix_ = std::move(value); }
+  // First main executable name, empty when none is known.
+  std::u16string MainFileName() const;
+  // Client folder ending with "\".
+  const std::u16string& Path() const { return path_; }
+  // The two address counts are last indexes (-1 when empty); MainExeCount is a number of entries.
+  std::int32_t DownloadURLCount() const;
+  std::int32_t UpdateURLCount() const;
+  std::int32_t MainExeCount() const;
+  // The address at the current index, empty when the list is empty. Throws std::out_of_range
+  // when the index lies outside a non-empty list.
+  std::u16string DownloadURL() const;
+  std::u16string UpdateURL() const;
+  std::int32_t DownloadURLIndex() const { return downloadURLIndex_; }
+  void SetDownloadURLIndex(std::int32_t value) { downloadURLIndex_ = value; }
+  std::int32_t UpdateURLIndex() const { return updateURLIndex_; }
+  void SetUpdateURLIndex(std::int32_t value) { updateURLIndex_ = value; }
+  std::int32_t UpdateMode() const { return updateMode_; }
+  void SetUpdateMode(std::int32_t value);  // clamps to 0..2
+  // Path + "Update\" + last segment of DownloadURL + ModifySuffix; empty when the address has
+  // no "/". Computed on every read.
+  std::u16string SavePath() const;
+  const std::u16string& UpdateText() const { return updateText_; }
+  void SetUpdateText(std::u16string value) { updateText_ = std::move(value); }
+  const std::u16string& LocalVersion() const { return localVersion_; }
+  void SetLocalVersion(std::u16string value) { localVersion_ = std::move(value); }
+  const std::u16string& Version() const { return version_; }
+  void SetVersion(std::u16string value) { version_ = std::move(value); }
+  const std::u16string& HomeURL() const { return homeURL_; }
+  void SetHomeURL(std::u16string value) { homeURL_ = std::move(value); }
+  const std::u16string& SoftName() const { return softName_; }
+  void SetSoftName(std::u16string value) { softName_ = std::move(value); }
+
+  // Trimmed; "http://" is put in front unless the address starts with "http://" or "https://"
+  // (any case). An empty update address is kept as "http://"; an empty download address is
+  // ignored.
+  void AddUpdateURL(std::u16string_view URL);
+  void AddDownloadURL(std::u16string_view URL);
+  // Trimmed; kept only when it ends in ".exe" (any case).
+  void AddMainExeName(std::u16string_view ExeName);
+  // Terminates every running process of every listed executable, except the client itself.
+  void KillMainExeName();
+
+  // Restarts the check through the main window, which installs the handler.
+  void CheckUpdate();
+  void SetCheckUpdateHandler(std::function<void()> handler) { checkUpdate_ = std::move(handler); }
+
+  // True when Version is newer than OldVer, comparing four dot-separated numeric parts. Throws
+  // std::overflow_error when a part lies outside the 32-bit range.
+  bool CheckVersion(std::u16string_view OldVer) const;
+
+ private:
+  bool KillProcessByName(std::u16string_view ExeName);
+
+  ProcessTable* processes_;
+  std::u16string softName_;
+  std::u16string homeURL_;
+  std::vector<std::u16string> updateURLs_;
+  std::int32_t updateURLIndex_ = 0;
+  std::vector<std::u16string> downloadURLs_;
+  std::int32_t downloadURLIndex_ = 0;
+  std::vector<std::u16string> mainExeNames_;
+  std::u16string version_;
+  std::u16string localVersion_;
+  std::u16string updateText_;
+  std::int32_t updateMode_ = 0;
+  std::u16string path_;
+  std::u16string modifySuffix_;
+  std::function<void()> checkUpdate_;
+};
+
+}  // namespace sealupdate

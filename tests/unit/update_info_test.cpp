@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <utility>
+
+#include "base/text.h"
+#include "fake_process_table.h"
+#include "model/update_info.h"
+#include "platform/files.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#endif
+
+namespace sealupdate {
+namespace {
+
+TEST(UpdateInfo, PathFoldsDoubledSeparatorsButKeepsUncPrefix) {
+  FakeProcessTable table;
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"D:\\Soft", u"D:\\Soft\\"},
+      {u"C:\\", u"C:\\"},
+      {u"\\\\srv\\share", u"\\\\srv\\share\\"},
+      {u"\\\\srv\\share\\", u"\\\\srv\\share\\"},
+  };
+  for (const auto& [folder, path] : cases) EXPECT_EQ(clsUpdateInfo(folder, table).Path(), path);
+  EXPECT_EQ(clsUpdateInfo().Path(), FolderOf(GetOwnExePath()) + u"\\");
+}
+
+TEST(UpdateInfo, EmptyRecord) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft", table);
+  EXPECT_EQ(info.DownloadURLCount(), -1);
+  EXPECT_EQ(info.UpdateURLCount(), -1);
+  EXPECT_EQ(info.MainExeCount(), 0);
+  EXPECT_EQ(info.DownloadURL(), u"");
+  EXPECT_EQ(info.UpdateURL(), u"");
+  EXPECT_EQ(info.MainFileName(), u"");
+  EXPECT_EQ(info.SavePath(), u"");
+  info.KillMainExeName();
+  EXPECT_EQ(table.snapshots, 0);
+  info.CheckUpdate();  // no handler installed: nothing happens
+}
+
+TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft", table);
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"  server/u.ini ", u"http://server/u.ini"},
+      {u"HTTP://Server/u.ini", u"HTTP://Server/u.ini"},
+      {u"https://server/u.ini", u"https://server/u.ini"},
+      {u" HtTpS://Server/u.ini", u"HtTpS://Server/u.ini"},
+      {u"ftp://server/u.ini", u"http://ftp://server/u.ini"},
+      {u"https:/server", u"http://https:/server"},
+  };
+  for (const auto& [given, stored] : cases) {
+    info.AddUpdateURL(given);
+    info.AddDownloadURL(given);
+    info.SetUpdateURLIndex(info.UpdateURLCount());
+    info.SetDownloadURLIndex(info.DownloadURLCount());
+    EXPECT_EQ(info.UpdateURL(), stored) << "given " << Utf16ToUtf8(given);
+    EXPECT_EQ(info.DownloadURL(), stored) << "given " << Utf16ToUtf8(given);
+  }
+  // A blank update address is kept as "http://"; a blank download address is dropped.
+  info.AddUpdateURL(u"");
+  info.AddDownloadURL(u"   ");
+  EXPECT_EQ(info.UpdateURLCount(), 6);
+  EXPECT_EQ(info.DownloadURLCount(), 5);
+  info.SetUpdateURLIndex(6);
+  EXPECT_EQ(info.UpdateURL(), u"http://");
+  // Lists only grow: a repeated address is appended again.
+  info.AddDownloadURL(u"server/u.ini");
+  EXPECT_EQ(info.DownloadURLCount(), 6);
+
+  info.SetDownloadURLIndex(7);
+  EXPECT_THROW(info.DownloadURL(), std::out_of_range);
+  EXPECT_THROW(info.SavePath(), std::out_of_range);
+  info.SetUpdateURLIndex(-1);
+  EXPECT_THROW(info.UpdateURL(), std::out_of_range);
+}
+
+TEST(UpdateInfo, MainExeNamesNeedExeSuffixAndModeClamps) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft", table);
+  for (auto name : {u" Main.EXE ", u"main", u"run.bat", u".exe", u"exe", u"", u"helper.exe"}) {
+    info.AddMainExeName(name);
+  }
+  EXPECT_EQ(info.MainExeCount(), 3);
+  EXPECT_EQ(info.MainFileName(), u"Main.EXE");
+
+  const std::pair<std::int32_t, std::int32_t> modes[] = {{-5, 0}, {0, 0}, {1, 1}, {2, 2}, {7, 2}};
+  for (const auto& [set, read] : modes) {
+    info.SetUpdateMode(set);
+    EXPECT_EQ(info.UpdateMode(), read) << set;
+  }
+}
+
+TEST(UpdateInfo, SavePathFollowsTheCurrentDownloadAddress) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft\\", table);
+  info.AddDownloadURL(u"http://server/dl/setup.bin");
+  info.AddDownloadURL(u"mirror/dl/");
+  info.AddDownloadURL(u"http://server/get.php?f=a.exe");
+  info.AddDownloadURL(u"http://server");
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin");
+  info.SetModifySuffix(u".exe");
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin.exe");
+  info.SetDownloadURLIndex(1);
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\.exe");
+  info.SetModifySuffix(u"");
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\");
+  info.SetDownloadURLIndex(2);
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\get.php?f=a.exe");
+  info.SetDownloadURLIndex(3);
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\server");
+}
+
+TEST(UpdateInfo, CheckVersionComparesFourNumericParts) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft", table);
+  struct Case {
+    const char16_t* oldVer;
+    const char16_t* newVer;
+    bool newer;
+  };
+  const Case cases[] = {
+      {u"1.0.0.9", u"1.0.1.0", true},    {u"2.0", u"1.9.9.9", false},
+      {u"1.2.3.4", u"1.2.3.4", false},   {u"", u"0.0.0.1", true},
+      {u"1.0.0.0", u"1.0.0.0.5", false}, {u"1.9", u"1.10", true},
+      {u"1.2", u"1.2.0.0", false},       {u"", u"0.0.0.0", false},
+      {u"1.30", u"1.3 1", true},         {u"1.31", u"1.3 1", false},
+      {u"7.0", u"7a.1", true},           {u"8", u"7a.9", false},
+      {u"1.0.0.2", u"1.0.0.1.9", false}, {u"1.-1", u"1.0", true},
+      {u"1.2.5", u"1.2.4.5", false},     {u"1.&H10", u"1.15", false},
+      {u"1.0.1", u"1.0.0.9", false},     {u"junk", u"0.0.0.1", true},
+      {u"1.2", u"1.25E-1", false},  // 2.5 rounds to 2
+      {u"1.3", u"1.35E-1", true},   // 3.5 rounds to 4
+
+  };
+  for (const Case& c : cases) {
+    info.SetVersion(c.newVer);
+    EXPECT_EQ(info.CheckVersion(c.oldVer), c.newer)
+        << Utf16ToUtf8(c.oldVer) << " -> " << Utf16ToUtf8(c.newVer);
+  }
+  info.SetVersion(u"1.0");
+  EXPECT_THROW(info.CheckVersion(u"1.2147483648"), std::overflow_error);
+  info.SetVersion(u"99999999999");
+  EXPECT_THROW(info.CheckVersion(u"1.0"), std::overflow_error);
+  info.SetVersion(u"2147483647.0.0.1");
+  EXPECT_TRUE(info.CheckVersion(u"2147483647"));
+}
+
+TEST(UpdateInfo, KillEndsEveryMatchingProcessButTheClient) {
+  FakeProcessTable table;
+  table.ownId = 10;
+  table.processes = {{10, u"update.exe"},  {11, u"Main.exe"},  {12, u"main.EXE"},
+                     {13, u"other.exe"},   {14, u"MAIN.EXE"},  {15, u"helper.exe"},
+                     {16, u"notepad.exe"}, {17, u"Update.exe"}};
+  table.refuse = {12};
+  clsUpdateInfo info(u"D:\\Soft", table);
+  for (auto name :
+       {u"main.exe", u"C:\\Windows\\notepad.exe", u"UPDATE.EXE", u"absent.exe", u"Helper.exe"}) {
+    info.AddMainExeName(name);
+  }
+  info.KillMainExeName();
+  // 12 refuses and the walk goes on; the client (10) survives although its name is listed.
+  EXPECT_EQ(table.terminated, (std::vector<std::uint32_t>{11, 14, 17, 15}));
+  EXPECT_EQ(table.exitCodes, (std::vector<std::uint32_t>(4, 0)));
+  EXPECT_EQ(table.snapshots, 5);
+
+  FakeProcessTable broken;
+  broken.snapshotFails = true;
+  broken.processes = {{20, u"main.exe"}};
+  clsUpdateInfo other(u"D:\\Soft", broken);
+  other.AddMainExeName(u"main.exe");
+  other.KillMainExeName();
+  EXPECT_TRUE(broken.terminated.empty());
+}
+
+TEST(UpdateInfo, CheckUpdateRunsTheInstalledHandler) {
+  FakeProcessTable table;
+  clsUpdateInfo info(u"D:\\Soft", table);
+  int calls = 0;
+  info.SetCheckUpdateHandler([&calls] { ++calls; });
+  info.CheckUpdate();
+  info.CheckUpdate();
+  EXPECT_EQ(calls, 2);
+}
+
+#ifdef _WIN32
+// The real table lists this very process under its bare file name.
+TEST(SystemProcessTable, ListsItselfByFileName) {
+  ProcessTable& system = SystemProcessTable();
+  const auto snapshot = system.Snapshot();
+  ASSERT_TRUE(snapshot.has_value());
+  const std::uint32_t self = system.CurrentProcessId();
+  bool listed = false;
+  for (const ProcessEntry& e : *snapshot) {
+    listed |= e.id == self && EqualsIgnoreCase(e.exeName, FileNameOf(GetOwnExePath()));
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_FALSE(system.Terminate(0xFFFFFFF0u, 0));  // no such process
+}
+#else
+// The real table: a child running under an ".exe" name is found by name and killed.
+TEST(SystemProcessTable, EndsARunningChildByName) {
+  namespace fs = std::filesystem;
+  const fs::path exe = fs::read_symlink("/proc/self/exe").parent_path() / "upd_sleep.exe";
+  fs::copy_file("/bin/sleep", exe, fs::copy_options::overwrite_existing);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::execl(exe.c_str(), "upd_sleep.exe", "30", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ProcessTable& system = SystemProcessTable();
+  EXPECT_EQ(system.CurrentProcessId(), static_cast<std::uint32_t>(::getpid()));
+  bool listed = false;
+  for (int i = 0; i < 200 && !listed; ++i) {
+    const auto snapshot = system.Snapshot();
+    ASSERT_TRUE(snapshot.has_value());
+    for (const ProcessEntry& e : *snapshot) {
+      listed |= e.id == static_cast<std::uint32_t>(child) && e.exeName == u"upd_sleep.exe";
+    }
+    if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_FALSE(system.Terminate(0, 0));  // never a process group
+
+  clsUpdateInfo info(u"D:\\Soft", system);
+  info.AddMainExeName(u"UPD_SLEEP.EXE");
+  info.KillMainExeName();
+  int status = 0;
+  if (!listed) ::kill(child, SIGKILL);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  fs::remove(exe);
+}
+#endif
+
+}  // namespace
+}  // namespace sealupdate
