@@ -1,0 +1,73 @@
+// mGetPEInfo: reads the version resource of a Windows executable or library (PE32 or PE32+) by
+// parsing the file itself, so the client, the tool and the native tests share one reader. Every
+// offset and length read from the file is checked before use: a malformed file gives false or
+// missing fields, never a read outside the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sealupdate {
+
+// What the reader found; the caller passes it empty and fields the file does not carry keep
+// what the caller put there.
+struct PEFileInfo {
+  std::u16string FileName;     // after the last path separator
+  std::u16string FilePath;     // the path as given, without leading and trailing spaces
+  std::int32_t FileSize = 0;   // bytes; files of 2 GiB or more give INT32_MAX
+  std::u16string FileVersion;  // a.b.c.d
+  std::u16string FileFlags;    // "Debug PreRel " ...: each present flag word and one space
+  std::u16string FileOS;       // label + "操作系统"
+  std::u16string FileType;
+  std::u16string FileSubtype;     // drivers only: kind + "驱动程序"
+  std::u16string StrucVersion;    // a.b
+  std::u16string ProductVersion;  // a.b.c.d
+  std::u16string FileDescription;
+  std::u16string ProductName;
+  std::u16string OriginalFilename;
+  std::u16string InternalName;
+  std::u16string CompanyName;
+  std::u16string LegalCopyright;
+};
+
+// A bounded, read-only view of some bytes: the parser reads nothing it has not asked for here.
+class ByteView {
+ public:
+  virtual ~ByteView() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Exactly `length` bytes at `offset`; false when they do not all lie inside the view.
+  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
+};
+
+// A view of bytes held in memory (the tests and the fuzz target use it).
+class MemoryByteView final : public ByteView {
+ public:
+  explicit MemoryByteView(std::string_view bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
+
+ private:
+  std::string_view bytes_;
+};
+
+namespace mGetPEInfo {
+
+// Trims `PathName` of spaces (the caller's string receives the trimmed path) and fills `Info`.
+// True when the file exists and carries a version resource, even if parts of the resource are
+// missing or malformed (those fields are left as they were); false otherwise, `Info` untouched.
+bool GetPEInfo(std::u16string& PathName, PEFileInfo& Info);
+
+// The bytes of the image's version resource: type 16, name 1 (else the first name), its first
+// language. nullopt when the image has none, is not a PE image, or any part lies outside it.
+std::optional<std::string> FindVersionResource(ByteView& image);
+
+// Fills fields 4 to 16 from a version resource the way the version services read it: sub-block
+// names compared without regard to letter case, the string table chosen by the first
+// translation entry. A part that is missing or does not fit leaves its fields as they were.
+void ReadVersionResource(std::string_view resource, PEFileInfo& Info);
+
+}  // namespace mGetPEInfo
+}  // namespace sealupdate
