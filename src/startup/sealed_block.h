@@ -1,0 +1,28 @@
+// The sealed configuration block at the end of a client executable:
+//   enciphered block (B bytes) | length field (10 bytes: B - 1 in hex, right-aligned, blanks)
+//   | reserved tail (826 zero bytes, never examined)
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sealupdate {
+
+constexpr std::int32_t kSealTailLength = 826;
+constexpr std::size_t kSealLengthFieldSize = 10;
+
+// The enciphered block of the file at `path`, given the length of the tail behind the length
+// field; empty when the file has no readable block. Two reads of known size; never scans.
+std::vector<std::uint8_t> ReadSealedBlock(const std::u16string& path, std::int32_t tailLength);
+
+// The value (B - 1) of a length field: spaces, tabs and line feeds removed, read as hexadecimal
+// by the leading-number parse. 0 when the field names no block (nothing readable, a value of 0
+// or less, or one beyond the 32-bit signed range).
+std::int64_t ParseLengthField(std::string_view tenBytes);
+
+// What the sealing tool appends to a client: the block, its length field and the zero tail.
+std::string MakeSealedTrailer(const std::vector<std::uint8_t>& block);
+
+}  // namespace sealupdate

@@ -1,0 +1,298 @@
+// `seal` appends an enciphered configuration to a client; `show` prints the one a client carries.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "base/text.h"
+#include "commands.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "startup/seal_key.h"
+#include "startup/sealed_block.h"
+#include "startup/tea.h"
+
+namespace sealupdate::tool {
+namespace {
+
+constexpr unsigned kDefaultCodePage = 936;
+constexpr unsigned kUtf8CodePage = 65001;
+
+struct Options {
+  SealKey key = BuildSealKey();
+  unsigned codePage = kDefaultCodePage;
+  std::optional<std::string> config;
+  std::vector<std::string> files;
+};
+
+std::optional<SealKey> ParseKey(const std::string& hex) {
+  if (hex.size() != 64) return std::nullopt;
+  SealKey key{};
+  for (std::size_t i = 0; i < hex.size(); ++i) {
+    const char c = hex[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    key[i / 2] = static_cast<std::uint8_t>((key[i / 2] << 4) | digit);
+  }
+  return key;
+}
+
+std::optional<unsigned> ParseCodePage(const std::string& text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value == 0 || value > 65535) return std::nullopt;
+  return value;
+}
+
+// Fills `options` from the arguments; on a usage error returns its description.
+std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bool takesConfig,
+                                        Options& options) {
+  bool onlyFiles = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (onlyFiles || arg.size() < 2 || arg[0] != '-') {
+      options.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      onlyFiles = true;
+      continue;
+    }
+    const bool known = arg == "--key" || arg == "--codepage" || (takesConfig && arg == "--config");
+    if (!known) return "unknown option '" + arg + "'";
+    if (i + 1 == args.size()) return "option " + arg + " needs a value";
+    const std::string& value = args[++i];
+    if (arg == "--key") {
+      const auto key = ParseKey(value);
+      if (!key) return "--key needs 64 hexadecimal digits";
+      options.key = *key;
+    } else if (arg == "--codepage") {
+      const auto codePage = ParseCodePage(value);
+      if (!codePage) return "--codepage needs a code page number (1-65535)";
+      options.codePage = *codePage;
+    } else {
+      options.config = value;
+    }
+  }
+  return std::nullopt;
+}
+
+int UsageError(const Command& command, const std::string& problem, std::ostream& err) {
+  err << "sealupdate-tool " << command.name << ": " << problem << '\n'
+      << "usage: sealupdate-tool " << command.name << ' ' << command.synopsis << '\n';
+  return kExitUsage;
+}
+
+int Failed(const Command& command, const std::string& problem, std::ostream& err) {
+  err << "sealupdate-tool " << command.name << ": " << problem << '\n';
+  return kExitFailed;
+}
+
+bool CodePageAvailable(unsigned codePage) { return Utf16ToCodePage(u"0", codePage).has_value(); }
+
+std::string HexUnit(char32_t c) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (int shift = c > 0xFFFF ? 16 : 12; shift >= 0; shift -= 4) out += kDigits[(c >> shift) & 0xF];
+  return "U+" + out;
+}
+
+// Describes the first character of `text` that the code page cannot hold, with its line.
+std::string DescribeUnmappable(const std::u16string& text, unsigned codePage) {
+  const std::vector<std::u16string> lines = Split(text, u"\n");
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::u16string& line = lines[n];
+    if (Utf16ToCodePage(line, codePage)) continue;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const bool pair = line[i] >= 0xD800 && line[i] <= 0xDBFF && i + 1 < line.size() &&
+                        line[i + 1] >= 0xDC00 && line[i + 1] <= 0xDFFF;
+      const std::u16string_view unit(line.data() + i, pair ? 2 : 1);
+      if (!Utf16ToCodePage(unit, codePage)) {
+        const char32_t c = pair ? 0x10000 + ((static_cast<char32_t>(line[i]) - 0xD800) << 10) +
+                                      (static_cast<char32_t>(line[i + 1]) - 0xDC00)
+                                : line[i];
+        return "line " + std::to_string(n + 1) + ": character " + HexUnit(c) +
+               " cannot be written in code page " + std::to_string(codePage);
+      }
+      if (pair) ++i;
+    }
+    return "line " + std::to_string(n + 1) + " cannot be written in code page " +
+           std::to_string(codePage);
+  }
+  return "the text cannot be written in code page " + std::to_string(codePage);
+}
+
+// The configuration file as text: UTF-8 with or without BOM, lone line feeds turned into CR LF
+// (the client separates lines at CR LF only).
+std::optional<std::u16string> ReadConfigText(const std::string& bytes, std::string& problem) {
+  std::string_view body(bytes);
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+  auto text = CodePageToUtf16(body, kUtf8CodePage);
+  if (!text) {
+    std::size_t line = 1;
+    std::size_t start = 0;
+    while (start <= body.size()) {
+      const std::size_t end = std::min(body.find('\n', start), body.size());
+      if (!CodePageToUtf16(body.substr(start, end - start), kUtf8CodePage)) break;
+      start = end + 1;
+      ++line;
+    }
+    problem = "line " + std::to_string(line) + " is not valid UTF-8";
+    return std::nullopt;
+  }
+  std::u16string out;
+  out.reserve(text->size());
+  for (std::size_t i = 0; i < text->size(); ++i) {
+    if ((*text)[i] == u'\n' && (i == 0 || (*text)[i - 1] != u'\r')) out += u'\r';
+    out += (*text)[i];
+  }
+  return out;
+}
+
+// Writes beside the target and renames over it, so the target is either the old file or the
+// complete new one.
+bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem) {
+  namespace fs = std::filesystem;
+  std::random_device random;
+  const fs::path to = fs::u8path(target);
+  const fs::path temporary = fs::u8path(target + ".tmp" + std::to_string(random() % 1000000));
+  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  std::error_code error;
+  if (file) fs::rename(temporary, to, error);
+  if (!file || error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    problem = "cannot write " + target + (error ? ": " + error.message() : std::string());
+    return false;
+  }
+  return true;
+}
+
+int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace
+
+const Command kSealCommand = {
+    "seal",
+    "[--key HEX64] [--codepage N] --config CONFIG.ini CLIENT.exe OUT.exe",
+    "  Appends the enciphered configuration CONFIG.ini to a copy of CLIENT.exe and writes it to\n"
+    "  OUT.exe (which may be CLIENT.exe itself). A configuration CLIENT.exe already carries under\n"
+    "  the same key is replaced, not stacked. OUT.exe is replaced only once complete.\n"
+    "  --config CONFIG.ini  the configuration: INI text in UTF-8, with or without a byte-order\n"
+    "                       mark; line ends are stored as CR LF\n"
+    "  --key HEX64          the sealing key, 64 hexadecimal digits; it must be the key the client\n"
+    "                       was built with (default: the key this tool was built with)\n"
+    "  --codepage N         the code page the client reads the configuration in (default 936);\n"
+    "                       a character it cannot hold is an error\n",
+    RunSeal,
+};
+
+const Command kShowCommand = {
+    "show",
+    "[--key HEX64] [--codepage N] FILE",
+    "  Prints the configuration that the sealed client FILE carries, as UTF-8 text. Fails (exit\n"
+    "  code 1) when FILE carries none or it does not decipher with the key.\n"
+    "  --key HEX64          the sealing key, 64 hexadecimal digits (default: the key this tool\n"
+    "                       was built with)\n"
+    "  --codepage N         the code page the configuration is stored in (default 936)\n",
+    RunShow,
+};
+
+namespace {
+
+int RunSeal(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+  const Command& command = kSealCommand;
+  Options options;
+  if (auto problem = ParseOptions(args, true, options)) return UsageError(command, *problem, err);
+  if (!options.config) return UsageError(command, "--config is missing", err);
+  if (options.files.size() != 2) return UsageError(command, "needs CLIENT.exe and OUT.exe", err);
+  if (!CodePageAvailable(options.codePage))
+    return Failed(command, "code page " + std::to_string(options.codePage) + " is not available",
+                  err);
+  const std::string& configPath = *options.config;
+  const std::string& clientPath = options.files[0];
+  const std::string& outPath = options.files[1];
+
+  const auto configBytes = ReadWholeFile(Utf8ToUtf16(configPath));
+  if (!configBytes) return Failed(command, "cannot read " + configPath, err);
+  std::string problem;
+  const auto text = ReadConfigText(*configBytes, problem);
+  if (!text) return Failed(command, configPath + ": " + problem, err);
+  const auto encoded = Utf16ToCodePage(*text, options.codePage);
+  if (!encoded)
+    return Failed(command, configPath + ": " + DescribeUnmappable(*text, options.codePage), err);
+  if (encoded->empty()) return Failed(command, configPath + " is empty", err);
+
+  const std::u16string client16 = Utf8ToUtf16(clientPath);
+  const auto client = ReadWholeFile(client16);
+  if (!client) return Failed(command, "cannot read " + clientPath, err);
+  // A block that deciphers with this key is an earlier seal: drop it with its trailer.
+  std::size_t keep = client->size();
+  const std::vector<std::uint8_t> old = ReadSealedBlock(client16, kSealTailLength);
+  if (!old.empty() && !DecipherBytes(old, options.key.data()).empty()) {
+    const std::size_t sealed = old.size() + kSealLengthFieldSize + kSealTailLength;
+    if (sealed <= keep) keep -= sealed;
+  }
+
+  std::random_device random;
+  const std::vector<std::uint8_t> block = FrameAndEncipher(
+      std::vector<std::uint8_t>(encoded->begin(), encoded->end()), options.key.data(),
+      [&random] { return static_cast<std::uint8_t>(random()); });
+  if (block.empty() ||
+      block.size() - 1 > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    return Failed(command, configPath + " is too large", err);
+  if (!ReplaceFile(outPath, client->substr(0, keep) + MakeSealedTrailer(block), problem))
+    return Failed(command, problem, err);
+  return kExitOk;
+}
+
+int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const Command& command = kShowCommand;
+  Options options;
+  if (auto problem = ParseOptions(args, false, options)) return UsageError(command, *problem, err);
+  if (options.files.size() != 1) return UsageError(command, "needs exactly one FILE", err);
+  if (!CodePageAvailable(options.codePage))
+    return Failed(command, "code page " + std::to_string(options.codePage) + " is not available",
+                  err);
+  const std::string& path = options.files[0];
+  const std::u16string path16 = Utf8ToUtf16(path);
+  if (!InputFile::Open(path16)) return Failed(command, "cannot read " + path, err);
+  const std::vector<std::uint8_t> block = ReadSealedBlock(path16, kSealTailLength);
+  if (block.empty()) return Failed(command, path + " carries no sealed configuration", err);
+  const std::vector<std::uint8_t> content = DecipherBytes(block, options.key.data());
+  if (content.empty())
+    return Failed(command, "the configuration in " + path + " does not decipher with this key",
+                  err);
+  const auto text = CodePageToUtf16(std::string(content.begin(), content.end()), options.codePage);
+  if (!text)
+    return Failed(command,
+                  "the configuration in " + path + " is not text in code page " +
+                      std::to_string(options.codePage),
+                  err);
+  out << Utf16ToUtf8(*text);
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace sealupdate::tool
