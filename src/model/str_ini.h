@@ -1,0 +1,82 @@
+// One INI document held in memory as a single string.
+//
+// Stored form: empty, or CR LF + body + CR LF, the body's lines joined with CR LF and every
+// section header but the first preceded by one empty line. Keeping a line break on both ends
+// lets every header be found as CR LF "[" name "]" CR LF. Section and key names match without
+// regard to letter case; a line break inside a value is stored as "{#br}". On disk the document
+// is text in the ANSI code page.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sealupdate {
+
+class clsStrINI {
+ public:
+  // The client folder (the own executable's folder) resolves relative paths given to SetPath.
+  clsStrINI();
+  explicit clsStrINI(std::u16string clientFolder);
+
+  // When true, every edit (SetKey, DelKeyName, DelAppName) is followed by Save(u"").
+  bool AutoSave() const { return autoSave_; }
+  void SetAutoSave(bool value) { autoSave_ = value; }
+
+  // Setting resolves the path (relative to the client folder unless drive-absolute), keeps it
+  // and loads the file; a short path, a folder path or an unreadable file loads nothing.
+  std::u16string Path() const { return path_; }
+  void SetPath(std::u16string_view value);
+
+  // The body, without the outer line breaks. Setting normalizes the text and replaces the
+  // document; empty or all-space text leaves the document as it is.
+  std::u16string Text() const;
+  void SetText(std::u16string_view value);
+
+  // The value of a key with "{#br}" turned back into CR LF, or DefKeyValue when the section,
+  // the key or its value is missing.
+  std::u16string GetKey(std::u16string_view AppName, std::u16string_view KeyName,
+                        std::u16string_view DefKeyValue) const;
+  // Writes a key, creating the section at the end when missing. An empty value writes nothing.
+  void SetKey(std::u16string_view AppName, std::u16string_view KeyName,
+              std::u16string_view KeyValue);
+  std::vector<std::u16string> GetAllKeyName(std::u16string_view AppName) const;
+  std::vector<std::u16string> GetAllAppName() const;
+  void DelAppName(std::u16string_view AppName);
+  void DelKeyName(std::u16string_view AppName, std::u16string_view KeyName);
+  // Writes the body to SavePath, or to Path when SavePath is empty; false on any failure.
+  bool Save(std::u16string_view SavePath) const;
+
+ private:
+  friend struct StrINITestAccess;
+
+  struct Section {
+    std::size_t start = 0;  // index of the "[" of the header in the stored text
+    std::u16string text;    // header and body; ends with CR LF only for the last section
+    std::optional<std::u16string> storedWithout;  // the stored text without it, when removing
+  };
+  struct KeyAccess {
+    std::u16string value;                  // the value read (reading only)
+    std::optional<std::u16string> stored;  // the edited stored text (writing or removing)
+  };
+
+  // Finds the first section of that name; with Remove also computes the stored text without it.
+  std::optional<Section> FindSection(std::u16string_view AppName, bool Remove) const;
+  // Reads (empty value), writes (non-empty value) or removes one key of a section.
+  KeyAccess AccessKey(std::u16string_view AppName, std::u16string_view KeyName,
+                      std::u16string_view KeyValue, bool Remove) const;
+  static std::u16string NormalizeText(std::u16string_view text);
+
+  void Store(std::u16string stored);
+  void AutoSaveAfterEdit() const;
+
+  std::u16string text_;   // stored form
+  std::u16string lower_;  // text_ lower-cased unit by unit: positions match text_
+  std::u16string path_;
+  std::u16string clientFolder_;
+  bool autoSave_ = true;
+};
+
+}  // namespace sealupdate
