@@ -22,6 +22,7 @@ struct Command {
 // Registered commands, in the order --help lists them. Each command defines its own object.
 extern const Command kSealCommand;
 extern const Command kShowCommand;
+extern const Command kVersionCommand;
 
 // Runs the tool with argv-style arguments (without the program name).
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -5,7 +5,7 @@
 namespace sealupdate::tool {
 namespace {
 
-const Command* const kCommands[] = {&kSealCommand, &kShowCommand};
+const Command* const kCommands[] = {&kSealCommand, &kShowCommand, &kVersionCommand};
 
 void PrintUsage(std::ostream& s) {
   s << "usage:\n";

@@ -48,6 +48,8 @@ std::uint32_t U32(std::string_view s, std::size_t at) {
 
 constexpr std::uint32_t kRtVersion = 16;
 constexpr std::uint32_t kVersionInfoName = 1;  // the name the version services look for
+constexpr std::uint32_t kLanguageNeutral = 0x0000;
+constexpr std::uint32_t kLanguageEnglishUs = 0x0409;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 // A version block's length is 16 bits: nothing past this is ever looked at.
 constexpr std::uint32_t kMaxResourceBytes = 0x10000;
@@ -120,7 +122,8 @@ class Image {
     const std::size_t fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(length, raw));
     if (fromFile > 0 && !file_.ReadAt(std::uint64_t{s->rawOffset} + within, buffer, fromFile))
       return false;
-    std::memset(static_cast<unsigned char*>(buffer) + fromFile, 0, length - fromFile);
+    if (length > fromFile)
+      std::memset(static_cast<unsigned char*>(buffer) + fromFile, 0, length - fromFile);
     return true;
   }
 
@@ -352,10 +355,14 @@ std::optional<std::string> FindVersionResource(ByteView& file) {
   if (!(name->target & kHighBit)) return std::nullopt;
   const std::uint32_t languages = name->target & ~kHighBit;
 
-  if (!ReadDirectory(image, std::uint64_t{root} + languages, entries) || entries.empty() ||
-      (entries.front().target & kHighBit))
+  // The loader's choice without a user language: neutral, then U.S. English, then the first.
+  if (!ReadDirectory(image, std::uint64_t{root} + languages, entries) || entries.empty())
     return std::nullopt;
-  const std::uint32_t dataEntry = entries.front().target;
+  const DirectoryEntry* language = FindId(entries, kLanguageNeutral);
+  if (!language) language = FindId(entries, kLanguageEnglishUs);
+  if (!language) language = &entries.front();
+  if (language->target & kHighBit) return std::nullopt;
+  const std::uint32_t dataEntry = language->target;
 
   unsigned char data[16];
   if (!image.ReadRva(std::uint64_t{root} + dataEntry, data, sizeof data)) return std::nullopt;

@@ -60,8 +60,9 @@ namespace mGetPEInfo {
 // missing or malformed (those fields are left as they were); false otherwise, `Info` untouched.
 bool GetPEInfo(std::u16string& PathName, PEFileInfo& Info);
 
-// The bytes of the image's version resource: type 16, name 1 (else the first name), its first
-// language. nullopt when the image has none, is not a PE image, or any part lies outside it.
+// The bytes of the image's version resource: type 16, name 1 (else the first name), language
+// neutral, else U.S. English, else the first. nullopt when the image has none, is not a PE
+// image, or any part of the way to it lies outside the image.
 std::optional<std::string> FindVersionResource(ByteView& image);
 
 // Fills fields 4 to 16 from a version resource the way the version services read it: sub-block

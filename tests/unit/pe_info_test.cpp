@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "commands.h"
+#include "model/pe_info.h"
+#include "platform/files.h"
+
+namespace sealupdate {
+namespace {
+
+using mGetPEInfo::FindVersionResource;
+using mGetPEInfo::GetPEInfo;
+using mGetPEInfo::ReadVersionResource;
+
+std::u16string FixturePath(std::u16string_view name) {
+  return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\" + std::u16string(name);
+}
+
+std::string FixtureBytes(std::u16string_view name) {
+  return ReadWholeFile(FixturePath(name)).value_or("");
+}
+
+// Fields the reader must never invent: a record that comes back with these was not touched.
+PEFileInfo Sentinel() {
+  PEFileInfo info;
+  info.FileName = info.FilePath = info.FileVersion = info.FileFlags = info.FileOS = u"keep";
+  info.FileType = info.FileSubtype = info.StrucVersion = info.ProductVersion = u"keep";
+  info.FileDescription = info.ProductName = info.OriginalFilename = u"keep";
+  info.InternalName = info.CompanyName = info.LegalCopyright = u"keep";
+  info.FileSize = -7;
+  return info;
+}
+
+std::vector<std::u16string> Fields(const PEFileInfo& i) {
+  return {
+      i.FileName,        i.FilePath,    std::u16string(u"size"), i.FileVersion,  i.FileFlags,
+      i.FileOS,          i.FileType,    i.FileSubtype,           i.StrucVersion, i.ProductVersion,
+      i.FileDescription, i.ProductName, i.OriginalFilename,      i.InternalName, i.CompanyName,
+      i.LegalCopyright};
+}
+
+// Expected values are the ones written in tests/fixtures/pe/<name>.rc.
+struct FixtureCase {
+  std::u16string name;
+  std::vector<std::u16string> fields;  // 4 to 16, in record order
+};
+
+TEST(PEInfo, ReadsEveryFieldOfTheFixtures) {
+  const FixtureCase cases[] = {
+      {u"en_app.exe",  // x86_64 EXE
+       {u"1.2.3.4", u"Debug Private ", u"NT-Win32操作系统", u"应用程序", u"", u"1.0",
+        u"1.0.40000.0", u"Fixture application", u"Fixture Suite", u"en_app.exe", u"en_app",
+        u"Fixture Works Ltd.", u"© 2024 Fixture Works"}},
+      {u"zh_lib.dll",  // i686 DLL, Chinese table without FileDescription
+       {u"65535.32768.0.7", u"Debug PreRel Patched Private Info Special ", u"Win32位操作系统",
+        u"动态连接库", u"", u"1.0", u"2.5.0.0", u"", u"示例套件", u"zh_lib.dll", u"中文库",
+        u"示例软件有限公司", u"版权所有 (C) 2024 示例软件"}},
+      {u"case_app.exe",  // i686 EXE, table "040904b0" found for the key 040904B0
+       {u"3.0.0.1", u"", u"未知操作系统", u"未知", u"", u"1.0", u"3.0.0.0",
+        u"Table named in lower case", u"Case Test", u"case_app.exe", u"case_app",
+        u"Lower Case Inc.", u"Public domain"}},
+      {u"display_driver.dll",  // x86_64 DLL, key 04090000
+       {u"10.0.19041.1", u"PreRel ", u"NT-Win32操作系统", u"驱动程序", u"显示驱动程序", u"1.0",
+        u"10.0.19041.1", u"Display driver fixture", u"Display Driver", u"display_driver.dll",
+        u"display_driver", u"Display Makers", u"(C) Display Makers"}},
+      {u"other_driver.dll",  // i686 DLL, subtype 12, first translation without a table
+       {u"0.0.0.0", u"Patched Info ", u"OS/2-16 PM-32操作系统", u"驱动程序", u"驱动程序", u"1.0",
+        u"0.0.0.1", u"", u"", u"", u"", u"", u""}},
+      {u"multi_lang.dll",  // x86_64 DLL, German first, then U.S. English
+       {u"4.3.2.1", u"", u"NT-Win32操作系统", u"动态连接库", u"", u"1.0", u"4.3.2.1", u"",
+        u"English", u"", u"", u"English Company", u""}},
+  };
+  for (const FixtureCase& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.name));
+    std::u16string path = FixturePath(c.name);
+    const auto bytes = ReadWholeFile(path);
+    ASSERT_TRUE(bytes.has_value()) << "fixture missing";
+    PEFileInfo info;
+    ASSERT_TRUE(GetPEInfo(path, info));
+    std::vector<std::u16string> expected = {c.name, path, u"size"};
+    expected.insert(expected.end(), c.fields.begin(), c.fields.end());
+    EXPECT_EQ(Fields(info), expected);
+    EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(bytes->size()));
+  }
+}
+
+TEST(PEInfo, TrimsThePathAndWritesItBack) {
+  const std::u16string path = FixturePath(u"en_app.exe");
+  std::u16string padded = u"  " + path + u" ";
+  PEFileInfo info;
+  ASSERT_TRUE(GetPEInfo(padded, info));
+  EXPECT_EQ(padded, path);
+  EXPECT_EQ(info.FilePath, path);
+  EXPECT_EQ(info.FileName, u"en_app.exe");
+}
+
+TEST(PEInfo, FilesWithoutAVersionResourceLeaveTheRecordUntouched) {
+  const std::u16string text = FolderOf(GetOwnExePath()) + u"\\pe_info_test_plain.txt";
+  ASSERT_TRUE(WriteWholeFile(text, "MZ is how this plain text file starts\r\n"));
+  const std::u16string paths[] = {FixturePath(u"no_version.exe"), text, FixturePath(u"missing.exe"),
+                                  FolderOf(GetOwnExePath())};
+  for (std::u16string path : paths) {
+    SCOPED_TRACE(Utf16ToUtf8(path));
+    PEFileInfo info = Sentinel();
+    EXPECT_FALSE(GetPEInfo(path, info));
+    EXPECT_EQ(Fields(info), Fields(Sentinel()));
+    EXPECT_EQ(info.FileSize, -7);
+  }
+}
+
+#ifndef _WIN32
+TEST(PEInfo, SizeOfAFileBeyondTwoGibibytesSaturates) {
+  const std::u16string path = FolderOf(GetOwnExePath()) + u"\\pe_info_test_big.exe";
+  ASSERT_TRUE(WriteWholeFile(path, FixtureBytes(u"en_app.exe")));
+  const std::string native = Utf16ToUtf8(ReplaceAll(path, u"\\", u"/"));
+  std::filesystem::resize_file(native, 0x80000010ull);  // sparse
+  std::u16string p = path;
+  PEFileInfo info;
+  EXPECT_TRUE(GetPEInfo(p, info));
+  EXPECT_EQ(info.FileSize, INT32_MAX);
+  EXPECT_EQ(info.FileVersion, u"1.2.3.4");
+  std::filesystem::remove(native);
+}
+#endif
+
+// Damaged images: every truncation and a byte overwritten at every position of the headers and
+// of the resource data must neither crash nor read outside the bytes (ASan builds check that).
+TEST(PEInfo, DamagedImagesNeverReadOutsideTheirBytes) {
+  for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
+    const std::string image = FixtureBytes(name);
+    ASSERT_FALSE(image.empty());
+    MemoryByteView whole(image);
+    const auto resource = FindVersionResource(whole);
+    ASSERT_TRUE(resource.has_value());
+    const std::size_t at = image.find(resource->substr(0, 64));
+    ASSERT_NE(at, std::string::npos);
+
+    for (std::size_t length = 0; length < image.size(); length += 7) {
+      MemoryByteView cut(std::string_view(image).substr(0, length));
+      PEFileInfo info;
+      if (auto r = FindVersionResource(cut)) {
+        EXPECT_GE(length, at + r->size());  // found only when all of it is there
+        ReadVersionResource(*r, info);
+      }
+    }
+
+    std::string damaged = image;
+    const auto overwrite = [&](std::size_t from, std::size_t to) {
+      for (std::size_t p = from; p < to && p < damaged.size(); ++p) {
+        for (const char value : {'\xFF', '\x00', '\x7F'}) {
+          const char saved = damaged[p];
+          damaged[p] = value;
+          MemoryByteView view(damaged);
+          PEFileInfo info;
+          if (auto r = FindVersionResource(view)) ReadVersionResource(*r, info);
+          damaged[p] = saved;
+        }
+      }
+    };
+    overwrite(0, 0x400);
+    overwrite(at > 0x200 ? at - 0x200 : 0, at + resource->size());
+  }
+}
+
+// ---- Version blocks built by hand ----
+
+std::string Le16(std::uint32_t v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
+}
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::string Wide(std::u16string_view text) {
+  std::string out;
+  for (char16_t u : text) out += Le16(u);
+  return out + Le16(0);
+}
+void Pad4(std::string& s) { s.resize((s.size() + 3) & ~std::size_t{3}, '\0'); }
+
+// A block as the resource compiler lays it out; `length` overrides the computed wLength.
+std::string Node(std::u16string_view key, const std::string& value, bool text,
+                 const std::vector<std::string>& children, int length = -1) {
+  std::string body = Wide(key);
+  std::string out = Le16(0) + Le16(text ? value.size() / 2 : value.size()) + Le16(text) + body;
+  Pad4(out);
+  out += value;
+  for (const std::string& child : children) {
+    Pad4(out);
+    out += child;
+  }
+  const std::string len = Le16(length >= 0 ? static_cast<std::uint32_t>(length) : out.size());
+  out.replace(0, 2, len);
+  return out;
+}
+
+std::string Fixed(std::uint32_t os, std::uint32_t type, std::uint32_t subtype,
+                  std::uint32_t flags = 0) {
+  return Le32(0xFEEF04BD) + Le32(0x00010000) + Le32(0x00010002) + Le32(0x00030004) +
+         Le32(0x00050006) + Le32(0x00070008) + Le32(0) + Le32(flags) + Le32(os) + Le32(type) +
+         Le32(subtype) + Le32(0) + Le32(0);
+}
+
+std::string Str(std::u16string_view name, std::u16string_view value) {
+  return Node(name, Wide(value), true, {});
+}
+
+std::string Resource(const std::string& fixed, std::u16string_view table,
+                     const std::vector<std::string>& strings, std::uint32_t translation) {
+  return Node(
+      u"VS_VERSION_INFO", fixed, false,
+      {Node(u"StringFileInfo", "", true, {Node(table, "", true, strings)}),
+       Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(translation), false, {})})});
+}
+
+TEST(PEInfo, LabelsForEveryOsTypeAndDriverKind) {
+  const std::pair<std::uint32_t, std::u16string> os[] = {
+      {0x1, u"Win16位操作系统"},           {0x4, u"Win32位操作系统"},
+      {0x10000, u"DOS操作系统"},           {0x10001, u"DOS-Win16操作系统"},
+      {0x10004, u"DOS-Win32操作系统"},     {0x20002, u"OS/2-16 PM-16操作系统"},
+      {0x30003, u"OS/2-16 PM-32操作系统"}, {0x40004, u"NT-Win32操作系统"},
+      {0x40000, u"未知操作系统"},          {0, u"未知操作系统"}};
+  for (const auto& [value, label] : os) {
+    PEFileInfo info;
+    ReadVersionResource(Resource(Fixed(value, 1, 0), u"04090000", {}, 0x0409), info);
+    EXPECT_EQ(info.FileOS, label) << value;
+  }
+  const std::pair<std::uint32_t, std::u16string> types[] = {
+      {0, u"未知"}, {1, u"应用程序"}, {2, u"动态连接库"}, {3, u"驱动程序"}, {4, u"字体"},
+      {5, u"VxD"},  {6, u"未知"},     {7, u"Lib"},        {8, u"未知"}};
+  for (const auto& [value, label] : types) {
+    PEFileInfo info = Sentinel();
+    ReadVersionResource(Resource(Fixed(4, value, 1), u"04090000", {}, 0x0409), info);
+    EXPECT_EQ(info.FileType, label) << value;
+    EXPECT_EQ(info.FileSubtype, value == 3 ? u"打印驱动程序" : u"keep") << value;
+  }
+  const std::u16string kinds[] = {u"未知", u"打印", u"键盘",        u"语言模块", u"显示", u"鼠标",
+                                  u"网络", u"系统", u"Installable", u"声音",     u"串行", u""};
+  for (std::uint32_t sub = 0; sub < std::size(kinds); ++sub) {
+    PEFileInfo info;
+    ReadVersionResource(Resource(Fixed(4, 3, sub), u"04090000", {}, 0x0409), info);
+    EXPECT_EQ(info.FileSubtype, kinds[sub] + u"驱动程序") << sub;
+  }
+}
+
+TEST(PEInfo, StringTableKeyAndLookup) {
+  const std::vector<std::string> strings = {Str(u"productname", u"lower-case name"),
+                                            Str(u"CompanyName", u"Maker")};
+  // Language 0x0804 with code page 1200 gives 080404B0; the table name's letter case and the
+  // value names' letter case do not matter.
+  PEFileInfo info;
+  ReadVersionResource(Resource(Fixed(4, 1, 0), u"080404b0", strings, 0x04B00804), info);
+  EXPECT_EQ(info.ProductName, u"lower-case name");
+  EXPECT_EQ(info.CompanyName, u"Maker");
+  EXPECT_EQ(info.FileDescription, u"");
+
+  // A table of another language only: the version fields are read, the strings are not.
+  info = Sentinel();
+  ReadVersionResource(Resource(Fixed(4, 1, 0), u"040904E4", strings, 0x04E40804), info);
+  EXPECT_EQ(info.FileVersion, u"1.2.3.4");
+  EXPECT_EQ(info.StrucVersion, u"1.0");
+  EXPECT_EQ(info.ProductVersion, u"5.6.7.8");
+  EXPECT_EQ(info.CompanyName, u"keep");
+}
+
+TEST(PEInfo, MalformedBlocksGiveMissingFields) {
+  const std::vector<std::string> strings = {Str(u"CompanyName", u"Maker")};
+  struct Case {
+    const char* what;
+    std::string resource;
+    std::u16string version, company;
+  };
+  const std::string good = Resource(Fixed(4, 1, 0), u"04090000", strings, 0x0409);
+  std::string badSignature = good;
+  badSignature[0x28] = 0;  // first byte of the fixed information
+  std::string shortFixed = Resource(Fixed(4, 1, 0).substr(0, 48), u"04090000", strings, 0x0409);
+  // A string whose block ends before its terminator: the value stops at the block's end.
+  std::string unterminated =
+      Node(u"VS_VERSION_INFO", Fixed(4, 1, 0), false,
+           {Node(u"StringFileInfo", "", true,
+                 {Node(u"04090000", "", true,
+                       {Node(u"CompanyName", Wide(u"Makers"), true, {}, 32 + 2 * 3)})}),
+            Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(0x0409), false, {})})});
+  // A child of length 0 ends the search instead of looping on the same place.
+  std::string zeroChild =
+      Node(u"VS_VERSION_INFO", Fixed(4, 1, 0), false,
+           {Le16(0) + Le16(0) + Le16(0) + Le16(0),
+            Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(0x0409), false, {})})});
+  // Children that claim more than their parent holds are cut at the parent's end.
+  std::string overlong = Resource(Fixed(4, 1, 0), u"04090000",
+                                  {Node(u"CompanyName", Wide(u"Maker"), true, {}, 0xFFF0)}, 0x0409);
+  const Case cases[] = {
+      {"well formed", good, u"1.2.3.4", u"Maker"},
+      {"bad signature", badSignature, u"", u"Maker"},
+      {"short fixed information", shortFixed, u"", u"Maker"},
+      {"unterminated string", unterminated, u"1.2.3.4", u"Mak"},
+      {"zero-length child", zeroChild, u"1.2.3.4", u""},
+      {"overlong child", overlong, u"1.2.3.4", u"Maker"},
+      {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4", u""},
+      {"header only", good.substr(0, 6), u"", u""},
+      {"empty", "", u"", u""},
+  };
+  for (const Case& c : cases) {
+    PEFileInfo info;
+    ReadVersionResource(c.resource, info);
+    EXPECT_EQ(info.FileVersion, c.version) << c.what;
+    EXPECT_EQ(info.CompanyName, c.company) << c.what;
+  }
+}
+
+// ---- sealupdate-tool version ----
+
+TEST(ToolVersion, PrintsTheSixteenFieldsOrFails) {
+  const std::string path = Utf16ToUtf8(FixturePath(u"zh_lib.dll"));
+  std::ostringstream out, err;
+  ASSERT_EQ(tool::RunTool({"version", path}, out, err), tool::kExitOk) << err.str();
+  const std::string size = std::to_string(FixtureBytes(u"zh_lib.dll").size());
+  EXPECT_EQ(out.str(),
+            "FileName: zh_lib.dll\nFilePath: " + path + "\nFileSize: " + size +
+                "\nFileVersion: 65535.32768.0.7\n"
+                "FileFlags: Debug PreRel Patched Private Info Special \n"
+                "FileOS: Win32位操作系统\nFileType: 动态连接库\nFileSubtype: \n"
+                "StrucVersion: 1.0\nProductVersion: 2.5.0.0\nFileDescription: \n"
+                "ProductName: 示例套件\nOriginalFilename: zh_lib.dll\nInternalName: 中文库\n"
+                "CompanyName: 示例软件有限公司\nLegalCopyright: 版权所有 (C) 2024 示例软件\n");
+  EXPECT_EQ(err.str(), "");
+
+  const std::pair<std::vector<std::string>, int> failures[] = {
+      {{"version", Utf16ToUtf8(FixturePath(u"no_version.exe"))}, tool::kExitFailed},
+      {{"version", Utf16ToUtf8(FixturePath(u"missing.exe"))}, tool::kExitFailed},
+      {{"version"}, tool::kExitUsage},
+      {{"version", path, path}, tool::kExitUsage},
+      {{"version", "--bogus", path}, tool::kExitUsage},
+  };
+  for (const auto& [args, code] : failures) {
+    std::ostringstream o, e;
+    EXPECT_EQ(tool::RunTool(args, o, e), code) << args.back();
+    EXPECT_EQ(o.str(), "");
+    EXPECT_NE(e.str(), "");
+  }
+}
+
+}  // namespace
+}  // namespace sealupdate

@@ -1,0 +1,94 @@
+// `version` prints the version resource of an executable as the client reads it: the deployer's
+// way to see which version the client will take from the main program.
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "commands.h"
+#include "model/pe_info.h"
+#include "platform/files.h"
+
+namespace sealupdate::tool {
+namespace {
+
+// One field per line: control characters (a line break inside a copyright text) are written as
+// \xHH so every value stays on its line.
+std::string Printable(std::u16string_view value) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string out;
+  for (const char16_t unit : value) {
+    if (unit < 0x20 || unit == 0x7F) {
+      out += u"\\x";
+      out += kHex[unit >> 4];
+      out += kHex[unit & 0xF];
+    } else {
+      out += unit;
+    }
+  }
+  return Utf16ToUtf8(out);
+}
+
+int Usage(const std::string& problem, std::ostream& err) {
+  err << "sealupdate-tool version: " << problem << '\n'
+      << "usage: sealupdate-tool version " << kVersionCommand.synopsis << '\n';
+  return kExitUsage;
+}
+
+int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> files;
+  bool onlyFiles = false;
+  for (const std::string& arg : args) {
+    if (!onlyFiles && arg == "--") {
+      onlyFiles = true;
+    } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option '" + arg + "'", err);
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 1) return Usage("needs exactly one FILE", err);
+
+  std::u16string path = Utf8ToUtf16(files[0]);
+  PEFileInfo info;
+  if (!mGetPEInfo::GetPEInfo(path, info)) {
+    err << "sealupdate-tool version: " << files[0]
+        << (InputFile::Open(path) ? ": carries no version resource\n" : ": cannot open the file\n");
+    return kExitFailed;
+  }
+  const std::pair<const char*, const std::u16string*> fields[] = {
+      {"FileName", &info.FileName},
+      {"FilePath", &info.FilePath},
+      {"FileSize", nullptr},
+      {"FileVersion", &info.FileVersion},
+      {"FileFlags", &info.FileFlags},
+      {"FileOS", &info.FileOS},
+      {"FileType", &info.FileType},
+      {"FileSubtype", &info.FileSubtype},
+      {"StrucVersion", &info.StrucVersion},
+      {"ProductVersion", &info.ProductVersion},
+      {"FileDescription", &info.FileDescription},
+      {"ProductName", &info.ProductName},
+      {"OriginalFilename", &info.OriginalFilename},
+      {"InternalName", &info.InternalName},
+      {"CompanyName", &info.CompanyName},
+      {"LegalCopyright", &info.LegalCopyright},
+  };
+  for (const auto& [name, value] : fields) {
+    out << name << ": " << (value ? Printable(*value) : std::to_string(info.FileSize)) << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+const Command kVersionCommand = {
+    "version",
+    "FILE",
+    "  Prints the version resource of the executable or library FILE (32- or 64-bit) the way\n"
+    "  the client reads it: sixteen lines \"Name: value\" in UTF-8, FileVersion being the\n"
+    "  version the client compares. Control characters in a value are written as \\xHH. Fails\n"
+    "  (exit code 1) when FILE cannot be opened or carries no version resource.\n",
+    RunVersion,
+};
+
+}  // namespace sealupdate::tool
