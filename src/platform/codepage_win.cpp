@@ -35,9 +35,15 @@ std::optional<std::string> FromUtf16(std::u16string_view text, UINT codePage, bo
   WideCharToMultiByte(codePage, flags, wide.data(), n, out.data(), bytes, nullptr, usedDefaultArg);
   if (usedDefault) return std::nullopt;
   if (strict && codePage == CP_UTF8) {
-    // Lone surrogates have no UTF-8 form.
-    for (char16_t c : text) {
-      if (c >= 0xD800 && c <= 0xDFFF) return std::nullopt;
+    // Unpaired surrogates have no UTF-8 form (the system would write U+FFFD silently).
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char16_t c = text[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        return std::nullopt;
+      }
     }
   }
   return out;

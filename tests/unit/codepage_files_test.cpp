@@ -24,7 +24,8 @@ TEST(CodePage, StrictConversionsRefuseWhatTheCodePageCannotHold) {
 }
 
 TEST(CodePage, Utf8CodePageRoundTrips) {
-  EXPECT_EQ(Utf16ToCodePage(u"智能", 65001), Utf16ToUtf8(u"智能"));
+  EXPECT_EQ(Utf16ToCodePage(u"智能\U0001F600", 65001), Utf16ToUtf8(u"智能\U0001F600"));
+  EXPECT_FALSE(Utf16ToCodePage(std::u16string(1, char16_t(0xDC00)), 65001).has_value());
   EXPECT_EQ(CodePageToUtf16(Utf16ToUtf8(u"智能"), 65001), u"智能");
 }
 

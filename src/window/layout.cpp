@@ -1,0 +1,16 @@
+#include "window/layout.h"
+
+#include <cmath>
+
+namespace sealupdate {
+
+std::u16string MainWindowTitle(std::u16string_view softName) {
+  if (softName.empty()) return kDesignedTitle;
+  return std::u16string(softName) + u" - " + kDesignedTitle;
+}
+
+int TwipsToPixels(int twips, int dpi) {
+  return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / 1440.0));
+}
+
+}  // namespace sealupdate

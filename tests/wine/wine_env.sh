@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The Wine test environment: a reused 64-bit prefix that renders Chinese under a zh_CN locale,
+# with a virtual desktop, on its own Xvfb display.
+#
+#   wine_env.sh setup STATE_DIR KEEPER_EXE   create or reuse the prefix, start Xvfb and Wine
+#   wine_env.sh cleanup STATE_DIR            stop Wine and Xvfb (the prefix is kept)
+#
+# setup writes STATE_DIR/env.sh (for shells) and STATE_DIR/env.list (KEY=VALUE, for Python).
+# Every long-lived process it starts writes to STATE_DIR/*.log, never to our stdout: CTest would
+# otherwise wait on the inherited pipe until the test times out.
+set -euo pipefail
+
+cmd=${1:?usage: wine_env.sh setup|cleanup STATE_DIR [KEEPER_EXE]}
+state=$(mkdir -p "${2:?state dir}" && cd "$2" && pwd)
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+
+write_env() {
+  local display=$1
+  cat >"$state/env.list" <<LIST
+WINEPREFIX=$state/prefix
+WINEARCH=win64
+WINEDEBUG=-all
+WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d
+LOCPATH=$state/locale
+LC_ALL=zh_CN.UTF-8
+LANG=zh_CN.UTF-8
+DISPLAY=$display
+WINE=$wine
+WINESERVER=$wineserver
+LIST
+  {
+    sed 's/^\([^=]*\)=\(.*\)$/export \1="\2" 2>\/dev\/null/' "$state/env.list"
+    echo 'unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy'
+  } >"$state/env.sh"
+}
+
+make_locale() {
+  [ -d "$state/locale/zh_CN.UTF-8" ] && return
+  mkdir -p "$state/locale"
+  # localedef warns (exit 1) about harmless details of the zh_CN source; the result is what counts.
+  localedef -i zh_CN -f UTF-8 "$state/locale/zh_CN.UTF-8" >"$state/localedef.log" 2>&1 || true
+  [ -d "$state/locale/zh_CN.UTF-8" ] || { cat "$state/localedef.log" >&2; exit 1; }
+}
+
+make_prefix() {
+  [ -f "$state/prefix/.sealupdate-ready" ] && return
+  rm -rf "$state/prefix"
+  echo "wine_env: creating the Wine prefix (about 25 s, once)"
+  (
+    # shellcheck disable=SC1091
+    . "$state/env.sh"
+    "$wine" wineboot -i
+    "$wineserver" -w
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    cp /usr/share/wine/fonts/* "$fonts/" 2>/dev/null || true
+    cp /usr/share/fonts/truetype/wqy/wqy-microhei.ttc "$fonts/"
+    link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "Microsoft Sans Serif" System SimSun; do
+      "$wine" reg add "$link" /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f
+    done
+    # One virtual desktop for every program: window-manager-like frames and fixed geometry.
+    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+    # Debian's wine.inf lacks the .txt association that opening a text package needs.
+    "$wine" reg add 'HKCR\.txt' /ve /d txtfile /f
+    "$wineserver" -w
+  ) >"$state/prefix-setup.log" 2>&1 || { cat "$state/prefix-setup.log" >&2; exit 1; }
+  touch "$state/prefix/.sealupdate-ready"
+}
+
+start_xvfb() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 </dev/null &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return; }
+      kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
+      sleep 0.05
+    done
+  done
+  echo "wine_env: could not start Xvfb" >&2
+  exit 1
+}
+
+stop() {
+  if [ -f "$state/env.sh" ]; then
+    # shellcheck disable=SC1091
+    (. "$state/env.sh" && "$wineserver" -k) >/dev/null 2>&1 || true
+  fi
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid"
+  fi
+}
+
+case "$cmd" in
+  setup)
+    keeper=${3:?keeper exe}
+    stop
+    make_locale
+    write_env ":0"
+    display=$(start_xvfb)
+    write_env "$display"
+    make_prefix
+    # shellcheck disable=SC1091
+    . "$state/env.sh"
+    setsid "$wineserver" -p >"$state/wineserver.log" 2>&1 </dev/null &
+    setsid "$wine" "$keeper" >"$state/keeper.log" 2>&1 </dev/null &
+    # Wait until the desktop is up, so the first test does not pay for it.
+    "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || true
+    echo "wine_env: ready on $DISPLAY with $WINEPREFIX"
+    ;;
+  cleanup)
+    stop
+    ;;
+  *)
+    echo "usage: wine_env.sh setup|cleanup STATE_DIR [KEEPER_EXE]" >&2
+    exit 2
+    ;;
+esac
