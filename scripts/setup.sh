@@ -11,7 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64
   xvfb xauth imagemagick xdotool
-  fonts-wqy-microhei locales
+  fonts-wqy-microhei fonts-wine locales
   python3 python3-pefile
 )
 

@@ -45,7 +45,7 @@ make_locale() {
 }
 
 make_prefix() {
-  [ -f "$state/prefix/.sealupdate-ready" ] && return
+  [ -f "$state/prefix/.sealupdate-ready-2" ] && return
   rm -rf "$state/prefix"
   echo "wine_env: creating the Wine prefix (about 25 s, once)"
   (
@@ -68,7 +68,7 @@ make_prefix() {
     "$wine" reg add 'HKCR\.txt' /ve /d txtfile /f
     "$wineserver" -w
   ) >"$state/prefix-setup.log" 2>&1 || { cat "$state/prefix-setup.log" >&2; exit 1; }
-  touch "$state/prefix/.sealupdate-ready"
+  touch "$state/prefix/.sealupdate-ready-2"
 }
 
 start_xvfb() {
