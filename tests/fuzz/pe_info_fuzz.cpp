@@ -1,0 +1,65 @@
+// libFuzzer target: the version reader on arbitrary bytes, both as a whole PE image and as a bare
+// version resource. Nothing may crash or read outside the input, and what the reader fills in
+// must keep its documented shape. Seed it with the PE fixtures (build/<preset>/pe_fixtures).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "model/pe_info.h"
+
+namespace {
+
+using sealupdate::PEFileInfo;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Empty, or four (two for StrucVersion) dot-separated numbers of at most five digits.
+void CheckVersionText(const std::u16string& text, int parts) {
+  if (text.empty()) return;
+  int dots = 0, digits = 0;
+  for (const char16_t c : text) {
+    if (c == u'.') {
+      Check(digits > 0);
+      ++dots;
+      digits = 0;
+    } else {
+      Check(c >= u'0' && c <= u'9' && ++digits <= 5);
+    }
+  }
+  Check(digits > 0 && dots == parts - 1);
+}
+
+void CheckRecord(const PEFileInfo& info) {
+  CheckVersionText(info.FileVersion, 4);
+  CheckVersionText(info.ProductVersion, 4);
+  CheckVersionText(info.StrucVersion, 2);
+  Check(info.FileFlags.size() <= 42);  // all six words
+  for (const std::u16string* s : {&info.FileDescription, &info.ProductName, &info.OriginalFilename,
+                                  &info.InternalName, &info.CompanyName, &info.LegalCopyright}) {
+    Check(s->find(u'\0') == std::u16string::npos && s->size() < 0x8000);
+  }
+  Check(info.FileName.empty() && info.FilePath.empty() && info.FileSize == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  PEFileInfo bare;
+  sealupdate::mGetPEInfo::ReadVersionResource(bytes, bare);
+  CheckRecord(bare);
+
+  sealupdate::MemoryByteView image(bytes);
+  if (const auto resource = sealupdate::mGetPEInfo::FindVersionResource(image)) {
+    Check(!resource->empty() && resource->size() <= 0x10000);
+    PEFileInfo info;
+    sealupdate::mGetPEInfo::ReadVersionResource(*resource, info);
+    CheckRecord(info);
+  }
+  return 0;
+}
