@@ -13,4 +13,8 @@ int TwipsToPixels(int twips, int dpi) {
   return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / 1440.0));
 }
 
+int FontHeightPixels(int hundredthsPt, int dpi) {
+  return -static_cast<int>(std::lround(static_cast<double>(hundredthsPt) * dpi / 7200.0));
+}
+
 }  // namespace sealupdate

@@ -5,7 +5,8 @@
 //
 //   driver wait TITLE [--visible] [--timeout MS]   wait until the window exists (and is visible)
 //   driver info TITLE                              visible=, rect=, client=, pid=
-//   driver texts TITLE                             one line per child: class|id|visible|text
+//   driver texts TITLE                             one line per child:
+//                                                  class|id|visible|x,y,w,h|text
 //   driver click TITLE CAPTION                     post BM_CLICK to the button with that caption
 //   driver close TITLE                             post WM_CLOSE
 //   driver gone TITLE [--timeout MS]               wait until no window has that title
@@ -162,10 +163,18 @@ int Run(const std::vector<std::wstring>& args) {
   if (cmd == L"texts") {
     HWND h = Need(target);
     if (!h) return 1;
-    Print("window|0|" + std::to_string(IsWindowVisible(h) ? 1 : 0) + "|" + Utf8(TextOf(h)));
+    Print("window|0|" + std::to_string(IsWindowVisible(h) ? 1 : 0) + "|0,0,0,0|" + Utf8(TextOf(h)));
     for (HWND child : Children(h)) {
+      // The child's rectangle in the parent's client coordinates.
+      RECT r{};
+      GetWindowRect(child, &r);
+      MapWindowPoints(HWND_DESKTOP, h, reinterpret_cast<POINT*>(&r), 2);
+      char rect[96];
+      std::snprintf(rect, sizeof rect, "%ld,%ld,%ld,%ld", r.left, r.top, r.right - r.left,
+                    r.bottom - r.top);
       Print(Utf8(ClassOf(child)) + "|" + std::to_string(GetDlgCtrlID(child)) + "|" +
-            std::to_string(IsWindowVisible(child) ? 1 : 0) + "|" + Utf8(TextOf(child)));
+            std::to_string(IsWindowVisible(child) ? 1 : 0) + "|" + rect + "|" +
+            Utf8(TextOf(child)));
     }
     return 0;
   }

@@ -38,6 +38,50 @@ def sealed_mode1_shows_titled_centred_window(env):
     expect(wait_exit(proc, 15) == 0, "closing the window must end the process with 0")
 
 
+# The designed layout in twips: id -> (class, caption, left, top, width, height).
+LAYOUT = {
+    100: ("Edit", None, 120, 120, 6015, 2535),
+    200: ("Static", "未开始。", 120, 2760, 720, 195),
+    201: ("Static", "进度：", 120, 3150, 540, 195),
+    202: ("Static", "速度：  0.00 KB/S", 120, 3600, 1335, 195),
+    203: ("Static", "剩余时间：00:00:00", 1920, 3600, 1560, 195),
+    400: ("Button", "检查更新", 3960, 3480, 990, 360),
+    401: ("Button", "访问主页", 5160, 3480, 990, 360),
+    300: (None, "", 720, 3120, 5415, 255),
+}
+
+
+def px(twips):
+    return int(twips / 15 + 0.5)  # the prefix runs at 96 DPI
+
+
+@scenario
+def controls_are_laid_out_in_twips(env):
+    client = env.seal("[UpdateInfo]\nSoftName=丙程序\nUpdateText=第一行{#br}第二行\n")
+    proc = env.start(client)
+    title = "丙程序 - " + TITLE
+    env.driver("wait", title, "--visible", "--timeout", "20000")
+    controls = {c["id"]: c for c in env.texts(title)[1:]}
+    for ident, (cls, caption, left, top, width, height) in LAYOUT.items():
+        expect(ident in controls, f"control {ident} missing")
+        c = controls[ident]
+        x, y, w, h = c["rect"]
+        if cls:
+            expect(c["class"] == cls, f"control {ident} is a {c['class']}")
+        if caption is not None:
+            expect(c["text"] == caption, f"control {ident} reads {c['text']!r}")
+        expect((x, y) == (px(left), px(top)), f"control {ident} at {x},{y}")
+        if cls == "Static":
+            # Labels size themselves to their text from the fixed left edge.
+            expect(0 < w <= px(width) + 40 and h >= px(height), f"label {ident} is {w}x{h}")
+        else:
+            expect((w, h) == (px(width), px(height)), f"control {ident} is {w}x{h}")
+    expect(controls[100]["text"] == "第一行\r\n第二行", "Text1 shows the update text")
+    env.screenshot("window")
+    env.driver("close", title)
+    expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
+
+
 @scenario
 def command_line_2_keeps_window_hidden(env):
     client = env.seal("[UpdateInfo]\nSoftName=乙程序\nUpdateMode=0\n")
@@ -55,7 +99,7 @@ def command_line_2_keeps_window_hidden(env):
 def unsealed_client_starts_in_mode0_with_bare_title(env):
     proc = env.start(env.build / "sealupdate.exe")
     env.driver("wait", TITLE, "--visible", "--timeout", "20000")
-    expect(env.texts(TITLE)[0][3] == TITLE, "bare title expected")
+    expect(env.texts(TITLE)[0]["text"] == TITLE, "bare title expected")
     env.driver("close", TITLE)
     expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
     env.driver("gone", TITLE, "--timeout", "5000")

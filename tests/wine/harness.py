@@ -56,7 +56,13 @@ class WineEnv:
 
     def texts(self, title):
         _, out = self.driver("texts", title)
-        return [line.split("|", 3) for line in out.splitlines()]
+        """The window and its controls: dicts with class, id, visible, rect (x, y, w, h), text."""
+        controls = []
+        for line in out.splitlines():
+            cls, ident, visible, rect, text = line.split("|", 4)
+            controls.append({"class": cls, "id": int(ident), "visible": visible == "1",
+                             "rect": tuple(map(int, rect.split(","))), "text": text})
+        return controls
 
     def seal(self, config_text, name="client.exe", client=None):
         """Seals `config_text` into a copy of the client with the Windows build of the tool."""
