@@ -1,0 +1,227 @@
+#include "download/downloader.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "base/text.h"
+
+namespace sealupdate {
+namespace {
+
+std::u16string Ascii(const char* text) { return std::u16string(text, text + std::strlen(text)); }
+
+// "0.00": at least one integer digit, two decimals, halves away from zero.
+std::u16string TwoDecimals(double value) {
+  char text[64];
+  const double cents = std::round(value * 100.0);
+  std::snprintf(text, sizeof text, "%.2f", cents / 100.0);
+  return Ascii(text);
+}
+
+// "hh:mm:ss" of a time of day: rounded to the second, whole days dropped.
+std::u16string TimeOfDay(double seconds) {
+  double whole = std::fmod(std::round(seconds), 86400.0);
+  if (whole < 0) whole += 86400.0;
+  const auto s = static_cast<long>(whole);
+  char text[64];
+  std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  return Ascii(text);
+}
+
+}  // namespace
+
+Downloader::Downloader(UrlReader& reader, Clock& clock, EventPump& pump,
+                       std::u16string clientFolder)
+    : reader_(reader), clock_(clock), pump_(pump), clientFolder_(std::move(clientFolder)) {
+  reader_.SetSink(this);
+}
+
+Downloader::~Downloader() {
+  RemoveAllTask();
+  reader_.SetSink(nullptr);
+}
+
+std::int32_t Downloader::TaskCount() const {
+  return names_ ? static_cast<std::int32_t>(names_->size()) : 0;
+}
+
+int Downloader::GetTaskIndex(const std::u16string& TaskName) const {
+  if (!names_) return 0;
+  const auto found = names_->find(ToLowerUnits(TaskName));
+  return found == names_->end() ? 0 : found->second;
+}
+
+std::u16string Downloader::MakeUniqueTaskName(const std::u16string& TaskName) {
+  const std::u16string base = TaskName.empty() ? u"DownloadTask" : TaskName;
+  std::u16string candidate = base;
+  for (long n = 1; GetTaskIndex(candidate) != 0; ++n) {
+    candidate = base + u"(" + Ascii(std::to_string(n).c_str()) + u")";
+    // Queued notifications run here; their handlers may start or remove tasks.
+    pump_.ProcessPendingEvents();
+  }
+  return candidate;
+}
+
+std::u16string Downloader::ReplaceInvalidFileChars(std::u16string_view text,
+                                                   std::u16string_view replacement) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (const char16_t unit : text) {
+    if (std::u16string_view(u"\\/*:?|\"").find(unit) != std::u16string_view::npos) {
+      out += replacement;
+    } else {
+      out += unit;
+    }
+  }
+  return out;
+}
+
+Downloader::SaveTarget Downloader::NormalizeSavePath(std::u16string_view savePath,
+                                                     std::u16string_view clientFolder) {
+  std::u16string p = TrimSpaces(savePath);
+  if (p.empty()) return {};
+  if (p.size() < 3 || p.compare(1, 2, u":\\") != 0) {
+    if (p[0] == u'\\') p.erase(0, 1);
+    p = std::u16string(clientFolder) + u"\\" + p;
+  }
+  // A client started from a network share keeps the "\\" that opens its UNC folder.
+  const bool unc = p.compare(0, 2, u"\\\\") == 0;
+  p = unc ? u"\\\\" + ReplaceAll(std::u16string_view(p).substr(2), u"\\\\", u"\\")
+          : ReplaceAll(p, u"\\\\", u"\\");
+  const auto k = p.rfind(u'\\') + 1;  // there is always one: "X:\" or the joint above
+  SaveTarget target;
+  target.folder = p.substr(0, k);
+  target.path = target.folder + ReplaceInvalidFileChars(std::u16string_view(p).substr(k), u"_");
+  return target;
+}
+
+std::pair<std::u16string, std::u16string> Downloader::RateTexts(double read, double total,
+                                                                std::int64_t elapsed) {
+  if (elapsed <= 0) {
+    // Under a whole second (or a clock set back): the bytes so far over one second.
+    const double kb = read / 1024;
+    return {kb > 1024 ? TwoDecimals(kb / 1024) + u" MB/S" : TwoDecimals(kb) + u" KB/S",
+            u"00:00:00"};
+  }
+  double rate = read / static_cast<double>(elapsed) / 1024;
+  std::u16string unit = u" KB/S";
+  const bool mega = rate > 1024;
+  if (mega) {
+    rate /= 1024;
+    unit = u" MB/S";
+  }
+  std::u16string residual = u"-";
+  if (rate != 0) {
+    double left = (total - read) / 1024;
+    if (mega) left /= 1024;
+    residual = TimeOfDay(left / rate);
+  }
+  return {TwoDecimals(rate) + unit, residual};
+}
+
+std::u16string Downloader::BeginDownload(const std::u16string& URL, const std::u16string& TaskName,
+                                         const std::u16string& SavePath) {
+  const std::u16string name = MakeUniqueTaskName(TaskName);
+  std::u16string savePath = SavePath;
+  int error = 0;
+  const SaveTarget target = NormalizeSavePath(SavePath, clientFolder_);
+  if (!target.path.empty() && !MakeSureDirectoryPathExists(target.folder)) {
+    error = kErrFolderNotCreated;
+  } else {
+    savePath = target.path;
+    if (!names_) names_.emplace();
+    tasks_.push_back(TaskRecord{URL, savePath, name, clock_.NowSeconds()});
+    (*names_)[ToLowerUnits(name)] = static_cast<int>(tasks_.size() - 1);
+    error = reader_.Start(URL, name, savePath);
+  }
+  if (error != 0) {
+    RemoveTaskName(name);
+    Fail(URL, name, savePath, std::string(), error);
+    return {};
+  }
+  if (events_) events_->AddDownloadTask(URL, name, savePath, TaskCount());
+  return name;
+}
+
+bool Downloader::RemoveTaskName(const std::u16string& TaskName) {
+  const int i = GetTaskIndex(TaskName);
+  if (i == 0) return false;
+  // The read runs under the registered spelling of the name.
+  reader_.Cancel(tasks_[static_cast<std::size_t>(i)].TaskName);
+  names_->erase(ToLowerUnits(TaskName));
+  if (names_->empty()) tasks_.resize(1);
+  return true;
+}
+
+void Downloader::RemoveAllTask() {
+  if (!names_) return;
+  std::vector<std::u16string> registered;
+  for (const auto& entry : *names_) {
+    registered.push_back(tasks_[static_cast<std::size_t>(entry.second)].TaskName);
+  }
+  for (const auto& name : registered) RemoveTaskName(name);
+  names_.reset();
+  tasks_.resize(1);
+}
+
+void Downloader::Fail(const std::u16string& URL, const std::u16string& TaskName,
+                      const std::u16string& SavePath, const std::string& bytes, int errNum) {
+  if (events_) events_->DownloadComplete(URL, TaskName, SavePath, bytes, errNum, TaskCount());
+}
+
+void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
+                                std::uint64_t total) {
+  if (total == 0) return;
+  const int i = GetTaskIndex(key);
+  if (i == 0) return;
+  const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
+  if (record.TaskName != key) return;  // a read of an earlier task with a look-alike name
+  const auto texts = RateTexts(static_cast<double>(read), static_cast<double>(total),
+                               clock_.NowSeconds() - record.StartTime);
+  if (events_) {
+    events_->DownloadProgress(record.URL, record.TaskName, record.SavePath,
+                              static_cast<double>(read), static_cast<double>(total), texts.first,
+                              texts.second, TaskCount());
+  }
+}
+
+void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
+  const int i = GetTaskIndex(key);
+  if (i == 0) return;  // removed meanwhile: the result (and any file) is dropped
+  const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
+  if (record.TaskName != key) return;
+  int error = result.error;
+  if (error == 0) {
+    if (result.file) {
+      binBuff_.clear();  // the body is on disk, not in memory
+      if (result.file->Size() == 0) {
+        error = kErrEmptyBody;
+      } else if (record.SavePath.empty()) {
+        error = kErrPathFileAccess;  // a reader contract breach: a file nobody asked for
+      } else {
+        error = result.file->MoveTo(record.SavePath);
+      }
+    } else {
+      binBuff_ = std::move(result.body);
+      if (binBuff_.empty()) {
+        error = kErrEmptyBody;
+      } else if (!record.SavePath.empty()) {
+        error = kErrPathFileAccess;  // the reader must stream such bodies to a file
+      }
+    }
+  }
+  result.file.reset();  // deletes a temporary file that was not moved
+  RemoveTaskName(key);
+  if (error != 0) {
+    Fail(record.URL, record.TaskName, record.SavePath, binBuff_, error);
+    return;
+  }
+  if (events_) {
+    events_->DownloadComplete(record.URL, record.TaskName, record.SavePath, binBuff_, 0,
+                              TaskCount());
+  }
+}
+
+}  // namespace sealupdate

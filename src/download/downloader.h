@@ -1,0 +1,102 @@
+// Downloader: named download tasks over the asynchronous URL reader, reported to the owner as
+// synchronous events. Everything runs on the user-interface thread; nothing waits for a transfer.
+//
+// A task with a save path never holds its body in memory: the reader streams it to a temporary
+// file beside the save path, which replaces the save path only once the body is complete. For
+// such a task `BinBuff` is empty in `DownloadComplete` (the body is in the file).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/url_reader.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+
+namespace sealupdate {
+
+inline constexpr int kErrFolderNotCreated = 71;
+inline constexpr int kErrEmptyBody = 8001;  // "Download Byte() Is Nothing"
+
+class DownloaderEvents {
+ public:
+  virtual ~DownloaderEvents() = default;
+  virtual void AddDownloadTask(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
+                               const std::u16string& /*SavePath*/, std::int32_t /*TaskCount*/) {}
+  virtual void DownloadProgress(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
+                                const std::u16string& /*SavePath*/, double /*Value*/,
+                                double /*Max*/, const std::u16string& /*Speed*/,
+                                const std::u16string& /*ResidualTime*/,
+                                std::int32_t /*TaskCount*/) {}
+  virtual void DownloadComplete(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
+                                const std::u16string& /*SavePath*/, const std::string& /*BinBuff*/,
+                                std::int32_t /*ErrNum*/, std::int32_t /*TaskCount*/) {}
+};
+
+class Downloader final : private UrlReaderSink {
+ public:
+  // `clientFolder` is the folder of the client's executable (relative save paths go under it).
+  Downloader(UrlReader& reader, Clock& clock, EventPump& pump, std::u16string clientFolder);
+  ~Downloader() override;
+  Downloader(const Downloader&) = delete;
+  Downloader& operator=(const Downloader&) = delete;
+
+  void SetEvents(DownloaderEvents* events) { events_ = events; }
+
+  const std::string& BinBuff() const { return binBuff_; }
+  void SetBinBuff(std::string BytValue) { binBuff_ = std::move(BytValue); }
+
+  std::u16string BeginDownload(const std::u16string& URL, const std::u16string& TaskName = {},
+                               const std::u16string& SavePath = {});
+  bool RemoveTaskName(const std::u16string& TaskName);
+  void RemoveAllTask();
+  std::int32_t TaskCount() const;
+
+  // Pure helpers, public for the tests and the tool.
+  static std::u16string ReplaceInvalidFileChars(std::u16string_view text,
+                                                std::u16string_view replacement);
+  // The normalised save path and its folder part (ending with "\"); empty for an empty path.
+  struct SaveTarget {
+    std::u16string folder;
+    std::u16string path;
+  };
+  static SaveTarget NormalizeSavePath(std::u16string_view savePath,
+                                      std::u16string_view clientFolder);
+  // `Speed` and `ResidualTime` for `read` of `total` bytes after `elapsed` whole seconds.
+  static std::pair<std::u16string, std::u16string> RateTexts(double read, double total,
+                                                             std::int64_t elapsed);
+
+ private:
+  struct TaskRecord {
+    std::u16string URL;
+    std::u16string SavePath;
+    std::u16string TaskName;
+    std::int64_t StartTime = 0;
+  };
+
+  int GetTaskIndex(const std::u16string& TaskName) const;
+  std::u16string MakeUniqueTaskName(const std::u16string& TaskName);
+  void Fail(const std::u16string& URL, const std::u16string& TaskName,
+            const std::u16string& SavePath, const std::string& bytes, int errNum);
+
+  void OnReadProgress(const std::u16string& key, std::uint64_t read, std::uint64_t total) override;
+  void OnReadComplete(const std::u16string& key, ReadResult result) override;
+
+  UrlReader& reader_;
+  Clock& clock_;
+  EventPump& pump_;
+  std::u16string clientFolder_;
+  DownloaderEvents* events_ = nullptr;
+  std::string binBuff_;
+  std::vector<TaskRecord> tasks_{1};  // slot 0 never holds a task
+  // Lower-cased task name -> index in tasks_; absent until the first BeginDownload.
+  std::optional<std::map<std::u16string, int>> names_;
+};
+
+// Creates every missing folder along `folder` (which ends with "\"); true when it exists after.
+bool MakeSureDirectoryPathExists(const std::u16string& folder);
+
+}  // namespace sealupdate

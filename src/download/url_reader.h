@@ -1,0 +1,63 @@
+// The asynchronous URL reader seam under the download component. Every call and every
+// notification happens on the user-interface thread; reads run in the background, told apart by
+// their keys.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sealupdate {
+
+// Error numbers of a read, besides the HTTP status of a final answer that is not 2xx (404, 500
+// ...) and the system's own codes (WinINet 12xxx):
+inline constexpr int kErrBodyShort = 8002;   // fewer bytes arrived than the server announced
+inline constexpr int kErrNoResponse = 8003;  // the connection closed before any status line
+inline constexpr int kErrNoThread = 8004;    // the background read could not be started
+// File errors, numbered like the classic runtime's file errors.
+inline constexpr int kErrDiskFull = 61;
+inline constexpr int kErrAccessDenied = 70;  // denied, held open by another process, read-only
+inline constexpr int kErrPathFileAccess = 75;
+inline constexpr int kErrPathNotFound = 76;
+
+// A completed body that the reader streamed to a temporary file beside the task's save path.
+// Destroying it without a successful MoveTo deletes the temporary file.
+class DownloadedFile {
+ public:
+  virtual ~DownloadedFile() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Replaces `savePath` with the body; 0 or a file error number (kErrAccessDenied when the
+  // target is held open or write-protected).
+  virtual int MoveTo(const std::u16string& savePath) = 0;
+};
+
+struct ReadResult {
+  int error = 0;                         // 0 when the whole body arrived with a 2xx status
+  std::string body;                      // memory reads: the whole body
+  std::unique_ptr<DownloadedFile> file;  // reads with a save path: the body on disk
+};
+
+class UrlReaderSink {
+ public:
+  virtual ~UrlReaderSink() = default;
+  // `total` is 0 when the server gives no length.
+  virtual void OnReadProgress(const std::u16string& key, std::uint64_t read,
+                              std::uint64_t total) = 0;
+  virtual void OnReadComplete(const std::u16string& key, ReadResult result) = 0;
+};
+
+class UrlReader {
+ public:
+  virtual ~UrlReader() = default;
+  virtual void SetSink(UrlReaderSink* sink) = 0;
+  // Starts reading `url` under `key`, bypassing every cache. With an empty `savePath` the body
+  // is delivered in memory; otherwise it is streamed to a temporary file in the folder of
+  // `savePath` (which must exist) and delivered as a DownloadedFile. 0 or an error number.
+  virtual int Start(const std::u16string& url, const std::u16string& key,
+                    const std::u16string& savePath) = 0;
+  // Stops the read under `key`; after this no notification for that read arrives. False when
+  // no read runs under the key.
+  virtual bool Cancel(const std::u16string& key) = 0;
+};
+
+}  // namespace sealupdate
