@@ -1,0 +1,423 @@
+#include "widgets/progress_bar.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sealupdate {
+namespace {
+
+using Log = std::vector<std::string>;
+
+void Record(ProgressBar& bar, Log& log) {
+  bar.events.Change = [&log] { log.push_back("Change"); };
+  bar.events.NowIsMin = [&log] { log.push_back("NowIsMin"); };
+  bar.events.NowIsMax = [&log] { log.push_back("NowIsMax"); };
+  bar.SetRefresh([&log] { log.push_back("redraw"); });
+}
+
+TEST(ProgressBarModel, CreationValues) {
+  ProgressBar bar;
+  EXPECT_EQ(bar.Value(), 0);
+  EXPECT_EQ(bar.Max(), 100);
+  EXPECT_EQ(bar.Min(), 0);
+  EXPECT_EQ(bar.BorderH(), 5);
+  EXPECT_EQ(bar.BorderV(), 5);
+  EXPECT_EQ(bar.ShowType(), 4);
+  EXPECT_EQ(bar.Style(), 0);
+  EXPECT_EQ(bar.PictureBack(), DefaultPicture(0));
+  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
+  EXPECT_EQ(bar.Image().Width(), 231);  // 3465 x 405 twips at 15 twips per pixel
+  EXPECT_EQ(bar.Image().Height(), 27);
+  EXPECT_EQ(bar.LabelText(), u"00.0%");
+}
+
+TEST(ProgressBarModel, ValueSetterClampsAndRaisesEventsInOrder) {
+  ProgressBar bar;
+  Log log;
+  Record(bar, log);
+  bar.SetValue(150);
+  EXPECT_EQ(bar.Value(), 100);
+  EXPECT_EQ(log, (Log{"redraw", "Change", "NowIsMax"}));
+  log.clear();
+  bar.SetValue(100);  // repeated value, and a clamp onto the same value
+  bar.SetValue(1000);
+  EXPECT_TRUE(log.empty());
+  bar.SetValue(40);
+  EXPECT_EQ(log, (Log{"redraw", "Change"}));
+  log.clear();
+  bar.SetValue(-7);
+  EXPECT_EQ(bar.Value(), 0);
+  EXPECT_EQ(log, (Log{"redraw", "Change", "NowIsMin"}));
+}
+
+TEST(ProgressBarModel, RangeSettersKeepValueInsideWithoutEvents) {
+  ProgressBar bar;
+  bar.SetValue(80);
+  Log log;
+  Record(bar, log);
+  bar.SetMax(50);  // below Value: Value follows, no Change
+  EXPECT_EQ(bar.Max(), 50);
+  EXPECT_EQ(bar.Value(), 50);
+  bar.SetMin(60);  // above Max: ignored, still redrawn
+  EXPECT_EQ(bar.Min(), 0);
+  bar.SetMax(-1);  // below Min: ignored
+  EXPECT_EQ(bar.Max(), 50);
+  bar.SetBorderV(-1);
+  bar.SetBorderH(-1);
+  EXPECT_EQ(bar.BorderV(), 5);
+  EXPECT_EQ(bar.BorderH(), 5);
+  EXPECT_EQ(log, Log(5, "redraw"));
+
+  log.clear();
+  bar.SetMin(50);  // Min = Max = Value: no setter call can change the value
+  EXPECT_EQ(bar.Value(), 50);
+  bar.SetValue(0);
+  bar.SetValue(99);
+  EXPECT_EQ(log, Log{"redraw"});
+  EXPECT_EQ(bar.LabelText(), u"100.0%");  // an empty range counts as full
+
+  bar.SetBorderV(0);
+  EXPECT_EQ(bar.BorderV(), 0);
+}
+
+TEST(ProgressBarModel, OverflowInRedrawReachesTheCallerAfterStoring) {
+  ProgressBar bar;
+  const std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
+  EXPECT_THROW(bar.SetMin(lowest), std::overflow_error);  // Max - Min needs 33 bits
+  EXPECT_EQ(bar.Min(), lowest);
+  EXPECT_EQ(bar.Value(), 0);
+  EXPECT_THROW(bar.Resize(1e12, 405), std::overflow_error);  // pixel width beyond 32 bits
+}
+
+TEST(ProgressBarText, PercentFormatsAndRawValue) {
+  struct Row {
+    std::int32_t showType;
+    double fraction;
+    std::u16string text;
+  };
+  const Row rows[] = {
+      {1, 0.05, u"5%"},       {2, 0.05, u"05%"},    {3, 0.05, u"5.0%"},  {4, 0.05, u"05.0%"},
+      {5, 0.05, u"5.00%"},    {6, 0.05, u"05.00%"}, {1, 1, u"100%"},     {2, 1, u"100%"},
+      {3, 1, u"100.0%"},      {4, 1, u"100.0%"},    {5, 1, u"100.00%"},  {6, 1, u"100.00%"},
+      {5, 0, u"0.00%"},       {2, 0, u"00%"},       {1, 0.125, u"13%"},  // halves away from 0
+      {4, 0.125, u"12.5%"},   {3, 0.0125, u"1.3%"}, {1, 0.995, u"100%"}, {5, 0.33333, u"33.33%"},
+      {6, 0.0005, u"00.05%"}, {1, 0.004, u"0%"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FormatProgressText(row.showType, row.fraction, 0), row.text)
+        << row.showType << " " << row.fraction;
+  }
+  EXPECT_EQ(FormatProgressText(7, 0.05, 1234), u"1234");
+  EXPECT_EQ(FormatProgressText(7, 1, -56), u"-56");
+  for (std::int32_t other : {0, 8, -1, 100}) EXPECT_FALSE(FormatProgressText(other, 0.5, 1));
+}
+
+TEST(ProgressBarText, LabelVisibilityKeepsLastTextAndFontFollowsHeight) {
+  ProgressBar bar;
+  bar.SetValue(5);
+  bar.SetShowType(1);
+  EXPECT_EQ(bar.LabelText(), u"5%");
+  EXPECT_TRUE(bar.LabelVisible());
+  bar.SetShowType(0);
+  EXPECT_FALSE(bar.LabelVisible());
+  bar.SetShowType(7);
+  EXPECT_EQ(bar.LabelText(), u"5");
+  bar.SetValue(6);
+  for (std::int32_t keep : {8, -1}) {
+    bar.SetShowType(0);
+    bar.SetValue(bar.Value() == 6 ? 70 : 6);
+    bar.SetShowType(keep);
+    EXPECT_EQ(bar.LabelText(), u"6") << keep;  // the text of the last 1..7 format
+    EXPECT_TRUE(bar.LabelVisible());
+    bar.SetShowType(7);
+    bar.SetValue(6);
+  }
+  bar.Resize(1000, 255);
+  EXPECT_FLOAT_EQ(bar.FontSize(), 8.5f);
+  const auto [left, top] = bar.LabelPosition(301, 100);
+  EXPECT_DOUBLE_EQ(left, 349.5);
+  EXPECT_DOUBLE_EQ(top, 77.5);
+}
+
+// A 14 x 14 picture whose nine parts (5-pixel insets) have the colours 1..9, row by row.
+PixelBuffer PartsPicture() {
+  PixelBuffer p(14, 14);
+  for (int y = 0; y < 14; ++y) {
+    for (int x = 0; x < 14; ++x) {
+      const int col = x < 5 ? 0 : x < 9 ? 1 : 2;
+      const int row = y < 5 ? 0 : y < 9 ? 1 : 2;
+      p.Set(x, y, static_cast<std::uint32_t>(row * 3 + col + 1));
+    }
+  }
+  return p;
+}
+
+// The part colour expected at destination (x, y) of a w x h rectangle with insets l, r, t, b.
+std::uint32_t PartAt(int x, int y, int w, int h, int l, int r, int t, int b) {
+  const int col = x < l ? 0 : x >= w - r ? 2 : 1;
+  const int row = y < t ? 0 : y >= h - b ? 2 : 1;
+  return static_cast<std::uint32_t>(row * 3 + col + 1);
+}
+
+constexpr std::uint32_t kUntouched = 0xABCDEF;
+
+TEST(NineGrid, EachSkipBitLeavesExactlyItsPart) {
+  const PixelBuffer src = PartsPicture();
+  // Part colour of each mask bit (colours 1..9 are top-left .. bottom-right).
+  const std::map<std::uint32_t, std::uint32_t> partOf = {
+      {kSkipLeft, 4},       {kSkipRight, 6},       {kSkipTop, 2},
+      {kSkipBottom, 8},     {kSkipTopLeft, 1},     {kSkipTopRight, 3},
+      {kSkipBottomLeft, 7}, {kSkipBottomRight, 9}, {kSkipMiddle, 5}};
+  for (std::uint32_t mask :
+       {0u, 0x001u, 0x002u, 0x004u, 0x008u, 0x010u, 0x020u, 0x040u, 0x080u, 0x100u}) {
+    PixelBuffer dst(30, 20, kUntouched);
+    DrawNineGrid(dst, 0, 0, 30, 20, src, 0, 0, 14, 14, 5, 5, 5, 5, mask, false);
+    for (int y = 0; y < 20; ++y) {
+      for (int x = 0; x < 30; ++x) {
+        const std::uint32_t part = PartAt(x, y, 30, 20, 5, 5, 5, 5);
+        const bool skipped = mask != 0 && partOf.at(mask) == part;
+        ASSERT_EQ(dst.At(x, y), skipped ? kUntouched : part) << mask << " " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(NineGrid, FlushSidesAndNarrowRectangles) {
+  const PixelBuffer src = PartsPicture();
+  // Top and bottom flush: edges and middle reach both sides, the corners lie on top.
+  PixelBuffer dst(30, 20, kUntouched);
+  DrawNineGrid(dst, 0, 0, 30, 20, src, 0, 0, 14, 14, 5, 5, 5, 5, kSkipTop | kSkipBottom, true);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 30; ++x) {
+      const std::uint32_t whole = PartAt(x, y, 30, 20, 5, 5, 5, 5);
+      const bool corner = whole == 1 || whole == 3 || whole == 7 || whole == 9;
+      ASSERT_EQ(dst.At(x, y), corner ? whole : PartAt(x, 10, 30, 20, 5, 5, 5, 5)) << x << "," << y;
+    }
+  }
+  // Right and bottom flush with the other three corners skipped: only the top-left is rounded.
+  dst.Fill(kUntouched);
+  DrawNineGrid(dst, 0, 0, 30, 20, src, 0, 0, 14, 14, 5, 5, 5, 5, 0x0EA, true);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 30; ++x) ASSERT_EQ(dst.At(x, y), PartAt(x, y, 30, 20, 5, 0, 5, 0));
+  }
+  // Narrower than both insets: only the left band and the left corners, at full inset width,
+  // and clipped to the image.
+  PixelBuffer narrow(3, 20, kUntouched);
+  DrawNineGrid(narrow, 0, 0, 3, 20, src, 0, 0, 14, 14, 5, 5, 5, 5, 0, false);
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 3; ++x) ASSERT_EQ(narrow.At(x, y), PartAt(0, y, 30, 20, 5, 5, 5, 5));
+  }
+}
+
+TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
+  PixelBuffer src(2, 1);
+  src.Set(0, 0, 10);
+  src.Set(1, 0, 20);
+  PixelBuffer dst(5, 1, 0);
+  StretchCopy(dst, 0, 0, 5, 1, src, 0, 0, 2, 1);
+  EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{10, 10, 20, 20, 20}));
+  dst.Fill(0);
+  StretchCopy(dst, -2, 0, 5, 1, src, 0, 0, 2, 1);  // left part clipped away
+  EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{20, 20, 20, 0, 0}));
+  dst.Fill(0);
+  StretchCopy(dst, 0, 0, 5, 1, src, 0, 0, -2, 1);  // non-positive extents draw nothing
+  BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
+  EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{0, 0, 0, 0, 20}));
+  const int huge = std::numeric_limits<int>::max();
+  BlockCopy(dst, huge, huge, huge, huge, src, -huge, 0);
+  StretchCopy(dst, -huge, 0, huge, 1, src, 0, 0, huge, 1);
+  EXPECT_EQ(dst.At(0, 0), 0u);
+}
+
+TEST(ProgressBarPictures, NoPictureRestoresDefaultAndEmptyPictureDrawsNothing) {
+  ProgressBar bar;
+  const PixelBuffer background = bar.Image();
+  bar.SetPictureFront(std::make_shared<PixelBuffer>());
+  bar.SetValue(100);
+  EXPECT_EQ(bar.Image(), background);
+  bar.SetPictureFront(nullptr);
+  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
+  EXPECT_NE(bar.Image(), background);
+  for (int i : {0, 1}) {
+    ASSERT_EQ(DefaultPicture(i)->Width(), 14);
+    ASSERT_EQ(DefaultPicture(i)->Height(), 14);
+    EXPECT_EQ(DefaultPicture(i)->At(0, 0), 0xFFFFFFu);  // softened corner
+  }
+}
+
+class RecordingBag : public PropertyBag {
+ public:
+  std::map<std::u16string, SettingValue> stored;
+  std::vector<std::u16string> order;
+  void WriteProperty(std::u16string_view name, const SettingValue& value) override {
+    order.emplace_back(name);
+    stored[std::u16string(name)] = value;
+  }
+  std::optional<SettingValue> ReadProperty(std::u16string_view name) override {
+    order.emplace_back(name);
+    const auto it = stored.find(std::u16string(name));
+    if (it == stored.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+TEST(ProgressBarSettings, WriteAndReadOrdersAndLoadDefaults) {
+  ProgressBar bar;
+  RecordingBag bag;
+  bar.WriteProperties(bag);
+  EXPECT_EQ(bag.order,
+            (std::vector<std::u16string>{u"PictureBack", u"PictureFront", u"Max", u"Min", u"Value",
+                                         u"ShowType", u"BorderH", u"BorderV", u"Style"}));
+  RecordingBag empty;
+  empty.stored[u"Max"] = Picture();  // wrong kind: read as missing
+  ProgressBar loaded;
+  loaded.SetValue(30);
+  loaded.SetPictureBack(std::make_shared<PixelBuffer>(2, 2));
+  Log log;
+  Record(loaded, log);
+  loaded.ReadProperties(empty);
+  EXPECT_EQ(empty.order,
+            (std::vector<std::u16string>{u"PictureBack", u"PictureFront", u"Max", u"Min", u"Value",
+                                         u"BorderV", u"BorderH", u"ShowType", u"Style"}));
+  EXPECT_EQ(log, Log(3, "redraw"));  // two picture setters and the closing redraw; no events
+  EXPECT_EQ(loaded.PictureBack(), DefaultPicture(0));
+  EXPECT_EQ(loaded.Max(), 100);
+  EXPECT_EQ(loaded.Value(), 0);
+  EXPECT_EQ(loaded.ShowType(), 3);
+  EXPECT_EQ(loaded.Style(), 2);
+  EXPECT_EQ(loaded.BorderV(), 5);
+  EXPECT_EQ(loaded.LabelText(), u"0.0%");
+
+  // Loaded numbers bypass the setter rules.
+  RecordingBag odd;
+  odd.stored = {{u"Max", 10}, {u"Min", 20}, {u"Value", 50}, {u"BorderV", -3}};
+  loaded.ReadProperties(odd);
+  EXPECT_EQ(loaded.Max(), 10);
+  EXPECT_EQ(loaded.Min(), 20);
+  EXPECT_EQ(loaded.Value(), 50);
+  EXPECT_EQ(loaded.BorderV(), -3);
+}
+
+// Golden pictures: binary PPM files under tests/unit/golden, rewritten instead of compared when
+// SEALUPDATE_REGENERATE_GOLDENS=1.
+std::string GoldenPath(const std::string& name) {
+  std::string dir = SEALUPDATE_GOLDEN_DIR;
+#ifdef _WIN32
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;  // the source tree as Wine sees it
+#endif
+  return dir + "/" + name + ".ppm";
+}
+
+bool Regenerating() {
+  const char* v = std::getenv("SEALUPDATE_REGENERATE_GOLDENS");
+  return v && std::string(v) == "1";
+}
+
+void WritePpm(const std::string& path, const PixelBuffer& image) {
+  std::ofstream out(path, std::ios::binary);
+  out << "P6\n" << image.Width() << " " << image.Height() << "\n255\n";
+  for (std::uint32_t p : image.Pixels()) {
+    const char rgb[3] = {static_cast<char>(p >> 16), static_cast<char>(p >> 8),
+                         static_cast<char>(p)};
+    out.write(rgb, 3);
+  }
+}
+
+bool ReadPpm(const std::string& path, PixelBuffer& image) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, maxval = 0;
+  if (!(in >> magic >> w >> h >> maxval) || magic != "P6" || maxval != 255) return false;
+  in.get();
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  if (w <= 0 || h <= 0 || bytes.size() != static_cast<std::size_t>(w) * h * 3) return false;
+  image = PixelBuffer(w, h);
+  for (int i = 0; i < w * h; ++i) {
+    const auto byte = [&](int k) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i * 3 + k]));
+    };
+    image.Set(i % w, i / w, byte(0) << 16 | byte(1) << 8 | byte(2));
+  }
+  return true;
+}
+
+void ExpectGolden(const std::string& name, const PixelBuffer& actual) {
+  const std::string path = GoldenPath(name);
+  if (Regenerating()) {
+    WritePpm(path, actual);
+    return;
+  }
+  PixelBuffer golden;
+  ASSERT_TRUE(ReadPpm(path, golden)) << "missing or unreadable golden " << path;
+  ASSERT_EQ(golden.Width(), actual.Width()) << name;
+  ASSERT_EQ(golden.Height(), actual.Height()) << name;
+  int differing = 0;
+  for (int y = 0; y < golden.Height(); ++y) {
+    for (int x = 0; x < golden.Width(); ++x) {
+      if (golden.At(x, y) != actual.At(x, y) && differing++ < 5) {
+        ADD_FAILURE() << name << " differs at " << x << "," << y << ": " << std::hex
+                      << actual.At(x, y) << " instead of " << golden.At(x, y);
+      }
+    }
+  }
+  EXPECT_EQ(differing, 0) << name;
+}
+
+// An 80 x 20 pixel bar.
+ProgressBar GoldenBar(std::int32_t style, std::int32_t value) {
+  ProgressBar bar;
+  bar.Resize(1200, 300);
+  bar.SetStyle(style);
+  bar.SetValue(value);
+  return bar;
+}
+
+TEST(ProgressBarGolden, EveryStyleWhileFillingAndFull) {
+  for (std::int32_t style = 0; style <= 10; ++style) {
+    ExpectGolden("style" + std::to_string(style) + "_filling", GoldenBar(style, 40).Image());
+    ExpectGolden("style" + std::to_string(style) + "_full", GoldenBar(style, 100).Image());
+  }
+  // Any style outside 0..9 draws like 10.
+  EXPECT_EQ(GoldenBar(-3, 40).Image(), GoldenBar(10, 40).Image());
+}
+
+TEST(ProgressBarGolden, EdgeCases) {
+  ExpectGolden("empty", GoldenBar(0, 0).Image());   // F = 0: background only
+  ExpectGolden("cap_f4", GoldenBar(0, 5).Image());  // F = 4 < 2 x BorderV: the rounded left cap
+  ProgressBar same = GoldenBar(0, 0);
+  same.SetMax(0);  // Max = Min: full
+  EXPECT_EQ(same.Image(), GoldenBar(0, 100).Image());
+
+  ProgressBar thin;  // 255 twips: 17 pixels, a 7-pixel middle band
+  thin.Resize(900, 255);
+  thin.SetValue(50);
+  ASSERT_EQ(thin.Image().Height(), 17);
+  ExpectGolden("bar255", thin.Image());
+
+  ProgressBar tall;  // a resize keeps the 5 x 5 corners of both pictures
+  tall.SetValue(100);
+  tall.Resize(600, 600);
+  ASSERT_EQ(tall.Image().Width(), 40);
+  ExpectGolden("resized", tall.Image());
+  const PixelBuffer& fill = *DefaultPicture(1);
+  for (int cy : {0, 1}) {
+    for (int cx : {0, 1}) {
+      for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 5; ++x) {
+          ASSERT_EQ(tall.Image().At(cx * 35 + x, cy * 35 + y), fill.At(cx * 9 + x, cy * 9 + y));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sealupdate
