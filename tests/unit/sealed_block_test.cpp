@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "scratch.h"
 #include "startup/sealed_block.h"
 
 namespace sealupdate {
@@ -31,7 +32,7 @@ TEST(SealedBlock, ParsesTheLengthField) {
 
 class SealedFile : public ::testing::Test {
  protected:
-  const std::u16string path_ = FolderOf(GetOwnExePath()) + u"\\sealed_block_test.bin";
+  const std::u16string path_ = ScratchFolder() + u"\\sealed_block_test.bin";
   void Write(const std::string& bytes) { ASSERT_TRUE(WriteWholeFile(path_, bytes)); }
 };
 

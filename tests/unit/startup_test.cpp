@@ -6,6 +6,7 @@
 #include "fake_process_table.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "scratch.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
 #include "window/layout.h"
@@ -33,7 +34,7 @@ TEST(Startup, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
 
 class StartupFile : public ::testing::Test {
  protected:
-  std::u16string folder = FolderOf(GetOwnExePath());
+  std::u16string folder = ScratchFolder();
   std::u16string path = folder + u"\\startup_test_client.exe";
   FakeProcessTable processes;
   SealKey key = BuildSealKey();

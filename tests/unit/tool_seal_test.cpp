@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "scratch.h"
 #include "startup/seal_key.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
@@ -29,9 +30,8 @@ Result RunArgs(const std::vector<std::string>& args) {
 
 class ToolSeal : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) const {
-    return Utf16ToUtf8(FolderOf(GetOwnExePath())) + "/tool_seal_test_" + name;
-  }
+  std::string folder_ = NativePath(ScratchFolder());
+  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
   void Write(const std::string& name, const std::string& bytes) {
     ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
   }
