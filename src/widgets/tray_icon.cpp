@@ -1,0 +1,139 @@
+#include "widgets/tray_icon.h"
+
+namespace sealupdate {
+namespace {
+
+constexpr std::uint32_t kWmSize = 0x0005;
+constexpr std::uint32_t kWmClose = 0x0010;
+constexpr std::uint32_t kWmNcDestroy = 0x0082;
+constexpr std::uintptr_t kSizeMinimized = 1;
+
+constexpr std::intptr_t kLeftDown = 0x0201;
+constexpr std::intptr_t kLeftUp = 0x0202;
+constexpr std::intptr_t kLeftDoubleClick = 0x0203;
+constexpr std::intptr_t kRightDown = 0x0204;
+constexpr std::intptr_t kRightUp = 0x0205;
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+}  // namespace
+
+std::u16string CutToField(std::u16string_view text, std::size_t fieldUnits) {
+  const std::size_t room = fieldUnits > 0 ? fieldUnits - 1 : 0;
+  if (text.size() <= room) return std::u16string(text);
+  std::size_t length = room;
+  if (length > 0 && IsHighSurrogate(text[length - 1])) --length;
+  return std::u16string(text.substr(0, length));
+}
+
+bool mTrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipText,
+                            std::uintptr_t leftClickMenu, std::uintptr_t rightClickMenu) {
+  if (Installed() || window == 0) return false;
+  window_ = window;
+  leftClickMenu_ = leftClickMenu;
+  rightClickMenu_ = rightClickMenu;
+  const std::u16string tip = toolTipText == kToolTipPlaceholder ? platform_.WindowCaption(window)
+                                                                : std::u16string(toolTipText);
+  record_ = TrayIconRecord{};
+  record_.hWnd = window;
+  record_.uID = 0;
+  record_.uFlags = kTrayFlagsAdd;
+  record_.uCallbackMessage = kTrayCallbackMessage;
+  record_.szTip = CutToField(tip, kTrayTipUnits);
+  record_.hIcon = platform_.WindowIcon(window);
+  record_.dwInfoFlags = 1;
+  platform_.Notify(TrayNotify::kAdd, record_);
+  previousProc_ = platform_.HookWindow(window);
+  return true;
+}
+
+std::uintptr_t mTrayIcon::ShowTrayBalloon(std::u16string_view toolTipText,
+                                          std::u16string_view title, std::u16string_view text,
+                                          std::uint32_t iconFlag, std::uint32_t timeout) {
+  if (!Installed()) return 0;
+  if (toolTipText != kToolTipPlaceholder) record_.szTip = CutToField(toolTipText, kTrayTipUnits);
+  record_.szInfoTitle = CutToField(title, kTrayInfoTitleUnits);
+  record_.szInfo = CutToField(text, kTrayInfoUnits);
+  record_.uTimeout = timeout;
+  record_.dwInfoFlags = iconFlag;
+  platform_.Notify(TrayNotify::kModify, record_);
+  return record_.hIcon;
+}
+
+std::uintptr_t mTrayIcon::SetTrayIcon(std::uintptr_t icon) {
+  if (!Installed()) return 0;
+  record_.hIcon = icon;
+  platform_.Notify(TrayNotify::kModify, record_);
+  return icon;
+}
+
+void mTrayIcon::RemoveTrayIcon(bool close) {
+  if (!Installed()) return;
+  record_.hWnd = window_;
+  record_.uID = 0;
+  record_.uFlags = kTrayFlagsDelete;
+  record_.uCallbackMessage = kTrayCallbackMessage;
+  record_.szTip.clear();
+  record_.hIcon = platform_.WindowIcon(window_);
+  platform_.Notify(TrayNotify::kDelete, record_);
+  platform_.UnhookWindow(window_, previousProc_);
+  if (close) platform_.PostClose(window_);
+  window_ = 0;
+}
+
+void mTrayIcon::RestoreWindow(std::uintptr_t window) {
+  platform_.SetForegroundWindow(window);
+  platform_.ShowWindow(window, kTrayShowNoActivate);
+}
+
+std::intptr_t mTrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t message,
+                                        std::uintptr_t wParam, std::intptr_t lParam) {
+  // RemoveTrayIcon (on WM_CLOSE, or from a menu command during a popup) unhooks the window
+  // before this message has been passed on.
+  const std::uintptr_t previous = previousProc_;
+  if (message == kTrayCallbackMessage) {
+    switch (lParam) {
+      case kLeftDown:
+      case kRightDown:
+        platform_.SetForegroundWindow(window);
+        break;
+      case kLeftUp:
+        if (leftClickMenu_ != 0) {
+          platform_.PopupMenu(leftClickMenu_, window);
+        } else {
+          RestoreWindow(window_);
+        }
+        break;
+      case kLeftDoubleClick:
+        RestoreWindow(window_);
+        break;
+      case kRightUp:
+        if (rightClickMenu_ == 0) return 0;
+        platform_.PopupMenu(rightClickMenu_, window);
+        break;
+      default:
+        break;
+    }
+  } else if (message == kWmSize) {
+    if (wParam == kSizeMinimized) MinimizeToTray(window);
+  } else if (message == kWmClose || message == kWmNcDestroy) {
+    RemoveTrayIcon(false);
+  } else if (message != 0 && message == platform_.TaskbarCreatedMessage()) {
+    // The shell was restarted and forgot the icon.
+    if (Installed()) platform_.Notify(TrayNotify::kAdd, record_);
+  }
+  return platform_.CallPrevious(previous, window, message, wParam, lParam);
+}
+
+// A window minimized with its title-bar button (the mouse above the taskbar) leaves the taskbar
+// and lives on as the icon; one minimized through its taskbar button stays there. Without a
+// taskbar or a mouse position the window stays minimized.
+void mTrayIcon::MinimizeToTray(std::uintptr_t window) {
+  const auto taskbar = platform_.TaskbarRect();
+  if (!taskbar) return;
+  const auto cursor = platform_.CursorPos();
+  if (!cursor) return;
+  if (cursor->y < taskbar->top) platform_.ShowWindow(window, kTrayHide);
+}
+
+}  // namespace sealupdate

@@ -1,0 +1,133 @@
+#include "widgets/tray_icon_win.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+namespace sealupdate {
+namespace {
+
+HWND Hwnd(std::uintptr_t window) { return FromTrayHandle<HWND>(window); }
+
+// Copies a text into a fixed field, always terminated (the module has already cut it to fit).
+template <std::size_t N>
+void CopyField(WCHAR (&field)[N], const std::u16string& text) {
+  const std::size_t length = std::min(text.size(), N - 1);
+  std::copy_n(text.begin(), length, field);
+  field[length] = L'\0';
+}
+
+class Win32Tray final : public TrayPlatform {
+ public:
+  void Notify(TrayNotify action, const TrayIconRecord& record) override {
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof data;
+    data.hWnd = Hwnd(record.hWnd);
+    data.uID = record.uID;
+    data.uFlags = record.uFlags;
+    data.uCallbackMessage = record.uCallbackMessage;
+    data.hIcon = FromTrayHandle<HICON>(record.hIcon);
+    CopyField(data.szTip, record.szTip);
+    data.dwState = record.dwState;
+    data.dwStateMask = record.dwStateMask;
+    CopyField(data.szInfo, record.szInfo);
+    data.uTimeout = record.uTimeout;
+    CopyField(data.szInfoTitle, record.szInfoTitle);
+    data.dwInfoFlags = record.dwInfoFlags;
+    Shell_NotifyIconW(static_cast<DWORD>(action), &data);
+  }
+
+  std::uintptr_t HookWindow(std::uintptr_t window) override {
+    // An elevated client would otherwise never hear that the taskbar came back.
+    ChangeWindowMessageFilterEx(Hwnd(window), TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+    return static_cast<std::uintptr_t>(
+        SetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWndProc)));
+  }
+
+  void UnhookWindow(std::uintptr_t window, std::uintptr_t previous) override {
+    if (previous != 0)
+      SetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC, static_cast<LONG_PTR>(previous));
+  }
+
+  std::intptr_t CallPrevious(std::uintptr_t previous, std::uintptr_t window, std::uint32_t message,
+                             std::uintptr_t wParam, std::intptr_t lParam) override {
+    if (previous == 0) return DefWindowProcW(Hwnd(window), message, wParam, lParam);
+    return CallWindowProcW(reinterpret_cast<WNDPROC>(previous), Hwnd(window), message, wParam,
+                           lParam);
+  }
+
+  void SetForegroundWindow(std::uintptr_t window) override { ::SetForegroundWindow(Hwnd(window)); }
+
+  void ShowWindow(std::uintptr_t window, std::int32_t command) override {
+    ::ShowWindow(Hwnd(window), command);
+  }
+
+  std::u16string WindowCaption(std::uintptr_t window) override {
+    const int length = GetWindowTextLengthW(Hwnd(window));
+    if (length <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(Hwnd(window), text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::clamp(copied, 0, length)));
+    return win::FromWide(text);
+  }
+
+  std::uintptr_t WindowIcon(std::uintptr_t window) override {
+    const HWND hwnd = Hwnd(window);
+    for (const WPARAM kind : {ICON_SMALL, ICON_BIG}) {
+      if (const LRESULT icon = SendMessageW(hwnd, WM_GETICON, kind, 0))
+        return static_cast<std::uintptr_t>(icon);
+    }
+    for (const int index : {GCLP_HICONSM, GCLP_HICON}) {
+      if (const ULONG_PTR icon = GetClassLongPtrW(hwnd, index))
+        return static_cast<std::uintptr_t>(icon);
+    }
+    return 0;
+  }
+
+  std::optional<TrayRect> TaskbarRect() override {
+    const HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+    RECT r{};
+    if (!taskbar || !GetWindowRect(taskbar, &r)) return std::nullopt;
+    return TrayRect{r.left, r.top, r.right, r.bottom};
+  }
+
+  std::optional<TrayPoint> CursorPos() override {
+    POINT p{};
+    if (!GetCursorPos(&p)) return std::nullopt;
+    return TrayPoint{p.x, p.y};
+  }
+
+  void PopupMenu(std::uintptr_t menu, std::uintptr_t window) override {
+    POINT p{};
+    GetCursorPos(&p);
+    TrackPopupMenu(FromTrayHandle<HMENU>(menu), 0, p.x, p.y, 0, Hwnd(window), nullptr);
+    // Lets a menu opened from the notification area close when the user clicks elsewhere
+    // next time.
+    PostMessageW(Hwnd(window), WM_NULL, 0, 0);
+  }
+
+  void PostClose(std::uintptr_t window) override { PostMessageW(Hwnd(window), WM_CLOSE, 0, 0); }
+
+  std::uint32_t TaskbarCreatedMessage() override {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+  }
+};
+
+}  // namespace
+
+TrayPlatform& Win32TrayPlatform() {
+  static Win32Tray platform;
+  return platform;
+}
+
+mTrayIcon& TrayIconModule() {
+  static mTrayIcon module(Win32TrayPlatform());
+  return module;
+}
+
+LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return TrayIconModule().TrayWindowProc(TrayHandle(window), message, wParam, lParam);
+}
+
+}  // namespace sealupdate
