@@ -60,4 +60,9 @@ class UrlReader {
   virtual bool Cancel(const std::u16string& key) = 0;
 };
 
+// The system's reader (WinINet; Windows builds only). Create and use it on the user-interface
+// thread: it delivers its notifications as posted messages to a window of that thread, so they
+// run whenever that thread dispatches messages.
+std::unique_ptr<UrlReader> CreateSystemUrlReader();
+
 }  // namespace sealupdate
