@@ -1,10 +1,25 @@
 #include "window/frm_main_win.h"
 
+#include <exception>
+#include <memory>
 #include <vector>
 
+#include "base/text.h"
+#include "download/downloader.h"
+#include "model/pe_info.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+#include "platform/files.h"
 #include "platform/win32.h"
+// After <windows.h>:
+#include <shellapi.h>
+
 #include "startup/mmain_win.h"
 #include "startup/startup.h"
+#include "widgets/progress_bar_win.h"
+#include "widgets/tray_icon.h"
+#include "widgets/tray_icon_win.h"
+#include "window/frm_main.h"
 #include "window/layout.h"
 
 namespace sealupdate {
@@ -68,7 +83,8 @@ win::UniqueFont CreateWindowFont(int dpi) {
   return win::UniqueFont(CreateFontIndirectW(&font));
 }
 
-class FrmMain {
+// The Win32 window: creates the controls and shows what the flow tells it to.
+class MainWindow final : public FrmMainView {
  public:
   HWND hwnd = nullptr;
   std::int32_t mode = 0;
@@ -77,20 +93,54 @@ class FrmMain {
   win::UniqueIcon smallIcon;
   win::UniqueMenu menuBar;  // holds mnuFile; never attached, so no menu bar shows
   HMENU mnuFile = nullptr;
+  std::unique_ptr<UrlReader> reader;
+  std::unique_ptr<Downloader> Downloader1;
+  std::unique_ptr<FrmMain> flow;
 
   bool Create(HINSTANCE instance);
-  void Form_Load();
-  void Form_Unload();
   void ApplyLayout();
   HWND Control(int id) const { return GetDlgItem(hwnd, id); }
   void SetControlText(int id, std::u16string_view text);
+  std::u16string ControlText(int id) const;
+  ProgressBar* ProgressBar1() const { return ProgressBarOf(Control(kProgressBar1Id)); }
+  void Form_Unload();
+
+  // FrmMainView
+  void SetTitle(const std::u16string& title) override;
+  std::u16string Cmd1Caption(int index) override { return ControlText(kCmd1BaseId + index); }
+  void SetCmd1Caption(int index, const std::u16string& caption) override {
+    SetControlText(kCmd1BaseId + index, caption);
+  }
+  std::u16string Lbl1Caption(int index) override { return ControlText(kLbl1BaseId + index); }
+  void SetLbl1Caption(int index, const std::u16string& caption) override {
+    SetControlText(kLbl1BaseId + index, caption);
+  }
+  void SetText1(const std::u16string& text) override { SetControlText(kText1Id, text); }
+  void SetProgressMax(std::int32_t max) override {
+    if (ProgressBar* bar = ProgressBar1()) bar->SetMax(max);
+  }
+  void SetProgressValue(std::int32_t value) override {
+    if (ProgressBar* bar = ProgressBar1()) bar->SetValue(value);
+  }
+  void PlaceCentered() override;
+  void PlaceOffscreen() override;
+  void SetSmallIconFromOwnExe() override;
+  void AddTrayIcon() override;
+  void ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
+                       TrayIconKind icon) override;
+  void RemoveTrayIcon(bool close) override { TrayIconModule().RemoveTrayIcon(close); }
+  void RestoreWindow() override { TrayIconModule().RestoreWindow(TrayHandle(hwnd)); }
+  MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& title,
+                            MessageButtons buttons, MessageIcon icon) override;
+  ShellResult ShellOpen(const std::u16string& file, int showCommand) override;
+  void UnloadWindow() override { DestroyWindow(hwnd); }
 
  private:
   void CreateControls(HINSTANCE instance);
   void SizeLabelToText(HWND label, const ControlLayout& layout);
 };
 
-FrmMain gFrmMain;
+MainWindow gFrmMain;
 
 const ControlLayout* LayoutOf(int id) {
   for (const auto& c : kControls) {
@@ -99,7 +149,7 @@ const ControlLayout* LayoutOf(int id) {
   return nullptr;
 }
 
-void FrmMain::CreateControls(HINSTANCE instance) {
+void MainWindow::CreateControls(HINSTANCE instance) {
   for (const auto& c : kControls) {
     const wchar_t* cls = L"STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE;
@@ -118,16 +168,25 @@ void FrmMain::CreateControls(HINSTANCE instance) {
         cls = L"BUTTON";
         break;
       case ControlKind::ProgressBar:
-        // Drawn by the owner-drawn bar once its class is registered; until then a plain frame.
-        style |= SS_SUNKEN;
+        cls = kProgressBarClassName;
         break;
     }
     CreateWindowExW(exStyle, cls, win::Wide(c.caption).c_str(), style, 0, 0, 0, 0, hwnd,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
   }
+  if (ProgressBar* bar = ProgressBar1()) {
+    // The settings the window keeps for its bar.
+    bar->SetStyle(0);
+    bar->SetShowType(5);
+    bar->SetBorderH(5);
+    bar->SetBorderV(5);
+    bar->SetMin(0);
+    bar->SetMax(100);
+    bar->SetValue(0);
+  }
 }
 
-void FrmMain::SizeLabelToText(HWND label, const ControlLayout& layout) {
+void MainWindow::SizeLabelToText(HWND label, const ControlLayout& layout) {
   // Labels grow to the right from their fixed left edge, to the width of their text.
   wchar_t buffer[512] = {};
   const int length = GetWindowTextW(label, buffer, 512);
@@ -143,7 +202,7 @@ void FrmMain::SizeLabelToText(HWND label, const ControlLayout& layout) {
   InvalidateRect(hwnd, nullptr, TRUE);
 }
 
-void FrmMain::ApplyLayout() {
+void MainWindow::ApplyLayout() {
   font = CreateWindowFont(dpi);
   for (const auto& c : kControls) {
     HWND control = Control(c.id);
@@ -159,7 +218,7 @@ void FrmMain::ApplyLayout() {
   InvalidateRect(hwnd, nullptr, TRUE);
 }
 
-void FrmMain::SetControlText(int id, std::u16string_view text) {
+void MainWindow::SetControlText(int id, std::u16string_view text) {
   HWND control = Control(id);
   SetWindowTextW(control, win::Wide(text).c_str());
   if (const ControlLayout* layout = LayoutOf(id); layout && layout->kind == ControlKind::Label) {
@@ -167,29 +226,117 @@ void FrmMain::SetControlText(int id, std::u16string_view text) {
   }
 }
 
-void FrmMain::Form_Load() {
-  SetWindowTextW(hwnd, win::Wide(MainWindowTitle(gUpdateInfo->SoftName())).c_str());
-  SetControlText(kText1Id, gUpdateInfo->UpdateText());
+std::u16string MainWindow::ControlText(int id) const {
+  HWND control = Control(id);
+  const int length = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), length + 1)));
+  return win::FromWide(text);
+}
+
+void MainWindow::SetTitle(const std::u16string& title) {
+  SetWindowTextW(hwnd, win::Wide(title).c_str());
+}
+
+void MainWindow::PlaceCentered() {
   RECT r{};
   GetWindowRect(hwnd, &r);
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  int left = 0;
-  int top = 0;
-  if (mode == 2) {
-    left = top = TwipsToPixels(kOffscreenTwips, dpi);
-  } else {
-    left = GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2;
-    top = GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2;
-  }
+  const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - (r.right - r.left) / 2;
+  const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - (r.bottom - r.top) / 2;
   SetWindowPos(hwnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::PlaceOffscreen() {
+  const int offscreen = TwipsToPixels(kOffscreenTwips, dpi);
+  SetWindowPos(hwnd, nullptr, offscreen, offscreen, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::SetSmallIconFromOwnExe() {
   std::u16string iconFile;
   smallIcon.reset(SetWindowIconFromFile(hwnd, iconFile, 0));
 }
 
-void FrmMain::Form_Unload() {
+void MainWindow::AddTrayIcon() {
+  mTrayIcon& tray = TrayIconModule();
+  tray.AddTrayIcon(TrayHandle(hwnd), kToolTipPlaceholder, 0, TrayHandle(mnuFile));
+  tray.SetTrayIcon(TrayHandle(smallIcon.get()));
+}
+
+void MainWindow::ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
+                                 TrayIconKind icon) {
+  TrayIconModule().ShowTrayBalloon(kToolTipPlaceholder, title, text,
+                                   static_cast<std::uint32_t>(icon), 0);
+}
+
+MessageAnswer MainWindow::ShowMessage(const std::u16string& text, const std::u16string& title,
+                                      MessageButtons buttons, MessageIcon icon) {
+  UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
+  switch (icon) {
+    case MessageIcon::Information:
+      type |= MB_ICONINFORMATION;
+      break;
+    case MessageIcon::Question:
+      type |= MB_ICONQUESTION;
+      break;
+    case MessageIcon::Error:
+      type |= MB_ICONERROR;
+      break;
+  }
+  // A hidden (mode 2) window would park its message box off-screen with it.
+  HWND owner = IsWindowVisible(hwnd) ? hwnd : nullptr;
+  if (!owner) type |= MB_TASKMODAL | MB_SETFOREGROUND;
+  const int answer = MessageBoxW(owner, win::Wide(text).c_str(), win::Wide(title).c_str(), type);
+  if (answer == IDYES) return MessageAnswer::Yes;
+  if (answer == IDNO) return MessageAnswer::No;
+  return MessageAnswer::Ok;
+}
+
+ShellResult MainWindow::ShellOpen(const std::u16string& file, int showCommand) {
+  const auto code = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", win::Wide(file).c_str(), L"", L"", showCommand));
+  if (code > 32) return {};
+  ShellResult result{false, {}};
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      result.reason = u"找不到该文件。";
+      break;
+    case SE_ERR_NOASSOC:
+      result.reason = u"没有与该文件类型关联的程序。";
+      break;
+    case SE_ERR_ACCESSDENIED:
+      result.reason = u"拒绝访问。";
+      break;
+    default: {
+      wchar_t* message = nullptr;
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, GetLastError(), 0, reinterpret_cast<LPWSTR>(&message), 0, nullptr);
+      result.reason =
+          message ? win::FromWide(message) : u"错误 " + Utf8ToUtf16(std::to_string(code));
+      if (message) LocalFree(message);
+    }
+  }
+  return result;
+}
+
+void MainWindow::Form_Unload() {
+  if (flow) flow->Form_Unload();
   gUpdateInfo.reset();
-  PostQuitMessage(0);
+  // Ends the program at once, whatever is still pending (reads blocked on a server included).
+  ExitProcess(0);
+}
+
+// No exception may cross the window procedure: report it and carry on.
+template <typename Fn>
+void Guarded(Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    MessageBoxW(gFrmMain.hwnd, win::Wide(Utf8ToUtf16(e.what())).c_str(), L"错误",
+                MB_OK | MB_ICONERROR);
+  }
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -209,15 +356,33 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       gFrmMain.ApplyLayout();
       return 0;
     }
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      if (!gFrmMain.flow) break;
+      if (HIWORD(wParam) == BN_CLICKED && (id == kCmd1BaseId || id == kCmd1BaseId + 1)) {
+        Guarded([&] { gFrmMain.flow->cmd1_Click(id - kCmd1BaseId); });
+        return 0;
+      }
+      if (id == kMnuFileShowFormId) {
+        Guarded([] { gFrmMain.flow->mnuFile_ShowForm_Click(); });
+        return 0;
+      }
+      if (id == kMnuFileExitId) {
+        Guarded([] { gFrmMain.flow->mnuFile_Exit_Click(); });
+        return 0;
+      }
+      break;
+    }
     case WM_DESTROY:
       gFrmMain.Form_Unload();
       return 0;
     default:
-      return DefWindowProcW(hwnd, message, wParam, lParam);
+      break;
   }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-bool FrmMain::Create(HINSTANCE instance) {
+bool MainWindow::Create(HINSTANCE instance) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = WindowProc;
@@ -249,6 +414,7 @@ bool FrmMain::Create(HINSTANCE instance) {
   AppendMenuW(menuBar.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(mnuFile),
               win::Wide(kMnuFileCaption).c_str());
 
+  RegisterProgressBarClass();
   CreateControls(instance);
   ApplyLayout();
   return true;
@@ -258,14 +424,29 @@ bool FrmMain::Create(HINSTANCE instance) {
 
 int RunMainWindow(std::int32_t mode) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  gFrmMain.mode = mode;
-  if (!gFrmMain.Create(instance)) return 1;
-  gFrmMain.Form_Load();
-  if (mode <= 1) ShowWindow(gFrmMain.hwnd, SW_SHOW);
+  MainWindow& form = gFrmMain;
+  form.mode = mode;
+  if (!form.Create(instance)) return 1;
+
+  form.reader = CreateSystemUrlReader();
+  form.Downloader1 = std::make_unique<Downloader>(*form.reader, SystemClock(), SystemEventPump(),
+                                                  FolderOf(GetOwnExePath()));
+  form.flow = std::make_unique<FrmMain>(form, *gUpdateInfo, *form.Downloader1, mode,
+                                        [](const std::u16string& path) {
+                                          std::u16string file = path;
+                                          PEFileInfo info;
+                                          mGetPEInfo::GetPEInfo(file, info);
+                                          return info.FileVersion;
+                                        });
+  form.Downloader1->SetEvents(form.flow.get());
+  gUpdateInfo->SetCheckUpdateHandler([] { Guarded([] { gFrmMain.flow->CheckUpdate(); }); });
+
+  Guarded([&] { form.flow->Form_Load(); });
+  if (mode <= 1) ShowWindow(form.hwnd, SW_SHOW);
 
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (IsDialogMessageW(gFrmMain.hwnd, &msg)) continue;  // Tab moves between the controls
+    if (IsDialogMessageW(form.hwnd, &msg)) continue;  // Tab moves between the controls
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

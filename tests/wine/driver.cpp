@@ -12,7 +12,7 @@
 //   driver gone TITLE [--timeout MS]               wait until no window has that title
 //   driver msgbox PID ANSWER [--timeout MS]        wait for a visible message box of process PID,
 //                                                  print its title and text, press ANSWER
-//                                                  (yes, no, ok, cancel)
+//                                                  (yes, no, ok, cancel; wait: press nothing)
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -208,6 +208,7 @@ int Run(const std::vector<std::wstring>& args) {
     HWND text = GetDlgItem(box, 0xFFFF);
     Print("text=" + Utf8(text ? TextOf(text) : L""));
     const std::wstring& answer = args[2];
+    if (answer == L"wait") return 0;
     const int id = answer == L"yes"      ? IDYES
                    : answer == L"no"     ? IDNO
                    : answer == L"cancel" ? IDCANCEL
