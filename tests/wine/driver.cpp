@@ -7,7 +7,10 @@
 //   driver info TITLE                              visible=, rect=, client=, pid=
 //   driver texts TITLE                             one line per child:
 //                                                  class|id|visible|x,y,w,h|text
+//                                                  (text with \\, \r and \n escaped)
 //   driver click TITLE CAPTION                     post BM_CLICK to the button with that caption
+//   driver minimize TITLE                          minimize as the title-bar button does
+//   driver popup any [--timeout MS]                wait for an open popup menu, print its rect
 //   driver close TITLE                             post WM_CLOSE
 //   driver gone TITLE [--timeout MS]               wait until no window has that title
 //   driver msgbox PID ANSWER [--timeout MS]        wait for a visible message box of process PID,
@@ -49,6 +52,23 @@ std::wstring TextOf(HWND hwnd) {
                       SMTO_ABORTIFHUNG, 2000, &copied);
   text.resize(copied);
   return text;
+}
+
+// One line per control: line breaks and backslashes in a text are escaped.
+std::string Escaped(const std::wstring& text) {
+  std::string out;
+  for (char c : Utf8(text)) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::wstring ClassOf(HWND hwnd) {
@@ -163,7 +183,8 @@ int Run(const std::vector<std::wstring>& args) {
   if (cmd == L"texts") {
     HWND h = Need(target);
     if (!h) return 1;
-    Print("window|0|" + std::to_string(IsWindowVisible(h) ? 1 : 0) + "|0,0,0,0|" + Utf8(TextOf(h)));
+    Print("window|0|" + std::to_string(IsWindowVisible(h) ? 1 : 0) + "|0,0,0,0|" +
+          Escaped(TextOf(h)));
     for (HWND child : Children(h)) {
       // The child's rectangle in the parent's client coordinates.
       RECT r{};
@@ -174,7 +195,7 @@ int Run(const std::vector<std::wstring>& args) {
                     r.bottom - r.top);
       Print(Utf8(ClassOf(child)) + "|" + std::to_string(GetDlgCtrlID(child)) + "|" +
             std::to_string(IsWindowVisible(child) ? 1 : 0) + "|" + rect + "|" +
-            Utf8(TextOf(child)));
+            Escaped(TextOf(child)));
     }
     return 0;
   }
@@ -191,6 +212,29 @@ int Run(const std::vector<std::wstring>& args) {
     Print("error=no button " + Utf8(args[2]));
     return 1;
   }
+  if (cmd == L"popup") {  // the screen rectangle of the open popup menu
+    HWND menu = nullptr;
+    const bool ok = WaitFor(TimeoutArg(args, 5000), [&] {
+      menu = FindWindowW(L"#32768", nullptr);
+      return menu && IsWindowVisible(menu);
+    });
+    if (!ok) {
+      Print("error=no popup menu");
+      return 1;
+    }
+    RECT r{};
+    GetWindowRect(menu, &r);
+    char line[96];
+    std::snprintf(line, sizeof line, "rect=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
+    Print(line);
+    return 0;
+  }
+  if (cmd == L"minimize") {  // as the title bar's minimize button does
+    HWND h = Need(target);
+    if (!h) return 1;
+    PostMessageW(h, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    return 0;
+  }
   if (cmd == L"close") {
     HWND h = Need(target);
     if (!h) return 1;
@@ -204,9 +248,9 @@ int Run(const std::vector<std::wstring>& args) {
       Print("error=no message box");
       return 1;
     }
-    Print("title=" + Utf8(TextOf(box)));
+    Print("title=" + Escaped(TextOf(box)));
     HWND text = GetDlgItem(box, 0xFFFF);
-    Print("text=" + Utf8(text ? TextOf(text) : L""));
+    Print("text=" + Escaped(text ? TextOf(text) : L""));
     const std::wstring& answer = args[2];
     if (answer == L"wait") return 0;
     const int id = answer == L"yes"      ? IDYES
@@ -229,6 +273,7 @@ int Run(const std::vector<std::wstring>& args) {
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv + 1, argv + argc);
   const int rc = Run(args);
-  if (rc == 2) Print("usage: driver wait|info|texts|click|close|gone|msgbox ... (see source)");
+  if (rc == 2)
+    Print("usage: driver wait|info|texts|click|popup|minimize|close|gone|msgbox ... (see source)");
   return rc;
 }

@@ -5,7 +5,7 @@ Usage: e2e.py BUILD_DIR STATE_DIR SCENARIO
 """
 import sys
 
-from harness import WineEnv, never_visible, wait_exit
+from harness import Server, WineEnv, never_visible, wait_exit
 
 TITLE = "智能更新程序"
 SCENARIOS = {}
@@ -47,7 +47,7 @@ LAYOUT = {
     203: ("Static", "剩余时间：00:00:00", 1920, 3600, 1560, 195),
     400: ("Button", "检查更新", 3960, 3480, 990, 360),
     401: ("Button", "访问主页", 5160, 3480, 990, 360),
-    300: (None, "", 720, 3120, 5415, 255),
+    300: ("Veltrodine.ProgressBar", "0.00%", 720, 3120, 5415, 255),
 }
 
 
@@ -84,15 +84,29 @@ def controls_are_laid_out_in_twips(env):
 
 @scenario
 def command_line_2_keeps_window_hidden(env):
-    client = env.seal("[UpdateInfo]\nSoftName=乙程序\nUpdateMode=0\n")
-    proc = env.start(client, "2")
-    title = "乙程序 - " + TITLE
-    env.driver("wait", title, "--timeout", "20000")
-    expect(never_visible(env, title, 1.5), "the mode 2 window became visible")
-    left, top, _, _ = map(int, env.info(title)["rect"].split(","))
-    expect(left < -600 and top < -600, f"mode 2 window not off-screen: {left},{top}")
-    env.driver("close", title)
-    expect(wait_exit(proc, 15) == 0, "closing the hidden window must end the process")
+    (env.work / "www").mkdir()
+    (env.work / "www" / "u.ini").write_bytes(b"[UpdateInfo]\r\n" + b";" * 4000)
+    with Server(env, env.work / "www") as web:
+        # The document trickles, so the hidden window lives while the check runs.
+        client = env.seal(f"[UpdateInfo]\nSoftName=乙程序\nUpdateMode=0\n"
+                          f"UpdateURL={web.base}u.ini?trickle=10,500\n")
+        proc = env.start(client, "2")
+        title = "乙程序 - " + TITLE
+        env.driver("wait", title, "--timeout", "20000")
+        expect(never_visible(env, title, 1.5), "the mode 2 window became visible")
+        left, top, _, _ = map(int, env.info(title)["rect"].split(","))
+        expect(left < -600 and top < -600, f"mode 2 window not off-screen: {left},{top}")
+        env.driver("close", title)
+        expect(wait_exit(proc, 15) == 0, "closing the hidden window must end the process")
+
+
+@scenario
+def mode2_without_addresses_ends_silently(env):
+    client = env.seal("[UpdateInfo]\nSoftName=丁程序\nUpdateMode=2\n")
+    proc = env.start(client)
+    expect(wait_exit(proc, 20) == 0, "a failed silent check ends the client")
+    code, _ = env.driver("info", "丁程序 - " + TITLE, check=False)
+    expect(code != 0, "no window may stay behind")
 
 
 @scenario

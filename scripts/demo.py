@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""The main job, end to end: a sample main program at version 1.0.0.0, a web server (nginx on
+loopback) publishing version 1.1.0.0 and a package, and the sealed client updating it under Wine.
+Prints each step and leaves a screenshot of each in demo-out/.
+
+Usage: demo.py BUILD_DIR STATE_DIR OUT_DIR [--interactive]
+"""
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests" / "wine"))
+
+from harness import Nginx, WineEnv, wait_exit  # noqa: E402
+from update_site import UpdateSite  # noqa: E402
+
+
+def step(text):
+    print(f"== {text}", flush=True)
+
+
+def main():
+    build, state, out = sys.argv[1:4]
+    interactive = "--interactive" in sys.argv
+    env = WineEnv(build, state, "demo", work_dir=out)
+    if interactive:
+        # Restart Wine on the person's display instead of the virtual one.
+        subprocess.run([env.env["WINESERVER"], "-k"], env=env.env, check=False)
+        env.env["DISPLAY"] = os.environ.get("SEALUPDATE_DISPLAY", ":0")
+    shots = []
+
+    def shot(name):
+        if not interactive:
+            shots.append(env.screenshot(f"{len(shots) + 1:02d}-{name}"))
+
+    site = UpdateSite(env, "示例程序")
+    step(f"program folder {site.app}: SampleApp.exe (version 1.0.0.0)")
+    # Slow enough that the progress bar can be seen moving.
+    with Nginx(env, site.www, limit_rate="96k") as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+        step(f"nginx serves {site.www} at {web.base}: update.ini (version 1.1.0.0), dl/setup.bin")
+        config = (ROOT / "samples" / "config.ini").read_text(encoding="utf-8")
+        config = re.sub(r"http://127\.0\.0\.1:8080/", web.base, config)
+        config = re.sub(r"\|http://localhost:8080/update\.ini", "", config)
+        sealed = site.client = env.seal(config, name="app/sealupdate.exe")
+        step(f"sealed samples/config.ini (addresses pointed at nginx) into {sealed}")
+        _, shown = env.run(env.build / "sealupdate-tool.exe", "show", env.win_path(sealed))
+        print(shown.rstrip())
+        main_program = site.start_main_program()
+        step("started the main program SampleApp.exe")
+        client = site.start_client()
+        step("started sealupdate.exe (mode 1: it checks at once)")
+        env.driver("wait", site.title, "--visible", "--timeout", "30000")
+        if interactive:
+            step("the client is yours: answer its questions; the demo ends when it exits")
+            wait_exit(client, 3600)
+        else:
+            time.sleep(1.5)
+            shot("question")
+            title, text = site.message_box("yes")
+            step(f"message box '{title}': {text} -> yes")
+            end = time.time() + 20  # until the first progress arrives
+            while site.control_text(202).endswith(" 0.00 KB/S") and time.time() < end:
+                time.sleep(0.2)
+            shot("downloading")
+            step(f"downloading: {site.control_text(202)}, {site.control_text(203)}")
+            env.driver("msgbox", site.pid(), "wait", "--timeout", "60000", check=False)
+            time.sleep(0.5)
+            shot("downloaded")
+            title, text = site.message_box("ok")
+            step(f"message box '{title}': {text} -> ok")
+            wait_exit(client, 30)
+            step("the client ended")
+    same = site.saved_package().exists() and \
+        site.saved_package().read_bytes() == site.package.read_bytes()
+    step(f"package saved as {site.saved_package()}: {'byte for byte' if same else 'MISSING'}")
+    try:
+        main_program.wait(timeout=10)
+        step("the main program's process was ended")
+    except subprocess.TimeoutExpired:
+        step("the main program is STILL RUNNING")
+        main_program.kill()
+    opened = site.package_opened()
+    step("the package was opened by the shell" if opened else "the package was NOT opened")
+    for s in shots:
+        print(f"   screenshot: {s}")
+    return 0 if same and opened else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

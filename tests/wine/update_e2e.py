@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""End-to-end updates: the real client under Wine against a loopback web server, driven like a
+user through driver.exe.
+
+Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
+"""
+import sys
+import time
+
+from harness import Nginx, Server, WineEnv, wait_exit
+from update_site import UpdateSite
+
+SCENARIOS = {}
+STATUS, BUTTON = 200, 400
+
+
+def scenario(fn):
+    SCENARIOS[fn.__name__] = fn
+    return fn
+
+
+def expect(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def ended(proc, timeout=15):
+    try:
+        proc.wait(timeout=timeout)
+        return True
+    except Exception:  # noqa: BLE001 - still running
+        return False
+
+
+@scenario
+def whole_update_in_mode1(env):
+    site = UpdateSite(env, "整体更新")
+    with Nginx(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+        site.seal([web.base + "update.ini"], mode=1)
+        main_program = site.start_main_program()
+        client = site.start_client()
+        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        title, text = site.message_box("yes")
+        expect((title, text) == ("自动更新：", "发现新版本，是否立即更新？"), f"{title} {text}")
+        title, text = site.message_box("ok")
+        expect(title == "下载完成：" and text == "更新文件下载完毕！单击 [确定] 重启程序。",
+               f"{title} {text}")
+        expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
+    expect(site.saved_package().read_bytes() == site.package.read_bytes(),
+           "the package is saved byte for byte")
+    expect(ended(main_program), "the main program's process must be ended")
+    expect(site.package_opened(), "the package was not opened")
+
+
+@scenario
+def mode0_waits_for_the_click(env):
+    site = UpdateSite(env, "等待点击")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+        site.seal([web.base + "update.ini"], mode=0)
+        client = site.start_client()
+        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        time.sleep(1.0)
+        expect(site.control_text(STATUS) == "未开始。", "mode 0 must not check by itself")
+        env.driver("click", site.title, "检查更新")
+        title, _ = site.message_box("no")
+        expect(title == "自动更新：", "the question is asked after the click")
+        expect(site.control_text(BUTTON) == "立即更新", "after no, the update waits for the user")
+        expect(site.control_text(STATUS).startswith("发现新版本：1.1.0.0"), "status names the version")
+        env.driver("close", site.title)
+        expect(wait_exit(client, 15) == 0, "closing ends the client")
+
+
+@scenario
+def mode2_up_to_date_exits_unseen(env):
+    site = UpdateSite(env, "静默最新")
+    with Server(env, site.www) as web:
+        site.publish("1.0.0.0", [web.base + "dl/setup.bin"])
+        site.seal([web.base + "update.ini"], mode=2)
+        client = site.start_client()
+        seen = False
+        end = time.time() + 20
+        while client.poll() is None and time.time() < end:
+            code, out = env.driver("info", site.title, check=False)
+            seen |= code == 0 and "visible=1" in out
+            time.sleep(0.05)
+        expect(client.poll() == 0, "the client must end by itself")
+        expect(not seen, "the window must never be visible")
+
+
+@scenario
+def mode2_shows_the_window_only_after_yes(env):
+    site = UpdateSite(env, "静默更新")
+    with Server(env, site.www) as web:
+        # The package trickles so that the download is still running when the window shows.
+        site.publish("2.0", [web.base + "dl/setup.bin?trickle=4096,50"])
+        site.seal([web.base + "update.ini"], mode=2)
+        client = site.start_client()
+        env.driver("wait", site.title, "--timeout", "20000")
+        expect(env.info(site.title)["visible"] == "0", "hidden before the question")
+        site.message_box("yes")
+        env.driver("wait", site.title, "--visible", "--timeout", "10000")
+        info = env.info(site.title)
+        left, top = map(int, info["rect"].split(",")[:2])
+        expect(left >= 0 and top >= 0, f"the window must be centred on screen: {info['rect']}")
+        expect(site.control_text(BUTTON) == "取消更新", "the download runs visibly")
+        env.driver("close", site.title)
+        expect(wait_exit(client, 15) == 0, "closing during the download ends the client")
+
+
+@scenario
+def failed_update_address_falls_back(env):
+    site = UpdateSite(env, "地址回退")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin?status=404", web.base + "dl/setup.bin"])
+        site.seal([web.base + "update.ini?status=404", web.base + "update.ini"], mode=1)
+        site.start_main_program()
+        client = site.start_client()
+        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        title, _ = site.message_box("yes")
+        expect(title == "自动更新：", "the second update address answers")
+        title, _ = site.message_box("ok")
+        expect(title == "下载完成：", "the second download address serves the package")
+        expect(wait_exit(client, 20) == 0, "the client ends after the hand-over")
+    expect(site.saved_package().read_bytes() == site.package.read_bytes(), "saved byte for byte")
+    expect(site.package_opened(), "the package was opened")
+
+
+@scenario
+def cut_package_is_never_opened(env):
+    site = UpdateSite(env, "截断文件")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin?cut=1000"])
+        site.seal([web.base + "update.ini"], mode=1)
+        client = site.start_client()
+        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        site.message_box("yes")
+        title, text = site.message_box("ok")
+        expect((title, text) == ("提示：", "下载文件出错！"), f"{title} {text}")
+        expect(site.control_text(BUTTON) == "立即更新", "the update can be tried again")
+        env.driver("close", site.title)
+        wait_exit(client, 15)
+    update = site.app / "Update"
+    expect(not update.exists() or not any(update.iterdir()), "no file may be left behind")
+
+
+@scenario
+def locked_save_path_reports_access_denied(env):
+    site = UpdateSite(env, "文件占用")
+    (site.app / "Update").mkdir()
+    locked = site.saved_package()
+    # A running program's file cannot be replaced.
+    locked.write_bytes((env.build / "SampleApp.exe").read_bytes())
+    holder = env.start(locked)
+    try:
+        with Server(env, site.www) as web:
+            site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+            site.seal([web.base + "update.ini"], mode=1)
+            client = site.start_client()
+            env.driver("wait", site.title, "--visible", "--timeout", "20000")
+            site.message_box("yes")
+            title, text = site.message_box("ok")
+            expect((title, text) == ("提示：", "拒绝访问。"), f"{title} {text}")
+            expect(site.control_text(BUTTON) == "立即更新", "the caption returns to 立即更新")
+            env.driver("close", site.title)
+            wait_exit(client, 15)
+    finally:
+        holder.kill()
+
+
+@scenario
+def cancel_mid_download_is_silent(env):
+    site = UpdateSite(env, "取消下载")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin?trickle=2048,100"])
+        site.seal([web.base + "update.ini"], mode=1)
+        client = site.start_client()
+        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        site.message_box("yes")
+        time.sleep(0.5)
+        env.driver("click", site.title, "取消更新")
+        time.sleep(0.5)
+        expect(site.control_text(STATUS) == "用户取消下载更新！", "the status tells of the cancel")
+        expect(site.control_text(BUTTON) == "立即更新", "the update can start again")
+        code, _ = env.driver("msgbox", site.pid(), "ok", "--timeout", "2000", check=False)
+        expect(code != 0, "no completion may arrive after a cancel")
+        env.driver("close", site.title)
+        wait_exit(client, 15)
+    expect(not site.package_opened(timeout=0.5), "a cancelled package is never opened")
+
+
+def main():
+    build, state, name = sys.argv[1:4]
+    env = WineEnv(build, state, name)
+    SCENARIOS[name](env)
+    print(f"{name}: ok")
+
+
+if __name__ == "__main__":
+    main()
