@@ -3,9 +3,8 @@
 
 Usage: e2e.py BUILD_DIR STATE_DIR SCENARIO
 """
-import sys
 
-from harness import Server, WineEnv, never_visible, wait_exit
+from harness import Server, never_visible, run_scenario, wait_exit
 
 TITLE = "智能更新程序"
 SCENARIOS = {}
@@ -119,12 +118,5 @@ def unsealed_client_starts_in_mode0_with_bare_title(env):
     env.driver("gone", TITLE, "--timeout", "5000")
 
 
-def main():
-    build, state, name = sys.argv[1:4]
-    env = WineEnv(build, state, name)
-    SCENARIOS[name](env)
-    print(f"{name}: ok")
-
-
 if __name__ == "__main__":
-    main()
+    run_scenario(SCENARIOS)

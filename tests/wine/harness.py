@@ -209,3 +209,10 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def run_scenario(scenarios):
+    """Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO."""
+    build, state, name = sys.argv[1:4]
+    scenarios[name](WineEnv(build, state, name))
+    print(f"{name}: ok")

@@ -4,10 +4,9 @@ user through driver.exe.
 
 Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
 """
-import sys
 import time
 
-from harness import Nginx, Server, WineEnv, wait_exit
+from harness import Nginx, Server, run_scenario, wait_exit
 from update_site import UpdateSite
 
 SCENARIOS = {}
@@ -37,10 +36,8 @@ def whole_update_in_mode1(env):
     site = UpdateSite(env, "整体更新")
     with Nginx(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
-        site.seal([web.base + "update.ini"], mode=1)
         main_program = site.start_main_program()
-        client = site.start_client()
-        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        client = site.launch([web.base + "update.ini"], mode=1)
         title, text = site.message_box("yes")
         expect((title, text) == ("自动更新：", "发现新版本，是否立即更新？"), f"{title} {text}")
         title, text = site.message_box("ok")
@@ -58,9 +55,7 @@ def mode0_waits_for_the_click(env):
     site = UpdateSite(env, "等待点击")
     with Server(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
-        site.seal([web.base + "update.ini"], mode=0)
-        client = site.start_client()
-        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        client = site.launch([web.base + "update.ini"], mode=0)
         time.sleep(1.0)
         expect(site.control_text(STATUS) == "未开始。", "mode 0 must not check by itself")
         env.driver("click", site.title, "检查更新")
@@ -114,10 +109,8 @@ def failed_update_address_falls_back(env):
     site = UpdateSite(env, "地址回退")
     with Server(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin?status=404", web.base + "dl/setup.bin"])
-        site.seal([web.base + "update.ini?status=404", web.base + "update.ini"], mode=1)
         site.start_main_program()
-        client = site.start_client()
-        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        client = site.launch([web.base + "update.ini?status=404", web.base + "update.ini"], mode=1)
         title, _ = site.message_box("yes")
         expect(title == "自动更新：", "the second update address answers")
         title, _ = site.message_box("ok")
@@ -132,9 +125,7 @@ def cut_package_is_never_opened(env):
     site = UpdateSite(env, "截断文件")
     with Server(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin?cut=1000"])
-        site.seal([web.base + "update.ini"], mode=1)
-        client = site.start_client()
-        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        client = site.launch([web.base + "update.ini"], mode=1)
         site.message_box("yes")
         title, text = site.message_box("ok")
         expect((title, text) == ("提示：", "下载文件出错！"), f"{title} {text}")
@@ -156,9 +147,7 @@ def locked_save_path_reports_access_denied(env):
     try:
         with Server(env, site.www) as web:
             site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
-            site.seal([web.base + "update.ini"], mode=1)
-            client = site.start_client()
-            env.driver("wait", site.title, "--visible", "--timeout", "20000")
+            client = site.launch([web.base + "update.ini"], mode=1)
             site.message_box("yes")
             title, text = site.message_box("ok")
             expect((title, text) == ("提示：", "拒绝访问。"), f"{title} {text}")
@@ -174,9 +163,7 @@ def cancel_mid_download_is_silent(env):
     site = UpdateSite(env, "取消下载")
     with Server(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin?trickle=2048,100"])
-        site.seal([web.base + "update.ini"], mode=1)
-        client = site.start_client()
-        env.driver("wait", site.title, "--visible", "--timeout", "20000")
+        client = site.launch([web.base + "update.ini"], mode=1)
         site.message_box("yes")
         time.sleep(0.5)
         env.driver("click", site.title, "取消更新")
@@ -190,12 +177,5 @@ def cancel_mid_download_is_silent(env):
     expect(not site.package_opened(timeout=0.5), "a cancelled package is never opened")
 
 
-def main():
-    build, state, name = sys.argv[1:4]
-    env = WineEnv(build, state, name)
-    SCENARIOS[name](env)
-    print(f"{name}: ok")
-
-
 if __name__ == "__main__":
-    main()
+    run_scenario(SCENARIOS)

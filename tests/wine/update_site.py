@@ -37,6 +37,13 @@ class UpdateSite:
         self.client = self.env.seal(config, name="app/sealupdate.exe")
         return self.client
 
+    def launch(self, update_urls, mode):
+        """Seals the client, starts it and waits for its window to show."""
+        self.seal(update_urls, mode)
+        client = self.start_client()
+        self.env.driver("wait", self.title, "--visible", "--timeout", "20000")
+        return client
+
     def start_main_program(self):
         self.main_program = self.env.start(self.app / "SampleApp.exe")
         return self.main_program
