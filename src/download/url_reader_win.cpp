@@ -88,6 +88,13 @@ bool WriteAll(HANDLE file, const char* data, DWORD size) {
   return true;
 }
 
+bool SetDeleteOnClose(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = remove ? TRUE : FALSE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
+}
+
 std::uint64_t ContentLength(HINTERNET request) {
   wchar_t text[32] = {};
   DWORD size = sizeof text;
@@ -129,10 +136,14 @@ int Fetch(Job& job, std::string& body) {
   job.total = total;
 
   win::UniqueFileHandle file;
+  bool deleteOnClose = false;
   if (!job.tempPath.empty()) {
-    file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return FileError(GetLastError());
+    // The file goes when its handle closes, whatever the reason (a failure, a cancelled read,
+    // the process ending mid-read with this thread abandoned), until the body is complete.
+    deleteOnClose = SetDeleteOnClose(file.get(), true);
   } else if (total > 0 && total <= 64u * 1024 * 1024) {
     body.reserve(static_cast<std::size_t>(total));
   }
@@ -168,6 +179,7 @@ int Fetch(Job& job, std::string& body) {
   }
   // WinINet reports a body cut short as a normal end.
   if (total > 0 && read < total) return kErrBodyShort;
+  if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return kErrPathFileAccess;
   return 0;
 }
 

@@ -29,6 +29,7 @@ class Server:
 
     def __init__(self, env, root, lifetime=100):
         port_file = env.work / "port"
+        port_file.unlink(missing_ok=True)
         self.log = open(env.work / "server.log", "wb")
         self.proc = subprocess.Popen(
             [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
@@ -171,6 +172,14 @@ def cancel_mid_trickle_is_silent(env):
     expect(not (out / "slow.exe").exists(), "the cancelled task left a file")
     expect(run.complete("other") == 0 and (out / "other.exe").read_bytes() == body, run.lines)
     expect(leftovers(out) == [], f"temporary files left: {leftovers(out)}")
+    # A program that ends right after the cancel, its read still blocked, leaves nothing either.
+    with Server(env, www) as srv:
+        run = Run(env, "--cancel-on-progress", "slow", "--get", "slow",
+                  srv.base + "pkg.bin?trickle=200000,300", env.win_path(out / "slow.exe"))
+        expect("cancelled slow" in run.lines, run.lines)
+        time.sleep(0.5)
+        expect(leftovers(out) == [] and not (out / "slow.exe").exists(),
+               f"files left by an abandoned read: {list(out.iterdir())}")
 
 
 def main():
