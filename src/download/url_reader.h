@@ -15,6 +15,7 @@ inline constexpr int kErrBodyShort = 8002;   // fewer bytes arrived than the ser
 inline constexpr int kErrNoResponse = 8003;  // the connection closed before any status line
 inline constexpr int kErrNoThread = 8004;    // the background read could not be started
 // File errors, numbered like the classic runtime's file errors.
+inline constexpr int kErrOutOfMemory = 7;  // a memory body larger than the address space
 inline constexpr int kErrDiskFull = 61;
 inline constexpr int kErrAccessDenied = 70;  // denied, held open by another process, read-only
 inline constexpr int kErrPathFileAccess = 75;

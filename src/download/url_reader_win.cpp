@@ -188,8 +188,8 @@ void Worker(std::shared_ptr<Job> job) {
   int error = 0;
   try {
     error = Fetch(*job, body);
-  } catch (...) {  // nothing may leave a thread entry
-    error = kErrNoThread;
+  } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
+    error = kErrOutOfMemory;
     body = std::string();
   }
   job->finished = true;
