@@ -4,12 +4,10 @@
 Usage: download_e2e.py BUILD_DIR STATE_DIR CASE
 """
 import os
-import pathlib
-import subprocess
 import sys
 import time
 
-from harness import WineEnv
+from harness import Server, WineEnv
 
 CASES = {}
 
@@ -22,33 +20,6 @@ def case(fn):
 def expect(condition, message):
     if not condition:
         raise AssertionError(message)
-
-
-class Server:
-    """test_server.py in the background, serving `root`; its output goes to a file."""
-
-    def __init__(self, env, root, lifetime=100):
-        port_file = env.work / "port"
-        port_file.unlink(missing_ok=True)
-        self.log = open(env.work / "server.log", "wb")
-        self.proc = subprocess.Popen(
-            [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
-             str(port_file), "--lifetime", str(lifetime)],
-            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        for _ in range(100):
-            if port_file.exists():
-                self.base = f"http://127.0.0.1:{port_file.read_text()}/"
-                return
-            time.sleep(0.05)
-        raise AssertionError("the test server did not start")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.proc.kill()
-        self.proc.wait()
-        self.log.close()
 
 
 class Run:
