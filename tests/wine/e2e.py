@@ -50,8 +50,27 @@ LAYOUT = {
 }
 
 
-def px(twips):
-    return int(twips / 15 + 0.5)  # the prefix runs at 96 DPI
+def check_layout(env, title, dpi):
+    def px(twips):
+        return int(twips * dpi / 1440 + 0.5)
+
+    info = env.info(title)
+    expect(info["client"] == f"{px(6255)},{px(3930)}", f"client area {info['client']} at {dpi} DPI")
+    controls = {c["id"]: c for c in env.texts(title)[1:]}
+    for ident, (cls, caption, left, top, width, height) in LAYOUT.items():
+        expect(ident in controls, f"control {ident} missing")
+        c = controls[ident]
+        x, y, w, h = c["rect"]
+        expect(c["class"] == cls, f"control {ident} is a {c['class']}")
+        if caption is not None:
+            expect(c["text"] == caption, f"control {ident} reads {c['text']!r}")
+        expect((x, y) == (px(left), px(top)), f"control {ident} at {x},{y}")
+        if cls == "Static":
+            # Labels size themselves to their text from the fixed left edge.
+            expect(0 < w <= px(width) + px(600) and h >= px(height), f"label {ident} is {w}x{h}")
+        else:
+            expect((w, h) == (px(width), px(height)), f"control {ident} is {w}x{h}")
+    return controls
 
 
 @scenario
@@ -60,23 +79,29 @@ def controls_are_laid_out_in_twips(env):
     proc = env.start(client)
     title = "丙程序 - " + TITLE
     env.driver("wait", title, "--visible", "--timeout", "20000")
-    controls = {c["id"]: c for c in env.texts(title)[1:]}
-    for ident, (cls, caption, left, top, width, height) in LAYOUT.items():
-        expect(ident in controls, f"control {ident} missing")
-        c = controls[ident]
-        x, y, w, h = c["rect"]
-        if cls:
-            expect(c["class"] == cls, f"control {ident} is a {c['class']}")
-        if caption is not None:
-            expect(c["text"] == caption, f"control {ident} reads {c['text']!r}")
-        expect((x, y) == (px(left), px(top)), f"control {ident} at {x},{y}")
-        if cls == "Static":
-            # Labels size themselves to their text from the fixed left edge.
-            expect(0 < w <= px(width) + 40 and h >= px(height), f"label {ident} is {w}x{h}")
-        else:
-            expect((w, h) == (px(width), px(height)), f"control {ident} is {w}x{h}")
+    controls = check_layout(env, title, 96)  # the prefix runs at 96 DPI: 15 twips a pixel
     expect(controls[100]["text"] == "第一行\r\n第二行", "Text1 shows the update text")
     env.screenshot("window")
+    env.driver("close", title)
+    expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
+
+
+@scenario
+def controls_scale_at_144_dpi(env):
+    # The DPI is read when a program starts: set it for this client only, then put it back.
+    desktop = "HKCU\\Control Panel\\Desktop"
+    env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD",
+            "/d", "144", "/f")
+    try:
+        client = env.seal("[UpdateInfo]\nSoftName=戊程序\n")
+        proc = env.start(client)
+        title = "戊程序 - " + TITLE
+        env.driver("wait", title, "--visible", "--timeout", "20000")
+    finally:
+        env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD",
+                "/d", "96", "/f")
+    check_layout(env, title, 144)
+    env.screenshot("window-144dpi")
     env.driver("close", title)
     expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
 
