@@ -75,8 +75,7 @@ def main():
             step(f"message box '{title}': {text} -> ok")
             wait_exit(client, 30)
             step("the client ended")
-    same = site.saved_package().exists() and \
-        site.saved_package().read_bytes() == site.package.read_bytes()
+    same = site.package_saved_intact()
     step(f"package saved as {site.saved_package()}: {'byte for byte' if same else 'MISSING'}")
     try:
         main_program.wait(timeout=10)

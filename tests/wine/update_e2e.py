@@ -44,8 +44,7 @@ def whole_update_in_mode1(env):
         expect(title == "下载完成：" and text == "更新文件下载完毕！单击 [确定] 重启程序。",
                f"{title} {text}")
         expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
-    expect(site.saved_package().read_bytes() == site.package.read_bytes(),
-           "the package is saved byte for byte")
+    expect(site.package_saved_intact(), "the package is saved byte for byte")
     expect(ended(main_program), "the main program's process must be ended")
     expect(site.package_opened(), "the package was not opened")
 
@@ -116,7 +115,7 @@ def failed_update_address_falls_back(env):
         title, _ = site.message_box("ok")
         expect(title == "下载完成：", "the second download address serves the package")
         expect(wait_exit(client, 20) == 0, "the client ends after the hand-over")
-    expect(site.saved_package().read_bytes() == site.package.read_bytes(), "saved byte for byte")
+    expect(site.package_saved_intact(), "saved byte for byte")
     expect(site.package_opened(), "the package was opened")
 
 

@@ -70,6 +70,10 @@ class UpdateSite:
     def saved_package(self):
         return self.app / "Update" / "setup.bin.exe"
 
+    def package_saved_intact(self):
+        saved = self.saved_package()
+        return saved.exists() and saved.read_bytes() == self.package.read_bytes()
+
     def package_opened(self, timeout=15):
         marker = self.app / "Update" / "package-opened.txt"
         end = time.time() + timeout
