@@ -201,7 +201,8 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
       } else if (record.SavePath.empty()) {
         error = kErrPathFileAccess;  // a reader contract breach: a file nobody asked for
       } else {
-        error = result.file->MoveTo(record.SavePath);
+        if (bodyCheck_) error = bodyCheck_(*result.file, record.SavePath);
+        if (error == 0) error = result.file->MoveTo(record.SavePath);
       }
     } else {
       binBuff_ = std::move(result.body);

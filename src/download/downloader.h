@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -45,6 +46,10 @@ class Downloader final : private UrlReaderSink {
   Downloader& operator=(const Downloader&) = delete;
 
   void SetEvents(DownloaderEvents* events) { events_ = events; }
+  // Inspects every finished file body before it may replace its save path: 0 lets it through,
+  // anything else fails the task with that number and the body is deleted unseen.
+  using BodyCheck = std::function<int(DownloadedFile& body, const std::u16string& savePath)>;
+  void SetBodyCheck(BodyCheck check) { bodyCheck_ = std::move(check); }
 
   const std::string& BinBuff() const { return binBuff_; }
   void SetBinBuff(std::string BytValue) { binBuff_ = std::move(BytValue); }
@@ -90,6 +95,7 @@ class Downloader final : private UrlReaderSink {
   EventPump& pump_;
   std::u16string clientFolder_;
   DownloaderEvents* events_ = nullptr;
+  BodyCheck bodyCheck_;
   std::string binBuff_;
   std::vector<TaskRecord> tasks_{1};  // slot 0 never holds a task
   // Lower-cased task name -> index in tasks_; absent until the first BeginDownload.

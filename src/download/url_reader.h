@@ -3,6 +3,7 @@
 // their keys.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ class DownloadedFile {
  public:
   virtual ~DownloadedFile() = default;
   virtual std::uint64_t Size() const = 0;
+  // Exactly `length` bytes at `offset` of the body; false when they are not all there.
+  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   // Replaces `savePath` with the body; 0 or a file error number (kErrAccessDenied when the
   // target is held open or write-protected).
   virtual int MoveTo(const std::u16string& savePath) = 0;

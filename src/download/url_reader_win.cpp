@@ -6,11 +6,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "download/url_reader.h"
+#include "platform/files.h"
 #include "platform/win32.h"
 
 #include <wininet.h>  // after <windows.h>
@@ -209,10 +211,17 @@ class TempFile final : public DownloadedFile {
  public:
   TempFile(std::wstring path, std::uint64_t size) : path_(std::move(path)), size_(size) {}
   ~TempFile() override {
+    input_.reset();
     if (!path_.empty()) DeleteFileW(path_.c_str());
   }
   std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (path_.empty()) return false;
+    if (!input_) input_ = InputFile::Open(win::FromWide(path_));
+    return input_ && input_->ReadAt(offset, buffer, length);
+  }
   int MoveTo(const std::u16string& savePath) override {
+    input_.reset();
     const std::wstring target = win::Wide(savePath);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -228,6 +237,7 @@ class TempFile final : public DownloadedFile {
  private:
   std::wstring path_;
   std::uint64_t size_;
+  std::optional<InputFile> input_;
 };
 
 class WinInetUrlReader final : public UrlReader {

@@ -16,6 +16,46 @@ bool MemoryByteView::ReadAt(std::uint64_t offset, void* buffer, std::size_t leng
   return true;
 }
 
+namespace {
+
+std::uint16_t LittleU16(const unsigned char* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t LittleU32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(LittleU16(p)) |
+         (static_cast<std::uint32_t>(LittleU16(p + 2)) << 16);
+}
+
+}  // namespace
+
+bool IsCompletePeImage(ByteView& image) {
+  const std::uint64_t size = image.Size();
+  unsigned char dos[64];
+  if (!image.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+  const std::uint64_t nt = LittleU32(dos + 0x3C);
+  unsigned char head[24];
+  if (!image.ReadAt(nt, head, sizeof head) || std::memcmp(head, "PE\0\0", 4) != 0) return false;
+  const std::uint16_t sectionCount = LittleU16(head + 6);
+  const std::uint16_t optionalSize = LittleU16(head + 20);
+  unsigned char optional[64];  // up to SizeOfHeaders, the same offset in PE32 and PE32+
+  if (sectionCount == 0 || optionalSize < sizeof optional ||
+      !image.ReadAt(nt + 24, optional, sizeof optional)) {
+    return false;
+  }
+  const std::uint16_t magic = LittleU16(optional);
+  if (magic != 0x10B && magic != 0x20B) return false;
+  if (LittleU32(optional + 60) > size) return false;  // SizeOfHeaders
+  std::vector<unsigned char> table(std::size_t{sectionCount} * 40);
+  if (!image.ReadAt(nt + 24 + optionalSize, table.data(), table.size())) return false;
+  for (std::size_t i = 0; i < sectionCount; ++i) {
+    const unsigned char* section = table.data() + i * 40;
+    const std::uint64_t rawSize = LittleU32(section + 16);
+    const std::uint64_t rawOffset = LittleU32(section + 20);
+    if (rawSize > 0 && rawOffset + rawSize > size) return false;
+  }
+  return true;
+}
+
 namespace mGetPEInfo {
 namespace {
 

@@ -53,6 +53,11 @@ class MemoryByteView final : public ByteView {
   std::string_view bytes_;
 };
 
+// True when the bytes hold a whole PE image: DOS and NT headers, a 32- or 64-bit optional
+// header, a section table and every section's raw data all lie inside them. A package cut short
+// fails this; data appended after the last section is not covered.
+bool IsCompletePeImage(ByteView& image);
+
 namespace mGetPEInfo {
 
 // Trims `PathName` of spaces (the caller's string receives the trimmed path) and fills `Info`.

@@ -1,6 +1,7 @@
 #include "model/update_info.h"
 
 #include <array>
+#include <optional>
 #include <stdexcept>
 
 #include "base/text.h"
@@ -53,7 +54,47 @@ std::array<std::int32_t, 4> VersionParts(std::u16string_view version) {
   return parts;
 }
 
+bool IsReservedDeviceName(std::u16string_view name) {
+  // The system maps these to devices whatever the extension and trailing spaces.
+  std::u16string base = ToLowerUnits(name.substr(0, name.find(u'.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  static constexpr std::u16string_view kDevices[] = {u"con", u"prn",    u"aux",
+                                                     u"nul", u"conin$", u"conout$"};
+  for (const auto device : kDevices) {
+    if (base == device) return true;
+  }
+  if (base.size() == 4 && (base.compare(0, 3, u"com") == 0 || base.compare(0, 3, u"lpt") == 0)) {
+    const char16_t n = base[3];
+    return (n >= u'0' && n <= u'9') || n == u'\u00B9' || n == u'\u00B2' || n == u'\u00B3';
+  }
+  return false;
+}
+
 }  // namespace
+
+bool IsWebAddress(std::u16string_view url) {
+  const std::u16string lower = ToLowerUnits(url.substr(0, 8));
+  return lower.compare(0, 7, u"http://") == 0 || lower == u"https://";
+}
+
+std::optional<std::u16string> PackageFileName(std::u16string_view url, std::u16string_view suffix) {
+  url = url.substr(0, url.find(u'#'));
+  url = url.substr(0, url.find(u'?'));
+  const auto scheme = url.find(u"://");
+  if (scheme != std::u16string_view::npos) url.remove_prefix(scheme + 3);
+  const auto pathStart = url.find(u'/');
+  const std::u16string_view segment = pathStart == std::u16string_view::npos
+                                          ? std::u16string_view()
+                                          : url.substr(url.rfind(u'/') + 1);
+  const std::u16string name = std::u16string(segment) + std::u16string(suffix);
+  // Anything that could leave Update\ or name something other than a plain file there.
+  if (name.empty() || name == u"." || name == u".." || IsReservedDeviceName(name)) return {};
+  if (name.back() == u'.' || name.back() == u' ') return {};  // the system would strip them
+  for (const char16_t unit : name) {
+    if (unit == u'\\' || unit == u'/' || unit == u':' || unit < 0x20) return {};
+  }
+  return name;
+}
 
 clsUpdateInfo::clsUpdateInfo() : clsUpdateInfo(FolderOf(GetOwnExePath()), SystemProcessTable()) {}
 
@@ -80,10 +121,8 @@ void clsUpdateInfo::SetUpdateMode(std::int32_t value) {
 }
 
 std::u16string clsUpdateInfo::SavePath() const {
-  const std::u16string url = DownloadURL();
-  const auto slash = url.rfind(u'/');
-  if (slash == std::u16string::npos) return {};
-  return path_ + u"Update\\" + url.substr(slash + 1) + modifySuffix_;
+  const auto name = PackageFileName(DownloadURL(), modifySuffix_);
+  return name ? path_ + u"Update\\" + *name : std::u16string();
 }
 
 void clsUpdateInfo::AddUpdateURL(std::u16string_view URL) {

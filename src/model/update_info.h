@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +14,16 @@
 #include "platform/processes.h"
 
 namespace sealupdate {
+
+// The package's file name under Update\: the last segment of the address's path (no query, no
+// fragment) followed by `suffix`. nullopt when the name could land anywhere but directly inside
+// that folder or is no plain file name: a separator or ":" in it, "." or "..", a device name,
+// a trailing dot or space, a control character, or nothing at all.
+std::optional<std::u16string> PackageFileName(std::u16string_view url, std::u16string_view suffix);
+
+// True for an address that starts with "http://" or "https://" (any letter case): the only
+// kind a home-page button may hand to the shell.
+bool IsWebAddress(std::u16string_view url);
 
 class clsUpdateInfo {
  public:
@@ -40,8 +51,8 @@ class clsUpdateInfo {
   void SetUpdateURLIndex(std::int32_t value) { updateURLIndex_ = value; }
   std::int32_t UpdateMode() const { return updateMode_; }
   void SetUpdateMode(std::int32_t value);  // clamps to 0..2
-  // Path + "Update\" + last segment of DownloadURL + ModifySuffix; empty when the address has
-  // no "/". Computed on every read.
+  // Path + "Update\" + PackageFileName of DownloadURL and ModifySuffix; empty when that name is
+  // refused. Computed on every read.
   std::u16string SavePath() const;
   const std::u16string& UpdateText() const { return updateText_; }
   void SetUpdateText(std::u16string value) { updateText_ = std::move(value); }

@@ -4,8 +4,7 @@
 
 #include "base/text.h"
 #include "download/url_reader.h"
-#include "model/str_ini.h"
-#include "platform/codepage.h"
+#include "model/pe_info.h"
 #include "window/layout.h"
 
 namespace sealupdate {
@@ -22,9 +21,33 @@ constexpr char16_t kStatusDownloadFailed[] = u"下载文件出错！";
 constexpr char16_t kAccessDeniedText[] = u"拒绝访问。";
 constexpr char16_t kQuestion[] = u"发现新版本，是否立即更新？";
 constexpr char16_t kDownloadedMessage[] = u"更新文件下载完毕！单击 [确定] 重启程序。";
-constexpr char16_t kSection[] = u"UpdateInfo";
 constexpr int kShowHide = 0;
 constexpr int kShowNormal = 1;
+
+bool EndsWithExe(std::u16string_view path) {
+  return path.size() >= 4 && EqualsIgnoreCase(path.substr(path.size() - 4), u".exe");
+}
+
+// The finished body read through the byte-view interface of the image parser.
+class DownloadedBytes final : public ByteView {
+ public:
+  explicit DownloadedBytes(DownloadedFile& file) : file_(file) {}
+  std::uint64_t Size() const override { return file_.Size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    return file_.ReadAt(offset, buffer, length);
+  }
+
+ private:
+  DownloadedFile& file_;
+};
+
+// A package the shell will run as a program must be a whole image: a body cut short that the
+// transfer could not detect is refused before any process is ended.
+int CheckPackage(DownloadedFile& body, const std::u16string& savePath) {
+  if (!EndsWithExe(savePath)) return 0;
+  DownloadedBytes bytes(body);
+  return IsCompletePeImage(bytes) ? 0 : kErrIncompletePackage;
+}
 
 std::int32_t ToProgress(double value, double scale) {
   return ToInt32RoundHalfEven(scale > 1 ? value / scale : value);
@@ -38,7 +61,9 @@ FrmMain::FrmMain(FrmMainView& view, clsUpdateInfo& info, Downloader& downloader,
       info_(info),
       downloader_(downloader),
       mode_(mode),
-      readFileVersion_(std::move(readFileVersion)) {}
+      readFileVersion_(std::move(readFileVersion)) {
+  downloader_.SetBodyCheck(CheckPackage);
+}
 
 void FrmMain::Balloon(const std::u16string& text, TrayIconKind icon) {
   if (mode_ <= 1) view_.ShowTrayBalloon(kBalloonTitle, text, icon);
@@ -70,7 +95,8 @@ void FrmMain::cmd1_Click(int index) {
   if (unloaded_) return;
   const std::u16string caption = view_.Cmd1Caption(index);
   if (caption == kCaptionHomePage) {
-    view_.ShellOpen(info_.HomeURL(), kShowHide);
+    // The document can name anything here; only a web page may reach the shell.
+    if (IsWebAddress(info_.HomeURL())) view_.ShellOpen(info_.HomeURL(), kShowHide);
   } else if (caption == kCaptionCheck) {
     view_.SetCmd1Caption(index, kCaptionStopCheck);
     SetStatus(kStatusChecking);
@@ -78,14 +104,15 @@ void FrmMain::cmd1_Click(int index) {
     Balloon(kStatusChecking, TrayIconKind::Information);
     downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
   } else if (caption == kCaptionStopCheck) {
-    // The request keeps running; its completion is handled as usual.
+    // The request is abandoned, so a new check is never mistaken for it.
+    downloader_.RemoveAllTask();
     view_.SetCmd1Caption(index, kCaptionCheck);
     SetStatus(kCaptionStopCheck);
   } else if (caption == kCaptionUpdate) {
     view_.SetCmd1Caption(index, kCaptionCancelUpdate);
     view_.SetProgressValue(0);
     SetStatus(u"正在从旧版：" + info_.LocalVersion() + u"        升级到：" + info_.Version());
-    downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, info_.SavePath());
+    StartPackageDownload();
   } else if (caption == kCaptionCancelUpdate) {
     downloader_.RemoveAllTask();
     view_.SetCmd1Caption(index, kCaptionUpdate);
@@ -142,11 +169,6 @@ void FrmMain::DownloadComplete(const std::u16string&, const std::u16string& Task
   }
 }
 
-std::u16string FrmMain::DecodeDocument(const std::string& bytes) {
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Utf8ToUtf16(bytes.substr(3));
-  return AnsiToUtf16(bytes);
-}
-
 void FrmMain::CheckFailed(bool tryNextAddress) {
   if (tryNextAddress && info_.UpdateURLIndex() < info_.UpdateURLCount()) {
     info_.SetUpdateURLIndex(info_.UpdateURLIndex() + 1);
@@ -163,23 +185,22 @@ void FrmMain::CheckFailed(bool tryNextAddress) {
   view_.ShowMessage(kStatusCheckFailed, u" 提示：", MessageButtons::Ok, MessageIcon::Information);
 }
 
-void FrmMain::ApplyDocument(const std::string& document) {
-  clsStrINI ini;
-  ini.SetAutoSave(false);
-  ini.SetText(DecodeDocument(document));
-  const auto get = [&](const char16_t* key) { return ini.GetKey(kSection, key, u""); };
-  info_.SetHomeURL(get(u"HomeURL"));
-  info_.SetVersion(get(u"Version"));
-  info_.SetModifySuffix(get(u"ModifySuffix"));
-  for (const auto& url : Split(get(u"DownloadURL"), u"|")) info_.AddDownloadURL(url);
-  for (const auto& name : Split(get(u"MainExeName"), u"|")) info_.AddMainExeName(name);
-  for (const auto& name : Split(get(u"KillExeName"), u"|")) info_.AddMainExeName(name);
-  const std::u16string text = get(u"UpdateText");
-  if (!TrimSpaces(text).empty()) info_.SetUpdateText(text);
+void FrmMain::ApplyDocument(const UpdateDocument& document) {
+  info_.SetHomeURL(document.homeUrl);
+  info_.SetVersion(document.version);
+  info_.SetModifySuffix(document.modifySuffix);
+  for (const auto& url : document.downloadUrls) info_.AddDownloadURL(url);
+  for (const auto& name : document.mainExeNames) info_.AddMainExeName(name);
+  if (!document.updateText.empty()) info_.SetUpdateText(document.updateText);
 }
 
-void FrmMain::CheckSucceeded(const std::string& document) {
-  ApplyDocument(document);
+void FrmMain::CheckSucceeded(const std::string& bytes) {
+  const std::optional<UpdateDocument> document = ParseUpdateDocument(bytes);
+  if (!document) {
+    CheckFailed(true);  // not a document at all: the next address may serve one
+    return;
+  }
+  ApplyDocument(*document);
   view_.SetText1(info_.UpdateText());
   if (info_.MainExeCount() > 0) {
     const std::u16string version = readFileVersion_(info_.Path() + info_.MainFileName());
@@ -242,6 +263,16 @@ void FrmMain::PackageSucceeded(const std::u16string& savePath) {
   Unload();
 }
 
+void FrmMain::StartPackageDownload() {
+  const std::u16string savePath = info_.SavePath();
+  if (savePath.empty()) {
+    // A name that could land outside Update\: this address fails before anything is written.
+    PackageFailed(kErrSavePathRefused);
+    return;
+  }
+  downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, savePath);
+}
+
 void FrmMain::PackageFailed(std::int32_t errNum) {
   if (errNum == kErrAccessDenied) {
     view_.SetCmd1Caption(0, kCaptionUpdate);
@@ -251,7 +282,7 @@ void FrmMain::PackageFailed(std::int32_t errNum) {
   }
   if (info_.DownloadURLIndex() < info_.DownloadURLCount()) {
     info_.SetDownloadURLIndex(info_.DownloadURLIndex() + 1);
-    downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, info_.SavePath());
+    StartPackageDownload();
     return;
   }
   view_.SetCmd1Caption(0, kCaptionUpdate);

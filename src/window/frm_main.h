@@ -8,12 +8,17 @@
 #include <string>
 
 #include "download/downloader.h"
+#include "model/update_document.h"
 #include "model/update_info.h"
 
 namespace sealupdate {
 
 inline constexpr char16_t kTaskCheck[] = u"检查新版本";
 inline constexpr char16_t kTaskDownload[] = u"下载更新文件";
+
+// Package failures of the flow's own, besides the download errors.
+inline constexpr int kErrSavePathRefused = 8021;    // a package name that could escape its folder
+inline constexpr int kErrIncompletePackage = 8022;  // an .exe package that is no whole image
 
 inline constexpr char16_t kCaptionCheck[] = u"检查更新";
 inline constexpr char16_t kCaptionStopCheck[] = u"停止检查";
@@ -89,17 +94,14 @@ class FrmMain final : public DownloaderEvents {
                         const std::u16string& SavePath, const std::string& BinBuff,
                         std::int32_t ErrNum, std::int32_t TaskCount) override;
 
-  // The update document's bytes as text: UTF-8 after a UTF-8 byte-order mark, otherwise the
-  // ANSI code page.
-  static std::u16string DecodeDocument(const std::string& bytes);
-
  private:
   void SetStatus(const std::u16string& text) { view_.SetLbl1Caption(0, text); }
   void Balloon(const std::u16string& text, TrayIconKind icon);
   void Unload();
   void CheckFailed(bool tryNextAddress);
   void CheckSucceeded(const std::string& document);
-  void ApplyDocument(const std::string& document);
+  void ApplyDocument(const UpdateDocument& document);
+  void StartPackageDownload();
   void PackageSucceeded(const std::u16string& savePath);
   void PackageFailed(std::int32_t errNum);
 

@@ -19,6 +19,7 @@ struct FakeFile final : DownloadedFile {
     if (!moved_) log_->push_back(u"discard");
   }
   std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t, void*, std::size_t) override { return false; }
   int MoveTo(const std::u16string& savePath) override {
     log_->push_back(u"move " + savePath);
     moved_ = moveResult_ == 0;
@@ -313,6 +314,27 @@ TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
                  u"complete DownloadTask [" + folder_ + u"\\y.exe] \"\" 12005 0"}));
   EXPECT_EQ(TakeReader(),
             (Log{u"start DownloadTask bad -> " + folder_ + u"\\y.exe", u"cancel DownloadTask"}));
+}
+
+TEST_F(DownloaderTest, ARefusedBodyIsDiscardedAndNeverMoved) {
+  Downloader dl(reader_, clock_, pump_, folder_);
+  dl.SetEvents(&events_);
+  std::vector<std::u16string> checked;
+  dl.SetBodyCheck([&](DownloadedFile& body, const std::u16string& savePath) {
+    checked.push_back(savePath);
+    return body.Size() == 5 ? 0 : 8022;
+  });
+  dl.BeginDownload(u"u", u"good", u"ok.exe");
+  reader_.File(u"good", 5);
+  dl.BeginDownload(u"u", u"bad", u"cut.exe");
+  reader_.File(u"bad", 3);
+  EXPECT_EQ(checked, (std::vector<std::u16string>{folder_ + u"\\ok.exe", folder_ + u"\\cut.exe"}));
+  EXPECT_EQ(TakeReader(),
+            (Log{u"start good u -> " + folder_ + u"\\ok.exe", u"move " + folder_ + u"\\ok.exe",
+                 u"cancel good", u"start bad u -> " + folder_ + u"\\cut.exe", u"discard",
+                 u"cancel bad"}));
+  const Log events = TakeEvents();
+  EXPECT_EQ(events.back(), u"complete bad [" + folder_ + u"\\cut.exe] \"\" 8022 0");
 }
 
 }  // namespace

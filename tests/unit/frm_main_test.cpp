@@ -7,6 +7,7 @@
 
 #include "base/text.h"
 #include "fake_process_table.h"
+#include "model/pe_info.h"
 #include "platform/files.h"
 #include "scratch.h"
 
@@ -36,16 +37,25 @@ class ScriptedReader : public UrlReader {
     result.body = std::move(body);
     sink->OnReadComplete(key, std::move(result));
   }
-  void FinishFile(const std::u16string& key, int moveError = 0) {
+  // A whole program image by default, as a package that arrived intact.
+  void FinishFile(const std::u16string& key, int moveError = 0,
+                  std::string body = ReadWholeFile(ImageFixture()).value_or("")) {
     struct File : DownloadedFile {
       int moveError;
-      explicit File(int e) : moveError(e) {}
-      std::uint64_t Size() const override { return 10; }
+      std::string body;
+      File(int e, std::string b) : moveError(e), body(std::move(b)) {}
+      std::uint64_t Size() const override { return body.size(); }
+      bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+        return MemoryByteView(body).ReadAt(offset, buffer, length);
+      }
       int MoveTo(const std::u16string&) override { return moveError; }
     };
     ReadResult result;
-    result.file = std::make_unique<File>(moveError);
+    result.file = std::make_unique<File>(moveError, std::move(body));
     sink->OnReadComplete(key, std::move(result));
+  }
+  static std::u16string ImageFixture() {
+    return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe";
   }
 };
 
@@ -167,15 +177,14 @@ TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
   EXPECT_EQ(reader.started[0].url, u"http://a.test/u.ini");
   EXPECT_EQ(reader.started[0].key, kTaskCheck);
 
-  form->cmd1_Click(0);  // stop: the request keeps running
+  form->cmd1_Click(0);  // stop abandons the request
   EXPECT_EQ(view.cmd1[0], kCaptionCheck);
   EXPECT_EQ(view.lbl1[0], u"停止检查");
+  EXPECT_EQ(downloader.TaskCount(), 0);
 
-  form->cmd1_Click(0);  // a second check while the first is pending gets a suffixed name
+  form->cmd1_Click(0);  // a new check stands on its own, under the plain task name
   ASSERT_EQ(reader.started.size(), 2u);
-  EXPECT_NE(reader.started[1].key, kTaskCheck);
-  reader.Finish(reader.started[1].key, 0, Document("9.0"));  // ignored: not the task name
-  EXPECT_FALSE(view.unloaded);
+  EXPECT_EQ(reader.started[1].key, kTaskCheck);
   EXPECT_EQ(view.cmd1[0], kCaptionStopCheck);
 
   InstallVersion(u"1.0.0.0");
@@ -337,11 +346,48 @@ TEST_F(Flow, HomePageAndMenu) {
   EXPECT_EQ(view.log.back(), "untray close");
 }
 
-TEST(FlowDocument, DecodesUtf8AfterABomAndAnsiOtherwise) {
-  EXPECT_EQ(FrmMain::DecodeDocument("\xEF\xBB\xBF\xE4\xB8\xAD"), u"中");
-#ifndef _WIN32
-  EXPECT_EQ(FrmMain::DecodeDocument("\xD6\xD0"), u"中");
-#endif
+TEST_F(Flow, AnswersThatAreNoDocumentFallBackThenFail) {
+  Load(1, {u"a.test/u.ini", u"b.test/u.ini"});
+  reader.Finish(kTaskCheck, 0, "<html><body>Sign in to the network</body></html>");
+  ASSERT_EQ(reader.started.size(), 2u);  // the next address is asked
+  EXPECT_FALSE(view.Logged("msgbox 已是最新！无需更新！|提示：|0"));
+  reader.Finish(kTaskCheck, 0, "[UpdateInfo]\r\nVersion=\r\n");
+  EXPECT_EQ(view.lbl1[0], u"获取升级信息失败！");
+  EXPECT_EQ(view.log.back(), "msgbox 获取升级信息失败！| 提示：|0");
+  EXPECT_FALSE(view.unloaded);
+}
+
+TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
+  Load(1);
+  processes.processes = {{7, u"main.exe"}};
+  InstallVersion(u"1.0");
+  view.answers = {MessageAnswer::Yes};
+  // The first name climbs out of Update\; the second is a cut program image.
+  reader.Finish(kTaskCheck, 0,
+                "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
+                "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
+  ASSERT_EQ(reader.started.size(), 2u);  // the refused address never reached the reader
+  EXPECT_EQ(reader.started[1].url, u"http://d.test/setup.exe");
+  const std::string image = ReadWholeFile(ScriptedReader::ImageFixture()).value_or("");
+  ASSERT_GT(image.size(), 1000u);
+  reader.FinishFile(kTaskDownload, 0, image.substr(0, image.size() / 2));
+  EXPECT_EQ(view.lbl1[0], u"下载文件出错！");
+  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);
+  EXPECT_TRUE(processes.terminated.empty());
+  EXPECT_FALSE(view.unloaded);
+}
+
+TEST_F(Flow, HomePageOpensOnlyWebAddresses) {
+  Load(0);
+  for (const char16_t* refused : {u"C:\\Windows\\notepad.exe", u"file:///C:/x.exe", u"\\\\host\\x",
+                                  u"javascript:alert(1)", u""}) {
+    info.SetHomeURL(refused);
+    form->cmd1_Click(1);
+  }
+  for (const auto& entry : view.log) EXPECT_NE(entry.rfind("shell", 0), 0u) << entry;
+  info.SetHomeURL(u"HTTPS://home.test/");
+  form->cmd1_Click(1);
+  EXPECT_EQ(view.log.back(), "shell HTTPS://home.test/|0");
 }
 
 }  // namespace

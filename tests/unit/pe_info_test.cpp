@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -214,6 +215,33 @@ std::string Resource(const std::string& fixed, std::u16string_view table,
       u"VS_VERSION_INFO", fixed, false,
       {Node(u"StringFileInfo", "", true, {Node(table, "", true, strings)}),
        Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(translation), false, {})})});
+}
+
+TEST(PEInfo, OnlyWholeImagesAreComplete) {
+  for (const char16_t* name : {u"en_app.exe", u"case_app.exe", u"zh_lib.dll"}) {
+    SCOPED_TRACE(Utf16ToUtf8(name));
+    const std::string image = FixtureBytes(name);
+    ASSERT_GT(image.size(), 1024u);
+    const auto complete = [](std::string bytes) {
+      MemoryByteView view(bytes);
+      return IsCompletePeImage(view);
+    };
+    EXPECT_TRUE(complete(image));
+    EXPECT_TRUE(complete(image + std::string(100, 'x')));  // data after the sections
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{2}, std::size_t{64}, std::size_t{300},
+                                  image.size() / 2, image.size() - 1}) {
+      EXPECT_FALSE(complete(image.substr(0, cut))) << cut;
+    }
+    std::string noMagic = image;
+    std::uint32_t nt = 0;
+    std::memcpy(&nt, image.data() + 0x3C, sizeof nt);  // little-endian, as the host
+    noMagic[nt + 24] = 0;                              // the optional header's magic
+    EXPECT_FALSE(complete(noMagic));
+  }
+  EXPECT_FALSE([] {
+    MemoryByteView view("MZ this is not a program");
+    return IsCompletePeImage(view);
+  }());
 }
 
 TEST(PEInfo, LabelsForEveryOsTypeAndDriverKind) {

@@ -106,7 +106,7 @@ TEST(UpdateInfo, SavePathFollowsTheCurrentDownloadAddress) {
   clsUpdateInfo info(u"D:\\Soft\\", table);
   info.AddDownloadURL(u"http://server/dl/setup.bin");
   info.AddDownloadURL(u"mirror/dl/");
-  info.AddDownloadURL(u"http://server/get.php?f=a.exe");
+  info.AddDownloadURL(u"http://server/get.php?f=a.exe#top");
   info.AddDownloadURL(u"http://server");
   EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin");
   info.SetModifySuffix(u".exe");
@@ -114,11 +114,62 @@ TEST(UpdateInfo, SavePathFollowsTheCurrentDownloadAddress) {
   info.SetDownloadURLIndex(1);
   EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\.exe");
   info.SetModifySuffix(u"");
-  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\");
+  EXPECT_EQ(info.SavePath(), u"");  // no name at all: the folder itself is never a target
   info.SetDownloadURLIndex(2);
-  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\get.php?f=a.exe");
+  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\get.php");
   info.SetDownloadURLIndex(3);
-  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\server");
+  EXPECT_EQ(info.SavePath(), u"");
+}
+
+TEST(UpdateInfo, PackageNamesThatCouldLeaveTheFolderAreRefused) {
+  struct Case {
+    const char16_t* url;
+    const char16_t* suffix;
+    const char16_t* name;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {u"http://h/dl/setup.bin", u".exe", u"setup.bin.exe"},
+      {u"https://h/a/b/c.zip?x=/y#/z", u"", u"c.zip"},
+      {u"http://h/%2e%2e%5cx.exe", u"", u"%2e%2e%5cx.exe"},  // never decoded
+      {u"http://h/", u"setup.exe", u"setup.exe"},
+      {u"http://h/..\\..\\outside\\victim.txt", u"", nullptr},
+      {u"http://h/setup.exe", u"\\..\\..\\mainprog.exe", nullptr},
+      {u"http://h/x", u"/../y.exe", nullptr},
+      {u"http://h/setup", u":stream", nullptr},
+      {u"http://h/C:evil.exe", u"", nullptr},
+      {u"http://h/..", u"", nullptr},
+      {u"http://h/.", u"", nullptr},
+      {u"http://h/dl/", u"", nullptr},
+      {u"http://h", u"", nullptr},
+      {u"http://h/nul", u".exe", nullptr},
+      {u"http://h/CON.txt", u"", nullptr},
+      {u"http://h/Com1 .exe", u"", nullptr},
+      {u"http://h/lpt9", u"", nullptr},
+      {u"http://h/conout$", u"", nullptr},
+      {u"http://h/console.exe", u"", u"console.exe"},
+      {u"http://h/com10.exe", u"", u"com10.exe"},
+      {u"http://h/setup.exe", u".", nullptr},
+      {u"http://h/setup.exe ", u"", nullptr},
+      {u"http://h/set\nup.exe", u"", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.url) + " + " + Utf16ToUtf8(c.suffix));
+    const auto name = PackageFileName(c.url, c.suffix);
+    if (c.name) {
+      EXPECT_EQ(name, std::u16string(c.name));
+    } else {
+      EXPECT_EQ(name, std::nullopt);
+    }
+  }
+}
+
+TEST(UpdateInfo, OnlyWebAddressesAreWebAddresses) {
+  for (const char16_t* yes : {u"http://h/", u"HTTPS://h", u"Http://"})
+    EXPECT_TRUE(IsWebAddress(yes));
+  for (const char16_t* no : {u"", u"http:/h", u"file:///C:/x.exe", u"C:\\x.exe", u" http://h",
+                             u"mailto:a@b", u"https:"}) {
+    EXPECT_FALSE(IsWebAddress(no)) << Utf16ToUtf8(no);
+  }
 }
 
 TEST(UpdateInfo, CheckVersionComparesFourNumericParts) {

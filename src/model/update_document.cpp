@@ -1,0 +1,84 @@
+#include "model/update_document.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "model/str_ini.h"
+#include "platform/codepage.h"
+
+namespace sealupdate {
+namespace {
+
+constexpr char16_t kSection[] = u"UpdateInfo";
+
+std::u16string Utf16Bytes(std::string_view bytes, bool bigEndian) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    text.push_back(
+        static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first));
+  }
+  return text;
+}
+
+std::u16string CrLfLineEnds(std::u16string_view text) {
+  std::u16string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit == u'\r' || unit == u'\n') {
+      out += u"\r\n";
+      if (unit == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    } else {
+      out += unit;
+    }
+  }
+  return out;
+}
+
+bool HasDigit(std::u16string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+}  // namespace
+
+std::u16string DecodeUpdateDocument(std::string_view bytes) {
+  std::u16string text;
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    text = Utf8ToUtf16(bytes.substr(3));
+  } else if (bytes.substr(0, 2) == "\xFF\xFE") {
+    text = Utf16Bytes(bytes.substr(2), false);
+  } else if (bytes.substr(0, 2) == "\xFE\xFF") {
+    text = Utf16Bytes(bytes.substr(2), true);
+  } else {
+    text = AnsiToUtf16(bytes);
+  }
+  return CrLfLineEnds(text);
+}
+
+std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
+  clsStrINI ini;
+  ini.SetAutoSave(false);
+  ini.SetText(DecodeUpdateDocument(bytes));
+  const auto sections = ini.GetAllAppName();
+  const bool hasSection = std::any_of(sections.begin(), sections.end(), [](const auto& name) {
+    return EqualsIgnoreCase(name, kSection);
+  });
+  if (!hasSection) return std::nullopt;
+  const auto get = [&](const char16_t* key) { return ini.GetKey(kSection, key, u""); };
+  UpdateDocument document;
+  document.version = get(u"Version");
+  if (!HasDigit(document.version)) return std::nullopt;
+  document.homeUrl = get(u"HomeURL");
+  document.modifySuffix = get(u"ModifySuffix");
+  document.downloadUrls = Split(get(u"DownloadURL"), u"|");
+  document.mainExeNames = Split(get(u"MainExeName"), u"|");
+  for (auto& name : Split(get(u"KillExeName"), u"|")) document.mainExeNames.push_back(name);
+  const std::u16string text = get(u"UpdateText");
+  if (!TrimSpaces(text).empty()) document.updateText = text;
+  return document;
+}
+
+}  // namespace sealupdate

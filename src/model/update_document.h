@@ -1,0 +1,32 @@
+// The update document a server publishes: an INI text whose [UpdateInfo] section names the new
+// version, the package addresses and the executables to end. Reading it is separate from the
+// window so the tool and the tests use the same rules.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sealupdate {
+
+struct UpdateDocument {
+  std::u16string version;
+  std::u16string homeUrl;
+  std::u16string modifySuffix;
+  std::u16string updateText;  // empty when the document carries none (or only spaces)
+  std::vector<std::u16string> downloadUrls;  // as written, split at "|"
+  std::vector<std::u16string> mainExeNames;  // MainExeName, then KillExeName, split at "|"
+};
+
+// The document's bytes as text: UTF-8 after its byte-order mark, UTF-16 (either byte order)
+// after its byte-order mark, otherwise the ANSI code page. Line ends of any kind (CR LF, LF, CR)
+// come out as CR LF.
+std::u16string DecodeUpdateDocument(std::string_view bytes);
+
+// nullopt when the bytes are no update document: no [UpdateInfo] section, or a Version without
+// any digit. Such an answer (an HTML page, a login portal, garbage) must never read as "up to
+// date".
+std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes);
+
+}  // namespace sealupdate
