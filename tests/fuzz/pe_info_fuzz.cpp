@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckRecord(bare);
 
   sealupdate::MemoryByteView image(bytes);
+  sealupdate::IsCompletePeImage(image);
   if (const auto resource = sealupdate::mGetPEInfo::FindVersionResource(image)) {
     Check(!resource->empty() && resource->size() <= 0x10000);
     PEFileInfo info;

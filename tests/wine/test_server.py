@@ -13,6 +13,8 @@ listens, and ends itself after the lifetime. The query string bends the answer:
   close=1             accept the request and close without any answer
   empty=1             200 with an empty body
   trickle=BYTES,MS    send the body in pieces of BYTES every MS milliseconds
+  hang=first          the first request for this address gets no answer at all (the connection
+                      stays open); later ones are answered as usual
 
 The path /gen/N (N bytes, optional suffix K or M) serves a generated body without a file: a
 repeating 1 MiB pattern, for the throughput benchmark.
@@ -37,6 +39,8 @@ def parse_size(text):
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = pathlib.Path(".")
+    lock = threading.Lock()
+    seen = set()
 
     def log_message(self, fmt, *args):  # quiet: the tests read their own output
         pass
@@ -45,6 +49,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         query = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
         self.close_connection = True
+        if query.get("hang") == "first":
+            with Handler.lock:
+                first = self.path not in Handler.seen
+                Handler.seen.add(self.path)
+            if first:
+                time.sleep(3600)
+                return
         if query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)
             return

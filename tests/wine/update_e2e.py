@@ -4,6 +4,7 @@ user through driver.exe.
 
 Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
 """
+import shutil
 import time
 
 from harness import Nginx, Server, run_scenario, wait_exit
@@ -174,6 +175,95 @@ def cancel_mid_download_is_silent(env):
         env.driver("close", site.title)
         wait_exit(client, 15)
     expect(not site.package_opened(timeout=0.5), "a cancelled package is never opened")
+
+
+@scenario
+def climbing_suffix_writes_nothing_outside_update(env):
+    site = UpdateSite(env, "后缀越界")
+    main_bytes = (site.app / "SampleApp.exe").read_bytes()
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"], suffix="\\..\\..\\SampleApp.exe")
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        title, text = site.message_box("ok")
+        expect((title, text) == ("提示：", "下载文件出错！"), f"{title} {text}")
+        env.driver("close", site.title)
+        wait_exit(client, 15)
+    expect((site.app / "SampleApp.exe").read_bytes() == main_bytes, "the main program was overwritten")
+    expect(main_program.poll() is None, "no process may be ended for a refused package")
+    main_program.kill()
+    written = [p for p in env.work.rglob("*") if p.is_file() and p.read_bytes() ==
+               site.package.read_bytes() and p.parent != site.www / "dl"]
+    expect(written == [], f"the package was written: {written}")
+    expect(not site.package_opened(timeout=0.5), "a refused package is never opened")
+
+
+@scenario
+def climbing_segment_falls_back_to_the_next_address(env):
+    site = UpdateSite(env, "路径越界")
+    victim = env.work / "outside" / "victim.txt"
+    victim.parent.mkdir()
+    victim.write_bytes(b"keep me")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/..\\..\\outside\\victim.txt",
+                                 web.base + "dl/setup.bin"])
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        title, _ = site.message_box("ok")
+        expect(title == "下载完成：", "the second address serves the package")
+        expect(wait_exit(client, 20) == 0, "the client ends after the hand-over")
+    expect(victim.read_bytes() == b"keep me", "a file outside Update was overwritten")
+    expect(site.package_saved_intact(), "the package arrives from the second address")
+
+
+@scenario
+def html_answer_falls_back_to_the_next_address(env):
+    site = UpdateSite(env, "网页回退")
+    (site.www / "portal.html").write_text("<html><body><h1>Sign in</h1>[UpdateInfo]</body></html>")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+        client = site.launch([web.base + "portal.html", web.base + "update.ini"], mode=1)
+        title, text = site.message_box("no")
+        expect(title == "自动更新：", f"the second address must be asked: {title} {text}")
+        env.driver("close", site.title)
+        wait_exit(client, 15)
+
+
+@scenario
+def document_home_page_naming_a_local_program_is_not_run(env):
+    site = UpdateSite(env, "主页程序")
+    trap = env.work / "trap"
+    trap.mkdir()
+    shutil.copy(site.package, trap / "run.exe")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"],
+                     extra=f"HomeURL={env.win_path(trap / 'run.exe')}\r\n")
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("no")
+        env.driver("click", site.title, "访问主页")
+        time.sleep(2.0)
+        env.driver("close", site.title)
+        wait_exit(client, 15)
+    expect(not (trap / "package-opened.txt").exists(), "the home page ran a local program")
+
+
+@scenario
+def stop_then_check_again_while_the_first_request_hangs(env):
+    site = UpdateSite(env, "停止重查")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
+        client = site.launch([web.base + "update.ini?hang=first"], mode=0)
+        env.driver("click", site.title, "检查更新")
+        time.sleep(0.5)
+        expect(site.control_text(STATUS) == "正在检查新版本...", "the first request hangs")
+        env.driver("click", site.title, "停止检查")
+        expect(site.control_text(BUTTON) == "检查更新", "stopped")
+        env.driver("click", site.title, "检查更新")
+        title, _ = site.message_box("no", timeout_ms=15000)
+        expect(title == "自动更新：", "the new check is answered while the first still hangs")
+        env.driver("close", site.title)
+        wait_exit(client, 15)
 
 
 if __name__ == "__main__":
