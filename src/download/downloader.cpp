@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "platform/files.h"
 
 namespace sealupdate {
 namespace {
@@ -127,7 +128,7 @@ std::u16string Downloader::BeginDownload(const std::u16string& URL, const std::u
   std::u16string savePath = SavePath;
   int error = 0;
   const SaveTarget target = NormalizeSavePath(SavePath, clientFolder_);
-  if (!target.path.empty() && !MakeSureDirectoryPathExists(target.folder)) {
+  if (!target.path.empty() && !CreateFolderTree(target.folder)) {
     error = kErrFolderNotCreated;
   } else {
     savePath = target.path;

@@ -102,7 +102,4 @@ class Downloader final : private UrlReaderSink {
   std::optional<std::map<std::u16string, int>> names_;
 };
 
-// Creates every missing folder along `folder` (which ends with "\"); true when it exists after.
-bool MakeSureDirectoryPathExists(const std::u16string& folder);
-
 }  // namespace sealupdate

@@ -35,6 +35,9 @@ bool WriteWholeFile(const std::u16string& path, std::string_view bytes);
 // True when something exists at the path (hidden files included).
 bool PathExists(const std::u16string& path);
 
+// Creates every missing folder along `folder` (which ends with "\"); true when it exists after.
+bool CreateFolderTree(const std::u16string& folder);
+
 // Full path of the running executable (no length limit) and its folder (without the final "\").
 std::u16string GetOwnExePath();
 std::u16string FolderOf(std::u16string_view path);

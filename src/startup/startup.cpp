@@ -10,8 +10,6 @@
 
 namespace sealupdate {
 
-std::unique_ptr<clsUpdateInfo> gUpdateInfo;
-
 namespace {
 constexpr char16_t kSection[] = u"UpdateInfo";
 }  // namespace

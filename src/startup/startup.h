@@ -26,9 +26,6 @@ void ApplyConfiguration(const clsStrINI& configuration, clsUpdateInfo& info);
 // rounded halves to even and clamped to 0..2 (values beyond the 32-bit range clamp too).
 std::int32_t SettleUpdateMode(std::u16string_view commandLine, std::u16string_view configuredMode);
 
-// The one update record of the run: created by start-up, released when the main window unloads.
-extern std::unique_ptr<clsUpdateInfo> gUpdateInfo;
-
 struct StartupState {
   std::unique_ptr<clsUpdateInfo> info;
   std::int32_t mode = 0;

@@ -5,8 +5,8 @@
 namespace sealupdate {
 
 std::u16string MainWindowTitle(std::u16string_view softName) {
-  if (softName.empty()) return kDesignedTitle;
-  return std::u16string(softName) + u" - " + kDesignedTitle;
+  if (softName.empty()) return kDefaultTitle;
+  return std::u16string(softName) + u" - " + kDefaultTitle;
 }
 
 int TwipsToPixels(int twips, int dpi) {

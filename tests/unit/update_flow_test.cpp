@@ -1,4 +1,4 @@
-#include "window/frm_main.h"
+#include "window/update_flow.h"
 
 #include <gtest/gtest.h>
 
@@ -67,29 +67,30 @@ struct NoPump : EventPump {
 };
 
 // Records what the window shows; answers message boxes from a script.
-class RecordingView : public FrmMainView {
+class RecordingView : public UpdateView {
  public:
   std::u16string title = u"智能更新程序";
-  std::u16string cmd1[2] = {kCaptionCheck, kCaptionHomePage};
-  std::u16string lbl1[4] = {u"未开始。", u"进度：", kDesignedSpeed, kDesignedTime};
-  std::u16string text1;
+  Stage stage = Stage::Idle;
+  std::u16string status = u"未开始。", speed = kIdleSpeed, remaining = kIdleRemaining, notes;
   std::int32_t progressMax = 100, progressValue = 0;
   std::vector<std::string> log;  // notable calls, in order
   std::deque<MessageAnswer> answers;
   ShellResult shellResult;
-  bool unloaded = false;
+  bool closed = false;
 
   void SetTitle(const std::u16string& t) override { title = t; }
-  std::u16string Cmd1Caption(int i) override { return cmd1[i]; }
-  void SetCmd1Caption(int i, const std::u16string& c) override { cmd1[i] = c; }
-  std::u16string Lbl1Caption(int i) override { return lbl1[i]; }
-  void SetLbl1Caption(int i, const std::u16string& c) override { lbl1[i] = c; }
-  void SetText1(const std::u16string& t) override { text1 = t; }
-  void SetProgressMax(std::int32_t m) override { progressMax = m; }
-  void SetProgressValue(std::int32_t v) override { progressValue = v; }
+  void ShowStage(Stage s) override { stage = s; }
+  void SetStatus(const std::u16string& t) override { status = t; }
+  void SetSpeed(const std::u16string& t) override { speed = t; }
+  void SetRemaining(const std::u16string& t) override { remaining = t; }
+  void SetNotes(const std::u16string& t) override { notes = t; }
+  void SetProgress(std::int32_t value, std::int32_t max) override {
+    progressValue = value;
+    progressMax = max;
+  }
   void PlaceCentered() override { log.push_back("centre"); }
   void PlaceOffscreen() override { log.push_back("offscreen"); }
-  void SetSmallIconFromOwnExe() override { log.push_back("icon"); }
+  void UseOwnIcon() override { log.push_back("icon"); }
   void AddTrayIcon() override { log.push_back("tray"); }
   void ShowTrayBalloon(const std::u16string& t, const std::u16string& text,
                        TrayIconKind icon) override {
@@ -109,19 +110,16 @@ class RecordingView : public FrmMainView {
     answers.pop_front();
     return a;
   }
-  ShellResult ShellOpen(const std::u16string& file, int show) override {
-    log.push_back("shell " + Utf16ToUtf8(file) + "|" + std::to_string(show));
+  ShellResult ShellOpen(const std::u16string& target, int show) override {
+    log.push_back("shell " + Utf16ToUtf8(target) + "|" + std::to_string(show));
     return shellResult;
   }
-  void UnloadWindow() override {
-    log.push_back("unload");
-    unloaded = true;
+  void Close() override {
+    log.push_back("close");
+    closed = true;
   }
   bool Logged(const std::string& entry) const {
-    for (const auto& l : log) {
-      if (l == entry) return true;
-    }
-    return false;
+    return std::find(log.begin(), log.end(), entry) != log.end();
   }
 };
 
@@ -138,19 +136,20 @@ class Flow : public ::testing::Test {
   Downloader downloader{reader, clock, pump, folder};
   RecordingView view;
   std::map<std::u16string, std::u16string> versions;  // file path -> file version
-  std::unique_ptr<FrmMain> form;
+  std::unique_ptr<UpdateFlow> flow;
 
-  void Load(std::int32_t mode, std::vector<std::u16string> updateUrls = {u"a.test/u.ini"}) {
+  void Start(std::int32_t mode, std::vector<std::u16string> updateUrls = {u"a.test/u.ini"}) {
     info.SetSoftName(u"示例");
     info.SetUpdateText(u"configured");
     info.SetUpdateMode(mode);
     for (const auto& u : updateUrls) info.AddUpdateURL(u);
-    form = std::make_unique<FrmMain>(view, info, downloader, mode, [this](const std::u16string& p) {
-      auto it = versions.find(p);
-      return it == versions.end() ? std::u16string() : it->second;
-    });
-    downloader.SetEvents(form.get());
-    form->Form_Load();
+    flow =
+        std::make_unique<UpdateFlow>(view, info, downloader, mode, [this](const std::u16string& p) {
+          auto it = versions.find(p);
+          return it == versions.end() ? std::u16string() : it->second;
+        });
+    downloader.SetEvents(flow.get());
+    flow->Start();
   }
   static std::string Document(const char* version, const char* extra = "") {
     return std::string("[UpdateInfo]\r\nVersion=") + version +
@@ -159,153 +158,152 @@ class Flow : public ::testing::Test {
            extra;
   }
   void InstallVersion(const char16_t* v) { versions[info.Path() + u"Main.exe"] = v; }
+  // Mode 0, a newer version found and declined: the update waits for the primary button.
+  void OfferUpdate() {
+    Start(0);
+    flow->OnPrimaryButton();
+    InstallVersion(u"1.0");
+    view.answers = {MessageAnswer::No};
+    reader.Finish(kTaskCheck, 0, Document("2.0"));
+    ASSERT_EQ(flow->stage(), Stage::UpdateOffered);
+  }
 };
 
+TEST(FlowStage, PrimaryCaptionSaysWhatPressingDoesNext) {
+  EXPECT_EQ(PrimaryCaption(Stage::Idle), u"检查更新");
+  EXPECT_EQ(PrimaryCaption(Stage::Checking), u"停止检查");
+  EXPECT_EQ(PrimaryCaption(Stage::UpdateOffered), u"立即更新");
+  EXPECT_EQ(PrimaryCaption(Stage::Downloading), u"取消更新");
+}
+
 TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
-  Load(0);
+  Start(0);
   EXPECT_EQ(view.title, u"示例 - 智能更新程序");
-  EXPECT_EQ(view.text1, u"configured");
+  EXPECT_EQ(view.notes, u"configured");
   EXPECT_EQ(view.log,
             (std::vector<std::string>{"centre", "icon", "tray", "balloon 示例|智能更新程序|1"}));
   EXPECT_TRUE(reader.started.empty());
 
-  form->cmd1_Click(0);
-  EXPECT_EQ(view.cmd1[0], kCaptionStopCheck);
-  EXPECT_EQ(view.lbl1[0], kStatusChecking);
+  flow->OnPrimaryButton();
+  EXPECT_EQ(view.stage, Stage::Checking);
+  EXPECT_EQ(view.status, kStatusChecking);
   EXPECT_TRUE(view.Logged("balloon 自动更新|正在检查新版本...|1"));
   ASSERT_EQ(reader.started.size(), 1u);
   EXPECT_EQ(reader.started[0].url, u"http://a.test/u.ini");
   EXPECT_EQ(reader.started[0].key, kTaskCheck);
 
-  form->cmd1_Click(0);  // stop abandons the request
-  EXPECT_EQ(view.cmd1[0], kCaptionCheck);
-  EXPECT_EQ(view.lbl1[0], u"停止检查");
+  flow->OnPrimaryButton();  // stop abandons the request
+  EXPECT_EQ(view.stage, Stage::Idle);
+  EXPECT_EQ(view.status, u"停止检查");
   EXPECT_EQ(downloader.TaskCount(), 0);
 
-  form->cmd1_Click(0);  // a new check stands on its own, under the plain task name
+  flow->OnPrimaryButton();  // a new check stands on its own, under the plain task name
   ASSERT_EQ(reader.started.size(), 2u);
   EXPECT_EQ(reader.started[1].key, kTaskCheck);
-  EXPECT_EQ(view.cmd1[0], kCaptionStopCheck);
-
   InstallVersion(u"1.0.0.0");
   reader.Finish(kTaskCheck, 0, Document("1.0.0.0"));  // up to date
-  EXPECT_EQ(view.lbl1[0], u"已是最新！无需更新！");
-  EXPECT_EQ(view.cmd1[0], kCaptionCheck);
+  EXPECT_EQ(view.status, u"已是最新！无需更新！");
+  EXPECT_EQ(view.stage, Stage::Idle);
   EXPECT_TRUE(view.Logged("msgbox 已是最新！无需更新！|提示：|0"));
-  EXPECT_EQ(view.log.back(), "unload");
+  EXPECT_EQ(view.log.back(), "close");
 }
 
 TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
-  Load(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini"});
-  EXPECT_EQ(view.cmd1[0], kCaptionStopCheck);  // the check started while loading
+  Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini", u"d.test/u.ini"});
+  EXPECT_EQ(view.stage, Stage::Checking);  // the check started with the window
   reader.Finish(kTaskCheck, 12029);
   reader.Finish(kTaskCheck, 404);
-  ASSERT_EQ(reader.started.size(), 3u);
-  EXPECT_EQ(reader.started[2].url, u"http://c.test/u.ini");
-  EXPECT_EQ(view.lbl1[0], kStatusChecking);  // retries are silent
+  reader.Finish(kTaskCheck, 0, "<html>Sign in to the network</html>");  // no document
+  ASSERT_EQ(reader.started.size(), 4u);
+  EXPECT_EQ(reader.started[3].url, u"http://d.test/u.ini");
+  EXPECT_EQ(view.status, kStatusChecking);  // retries are silent
 
   processes.processes = {{7, u"main.exe"}, {8, u"other.exe"}};
   InstallVersion(u"1.0.0.0");
   view.answers = {MessageAnswer::Yes};
   reader.Finish(kTaskCheck, 0, Document("1.1.0.0", "UpdateText=   \r\n"));
-  EXPECT_EQ(view.text1, u"configured");  // a blank text keeps the configured one
+  EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   EXPECT_EQ(info.HomeURL(), u"http://home.test/");
   EXPECT_TRUE(view.Logged("msgbox 发现新版本，是否立即更新？|自动更新：|1"));
-  EXPECT_EQ(view.cmd1[0], kCaptionCancelUpdate);
-  EXPECT_EQ(view.lbl1[0], u"正在从旧版：1.0.0.0        升级到：1.1.0.0");
+  EXPECT_EQ(view.stage, Stage::Downloading);
+  EXPECT_EQ(view.status, u"正在从旧版：1.0.0.0        升级到：1.1.0.0");
   EXPECT_EQ(view.log.back(), "restore");
-  ASSERT_EQ(reader.started.size(), 4u);
-  EXPECT_EQ(reader.started[3].url, u"http://d.test/one/setup.bin");
+  ASSERT_EQ(reader.started.size(), 5u);
+  EXPECT_EQ(reader.started[4].url, u"http://d.test/one/setup.bin");
 
-  form->DownloadProgress(u"", kTaskDownload, u"", 2621440, 5242880, u"1.25 MB/S", u"00:00:02", 1);
+  flow->DownloadProgress(u"", kTaskDownload, u"", 2621440, 5242880, u"1.25 MB/S", u"00:00:02", 1);
   EXPECT_EQ(view.progressMax, 5242880);
   EXPECT_EQ(view.progressValue, 2621440);
-  EXPECT_EQ(view.lbl1[2], u"速度：  1.25 MB/S");
-  EXPECT_EQ(view.lbl1[3], u"剩余时间：00:00:02");
-  form->DownloadProgress(u"", kTaskCheck, u"", 1, 2, u"x", u"y", 1);  // not shown
+  EXPECT_EQ(view.speed, u"速度：  1.25 MB/S");
+  EXPECT_EQ(view.remaining, u"剩余时间：00:00:02");
+  flow->DownloadProgress(u"", kTaskCheck, u"", 1, 2, u"x", u"y", 1);  // not shown
   EXPECT_EQ(view.progressValue, 2621440);
   // Past the bar's 32-bit range the totals are scaled: half is still half.
-  form->DownloadProgress(u"", kTaskDownload, u"", 3e9, 6e9, u"9.00 MB/S", u"00:05:00", 1);
+  flow->DownloadProgress(u"", kTaskDownload, u"", 3e9, 6e9, u"9.00 MB/S", u"00:05:00", 1);
   EXPECT_EQ(view.progressMax, 2147483647);
   EXPECT_NEAR(view.progressValue, 1073741824, 1);
-  form->DownloadProgress(u"", kTaskDownload, u"", 6e9, 6e9, u"9.00 MB/S", u"00:00:00", 1);
-  EXPECT_EQ(view.progressValue, view.progressMax);
 
   reader.FinishFile(kTaskDownload, 0);
-  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
-  EXPECT_EQ(view.log.back(), "unload");
-}
-
-TEST_F(Flow, PackageFallsBackSavesUnderTheSecondNameAndHandsOver) {
-  Load(1);
-  processes.processes = {{7, u"MAIN.EXE"}, {8, u"other.exe"}};
-  InstallVersion(u"1.0");
-  view.answers = {MessageAnswer::Yes};
-  reader.Finish(kTaskCheck, 0, Document("1.1"));
-  reader.Finish(kTaskDownload, 12029);
-  ASSERT_EQ(reader.started.size(), 3u);
-  EXPECT_EQ(reader.started[2].url, u"http://d.test/two/setup2.bin");
-  EXPECT_EQ(FileNameOf(reader.started[2].savePath), u"setup2.bin.exe");
-  reader.FinishFile(kTaskDownload, 0);
-  EXPECT_EQ(view.lbl1[0], u"下载完成！");
-  EXPECT_EQ(view.lbl1[2], kDesignedSpeed);
+  EXPECT_EQ(view.status, u"下载完成！");
+  EXPECT_EQ(view.speed, kIdleSpeed);
   EXPECT_TRUE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
   EXPECT_EQ(view.log[view.log.size() - 2],
-            "shell " + Utf16ToUtf8(reader.started[2].savePath) + "|1");
-  EXPECT_EQ(view.log.back(), "unload");
+            "shell " + Utf16ToUtf8(reader.started[4].savePath) + "|1");
+  EXPECT_EQ(view.log.back(), "close");
 }
 
-TEST_F(Flow, PackageErrors) {
-  Load(0);
-  form->cmd1_Click(0);
-  InstallVersion(u"1.0");
-  view.answers = {MessageAnswer::No};
-  reader.Finish(kTaskCheck, 0, Document("2.0"));
-  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);  // "no" in mode 0: the user may update later
-  EXPECT_FALSE(view.unloaded);
-
-  form->cmd1_Click(0);
-  reader.FinishFile(kTaskDownload, 70);  // a locked save path: no other address is tried
-  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);
-  EXPECT_EQ(view.lbl1[0], u"拒绝访问。");
-  EXPECT_EQ(reader.started.size(), 2u);
-
-  form->cmd1_Click(0);  // restarts from the same address, then cancel
-  EXPECT_EQ(reader.started.back().url, u"http://d.test/one/setup.bin");
-  form->cmd1_Click(0);
-  EXPECT_EQ(view.lbl1[0], u"用户取消下载更新！");
+TEST_F(Flow, PrimaryButtonMovesBetweenStages) {
+  OfferUpdate();
+  flow->OnPrimaryButton();
+  EXPECT_EQ(view.stage, Stage::Downloading);
+  flow->OnPrimaryButton();  // cancel
+  EXPECT_EQ(view.stage, Stage::UpdateOffered);
+  EXPECT_EQ(view.status, u"用户取消下载更新！");
   EXPECT_TRUE(view.Logged("balloon 自动更新|用户取消下载更新！|3"));
   EXPECT_EQ(downloader.TaskCount(), 0);
+  reader.FinishFile(kTaskDownload, 0);  // late news of the cancelled read is ignored
+  EXPECT_FALSE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
+  flow->RestartCheck();  // the record's CheckUpdate: whatever runs, check anew
+  EXPECT_EQ(view.stage, Stage::Checking);
+  EXPECT_EQ(reader.started.back().key, kTaskCheck);
+}
 
-  form->cmd1_Click(0);
+TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
+  OfferUpdate();
+  flow->OnPrimaryButton();
+  reader.FinishFile(kTaskDownload, 70);  // a locked save path: no other address is tried
+  EXPECT_EQ(view.stage, Stage::UpdateOffered);
+  EXPECT_EQ(view.status, u"拒绝访问。");
+  const std::size_t before = reader.started.size();
+
+  flow->OnPrimaryButton();
   reader.Finish(kTaskDownload, 500);
   reader.Finish(kTaskDownload, 500);
-  EXPECT_EQ(view.lbl1[0], u"下载文件出错！");
-  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);
+  EXPECT_EQ(reader.started.size(), before + 2);
+  EXPECT_EQ(view.status, u"下载文件出错！");
+  EXPECT_EQ(view.stage, Stage::UpdateOffered);
 
+  // Every new attempt starts from the first address again.
+  flow->OnPrimaryButton();
+  EXPECT_EQ(reader.started.back().url, u"http://d.test/one/setup.bin");
   // The shell cannot open the package: the user is told, the program stays.
-  form->cmd1_Click(0);
-  EXPECT_EQ(reader.started.back().url, u"http://d.test/two/setup2.bin");  // never reset
   view.shellResult = {false, u"没有关联的程序"};
   reader.FinishFile(kTaskDownload, 0);
-  EXPECT_FALSE(view.unloaded);
-  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);
+  EXPECT_FALSE(view.closed);
+  EXPECT_EQ(view.stage, Stage::UpdateOffered);
+  EXPECT_EQ(view.status, u"无法打开更新文件！");
 }
 
 TEST_F(Flow, Mode2IsSilentUnlessTheUserAccepts) {
-  Load(2);
+  Start(2);
   EXPECT_EQ(view.log, (std::vector<std::string>{"offscreen", "icon"}));
-  reader.Finish(kTaskCheck, 404);  // the only address fails: the program just ends
-  EXPECT_EQ(view.log.back(), "unload");
+  reader.Finish(kTaskCheck, 404);  // every address failed: the program just ends
+  EXPECT_EQ(view.log.back(), "close");
   EXPECT_FALSE(view.Logged("msgbox 获取升级信息失败！| 提示：|0"));
-}
-
-TEST_F(Flow, Mode2AnswersYesAndNo) {
   for (MessageAnswer answer : {MessageAnswer::Yes, MessageAnswer::No}) {
-    RecordingView fresh;
-    view = fresh;
-    Load(2);
+    view = RecordingView();
+    Start(2);
     view.answers = {answer};
     reader.Finish(reader.started.back().key, 0, Document("3.0"));  // no main exe installed
     EXPECT_EQ(info.LocalVersion(), u"0.0.0.0");
@@ -314,51 +312,31 @@ TEST_F(Flow, Mode2AnswersYesAndNo) {
       EXPECT_EQ(view.log.back(), "restore");
       downloader.RemoveAllTask();
     } else {
-      EXPECT_EQ(view.log.back(), "unload");
+      EXPECT_EQ(view.log.back(), "close");
     }
   }
 }
 
-TEST_F(Flow, CheckFailureInMode1PressesStopAndReports) {
-  Load(1, {});
-  reader.Finish(kTaskCheck, 12007);
-  EXPECT_EQ(view.cmd1[0], kCaptionCheck);
-  EXPECT_EQ(view.lbl1[0], u"获取升级信息失败！");
-  EXPECT_TRUE(view.Logged("balloon 自动更新|获取升级信息失败！|1"));
-  EXPECT_EQ(view.log.back(), "msgbox 获取升级信息失败！| 提示：|0");
-  EXPECT_FALSE(view.unloaded);
-
-  // A second check appends the document's addresses again; an overflowing version is a failure.
-  form->CheckUpdate();
-  reader.Finish(kTaskCheck, 0, Document("99999999999.0"));
-  EXPECT_EQ(info.DownloadURLCount(), 1);
-  EXPECT_EQ(view.lbl1[0], u"获取升级信息失败！");
-}
-
-TEST_F(Flow, HomePageAndMenu) {
-  Load(0);
-  info.SetHomeURL(u"http://home.test/");
-  form->cmd1_Click(1);
-  EXPECT_EQ(view.log.back(), "shell http://home.test/|0");
-  form->mnuFile_ShowForm_Click();
-  EXPECT_EQ(view.log.back(), "restore");
-  form->mnuFile_Exit_Click();
-  EXPECT_EQ(view.log.back(), "untray close");
-}
-
-TEST_F(Flow, AnswersThatAreNoDocumentFallBackThenFail) {
-  Load(1, {u"a.test/u.ini", u"b.test/u.ini"});
+TEST_F(Flow, CheckFailuresAreReportedInMode1) {
+  Start(1, {u"a.test/u.ini", u"b.test/u.ini"});
   reader.Finish(kTaskCheck, 0, "<html><body>Sign in to the network</body></html>");
   ASSERT_EQ(reader.started.size(), 2u);  // the next address is asked
-  EXPECT_FALSE(view.Logged("msgbox 已是最新！无需更新！|提示：|0"));
   reader.Finish(kTaskCheck, 0, "[UpdateInfo]\r\nVersion=\r\n");
-  EXPECT_EQ(view.lbl1[0], u"获取升级信息失败！");
+  EXPECT_EQ(view.stage, Stage::Idle);
+  EXPECT_EQ(view.status, u"获取升级信息失败！");
+  EXPECT_TRUE(view.Logged("balloon 自动更新|获取升级信息失败！|1"));
   EXPECT_EQ(view.log.back(), "msgbox 获取升级信息失败！| 提示：|0");
-  EXPECT_FALSE(view.unloaded);
+  EXPECT_FALSE(view.closed);
+
+  // An overflowing version part is a failed check, not a crash.
+  flow->RestartCheck();
+  reader.Finish(kTaskCheck, 0, Document("99999999999.0"));
+  EXPECT_EQ(view.status, u"获取升级信息失败！");
+  EXPECT_FALSE(view.closed);
 }
 
 TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
-  Load(1);
+  Start(1);
   processes.processes = {{7, u"main.exe"}};
   InstallVersion(u"1.0");
   view.answers = {MessageAnswer::Yes};
@@ -371,23 +349,31 @@ TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
   const std::string image = ReadWholeFile(ScriptedReader::ImageFixture()).value_or("");
   ASSERT_GT(image.size(), 1000u);
   reader.FinishFile(kTaskDownload, 0, image.substr(0, image.size() / 2));
-  EXPECT_EQ(view.lbl1[0], u"下载文件出错！");
-  EXPECT_EQ(view.cmd1[0], kCaptionUpdate);
+  EXPECT_EQ(view.status, u"下载文件出错！");
+  EXPECT_EQ(view.stage, Stage::UpdateOffered);
   EXPECT_TRUE(processes.terminated.empty());
-  EXPECT_FALSE(view.unloaded);
+  EXPECT_FALSE(view.closed);
 }
 
-TEST_F(Flow, HomePageOpensOnlyWebAddresses) {
-  Load(0);
+TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
+  Start(0);
   for (const char16_t* refused : {u"C:\\Windows\\notepad.exe", u"file:///C:/x.exe", u"\\\\host\\x",
                                   u"javascript:alert(1)", u""}) {
     info.SetHomeURL(refused);
-    form->cmd1_Click(1);
+    flow->OnHomePageButton();
   }
   for (const auto& entry : view.log) EXPECT_NE(entry.rfind("shell", 0), 0u) << entry;
   info.SetHomeURL(u"HTTPS://home.test/");
-  form->cmd1_Click(1);
+  flow->OnHomePageButton();
   EXPECT_EQ(view.log.back(), "shell HTTPS://home.test/|0");
+  flow->OnTrayShow();
+  EXPECT_EQ(view.log.back(), "restore");
+  flow->OnTrayExit();
+  EXPECT_EQ(view.log.back(), "untray close");
+  flow->OnClose();
+  EXPECT_EQ(view.log.back(), "untray");
+  flow->OnPrimaryButton();  // a closed window starts nothing
+  EXPECT_TRUE(reader.started.empty());
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// The main window's behaviour: loading by mode, the check / stop / update / cancel cycle held in
-// the caption of button 0, the handling of finished downloads and the progress display. A plain
-// class: its inputs are events, its outputs calls on the view, so the whole flow runs in tests.
+// The update flow: check for a newer version, offer it, download it, hand over to the package.
+// A state machine over an UpdateView; its inputs are the user's actions and the downloader's
+// events, so the whole flow runs in native tests with a recording view.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "download/downloader.h"
 #include "model/update_document.h"
@@ -16,17 +17,26 @@ namespace sealupdate {
 inline constexpr char16_t kTaskCheck[] = u"检查新版本";
 inline constexpr char16_t kTaskDownload[] = u"下载更新文件";
 
-// Package failures of the flow's own, besides the download errors.
-inline constexpr int kErrSavePathRefused = 8021;    // a package name that could escape its folder
-inline constexpr int kErrIncompletePackage = 8022;  // an .exe package that is no whole image
-
 inline constexpr char16_t kCaptionCheck[] = u"检查更新";
 inline constexpr char16_t kCaptionStopCheck[] = u"停止检查";
 inline constexpr char16_t kCaptionUpdate[] = u"立即更新";
 inline constexpr char16_t kCaptionCancelUpdate[] = u"取消更新";
 inline constexpr char16_t kCaptionHomePage[] = u"访问主页";
-inline constexpr char16_t kDesignedSpeed[] = u"速度：  0.00 KB/S";
-inline constexpr char16_t kDesignedTime[] = u"剩余时间：00:00:00";
+inline constexpr char16_t kIdleSpeed[] = u"速度：  0.00 KB/S";
+inline constexpr char16_t kIdleRemaining[] = u"剩余时间：00:00:00";
+
+// Package failures of the flow's own, besides the download errors.
+inline constexpr int kErrSavePathRefused = 8021;    // a package name that could escape its folder
+inline constexpr int kErrIncompletePackage = 8022;  // an .exe package that is no whole image
+
+// Where the flow stands; the primary button's caption says what pressing it does next.
+enum class Stage {
+  Idle,           // "检查更新": nothing runs
+  Checking,       // "停止检查": the update document is being fetched
+  UpdateOffered,  // "立即更新": a newer version is known and not being downloaded
+  Downloading,    // "取消更新": the package is on its way
+};
+std::u16string_view PrimaryCaption(Stage stage);
 
 enum class MessageIcon { Information, Question, Error };
 enum class MessageButtons { Ok, YesNo };
@@ -39,23 +49,22 @@ struct ShellResult {
 };
 
 // What the flow needs from the window. The Win32 window implements it; tests record it.
-class FrmMainView {
+class UpdateView {
  public:
-  virtual ~FrmMainView() = default;
+  virtual ~UpdateView() = default;
   virtual void SetTitle(const std::u16string& title) = 0;
-  virtual std::u16string Cmd1Caption(int index) = 0;
-  virtual void SetCmd1Caption(int index, const std::u16string& caption) = 0;
-  virtual std::u16string Lbl1Caption(int index) = 0;
-  virtual void SetLbl1Caption(int index, const std::u16string& caption) = 0;
-  virtual void SetText1(const std::u16string& text) = 0;
-  virtual void SetProgressMax(std::int32_t max) = 0;
-  virtual void SetProgressValue(std::int32_t value) = 0;
+  virtual void ShowStage(Stage stage) = 0;
+  virtual void SetStatus(const std::u16string& text) = 0;
+  virtual void SetSpeed(const std::u16string& text) = 0;
+  virtual void SetRemaining(const std::u16string& text) = 0;
+  virtual void SetNotes(const std::u16string& text) = 0;
+  virtual void SetProgress(std::int32_t value, std::int32_t max) = 0;
   virtual void PlaceCentered() = 0;
   virtual void PlaceOffscreen() = 0;
   // The client's own icon as the window's small icon, kept for the notification icon.
-  virtual void SetSmallIconFromOwnExe() = 0;
-  // The notification icon with the window's caption as tooltip and the hidden menu on a right
-  // click, showing the small icon.
+  virtual void UseOwnIcon() = 0;
+  // The notification icon with the window's caption as tooltip and the tray menu on a right
+  // click.
   virtual void AddTrayIcon() = 0;
   virtual void ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
                                TrayIconKind icon) = 0;
@@ -65,26 +74,31 @@ class FrmMainView {
   virtual MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& title,
                                     MessageButtons buttons, MessageIcon icon) = 0;
   // Opens a file or address with the shell; `showCommand` as ShowWindow takes it.
-  virtual ShellResult ShellOpen(const std::u16string& file, int showCommand) = 0;
-  // Closes the window; Form_Unload follows and the program ends.
-  virtual void UnloadWindow() = 0;
+  virtual ShellResult ShellOpen(const std::u16string& target, int showCommand) = 0;
+  // Closes the window; OnClose follows and the program ends.
+  virtual void Close() = 0;
 };
 
-class FrmMain final : public DownloaderEvents {
+class UpdateFlow final : public DownloaderEvents {
  public:
   // Reads the file version of an executable ("" when it has none).
   using FileVersionReader = std::function<std::u16string(const std::u16string& path)>;
 
-  FrmMain(FrmMainView& view, clsUpdateInfo& info, Downloader& downloader, std::int32_t mode,
-          FileVersionReader readFileVersion);
+  UpdateFlow(UpdateView& view, clsUpdateInfo& info, Downloader& downloader, std::int32_t mode,
+             FileVersionReader readFileVersion);
 
-  void Form_Load();
-  void cmd1_Click(int index);
-  void Form_Unload();
-  void mnuFile_ShowForm_Click();
-  void mnuFile_Exit_Click();
-  // The record's CheckUpdate: drop every task and start a new check.
-  void CheckUpdate();
+  // The window is loaded: place it by mode, set up the tray, and check at once in modes 1 and 2.
+  void Start();
+  void OnPrimaryButton();
+  void OnHomePageButton();
+  void OnTrayShow();
+  void OnTrayExit();
+  // The window is going away.
+  void OnClose();
+  // Drops every transfer and checks anew (the record's CheckUpdate).
+  void RestartCheck();
+
+  Stage stage() const { return stage_; }
 
   void DownloadProgress(const std::u16string& URL, const std::u16string& TaskName,
                         const std::u16string& SavePath, double Value, double Max,
@@ -95,22 +109,28 @@ class FrmMain final : public DownloaderEvents {
                         std::int32_t ErrNum, std::int32_t TaskCount) override;
 
  private:
-  void SetStatus(const std::u16string& text) { view_.SetLbl1Caption(0, text); }
+  void EnterStage(Stage stage);
   void Balloon(const std::u16string& text, TrayIconKind icon);
-  void Unload();
+  void CloseWindow();
+  void StartCheck();
+  void StopCheck();
+  void StartDownload();
+  void CancelDownload();
+  void DownloadFromCurrentAddress();
   void CheckFailed(bool tryNextAddress);
-  void CheckSucceeded(const std::string& document);
+  void CheckSucceeded(const std::string& bytes);
   void ApplyDocument(const UpdateDocument& document);
-  void StartPackageDownload();
   void PackageSucceeded(const std::u16string& savePath);
-  void PackageFailed(std::int32_t errNum);
+  void PackageFailed(std::int32_t error);
 
-  FrmMainView& view_;
+  UpdateView& view_;
   clsUpdateInfo& info_;
   Downloader& downloader_;
   std::int32_t mode_;
   FileVersionReader readFileVersion_;
-  bool unloaded_ = false;
+  Stage stage_ = Stage::Idle;
+  std::int32_t progressMax_ = 100;
+  bool closed_ = false;
 };
 
 }  // namespace sealupdate

@@ -1,0 +1,73 @@
+// The one place that assembles the client: the sealed configuration, the update record, the
+// reader, the downloader, the window and the flow, and the message loop that drives them.
+#include <memory>
+
+#include "download/downloader.h"
+#include "download/url_reader.h"
+#include "model/pe_info.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/win32.h"
+#include "startup/startup.h"
+#include "window/main_window_win.h"
+#include "window/update_flow.h"
+// After <windows.h>:
+#include <commctrl.h>
+
+namespace sealupdate {
+namespace {
+
+void InitCommonControls() {
+  // Loaded by name so that a system without the function still starts.
+  HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+  if (!comctl) return;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(
+      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+  if (!init) return;
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
+  init(&icc);
+}
+
+std::u16string FileVersionOf(const std::u16string& path) {
+  std::u16string file = path;
+  PEFileInfo info;
+  mGetPEInfo::GetPEInfo(file, info);
+  return info.FileVersion;
+}
+
+int Run(std::u16string_view commandLine) {
+  const std::u16string ownPath = GetOwnExePath();
+  const std::u16string ownFolder = FolderOf(ownPath);
+  InitCommonControls();
+  StartupState state =
+      LoadStartupState(ownPath, commandLine, BuildSealKey(),
+                       std::make_unique<clsUpdateInfo>(ownFolder, SystemProcessTable()));
+  clsUpdateInfo& record = *state.info;
+
+  const std::unique_ptr<MainWindow> window = MainWindow::Create(state.mode);
+  if (!window) return 1;
+  // The reader posts its results to a window of this thread, so it comes after the window.
+  const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
+  Downloader downloader(*reader, SystemClock(), SystemEventPump(), ownFolder);
+  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionOf);
+  downloader.SetEvents(&flow);
+  record.SetCheckUpdateHandler([&flow] { flow.RestartCheck(); });
+  window->Attach(flow);
+  return window->Run();
+}
+
+}  // namespace
+}  // namespace sealupdate
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  try {
+    return sealupdate::Run(sealupdate::win::FromWide(commandLine ? commandLine : L""));
+  } catch (...) {
+    return 1;  // nothing may escape the entry point; the user sees the window vanish
+  }
+}

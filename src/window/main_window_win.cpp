@@ -1,0 +1,448 @@
+#include "window/main_window_win.h"
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "base/text.h"
+#include "download/downloader.h"
+#include "model/pe_info.h"
+#include "platform/clock.h"
+#include "platform/event_pump.h"
+#include "platform/files.h"
+#include "platform/win32.h"
+// After <windows.h>:
+#include <shellapi.h>
+
+#include "widgets/progress_bar_win.h"
+#include "widgets/tray_icon.h"
+#include "widgets/tray_icon_win.h"
+#include "window/layout.h"
+#include "window/update_flow.h"
+
+namespace sealupdate {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"SealUpdateMainWindow";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// Per-monitor DPI functions exist from Windows 10 on; older systems use the system DPI.
+template <typename Fn>
+Fn User32Function(const char* name) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
+                : nullptr;
+}
+
+int SystemDpi() {
+  const win::WindowDc screen(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
+  return dpi > 0 ? dpi : 96;
+}
+
+int WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  if (getDpiForWindow && hwnd) {
+    const UINT dpi = getDpiForWindow(hwnd);
+    if (dpi > 0) return static_cast<int>(dpi);
+  }
+  return SystemDpi();
+}
+
+// Outer window size for the designed client area at `dpi`.
+SIZE WindowSizeFor(int dpi) {
+  using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  RECT r{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
+  if (!adjustForDpi || !adjustForDpi(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpi))) {
+    AdjustWindowRectEx(&r, kWindowStyle, FALSE, 0);
+  }
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// The system's message font face (the UI font for the user's language, which covers its
+// script) at the window's designed size.
+win::UniqueFont CreateWindowFont(int dpi) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  LOGFONTW font{};
+  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    font = metrics.lfMessageFont;
+  } else {
+    lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
+  }
+  font.lfHeight = FontHeightPixels(kFontSizeHundredthsPt, dpi);
+  font.lfWidth = 0;
+  font.lfWeight = FW_NORMAL;
+  font.lfItalic = FALSE;
+  font.lfCharSet = DEFAULT_CHARSET;
+  return win::UniqueFont(CreateFontIndirectW(&font));
+}
+
+// The Win32 window: creates the controls and shows what the flow tells it to.
+class Win32MainWindow final : public MainWindow {
+ public:
+  explicit Win32MainWindow(std::int32_t mode) : mode_(mode) {}
+  ~Win32MainWindow() override {
+    if (hwnd_) DestroyWindow(hwnd_);
+  }
+
+  bool Create(HINSTANCE instance);
+  void Attach(UpdateFlow& flow) override { flow_ = &flow; }
+  int Run() override;
+
+  void SetTitle(const std::u16string& title) override;
+  void ShowStage(Stage stage) override { SetControlText(kPrimaryButtonId, PrimaryCaption(stage)); }
+  void SetStatus(const std::u16string& text) override { SetControlText(kStatusLabelId, text); }
+  void SetSpeed(const std::u16string& text) override { SetControlText(kSpeedLabelId, text); }
+  void SetRemaining(const std::u16string& text) override {
+    SetControlText(kRemainingLabelId, text);
+  }
+  void SetNotes(const std::u16string& text) override { SetControlText(kNotesId, text); }
+  void SetProgress(std::int32_t value, std::int32_t max) override {
+    if (ProgressBar* bar = ProgressBarOf(Control(kProgressBarId))) {
+      bar->SetMax(max);
+      bar->SetValue(value);
+    }
+  }
+  void PlaceCentered() override;
+  void PlaceOffscreen() override;
+  void UseOwnIcon() override;
+  void AddTrayIcon() override;
+  void ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
+                       TrayIconKind icon) override;
+  void RemoveTrayIcon(bool close) override { TrayIconModule().RemoveTrayIcon(close); }
+  void RestoreWindow() override { TrayIconModule().RestoreWindow(TrayHandle(hwnd_)); }
+  MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& title,
+                            MessageButtons buttons, MessageIcon icon) override;
+  ShellResult ShellOpen(const std::u16string& target, int showCommand) override;
+  void Close() override {
+    if (hwnd_) DestroyWindow(hwnd_);
+  }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  // Runs a handler of the flow; no exception may cross the window procedure.
+  template <typename Fn>
+  void Guarded(Fn&& fn);
+  void CreateControls(HINSTANCE instance);
+  void ApplyLayout();
+  void SizeLabelToText(HWND label, const ControlLayout& layout);
+  HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
+  void SetControlText(int id, std::u16string_view text);
+
+  HWND hwnd_ = nullptr;
+  std::int32_t mode_ = 0;
+  int dpi_ = 96;
+  UpdateFlow* flow_ = nullptr;
+  win::UniqueFont font_;
+  win::UniqueIcon smallIcon_;
+  win::UniqueMenu menuBar_;  // owns the tray menu; never attached, so no menu bar shows
+  HMENU trayMenu_ = nullptr;
+};
+
+const ControlLayout* LayoutOf(int id) {
+  for (const auto& c : kControls) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+void Win32MainWindow::CreateControls(HINSTANCE instance) {
+  for (const auto& c : kControls) {
+    const wchar_t* cls = L"STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    DWORD exStyle = 0;
+    switch (c.kind) {
+      case ControlKind::TextBox:
+        cls = L"EDIT";
+        style |= WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL;
+        exStyle = WS_EX_CLIENTEDGE;
+        break;
+      case ControlKind::Label:
+        style |= SS_LEFT | SS_NOPREFIX;
+        break;
+      case ControlKind::Button:
+        style |= WS_TABSTOP | BS_PUSHBUTTON;
+        cls = L"BUTTON";
+        break;
+      case ControlKind::ProgressBar:
+        cls = kProgressBarClassName;
+        break;
+    }
+    CreateWindowExW(exStyle, cls, win::Wide(c.caption).c_str(), style, 0, 0, 0, 0, hwnd_,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+  }
+  if (ProgressBar* bar = ProgressBarOf(Control(kProgressBarId))) {
+    // The settings the window keeps for its bar.
+    bar->SetStyle(0);
+    bar->SetShowType(5);
+    bar->SetBorderH(5);
+    bar->SetBorderV(5);
+    bar->SetMin(0);
+    bar->SetMax(100);
+    bar->SetValue(0);
+  }
+}
+
+void Win32MainWindow::SizeLabelToText(HWND label, const ControlLayout& layout) {
+  // Labels grow to the right from their fixed left edge, to the width of their text.
+  wchar_t buffer[512] = {};
+  const int length = GetWindowTextW(label, buffer, 512);
+  SIZE extent{};
+  if (const win::WindowDc dc(label); dc) {
+    const win::SelectedObject selected(dc.get(), font_.get());
+    GetTextExtentPoint32W(dc.get(), buffer, length, &extent);
+  }
+  const int height = TwipsToPixels(layout.height, dpi_);
+  SetWindowPos(label, nullptr, TwipsToPixels(layout.left, dpi_), TwipsToPixels(layout.top, dpi_),
+               extent.cx, height > extent.cy ? height : extent.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Win32MainWindow::ApplyLayout() {
+  font_ = CreateWindowFont(dpi_);
+  for (const auto& c : kControls) {
+    HWND control = Control(c.id);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (c.kind == ControlKind::Label) {
+      SizeLabelToText(control, c);
+    } else {
+      SetWindowPos(control, nullptr, TwipsToPixels(c.left, dpi_), TwipsToPixels(c.top, dpi_),
+                   TwipsToPixels(c.width, dpi_), TwipsToPixels(c.height, dpi_),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Win32MainWindow::SetControlText(int id, std::u16string_view text) {
+  HWND control = Control(id);
+  SetWindowTextW(control, win::Wide(text).c_str());
+  if (const ControlLayout* layout = LayoutOf(id); layout && layout->kind == ControlKind::Label) {
+    SizeLabelToText(control, *layout);
+  }
+}
+
+void Win32MainWindow::SetTitle(const std::u16string& title) {
+  SetWindowTextW(hwnd_, win::Wide(title).c_str());
+}
+
+void Win32MainWindow::PlaceCentered() {
+  RECT r{};
+  GetWindowRect(hwnd_, &r);
+  const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - (r.right - r.left) / 2;
+  const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - (r.bottom - r.top) / 2;
+  SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32MainWindow::PlaceOffscreen() {
+  const int offscreen = TwipsToPixels(kOffscreenTwips, dpi_);
+  SetWindowPos(hwnd_, nullptr, offscreen, offscreen, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32MainWindow::UseOwnIcon() {
+  HICON icon = ExtractIconW(GetModuleHandleW(nullptr), win::Wide(GetOwnExePath()).c_str(), 0);
+  if (icon == reinterpret_cast<HICON>(1)) icon = nullptr;  // "not an executable file"
+  smallIcon_.reset(icon);
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+void Win32MainWindow::AddTrayIcon() {
+  mTrayIcon& tray = TrayIconModule();
+  tray.AddTrayIcon(TrayHandle(hwnd_), kToolTipPlaceholder, 0, TrayHandle(trayMenu_));
+  tray.SetTrayIcon(TrayHandle(smallIcon_.get()));
+}
+
+void Win32MainWindow::ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
+                                      TrayIconKind icon) {
+  TrayIconModule().ShowTrayBalloon(kToolTipPlaceholder, title, text,
+                                   static_cast<std::uint32_t>(icon), 0);
+}
+
+MessageAnswer Win32MainWindow::ShowMessage(const std::u16string& text, const std::u16string& title,
+                                           MessageButtons buttons, MessageIcon icon) {
+  UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
+  switch (icon) {
+    case MessageIcon::Information:
+      type |= MB_ICONINFORMATION;
+      break;
+    case MessageIcon::Question:
+      type |= MB_ICONQUESTION;
+      break;
+    case MessageIcon::Error:
+      type |= MB_ICONERROR;
+      break;
+  }
+  // A hidden (mode 2) window would park its message box off-screen with it.
+  HWND owner = IsWindowVisible(hwnd_) ? hwnd_ : nullptr;
+  if (!owner) type |= MB_TASKMODAL | MB_SETFOREGROUND;
+  const int answer = MessageBoxW(owner, win::Wide(text).c_str(), win::Wide(title).c_str(), type);
+  if (answer == IDYES) return MessageAnswer::Yes;
+  if (answer == IDNO) return MessageAnswer::No;
+  return MessageAnswer::Ok;
+}
+
+ShellResult Win32MainWindow::ShellOpen(const std::u16string& target, int showCommand) {
+  const auto code = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", win::Wide(target).c_str(), L"", L"", showCommand));
+  if (code > 32) return {};
+  ShellResult result{false, {}};
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      result.reason = u"找不到该文件。";
+      break;
+    case SE_ERR_NOASSOC:
+      result.reason = u"没有与该文件类型关联的程序。";
+      break;
+    case SE_ERR_ACCESSDENIED:
+      result.reason = u"拒绝访问。";
+      break;
+    default: {
+      wchar_t* buffer = nullptr;
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, GetLastError(), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+      const win::UniqueLocalMemory message(buffer);
+      result.reason = buffer ? win::FromWide(buffer) : u"错误 " + Utf8ToUtf16(std::to_string(code));
+    }
+  }
+  return result;
+}
+
+template <typename Fn>
+void Win32MainWindow::Guarded(Fn&& fn) {
+  if (!flow_) return;
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    MessageBoxW(hwnd_, win::Wide(Utf8ToUtf16(e.what())).c_str(), L"错误", MB_OK | MB_ICONERROR);
+  } catch (...) {
+    MessageBoxW(hwnd_, L"内部错误", L"错误", MB_OK | MB_ICONERROR);
+  }
+}
+
+LRESULT CALLBACK Win32MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    // The owner rides along in the creation parameters and stays in the window's user data.
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    auto* self = static_cast<Win32MainWindow*>(create->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<Win32MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CTLCOLORSTATIC: {
+      // Labels show the window face through them.
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      SetBkMode(dc, TRANSPARENT);
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DPICHANGED: {
+      dpi_ = HIWORD(wParam);
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      ApplyLayout();
+      return 0;
+    }
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      const bool clicked = HIWORD(wParam) == BN_CLICKED;
+      if (clicked && id == kPrimaryButtonId) {
+        Guarded([this] { flow_->OnPrimaryButton(); });
+      } else if (clicked && id == kHomePageButtonId) {
+        Guarded([this] { flow_->OnHomePageButton(); });
+      } else if (id == kTrayMenuShowId) {
+        Guarded([this] { flow_->OnTrayShow(); });
+      } else if (id == kTrayMenuExitId) {
+        Guarded([this] { flow_->OnTrayExit(); });
+      } else {
+        break;
+      }
+      return 0;
+    }
+    case WM_DESTROY:
+      Guarded([this] { flow_->OnClose(); });
+      flow_ = nullptr;
+      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+      hwnd_ = nullptr;
+      // The loop ends and the owner tears everything down; reads still blocked on a server
+      // are abandoned with the process.
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+bool Win32MainWindow::Create(HINSTANCE instance) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &Win32MainWindow::WindowProc;
+  wc.hInstance = instance;
+  wc.hIcon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kWindowClass;
+  if (!RegisterClassExW(&wc)) return false;
+
+  const int systemDpi = SystemDpi();
+  const SIZE size = WindowSizeFor(systemDpi);
+  CreateWindowExW(0, kWindowClass, win::Wide(kDefaultTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
+                  CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance, this);
+  if (!hwnd_) return false;
+  // The monitor the window landed on may differ from the system DPI.
+  dpi_ = WindowDpi(hwnd_);
+  if (dpi_ != systemDpi) {
+    const SIZE scaled = WindowSizeFor(dpi_);
+    SetWindowPos(hwnd_, nullptr, 0, 0, scaled.cx, scaled.cy, SWP_NOMOVE | SWP_NOZORDER);
+  }
+
+  menuBar_.reset(CreateMenu());
+  trayMenu_ = CreatePopupMenu();
+  AppendMenuW(trayMenu_, MF_STRING, kTrayMenuShowId, win::Wide(kTrayMenuShowCaption).c_str());
+  AppendMenuW(trayMenu_, MF_STRING, kTrayMenuExitId, win::Wide(kTrayMenuExitCaption).c_str());
+  AppendMenuW(menuBar_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(trayMenu_),
+              win::Wide(kTrayMenuCaption).c_str());
+
+  RegisterProgressBarClass();
+  CreateControls(instance);
+  ApplyLayout();
+  return true;
+}
+
+int Win32MainWindow::Run() {
+  Guarded([this] { flow_->Start(); });
+  if (hwnd_ && mode_ <= 1) ShowWindow(hwnd_, SW_SHOW);
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;  // Tab moves between the controls
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+std::unique_ptr<MainWindow> MainWindow::Create(std::int32_t mode) {
+  auto window = std::make_unique<Win32MainWindow>(mode);
+  if (!window->Create(GetModuleHandleW(nullptr))) return nullptr;
+  return window;
+}
+
+}  // namespace sealupdate
