@@ -204,7 +204,8 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   EXPECT_EQ(reader.started[2].url, u"http://c.test/u.ini");
   EXPECT_EQ(view.lbl1[0], kStatusChecking);  // retries are silent
 
-  processes.processes = {{7, u"main.exe"}, {8, u"other.exe"}};
+  processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"},
+                         {8, u"other.exe", info.Path() + u"other.exe"}};
   InstallVersion(u"1.0.0.0");
   view.answers = {MessageAnswer::Yes};
   reader.Finish(kTaskCheck, 0, Document("1.1.0.0", "UpdateText=   \r\n"));
@@ -238,7 +239,8 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
 
 TEST_F(Flow, PackageFallsBackSavesUnderTheSecondNameAndHandsOver) {
   Load(1);
-  processes.processes = {{7, u"MAIN.EXE"}, {8, u"other.exe"}};
+  processes.processes = {{7, u"MAIN.EXE", info.Path() + u"MAIN.EXE"},
+                         {8, u"other.exe", info.Path() + u"other.exe"}};
   InstallVersion(u"1.0");
   view.answers = {MessageAnswer::Yes};
   reader.Finish(kTaskCheck, 0, Document("1.1"));
