@@ -361,7 +361,7 @@ TEST_F(Flow, AnswersThatAreNoDocumentFallBackThenFail) {
 
 TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
   Load(1);
-  processes.processes = {{7, u"main.exe"}};
+  processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"}};
   InstallVersion(u"1.0");
   view.answers = {MessageAnswer::Yes};
   // The first name climbs out of Update\; the second is a cut program image.
