@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/paths.h"
 #include "base/text.h"
 #include "platform/files.h"
 
@@ -147,18 +148,23 @@ void clsUpdateInfo::KillMainExeName() {
   for (const std::u16string& name : mainExeNames_) KillProcessByName(name);
 }
 
-// The client's own process is skipped entirely: it is neither terminated nor counted as a match,
-// so the client survives to open the package even when its own name is listed.
+// Only the client's own installation is ended: a process whose file lies outside the client's
+// folder (another copy of the program, a system process of the same name) or cannot be read is
+// left alone. The client's own process is skipped entirely: it is neither terminated nor counted
+// as a match, so the client survives to open the package even when its own name is listed.
 bool clsUpdateInfo::KillProcessByName(std::u16string_view ExeName) {
   const auto snapshot = processes_->Snapshot();
   if (!snapshot) return false;
   const std::uint32_t self = processes_->CurrentProcessId();
-  const std::u16string wanted = ToLowerUnits(ExeName);
   bool matched = false;
   for (const ProcessEntry& entry : *snapshot) {
-    if (entry.id == self || ToLowerUnits(entry.exeName) != wanted) continue;
+    if (entry.id == self || !EqualsIgnoreCase(entry.exeName, ExeName) ||
+        !IsInsideFolder(entry.imagePath, path_)) {
+      continue;
+    }
     matched = true;
-    processes_->Terminate(entry.id, 0);  // a process that cannot be ended is left alone
+    // A process that cannot be ended, or no longer runs that file, is left alone.
+    processes_->Terminate(entry.id, entry.imagePath, 0);
   }
   return matched;
 }

@@ -72,7 +72,9 @@ class clsUpdateInfo {
   void AddDownloadURL(std::u16string_view URL);
   // Trimmed; kept only when it ends in ".exe" (any case).
   void AddMainExeName(std::u16string_view ExeName);
-  // Terminates every running process of every listed executable, except the client itself.
+  // Terminates every running process of every listed executable whose file lies in the client's
+  // folder or below it, except the client itself. Processes elsewhere, or whose file cannot be
+  // read, are left alone.
   void KillMainExeName();
 
   // Restarts the check through the main window, which installs the handler.

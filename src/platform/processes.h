@@ -1,16 +1,18 @@
-// The process table seam: listing running processes by executable file name and ending them.
+// The process table seam: listing running processes with their executable files and ending them.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sealupdate {
 
 struct ProcessEntry {
   std::uint32_t id = 0;
-  std::u16string exeName;  // bare file name as the system reports it, no folder
+  std::u16string exeName;    // bare file name as the system reports it, no folder
+  std::u16string imagePath;  // full path of the executable file; empty when it cannot be read
 };
 
 class ProcessTable {
@@ -18,8 +20,12 @@ class ProcessTable {
   virtual ~ProcessTable() = default;
   // A snapshot of the running processes; nullopt when none can be taken.
   virtual std::optional<std::vector<ProcessEntry>> Snapshot() = 0;
-  // Ends the process with the exit code; false when it cannot be opened or terminated.
-  virtual bool Terminate(std::uint32_t id, std::uint32_t exitCode) = 0;
+  // Ends the process with the exit code if it still runs the file at `imagePath` (as Snapshot
+  // reported it): an id reused since the snapshot names another process, which is left alone.
+  // False when the process cannot be opened, its file cannot be read or differs, or it cannot be
+  // terminated.
+  virtual bool Terminate(std::uint32_t id, std::u16string_view imagePath,
+                         std::uint32_t exitCode) = 0;
   virtual std::uint32_t CurrentProcessId() = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <fstream>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "base/text.h"
@@ -31,22 +32,25 @@ std::optional<std::uint32_t> ParsePid(const char* name) {
   return pid;
 }
 
-// The bare file name of the executable; "comm" (cut to 15 bytes by the kernel) when the link
-// cannot be read, as for other users' processes.
-std::string ExeNameOf(const std::string& procDir) {
+// The path of the executable, empty when the link cannot be read (as for other users'
+// processes). A running program whose file was replaced or removed still bears its path.
+std::string ImagePathOf(const std::string& procDir) {
   std::string target(PATH_MAX, '\0');
   const ssize_t n = ::readlink((procDir + "/exe").c_str(), target.data(), target.size());
-  if (n > 0) {
-    target.resize(static_cast<std::size_t>(n));
-    // A running program whose file was replaced or removed still bears its name.
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (target.size() > kDeleted.size() &&
-        target.compare(target.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-      target.resize(target.size() - kDeleted.size());
-    }
-    const auto slash = target.rfind('/');
-    return slash == std::string::npos ? target : target.substr(slash + 1);
+  if (n <= 0) return {};
+  target.resize(static_cast<std::size_t>(n));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (target.size() > kDeleted.size() &&
+      target.compare(target.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    target.resize(target.size() - kDeleted.size());
   }
+  return target;
+}
+
+// The bare file name of the executable; "comm" (cut to 15 bytes by the kernel) when its path
+// is unknown.
+std::string ExeNameOf(const std::string& procDir, const std::string& imagePath) {
+  if (!imagePath.empty()) return imagePath.substr(imagePath.rfind('/') + 1);
   std::ifstream comm(procDir + "/comm");
   std::string name;
   std::getline(comm, name);
@@ -62,15 +66,21 @@ class ProcProcessTable final : public ProcessTable {
     while (const dirent* item = ::readdir(proc.get())) {
       const auto pid = ParsePid(item->d_name);
       if (!pid) continue;
-      const std::string name = ExeNameOf(std::string("/proc/") + item->d_name);
-      if (!name.empty()) entries.push_back({*pid, Utf8ToUtf16(name)});
+      const std::string dir = std::string("/proc/") + item->d_name;
+      const std::string image = ImagePathOf(dir);
+      const std::string name = ExeNameOf(dir, image);
+      if (!name.empty()) entries.push_back({*pid, Utf8ToUtf16(name), Utf8ToUtf16(image)});
     }
     return entries;
   }
 
-  // A POSIX process cannot be given another's exit code; it is killed outright.
-  bool Terminate(std::uint32_t id, std::uint32_t /*exitCode*/) override {
-    if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX)) return false;
+  // A POSIX process cannot be given another's exit code; it is killed outright. The file is
+  // checked just before the kill, which narrows the window for a reused id but, unlike the
+  // Windows table, cannot close it; the native table serves only the tool and the tests.
+  bool Terminate(std::uint32_t id, std::u16string_view imagePath,
+                 std::uint32_t /*exitCode*/) override {
+    if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX) || imagePath.empty()) return false;
+    if (Utf8ToUtf16(ImagePathOf("/proc/" + std::to_string(id))) != imagePath) return false;
     return ::kill(static_cast<pid_t>(id), SIGKILL) == 0;
   }
 

@@ -3,8 +3,32 @@
 
 #include <tlhelp32.h>
 
+#include "base/text.h"
+
 namespace sealupdate {
 namespace {
+
+// The Win32 path of the process's executable (flag 0: "C:\...", never an NT "\Device\..." path);
+// empty when it cannot be read. Wine does not report the size it needs, so the buffer grows
+// until the path fits or the longest path would not.
+std::u16string ImagePathOf(HANDLE process) {
+  constexpr DWORD kLongestPath = 32768;
+  for (DWORD capacity = MAX_PATH; capacity <= kLongestPath; capacity *= 2) {
+    std::wstring buffer(capacity, L'\0');
+    DWORD size = capacity;
+    if (::QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) {
+      buffer.resize(size);
+      return win::FromWide(buffer);
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+  }
+  return {};
+}
+
+std::u16string ImagePathOf(DWORD id) {
+  win::UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  return process ? ImagePathOf(process.get()) : std::u16string();
+}
 
 class ToolhelpProcessTable final : public ProcessTable {
  public:
@@ -18,15 +42,20 @@ class ToolhelpProcessTable final : public ProcessTable {
          more = ::Process32NextW(snapshot.get(), &entry)) {
       entry.szExeFile[MAX_PATH - 1] = L'\0';  // the name ends at its NUL, whatever follows
       entries.push_back({static_cast<std::uint32_t>(entry.th32ProcessID),
-                         win::FromWide(std::wstring_view(entry.szExeFile))});
+                         win::FromWide(std::wstring_view(entry.szExeFile)),
+                         ImagePathOf(entry.th32ProcessID)});
       entry.dwSize = sizeof(entry);
     }
     return entries;
   }
 
-  bool Terminate(std::uint32_t id, std::uint32_t exitCode) override {
-    win::UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
-    if (!process) return false;
+  // One handle serves the check and the termination: while it is open the process object lives
+  // on, so its id cannot pass to another process between the two.
+  bool Terminate(std::uint32_t id, std::u16string_view imagePath, std::uint32_t exitCode) override {
+    if (imagePath.empty()) return false;
+    win::UniqueKernelHandle process(
+        ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    if (!process || !EqualsIgnoreCase(ImagePathOf(process.get()), imagePath)) return false;
     return ::TerminateProcess(process.get(), exitCode) != FALSE;
   }
 

@@ -218,7 +218,8 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   EXPECT_EQ(reader.started[3].url, u"http://d.test/u.ini");
   EXPECT_EQ(view.status, kStatusChecking);  // retries are silent
 
-  processes.processes = {{7, u"main.exe"}, {8, u"other.exe"}};
+  processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"},
+                         {8, u"other.exe", info.Path() + u"other.exe"}};
   InstallVersion(u"1.0.0.0");
   view.answers = {MessageAnswer::Yes};
   reader.Finish(kTaskCheck, 0, Document("1.1.0.0", "UpdateText=   \r\n"));
@@ -279,6 +280,7 @@ TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
 
   flow->OnPrimaryButton();
   reader.Finish(kTaskDownload, 500);
+  EXPECT_EQ(FileNameOf(reader.started.back().savePath), u"setup2.bin.exe");
   reader.Finish(kTaskDownload, 500);
   EXPECT_EQ(reader.started.size(), before + 2);
   EXPECT_EQ(view.status, u"下载文件出错！");
@@ -337,7 +339,7 @@ TEST_F(Flow, CheckFailuresAreReportedInMode1) {
 
 TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
   Start(1);
-  processes.processes = {{7, u"main.exe"}};
+  processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"}};
   InstallVersion(u"1.0");
   view.answers = {MessageAnswer::Yes};
   // The first name climbs out of Update\; the second is a cut program image.

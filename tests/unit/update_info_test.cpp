@@ -7,6 +7,7 @@
 #include "fake_process_table.h"
 #include "model/update_info.h"
 #include "platform/files.h"
+#include "scratch.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -210,9 +211,12 @@ TEST(UpdateInfo, CheckVersionComparesFourNumericParts) {
 TEST(UpdateInfo, KillEndsEveryMatchingProcessButTheClient) {
   FakeProcessTable table;
   table.ownId = 10;
-  table.processes = {{10, u"update.exe"},  {11, u"Main.exe"},  {12, u"main.EXE"},
-                     {13, u"other.exe"},   {14, u"MAIN.EXE"},  {15, u"helper.exe"},
-                     {16, u"notepad.exe"}, {17, u"Update.exe"}};
+  const std::u16string in = u"D:\\Soft\\";
+  table.processes = {
+      {10, u"update.exe", in + u"update.exe"},   {11, u"Main.exe", in + u"Main.exe"},
+      {12, u"main.EXE", in + u"main.EXE"},       {13, u"other.exe", in + u"other.exe"},
+      {14, u"MAIN.EXE", in + u"bin\\MAIN.EXE"},  {15, u"helper.exe", in + u"helper.exe"},
+      {16, u"notepad.exe", in + u"notepad.exe"}, {17, u"Update.exe", in + u"Update.exe"}};
   table.refuse = {12};
   clsUpdateInfo info(u"D:\\Soft", table);
   for (auto name :
@@ -227,11 +231,48 @@ TEST(UpdateInfo, KillEndsEveryMatchingProcessButTheClient) {
 
   FakeProcessTable broken;
   broken.snapshotFails = true;
-  broken.processes = {{20, u"main.exe"}};
+  broken.processes = {{20, u"main.exe", u"D:\\Soft\\main.exe"}};
   clsUpdateInfo other(u"D:\\Soft", broken);
   other.AddMainExeName(u"main.exe");
   other.KillMainExeName();
   EXPECT_TRUE(broken.terminated.empty());
+}
+
+// Another copy of the program, a system process of a listed name, a process whose file cannot be
+// read: only the client's own installation is ended.
+TEST(UpdateInfo, KillEndsOnlyProcessesInTheClientFolder) {
+  const std::pair<std::u16string, bool> mains[] = {
+      {u"C:\\Program Files\\App\\main.exe", true},
+      {u"c:\\PROGRAM FILES\\app\\bin\\MAIN.EXE", true},
+      {u"C:/Program Files/App/main.exe", true},
+      {u"\\\\?\\C:\\Program Files\\App\\main.exe", true},
+      {u"C:\\Program Files\\App2\\main.exe", false},
+      {u"C:\\Program Files\\App\\..\\Other\\main.exe", false},
+      {u"D:\\Program Files\\App\\main.exe", false},
+      {u"C:\\Users\\me\\Downloads\\main.exe", false},
+      {u"\\Device\\HarddiskVolume2\\Program Files\\App\\main.exe", false},
+      {u"", false},
+  };
+  FakeProcessTable table;
+  std::vector<std::uint32_t> expected;
+  std::uint32_t id = 100;
+  for (const auto& [image, ends] : mains) {
+    table.processes.push_back({id, u"main.exe", image});
+    if (ends) expected.push_back(id);
+    ++id;
+  }
+  table.processes.push_back({200, u"explorer.exe", u"C:\\Windows\\explorer.exe"});
+  table.processes.push_back({201, u"explorer.exe", u"C:\\Program Files\\App\\explorer.exe"});
+  expected.push_back(201);
+  // 202 was listed in the client folder, but its id has since passed to another program.
+  table.processes.push_back({202, u"explorer.exe", u"C:\\Program Files\\App\\explorer.exe"});
+  table.runningNow[202] = u"C:\\Windows\\explorer.exe";
+
+  clsUpdateInfo info(u"C:\\Program Files\\App", table);
+  info.AddMainExeName(u"main.exe");
+  info.AddMainExeName(u"explorer.exe");
+  info.KillMainExeName();
+  EXPECT_EQ(table.terminated, expected);
 }
 
 TEST(UpdateInfo, CheckUpdateRunsTheInstalledHandler) {
@@ -245,53 +286,87 @@ TEST(UpdateInfo, CheckUpdateRunsTheInstalledHandler) {
 }
 
 #ifdef _WIN32
-// The real table lists this very process under its bare file name.
-TEST(SystemProcessTable, ListsItselfByFileName) {
+// The real table lists this very process under its bare file name and the Win32 path of its file,
+// and ends a process only while it runs the file it is told.
+TEST(SystemProcessTable, ListsItselfWithItsFileAndChecksItBeforeEnding) {
   ProcessTable& system = SystemProcessTable();
   const auto snapshot = system.Snapshot();
   ASSERT_TRUE(snapshot.has_value());
   const std::uint32_t self = system.CurrentProcessId();
+  const std::u16string ownPath = GetOwnExePath();
   bool listed = false;
   for (const ProcessEntry& e : *snapshot) {
-    listed |= e.id == self && EqualsIgnoreCase(e.exeName, FileNameOf(GetOwnExePath()));
+    if (e.id == self) {
+      listed = true;
+      EXPECT_TRUE(EqualsIgnoreCase(e.exeName, FileNameOf(ownPath)));
+      EXPECT_TRUE(EqualsIgnoreCase(e.imagePath, ownPath)) << Utf16ToUtf8(e.imagePath);
+    }
+    EXPECT_NE(e.imagePath.rfind(u"\\Device\\", 0), 0u)
+        << "an NT path: " << Utf16ToUtf8(e.imagePath);
   }
   EXPECT_TRUE(listed);
-  EXPECT_FALSE(system.Terminate(0xFFFFFFF0u, 0));  // no such process
+  // Survived only because the file is checked on the opened process before it is ended; a fault
+  // would end this run with exit code 91, never as a pass.
+  EXPECT_FALSE(system.Terminate(self, FolderOf(ownPath) + u"\\other\\" + FileNameOf(ownPath), 91));
+  EXPECT_FALSE(system.Terminate(self, u"", 91));
+  EXPECT_FALSE(system.Terminate(0xFFFFFFF0u, ownPath, 0));  // no such process
 }
 #else
-// The real table: a child running under an ".exe" name is found by name and killed.
-TEST(SystemProcessTable, EndsARunningChildByName) {
-  namespace fs = std::filesystem;
-  const fs::path exe = fs::read_symlink("/proc/self/exe").parent_path() / "upd_sleep.exe";
-  fs::copy_file("/bin/sleep", exe, fs::copy_options::overwrite_existing);
+namespace fs = std::filesystem;
+
+// Starts `exe` (a copy of sleep) and waits until the table lists it running that file.
+pid_t StartSleeper(const fs::path& exe, ProcessTable& table) {
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     ::execl(exe.c_str(), "upd_sleep.exe", "30", static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  const std::u16string image = Utf8ToUtf16(exe.string());
+  for (int i = 0; i < 200 && child > 0; ++i) {
+    const auto snapshot = table.Snapshot();
+    for (const ProcessEntry& e : snapshot.value_or(std::vector<ProcessEntry>{})) {
+      if (e.id == static_cast<std::uint32_t>(child) && e.exeName == u"upd_sleep.exe" &&
+          e.imagePath == image) {
+        return child;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "not listed: " << exe;
+  return child;
+}
+
+// The real table: of two children running copies of one ".exe", only the one in the client's
+// folder is found and killed; the other is left running.
+TEST(SystemProcessTable, EndsOnlyTheChildInTheClientFolder) {
+  const fs::path scratch = NativePath(ScratchFolder());
+  const fs::path inside = scratch / "app" / "upd_sleep.exe";
+  const fs::path outside = scratch / "app2" / "upd_sleep.exe";
+  for (const auto& exe : {inside, outside}) {
+    fs::create_directories(exe.parent_path());
+    fs::copy_file("/bin/sleep", exe);
+  }
   ProcessTable& system = SystemProcessTable();
   EXPECT_EQ(system.CurrentProcessId(), static_cast<std::uint32_t>(::getpid()));
-  bool listed = false;
-  for (int i = 0; i < 200 && !listed; ++i) {
-    const auto snapshot = system.Snapshot();
-    ASSERT_TRUE(snapshot.has_value());
-    for (const ProcessEntry& e : *snapshot) {
-      listed |= e.id == static_cast<std::uint32_t>(child) && e.exeName == u"upd_sleep.exe";
-    }
-    if (!listed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(listed);
-  EXPECT_FALSE(system.Terminate(0, 0));  // never a process group
+  const pid_t ours = StartSleeper(inside, system);
+  const pid_t other = StartSleeper(outside, system);
+  ASSERT_GT(ours, 0);
+  ASSERT_GT(other, 0);
+  EXPECT_FALSE(system.Terminate(0, Utf8ToUtf16(inside.string()), 0));  // never a process group
+  EXPECT_FALSE(
+      system.Terminate(static_cast<std::uint32_t>(other), Utf8ToUtf16(inside.string()), 0));
 
-  clsUpdateInfo info(u"D:\\Soft", system);
+  clsUpdateInfo info(Utf8ToUtf16((scratch / "app").string()), system);
   info.AddMainExeName(u"UPD_SLEEP.EXE");
   info.KillMainExeName();
   int status = 0;
-  if (!listed) ::kill(child, SIGKILL);
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(::waitpid(ours, &status, 0), ours);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  fs::remove(exe);
+  // The copy elsewhere ends by our SIGTERM only if the client sent it no SIGKILL before.
+  ::kill(other, SIGTERM);
+  ASSERT_EQ(::waitpid(other, &status, 0), other);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+      << "the copy elsewhere was killed";
 }
 #endif
 
