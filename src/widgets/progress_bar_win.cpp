@@ -273,7 +273,7 @@ LRESULT CALLBACK BarWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
       default:
         break;
     }
-  } catch (const std::exception&) {
+  } catch (...) {
     return 0;
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -125,15 +125,17 @@ std::intptr_t mTrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t mes
   return platform_.CallPrevious(previous, window, message, wParam, lParam);
 }
 
-// A window minimized with its title-bar button (the mouse above the taskbar) leaves the taskbar
-// and lives on as the icon; one minimized through its taskbar button stays there. Without a
-// taskbar or a mouse position the window stays minimized.
+// A window minimized with its title-bar button (the mouse off the taskbar, wherever the taskbar
+// is docked) leaves the taskbar and lives on as the icon; one minimized through its taskbar
+// button stays there. Without a taskbar or a mouse position the window stays minimized.
 void mTrayIcon::MinimizeToTray(std::uintptr_t window) {
   const auto taskbar = platform_.TaskbarRect();
   if (!taskbar) return;
   const auto cursor = platform_.CursorPos();
   if (!cursor) return;
-  if (cursor->y < taskbar->top) platform_.ShowWindow(window, kTrayHide);
+  const bool onTaskbar = cursor->x >= taskbar->left && cursor->x < taskbar->right &&
+                         cursor->y >= taskbar->top && cursor->y < taskbar->bottom;
+  if (!onTaskbar) platform_.ShowWindow(window, kTrayHide);
 }
 
 }  // namespace sealupdate

@@ -127,7 +127,12 @@ mTrayIcon& TrayIconModule() {
 }
 
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return TrayIconModule().TrayWindowProc(TrayHandle(window), message, wParam, lParam);
+  // No exception may cross into the system's dispatch.
+  try {
+    return TrayIconModule().TrayWindowProc(TrayHandle(window), message, wParam, lParam);
+  } catch (...) {
+    return 0;
+  }
 }
 
 }  // namespace sealupdate

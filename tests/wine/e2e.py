@@ -4,20 +4,10 @@
 Usage: e2e.py BUILD_DIR STATE_DIR SCENARIO
 """
 
-from harness import Server, never_visible, run_scenario, wait_exit
+from harness import Scenarios, Server, expect, never_visible, run_scenario, wait_exit
 
 TITLE = "智能更新程序"
-SCENARIOS = {}
-
-
-def scenario(fn):
-    SCENARIOS[fn.__name__] = fn
-    return fn
-
-
-def expect(condition, message):
-    if not condition:
-        raise AssertionError(message)
+scenario = Scenarios()
 
 
 @scenario
@@ -144,4 +134,4 @@ def unsealed_client_starts_in_mode0_with_bare_title(env):
 
 
 if __name__ == "__main__":
-    run_scenario(SCENARIOS)
+    run_scenario(scenario)

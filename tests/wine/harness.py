@@ -211,6 +211,28 @@ def free_port():
         return s.getsockname()[1]
 
 
+class Scenarios(dict):
+    """A script's scenarios by name; used as the decorator that registers them."""
+
+    def __call__(self, fn):
+        self[fn.__name__] = fn
+        return fn
+
+
+def expect(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def ended(proc, timeout=15):
+    """True when the process ends within the time."""
+    try:
+        proc.wait(timeout=timeout)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
 def run_scenario(scenarios):
     """Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO."""
     build, state, name = sys.argv[1:4]

@@ -8,14 +8,10 @@ import subprocess
 import sys
 import time
 
-from harness import WineEnv, wait_exit
+from harness import WineEnv, expect, wait_exit
 
 TITLE = "进度条测试 progress_bar_host"
 
-
-def expect(condition, message):
-    if not condition:
-        raise AssertionError(message)
 
 
 def read_ppm(data):

@@ -9,14 +9,10 @@ import subprocess
 import sys
 import time
 
-from harness import Server, WineEnv, wait_exit
+from harness import Server, WineEnv, expect, wait_exit
 
 TRAY = (900, 748, 1024, 768)  # the notification area of the 1024x768 virtual desktop
 
-
-def expect(condition, message):
-    if not condition:
-        raise AssertionError(message)
 
 
 def icons(env, name):
