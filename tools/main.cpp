@@ -1,3 +1,4 @@
+// Entry point of sealupdate-tool.
 #include <iostream>
 #include <string>
 #include <vector>

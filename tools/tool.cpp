@@ -1,3 +1,4 @@
+// Command-line parsing and dispatch of sealupdate-tool.
 #include <iterator>
 
 #include "commands.h"

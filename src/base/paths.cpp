@@ -1,3 +1,4 @@
+// Path containment by Windows rules, decided on the text alone.
 #include "base/paths.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// UTF-16 text helpers, the leading-number parse and half-even rounding.
 #include "base/text.h"
 
 #include <charconv>

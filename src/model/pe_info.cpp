@@ -1,3 +1,5 @@
+// The version-resource reader: PE headers, the resource tree and the version block, every
+// offset bounds-checked.
 #include "model/pe_info.h"
 
 #include <algorithm>

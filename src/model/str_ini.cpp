@@ -1,3 +1,4 @@
+// The in-memory INI document: one stored string, edited in place.
 #include "model/str_ini.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// Decoding and validating the update document a server sends.
 #include "model/update_document.h"
 
 #include <algorithm>

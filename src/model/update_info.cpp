@@ -1,3 +1,5 @@
+// The run's update record: addresses, names, the package path, version comparison and ending
+// the main program.
 #include "model/update_info.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-// The wall-clock seam. Task start times and transfer rates use whole seconds of local time.
+// The clock seam. Task start times and transfer rates use whole seconds of a monotonic clock.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@ namespace sealupdate {
 class Clock {
  public:
   virtual ~Clock() = default;
-  // Local wall-clock time in whole seconds since a fixed origin; only differences are used.
+  // Whole seconds since a fixed origin that never moves backwards; only differences are used.
   virtual std::int64_t NowSeconds() = 0;
 };
 

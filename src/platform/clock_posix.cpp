@@ -1,3 +1,4 @@
+// A monotonic clock in whole seconds for the native build.
 #include <ctime>
 
 #include "platform/clock.h"
@@ -5,20 +6,19 @@
 namespace sealupdate {
 namespace {
 
-class LocalClock final : public Clock {
+class MonotonicClock final : public Clock {
  public:
   std::int64_t NowSeconds() override {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (localtime_r(&now, &local) == nullptr) return static_cast<std::int64_t>(now);
-    return static_cast<std::int64_t>(now) + local.tm_gmtoff;  // seconds of local time
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec);
   }
 };
 
 }  // namespace
 
 Clock& SystemClock() {
-  static LocalClock clock;
+  static MonotonicClock clock;
   return clock;
 }
 

@@ -1,27 +1,20 @@
+// A monotonic clock in whole seconds on Windows: no time-zone lookup, and a clock set back or a
+// daylight-saving switch cannot disturb a transfer's rate.
 #include "platform/clock.h"
 #include "platform/win32.h"
 
 namespace sealupdate {
 namespace {
 
-class LocalClock final : public Clock {
+class TickClock final : public Clock {
  public:
-  std::int64_t NowSeconds() override {
-    SYSTEMTIME local{};
-    GetLocalTime(&local);
-    FILETIME asFile{};
-    if (!SystemTimeToFileTime(&local, &asFile)) return 0;
-    ULARGE_INTEGER ticks{};
-    ticks.LowPart = asFile.dwLowDateTime;
-    ticks.HighPart = asFile.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart / 10000000u);  // 100 ns units
-  }
+  std::int64_t NowSeconds() override { return static_cast<std::int64_t>(GetTickCount64() / 1000); }
 };
 
 }  // namespace
 
 Clock& SystemClock() {
-  static LocalClock clock;
+  static TickClock clock;
   return clock;
 }
 

@@ -1,3 +1,4 @@
+// The ANSI code page through iconv (GBK stands in for code page 936 natively).
 #include <errno.h>
 #include <iconv.h>
 

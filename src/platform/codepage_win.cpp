@@ -1,3 +1,4 @@
+// The ANSI code page through MultiByteToWideChar / WideCharToMultiByte.
 #include "platform/codepage.h"
 
 #include <climits>

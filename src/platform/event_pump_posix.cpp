@@ -1,3 +1,4 @@
+// The native build has no event queue: pumping does nothing.
 #include "platform/event_pump.h"
 
 namespace sealupdate {

@@ -1,3 +1,4 @@
+// Runs the messages queued for this thread, as the downloader needs while it probes names.
 #include "platform/event_pump.h"
 #include "platform/win32.h"
 

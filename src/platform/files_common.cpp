@@ -1,3 +1,4 @@
+// File services shared by both systems: path splitting.
 #include "platform/files.h"
 
 namespace sealupdate {

@@ -1,3 +1,4 @@
+// File services for the native build: "\\" paths mapped onto POSIX.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// File services on Windows, by UTF-16 path.
 #include "platform/files.h"
 #include "platform/win32.h"
 

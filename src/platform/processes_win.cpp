@@ -1,3 +1,4 @@
+// The process table through Toolhelp, image paths and terminate-by-handle.
 #include "platform/processes.h"
 #include "platform/win32.h"
 

@@ -1,3 +1,4 @@
+// Finding and reading the sealed block at the end of the client's own executable.
 #include "startup/sealed_block.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Start-up without a window: sealed configuration, update record and update mode.
 #include "startup/startup.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The seal cipher: TEA in IGE mode over a padded frame.
 #include "startup/tea.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A 32-bit pixel buffer with the few drawing operations the progress bar needs.
 #include "widgets/pixel_buffer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The progress bar model and its nine-grid rasterizer, free of any window system.
 #include "widgets/progress_bar.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The progress bar window class: the model drawn into an off-screen DIB.
 #include "widgets/progress_bar_win.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The notification-area icon over the TrayPlatform seam.
 #include "widgets/tray_icon.h"
 
 namespace sealupdate {

@@ -1,3 +1,4 @@
+// The notification-area icon's Win32 platform: Shell_NotifyIcon and window subclassing.
 #include "widgets/tray_icon_win.h"
 
 #include <shellapi.h>

@@ -1,3 +1,4 @@
+// Window geometry that does not depend on the toolkit.
 #include "window/layout.h"
 
 #include <cmath>

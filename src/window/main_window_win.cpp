@@ -1,3 +1,4 @@
+// The main window on Win32: controls, layout by DPI, tray menu, message boxes, the shell.
 #include "window/main_window_win.h"
 
 #include <exception>

@@ -1,3 +1,4 @@
+// The update flow's stages and transitions.
 #include "window/update_flow.h"
 
 #include <stdexcept>
