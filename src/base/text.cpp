@@ -178,11 +178,17 @@ double ParseLeadingNumber(std::u16string_view text) {
   return value;
 }
 
-std::int32_t ToInt32RoundHalfEven(double value) {
-  if (std::isnan(value)) throw std::overflow_error("overflow");
+std::optional<std::int32_t> RoundHalfEvenToInt32(double value) {
+  if (std::isnan(value)) return std::nullopt;
   const double rounded = std::nearbyint(value);  // default rounding mode: halves to even
-  if (rounded < -2147483648.0 || rounded > 2147483647.0) throw std::overflow_error("overflow");
+  if (rounded < -2147483648.0 || rounded > 2147483647.0) return std::nullopt;
   return static_cast<std::int32_t>(rounded);
+}
+
+std::int32_t ToInt32RoundHalfEven(double value) {
+  const auto rounded = RoundHalfEvenToInt32(value);
+  if (!rounded) throw std::overflow_error("overflow");
+  return *rounded;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {

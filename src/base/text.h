@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,8 +35,10 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view from,
 // more digits give their plain (large) value.
 double ParseLeadingNumber(std::u16string_view text);
 
-// Rounds to the nearest integer, halves to the even neighbour. Throws std::overflow_error when
-// the result lies outside the 32-bit signed range (or the value is not a number).
+// Rounds to the nearest integer, halves to the even neighbour; nullopt when the result lies
+// outside the 32-bit signed range (or the value is not a number).
+std::optional<std::int32_t> RoundHalfEvenToInt32(double value);
+// The same, throwing std::overflow_error where that gives nullopt (the progress bar's contract).
 std::int32_t ToInt32RoundHalfEven(double value);
 
 // UTF-8 <-> UTF-16. Invalid input units become U+FFFD.

@@ -47,12 +47,15 @@ std::int32_t LastIndex(const std::vector<std::u16string>& list) {
   return static_cast<std::int32_t>(list.size()) - 1;
 }
 
-// Four numeric parts; parts after the fourth are ignored, missing ones read as 0.
-std::array<std::int32_t, 4> VersionParts(std::u16string_view version) {
+// Four numeric parts; parts after the fourth are ignored, missing ones read as 0. nullopt when
+// a part lies outside the 32-bit range.
+std::optional<std::array<std::int32_t, 4>> VersionParts(std::u16string_view version) {
   const std::vector<std::u16string> pieces = Split(version, u".");
   std::array<std::int32_t, 4> parts{};
   for (std::size_t i = 0; i < parts.size() && i < pieces.size(); ++i) {
-    parts[i] = ToInt32RoundHalfEven(ParseLeadingNumber(pieces[i]));
+    const auto part = RoundHalfEvenToInt32(ParseLeadingNumber(pieces[i]));
+    if (!part) return std::nullopt;
+    parts[i] = *part;
   }
   return parts;
 }
@@ -175,13 +178,11 @@ void clsUpdateInfo::CheckUpdate() {
   if (checkUpdate_) checkUpdate_();
 }
 
-bool clsUpdateInfo::CheckVersion(std::u16string_view OldVer) const {
-  const auto oldParts = VersionParts(OldVer);
+std::optional<bool> clsUpdateInfo::IsNewerThan(std::u16string_view localVersion) const {
+  const auto oldParts = VersionParts(localVersion);
   const auto newParts = VersionParts(version_);
-  for (std::size_t i = 0; i < oldParts.size(); ++i) {
-    if (newParts[i] != oldParts[i]) return newParts[i] > oldParts[i];
-  }
-  return false;
+  if (!oldParts || !newParts) return std::nullopt;
+  return *newParts > *oldParts;  // part by part, the first difference decides
 }
 
 }  // namespace sealupdate

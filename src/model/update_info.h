@@ -81,9 +81,9 @@ class clsUpdateInfo {
   void CheckUpdate();
   void SetCheckUpdateHandler(std::function<void()> handler) { checkUpdate_ = std::move(handler); }
 
-  // True when Version is newer than OldVer, comparing four dot-separated numeric parts. Throws
-  // std::overflow_error when a part lies outside the 32-bit range.
-  bool CheckVersion(std::u16string_view OldVer) const;
+  // Whether Version is newer than `localVersion`, comparing four dot-separated numeric parts;
+  // nullopt when a part of either lies outside the 32-bit range.
+  std::optional<bool> IsNewerThan(std::u16string_view localVersion) const;
 
  private:
   bool KillProcessByName(std::u16string_view ExeName);

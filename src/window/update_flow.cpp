@@ -1,8 +1,6 @@
 // The update flow's stages and transitions.
 #include "window/update_flow.h"
 
-#include <stdexcept>
-
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/pe_info.h"
@@ -259,17 +257,14 @@ void UpdateFlow::CheckSucceeded(const std::string& bytes) {
     info_.SetLocalVersion(version.empty() ? u"0.0.0.0" : version);
   }
 
-  bool newer = false;
-  try {
-    newer = info_.CheckVersion(info_.LocalVersion());
-  } catch (const std::overflow_error&) {
-    // A version part past the 32-bit range: the document cannot be trusted; report it as a
-    // failed check rather than end the program.
+  const std::optional<bool> newer = info_.IsNewerThan(info_.LocalVersion());
+  if (!newer) {
+    // A version part past the 32-bit range: the document cannot be trusted.
     CheckFailed(false);
     return;
   }
 
-  if (newer) {
+  if (*newer) {
     view_.SetStatus(u"发现新版本：" + info_.Version() + u"        本地版本：" +
                     info_.LocalVersion());
     EnterStage(Stage::UpdateOffered);

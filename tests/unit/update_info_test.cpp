@@ -173,7 +173,7 @@ TEST(UpdateInfo, OnlyWebAddressesAreWebAddresses) {
   }
 }
 
-TEST(UpdateInfo, CheckVersionComparesFourNumericParts) {
+TEST(UpdateInfo, IsNewerThanComparesFourNumericParts) {
   FakeProcessTable table;
   clsUpdateInfo info(u"D:\\Soft", table);
   struct Case {
@@ -197,15 +197,15 @@ TEST(UpdateInfo, CheckVersionComparesFourNumericParts) {
   };
   for (const Case& c : cases) {
     info.SetVersion(c.newVer);
-    EXPECT_EQ(info.CheckVersion(c.oldVer), c.newer)
+    EXPECT_EQ(info.IsNewerThan(c.oldVer), c.newer)
         << Utf16ToUtf8(c.oldVer) << " -> " << Utf16ToUtf8(c.newVer);
   }
   info.SetVersion(u"1.0");
-  EXPECT_THROW(info.CheckVersion(u"1.2147483648"), std::overflow_error);
+  EXPECT_EQ(info.IsNewerThan(u"1.2147483648"), std::nullopt);
   info.SetVersion(u"99999999999");
-  EXPECT_THROW(info.CheckVersion(u"1.0"), std::overflow_error);
+  EXPECT_EQ(info.IsNewerThan(u"1.0"), std::nullopt);
   info.SetVersion(u"2147483647.0.0.1");
-  EXPECT_TRUE(info.CheckVersion(u"2147483647"));
+  EXPECT_EQ(info.IsNewerThan(u"2147483647"), true);
 }
 
 TEST(UpdateInfo, KillEndsEveryMatchingProcessButTheClient) {
