@@ -24,15 +24,28 @@ std::u16string FolderWithSeparator(std::u16string_view folder) {
   return unc ? std::u16string(kUncPrefix) + path : path;
 }
 
-// Addresses without a scheme get "http://"; "https://" ones are left alone, as prefixing them
-// would make them unreachable.
+// True when the address opens with a scheme ("name://", the name a letter followed by letters,
+// digits, "+", "-" or ".").
+bool HasScheme(std::u16string_view url) {
+  const auto end = url.find(u"://");
+  if (end == std::u16string_view::npos || end == 0) return false;
+  const auto isLetter = [](char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+  };
+  if (!isLetter(url[0])) return false;
+  for (const char16_t c : url.substr(0, end)) {
+    if (!isLetter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Addresses without a scheme get "http://"; one that names its scheme keeps it, as prefixing it
+// would make it unreachable.
 std::u16string CompleteAddress(std::u16string_view url) {
   std::u16string trimmed = TrimSpaces(url);
-  const std::u16string lower = ToLowerUnits(trimmed);
-  if (lower.compare(0, 7, u"http://") == 0 || lower.compare(0, 8, u"https://") == 0) {
-    return trimmed;
-  }
-  return u"http://" + trimmed;
+  return HasScheme(trimmed) ? trimmed : u"http://" + trimmed;
 }
 
 std::u16string AddressAt(const std::vector<std::u16string>& list, std::int32_t index) {

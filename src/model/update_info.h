@@ -65,9 +65,9 @@ class clsUpdateInfo {
   const std::u16string& SoftName() const { return softName_; }
   void SetSoftName(std::u16string value) { softName_ = std::move(value); }
 
-  // Trimmed; "http://" is put in front unless the address starts with "http://" or "https://"
-  // (any case). An empty update address is kept as "http://"; an empty download address is
-  // ignored.
+  // Trimmed; "http://" is put in front unless the address names a scheme ("https://",
+  // "ftp://", any "name://"). An empty update address is kept as "http://"; an empty download
+  // address is ignored.
   void AddUpdateURL(std::u16string_view URL);
   void AddDownloadURL(std::u16string_view URL);
   // Trimmed; kept only when it ends in ".exe" (any case).

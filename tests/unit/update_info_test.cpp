@@ -57,8 +57,11 @@ TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
       {u"HTTP://Server/u.ini", u"HTTP://Server/u.ini"},
       {u"https://server/u.ini", u"https://server/u.ini"},
       {u" HtTpS://Server/u.ini", u"HtTpS://Server/u.ini"},
-      {u"ftp://server/u.ini", u"http://ftp://server/u.ini"},
+      {u"ftp://server/u.ini", u"ftp://server/u.ini"},
+      {u"svn+ssh://server/u", u"svn+ssh://server/u"},
       {u"https:/server", u"http://https:/server"},
+      {u"server/a://b", u"http://server/a://b"},
+      {u"://server", u"http://://server"},
   };
   for (const auto& [given, stored] : cases) {
     info.AddUpdateURL(given);
@@ -71,15 +74,15 @@ TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
   // A blank update address is kept as "http://"; a blank download address is dropped.
   info.AddUpdateURL(u"");
   info.AddDownloadURL(u"   ");
-  EXPECT_EQ(info.UpdateURLCount(), 6);
-  EXPECT_EQ(info.DownloadURLCount(), 5);
-  info.SetUpdateURLIndex(6);
+  EXPECT_EQ(info.UpdateURLCount(), 9);
+  EXPECT_EQ(info.DownloadURLCount(), 8);
+  info.SetUpdateURLIndex(9);
   EXPECT_EQ(info.UpdateURL(), u"http://");
   // Lists only grow: a repeated address is appended again.
   info.AddDownloadURL(u"server/u.ini");
-  EXPECT_EQ(info.DownloadURLCount(), 6);
+  EXPECT_EQ(info.DownloadURLCount(), 9);
 
-  info.SetDownloadURLIndex(7);
+  info.SetDownloadURLIndex(10);
   EXPECT_THROW(info.DownloadURL(), std::out_of_range);
   EXPECT_THROW(info.SavePath(), std::out_of_range);
   info.SetUpdateURLIndex(-1);
