@@ -7,8 +7,9 @@ scripts/setup.sh
 
 step() { printf '\n== %s\n' "$*"; }
 
-step "formatting"
+step "formatting and layers"
 scripts/check-format.sh
+scripts/check-layers.py
 
 for preset in native native-asan fuzz win64 win32; do
   step "build $preset"
