@@ -102,10 +102,14 @@ std::u16string RemoveDotSegments(std::u16string_view input) {
 
 // RFC 3986 section 5.2.3.
 std::u16string Merge(const Reference& base, std::u16string_view path) {
-  if (base.authority && base.path.empty()) return u"/" + std::u16string(path);
-  const std::size_t slash = base.path.rfind(u'/');
-  if (slash == std::u16string_view::npos) return std::u16string(path);
-  return std::u16string(base.path.substr(0, slash + 1)) + std::u16string(path);
+  std::u16string out;
+  if (base.authority && base.path.empty()) {
+    out = u"/";
+  } else if (const std::size_t slash = base.path.rfind(u'/'); slash != std::u16string_view::npos) {
+    out.assign(base.path.substr(0, slash + 1));
+  }
+  out.append(path);
+  return out;
 }
 
 }  // namespace
@@ -198,11 +202,13 @@ std::uint32_t ReadPacer::Next(std::uint64_t arrived) const {
 }
 
 void ReadPacer::Record(std::uint64_t bytes, std::uint64_t elapsedUs) {
-  // The time includes the wait for data (asking how much has arrived blocks until some has), so
-  // a slow link measures slow; a read served from data already waiting measures fast, which is
-  // what lets the following reads grow on a fast link.
-  const std::uint64_t us = std::max<std::uint64_t>(elapsedUs, 1);
-  paced_ = std::min<std::uint64_t>(bytes, bufferSize_) * kPaceWindowUs / us;
+  sampleBytes_ += bytes;
+  sampleUs_ += elapsedUs;
+  if (sampleBytes_ < kMinPacedRead) return;  // too little seen to judge the link
+  paced_ = std::min<std::uint64_t>(sampleBytes_, std::uint64_t{bufferSize_} * 2) * kPaceWindowUs /
+           std::max<std::uint64_t>(sampleUs_, 1);
+  sampleBytes_ = 0;
+  sampleUs_ = 0;
 }
 
 }  // namespace sealupdate

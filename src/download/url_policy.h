@@ -41,9 +41,11 @@ bool IsIdentityEncoding(std::u16string_view contentEncoding);
 // Sizes each read of a body. A synchronous WinINet read returns only when its buffer is full or
 // the body ends, so a read larger than what arrives soon hides progress on a slow link, while
 // small reads cost throughput on a fast one (each takes a round trip through the socket layer).
-// While the rate is unknown or slow, a read asks for what has already arrived (the caller asks
-// the library how much that is); once the measured rate fills kMinPacedRead within
-// kPaceWindowUs, a read asks for what arrives in about that window, up to the whole buffer.
+// Until the link has shown its rate, and while that rate is slow, a read asks for what has
+// already arrived (the caller asks the library how much that is). The rate is judged over at
+// least kMinPacedRead bytes, waits included: one read served from data that happened to be
+// waiting says nothing about the link. Once the rate fills kMinPacedRead within kPaceWindowUs,
+// a read asks for what arrives in about that window, up to the whole buffer.
 class ReadPacer {
  public:
   static constexpr std::uint64_t kPaceWindowUs = 100'000;  // the progress message interval
@@ -56,12 +58,14 @@ class ReadPacer {
   // The size of the next read, from 1 (so the end of the body is seen) to the buffer size.
   // `arrived` is what the library holds ready; it counts only when SizeByArrival().
   std::uint32_t Next(std::uint64_t arrived) const;
-  // Records one read of `bytes` that took `elapsedUs`, waiting for its data included.
+  // Records one read of `bytes`, `elapsedUs` after the previous one ended (or the body began).
   void Record(std::uint64_t bytes, std::uint64_t elapsedUs);
 
  private:
   std::uint32_t bufferSize_;
-  std::uint64_t paced_ = 0;  // bytes the last measured rate brings within kPaceWindowUs
+  std::uint64_t paced_ = 0;        // bytes the last measured rate brings within kPaceWindowUs
+  std::uint64_t sampleBytes_ = 0;  // the reads since that measure
+  std::uint64_t sampleUs_ = 0;
 };
 
 }  // namespace sealupdate
