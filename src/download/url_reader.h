@@ -12,15 +12,24 @@ namespace sealupdate {
 
 // Error numbers of a read, besides the HTTP status of a final answer that is not 2xx (404, 500
 // ...) and the system's own codes (WinINet 12xxx):
-inline constexpr int kErrBodyShort = 8002;   // fewer bytes arrived than the server announced
-inline constexpr int kErrNoResponse = 8003;  // the connection closed before any status line
-inline constexpr int kErrNoThread = 8004;    // the background read could not be started
+inline constexpr int kErrBodyShort = 8002;         // fewer bytes arrived than the server announced
+inline constexpr int kErrNoResponse = 8003;        // the connection closed before any status line
+inline constexpr int kErrNoThread = 8004;          // the background read could not be started
+inline constexpr int kErrTooManyRedirects = 8005;  // more than kMaxRedirects (url_policy.h)
+inline constexpr int kErrRedirectToHttp = 8006;    // an https address redirected to plain http
+inline constexpr int kErrBadRedirect = 8007;       // no Location, or one to another scheme
+inline constexpr int kErrBodyTooLarge = 8008;      // a memory body beyond kMaxMemoryBody
+inline constexpr int kErrContentEncoding = 8009;   // a compressed (or otherwise coded) body
 // File errors, numbered like the classic runtime's file errors.
 inline constexpr int kErrOutOfMemory = 7;  // a memory body larger than the address space
 inline constexpr int kErrDiskFull = 61;
 inline constexpr int kErrAccessDenied = 70;  // denied, held open by another process, read-only
 inline constexpr int kErrPathFileAccess = 75;
 inline constexpr int kErrPathNotFound = 76;
+
+// A memory read (an update document) holds at most this much; a longer body, announced or
+// arriving, fails with kErrBodyTooLarge instead of filling the memory.
+inline constexpr std::uint64_t kMaxMemoryBody = 4 * 1024 * 1024;
 
 // A completed body that the reader streamed to a temporary file beside the task's save path.
 // Destroying it without a successful MoveTo deletes the temporary file.

@@ -2,6 +2,10 @@
 // worker hands results to the user-interface thread only by posting messages to a message-only
 // window, so every notification runs on that thread. A cancelled read is abandoned, never
 // joined: under Wine a read blocked on a stalled server cannot be interrupted promptly.
+//
+// The server is not trusted: the reader follows redirects itself under url_policy.h's rules,
+// sends no fragment, refuses coded bodies, caps memory bodies and checks every announced length.
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -11,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/url_policy.h"
 #include "download/url_reader.h"
 #include "platform/files.h"
 #include "platform/win32.h"
@@ -20,9 +25,19 @@
 namespace sealupdate {
 namespace {
 
-// Under Wine a synchronous read returns only when its buffer is full, so the buffer size sets
-// the throughput; 256 KiB keeps up with the loopback interface.
+// Under Wine a synchronous read returns only when its buffer is full, so the buffer size bounds
+// the throughput; 256 KiB keeps up with the loopback interface. ReadPacer decides how much of it
+// each read asks for.
 constexpr DWORD kBufferSize = 256 * 1024;
+// Redirects are followed by Fetch, not by WinINet (which follows any number, to any scheme, and
+// from https to http).
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT;
+// Coded bodies are refused rather than decoded: WinINet's decoding hides the Content-Length the
+// body is checked against, and ends a cut compressed body as if it were whole. So none is asked
+// for (without the header a server may pick any coding).
+constexpr wchar_t kRequestHeaders[] = L"Cache-Control: no-cache\r\nAccept-Encoding: identity\r\n";
 constexpr ULONGLONG kProgressIntervalMs = 100;
 constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
@@ -63,7 +78,7 @@ int FileError(DWORD code) {
 struct Job {
   std::uint64_t id = 0;
   std::u16string key;
-  std::wstring url;
+  std::u16string url;
   std::wstring tempPath;  // empty for a memory read
   HWND target = nullptr;
   std::atomic<bool> cancelled{false};
@@ -97,17 +112,78 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
          0;
 }
 
-std::uint64_t ContentLength(HINTERNET request) {
-  wchar_t text[32] = {};
-  DWORD size = sizeof text;
+// A response header's text; empty when absent.
+std::wstring QueryText(HINTERNET request, DWORD what) {
+  std::wstring text(128, L'\0');
+  DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
   DWORD index = 0;
-  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) return 0;
+  if (!HttpQueryInfoW(request, what, text.data(), &size, &index)) {
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    text.assign(size / sizeof(wchar_t) + 1, L'\0');
+    index = 0;
+    if (!HttpQueryInfoW(request, what, text.data(), &size, &index)) return {};
+  }
+  text.resize(size / sizeof(wchar_t));
+  return text;
+}
+
+std::uint64_t ContentLength(HINTERNET request) {
+  const std::wstring text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
   std::uint64_t value = 0;
-  for (const wchar_t* c = text; *c >= L'0' && *c <= L'9'; ++c) {
+  for (const wchar_t* c = text.c_str(); *c >= L'0' && *c <= L'9'; ++c) {
     if (value > (UINT64_MAX - 9) / 10) return 0;
     value = value * 10 + static_cast<std::uint64_t>(*c - L'0');
   }
   return value;
+}
+
+class Stopwatch {
+ public:
+  Stopwatch() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    frequency_ = static_cast<std::uint64_t>(frequency.QuadPart);
+  }
+  std::uint64_t Microseconds() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const auto ticks = static_cast<std::uint64_t>(now.QuadPart);
+    return ticks / frequency_ * 1'000'000 + ticks % frequency_ * 1'000'000 / frequency_;
+  }
+
+ private:
+  std::uint64_t frequency_ = 1;
+};
+
+// Requests `job.url` and follows its redirects into `request`: 0 with the request of a final
+// 2xx answer (or of a protocol without status), or an error number.
+int Open(Job& job, HINTERNET session, UniqueInternet& request) {
+  std::u16string url = StripFragment(job.url);
+  for (int followed = 0;; ++followed) {
+    request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), kRequestHeaders,
+                                   static_cast<DWORD>(-1), kRequestFlags, 0));
+    if (!request) return static_cast<int>(GetLastError());
+    if (job.cancelled) return 0;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    DWORD index = 0;
+    if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, &index)) {
+      // Not HTTP (ftp ...): no status to check.
+      return GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE ? 0 : kErrNoResponse;
+    }
+    if (status == 0) return kErrNoResponse;  // closed before any status line
+    if (IsRedirectStatus(status)) {
+      const RedirectStep step =
+          NextRedirect(url, win::FromWide(QueryText(request.get(), HTTP_QUERY_LOCATION)), followed);
+      if (step.error != 0) return step.error;
+      url = step.url;
+      continue;
+    }
+    if (status < 200 || status > 299) return static_cast<int>(status);  // body not kept
+    const std::wstring coding = QueryText(request.get(), HTTP_QUERY_CONTENT_ENCODING);
+    return IsIdentityEncoding(win::FromWide(coding)) ? 0 : kErrContentEncoding;
+  }
 }
 
 // Reads the whole body; returns 0 or an error number. Stops early, returning 0, once cancelled.
@@ -116,70 +192,77 @@ int Fetch(Job& job, std::string& body) {
   UniqueInternet session(
       InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return static_cast<int>(GetLastError());
-  constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                           INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI;
-  UniqueInternet request(InternetOpenUrlW(session.get(), job.url.c_str(),
-                                          L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1),
-                                          kFlags, 0));
-  if (!request) return static_cast<int>(GetLastError());
-  if (job.cancelled) return 0;
-
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  DWORD index = 0;
-  if (HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                     &index)) {
-    if (status == 0) return kErrNoResponse;  // closed before any status line
-    if (status < 200 || status > 299) return static_cast<int>(status);  // body not kept
-  } else if (GetLastError() != ERROR_INTERNET_INCORRECT_HANDLE_TYPE) {  // not HTTP (ftp ...)
-    return kErrNoResponse;
+  UniqueInternet request;
+  if (const int error = Open(job, session.get(), request); error != 0 || job.cancelled) {
+    return error;
   }
   const std::uint64_t total = ContentLength(request.get());
   job.total = total;
 
+  const bool memory = job.tempPath.empty();
   win::UniqueFileHandle file;
   bool deleteOnClose = false;
-  if (!job.tempPath.empty()) {
+  if (memory) {
+    if (total > kMaxMemoryBody) return kErrBodyTooLarge;  // refused before any byte is read
+    body.reserve(static_cast<std::size_t>(total));
+  } else {
     file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return FileError(GetLastError());
     // The file goes when its handle closes, whatever the reason (a failure, a cancelled read,
     // the process ending mid-read with this thread abandoned), until the body is complete.
     deleteOnClose = SetDeleteOnClose(file.get(), true);
-  } else if (total > 0 && total <= 64u * 1024 * 1024) {
-    body.reserve(static_cast<std::size_t>(total));
   }
 
-  std::vector<char> buffer(file ? kBufferSize : 0);
+  std::vector<char> buffer(memory ? 0 : kBufferSize);
+  ReadPacer pacer(kBufferSize);
+  const Stopwatch clock;
   std::uint64_t read = 0;
+  std::uint64_t lastRead = clock.Microseconds();
   ULONGLONG lastProgress = 0;
   for (;;) {
     if (job.cancelled) return 0;
-    DWORD got = 0;
-    char* into = buffer.data();
-    if (!file) {  // memory reads land in place
-      body.resize(static_cast<std::size_t>(read) + kBufferSize);
-      into = body.data() + read;
-    }
-    if (!InternetReadFile(request.get(), into, kBufferSize, &got)) {
+    DWORD arrived = 0;
+    // Blocks until some of the body is there (or it ended), then tells how much.
+    if (pacer.SizeByArrival() && !InternetQueryDataAvailable(request.get(), &arrived, 0, 0)) {
       return static_cast<int>(GetLastError());
     }
-    if (!file) body.resize(static_cast<std::size_t>(read) + got);
+    DWORD want = pacer.Next(arrived);
+    char* into = buffer.data();
+    if (memory) {  // memory reads land in place; one byte past the limit tells an overlong body
+      want = static_cast<DWORD>(std::min<std::uint64_t>(want, kMaxMemoryBody + 1 - read));
+      body.resize(static_cast<std::size_t>(read) + want);
+      into = body.data() + read;
+    }
+    DWORD got = 0;
+    if (!InternetReadFile(request.get(), into, want, &got)) {
+      return static_cast<int>(GetLastError());
+    }
+    if (memory) body.resize(static_cast<std::size_t>(read) + got);
+    const std::uint64_t now = clock.Microseconds();
+    pacer.Record(got, now - lastRead);
+    lastRead = now;
     if (got == 0) break;
-    if (file && !WriteAll(file.get(), buffer.data(), got)) return FileError(GetLastError());
+    if (!memory && !WriteAll(file.get(), buffer.data(), got)) return FileError(GetLastError());
     read += got;
     job.read = read;
+    if (memory && read > kMaxMemoryBody) return kErrBodyTooLarge;
     // At most one progress message waits per read, and they come at most every
     // kProgressInterval (waking the UI thread for each buffer costs a third of the throughput
     // under Wine); the UI thread reads the latest count. The last buffer is always reported.
-    const ULONGLONG now = GetTickCount64();
-    if ((now - lastProgress >= kProgressIntervalMs || read == total) &&
+    const ULONGLONG tick = GetTickCount64();
+    if ((tick - lastProgress >= kProgressIntervalMs || read == total) &&
         !job.progressQueued.exchange(true)) {
-      lastProgress = now;
+      lastProgress = tick;
       PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kProgress);
     }
   }
-  // WinINet reports a body cut short as a normal end.
+  // WinINet reports a body cut short as a normal end, so a body shorter than its announced
+  // length is told here. A chunked body cut before its terminating 0-chunk cannot be told at
+  // all: WinINet decodes the chunks itself and ends such a body exactly like a whole one (under
+  // Wine 8: InternetReadFile TRUE with 0 bytes, InternetQueryDataAvailable 0, no error, nothing
+  // in HttpQueryInfo or the request's options), just as a body that ends with the connection
+  // carries nothing to check. Only a look at the body itself can catch those.
   if (total > 0 && read < total) return kErrBodyShort;
   if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return kErrPathFileAccess;
   return 0;
@@ -195,6 +278,7 @@ void Worker(std::shared_ptr<Job> job) {
     body = std::string();
   }
   job->finished = true;
+  if (error != 0) body = std::string();  // a refused body (up to kMaxMemoryBody) goes now
   if (job->cancelled || error != 0) DeleteTemp(*job);
   if (job->cancelled) return;
   {
@@ -268,7 +352,7 @@ class WinInetUrlReader final : public UrlReader {
     auto job = std::make_shared<Job>();
     job->id = nextId_++;
     job->key = key;
-    job->url = win::Wide(url);
+    job->url = url;
     job->target = window_.get();
     if (!savePath.empty()) {
       // Beside the save path, so the final move stays on one volume.

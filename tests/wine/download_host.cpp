@@ -2,8 +2,8 @@
 // client's window does, and prints every event as a UTF-8 line on stdout.
 //
 //   --get NAME URL SAVE     start a task ("-" as SAVE: memory only); several may be given
-//   --cancel-on-progress NAME
-//                           remove that task at its first progress event
+//   --cancel-on-progress NAME[,N]
+//                           remove that task at its first (or Nth) progress event
 //   --lock PATH             hold PATH open without sharing while the tasks run
 //   --dump DIR              write each successful memory body to DIR\<task name>.bin
 //   --linger MS             keep dispatching messages MS after the last task ended
@@ -11,9 +11,10 @@
 //   --stats                 print the elapsed time and the peak working set at the end
 //   --raw URL PATH          benchmark baseline: a minimal WinINet read loop into PATH
 //
-// Output lines: "add NAME|SAVE|COUNT", "progress NAME|VALUE|MAX|SPEED|TIME|COUNT",
-// "complete NAME|ERR|COUNT|BYTES", "begin NAME|RESULT", "cancelled NAME", "progress-events N",
-// "elapsed_ms N", "peak_working_set N".
+// Output lines: "add NAME|SAVE|COUNT", "progress NAME|VALUE|MAX|SPEED|TIME|COUNT|MS",
+// "complete NAME|ERR|COUNT|BYTES|MS", "begin NAME|RESULT", "cancelled NAME",
+// "progress-events N", "elapsed_ms N", "peak_working_set N". MS: milliseconds since the tasks
+// started.
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -42,7 +43,9 @@ std::u16string Number(double value) { return Utf8ToUtf16(std::to_string(std::int
 
 struct Host final : DownloaderEvents {
   Downloader* dl = nullptr;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::u16string cancelOn;
+  long cancelAfter = 1;
   std::u16string dumpFolder;
   bool quietProgress = false;
   long progressEvents = 0;
@@ -59,9 +62,9 @@ struct Host final : DownloaderEvents {
     ++progressEvents;
     if (!quietProgress) {
       Print(u"progress " + name + u"|" + Number(value) + u"|" + Number(max) + u"|" + speed + u"|" +
-            residual + u"|" + Number(count));
+            residual + u"|" + Number(count) + u"|" + Number(Elapsed()));
     }
-    if (name == cancelOn) {
+    if (name == cancelOn && --cancelAfter == 0) {
       dl->RemoveTaskName(name);
       Print(u"cancelled " + name);
     }
@@ -71,10 +74,14 @@ struct Host final : DownloaderEvents {
     finished = true;
     finishedAt = std::chrono::steady_clock::now();
     Print(u"complete " + name + u"|" + Number(err) + u"|" + Number(count) + u"|" +
-          Number(static_cast<double>(bytes.size())));
+          Number(static_cast<double>(bytes.size())) + u"|" + Number(Elapsed()));
     if (err == 0 && !dumpFolder.empty() && !bytes.empty()) {
       WriteWholeFile(dumpFolder + u"\\" + name + u".bin", bytes);
     }
+  }
+  double Elapsed() const {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
   }
 };
 
@@ -131,7 +138,12 @@ int wmain(int argc, wchar_t** argv) {
       if (get.save == u"-") get.save.clear();
       gets.push_back(get);
     } else if (arg == L"--cancel-on-progress") {
-      host.cancelOn = next();
+      const std::u16string value = next();
+      const std::size_t comma = value.find(u',');
+      host.cancelOn = value.substr(0, comma);
+      if (comma != std::u16string::npos) {
+        host.cancelAfter = std::stol(win::Wide(value.substr(comma + 1)));
+      }
     } else if (arg == L"--lock") {
       lockPath = next();
     } else if (arg == L"--dump") {
@@ -168,6 +180,7 @@ int wmain(int argc, wchar_t** argv) {
     host.dl = &dl;
     dl.SetEvents(&host);
     start = std::chrono::steady_clock::now();
+    host.start = start;
     for (const auto& get : gets) {
       Print(u"begin " + get.name + u"|" + dl.BeginDownload(get.url, get.name, get.save));
     }

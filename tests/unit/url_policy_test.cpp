@@ -1,0 +1,152 @@
+// The URL reader's portable rules: reference resolution, redirects, codings and read sizes.
+#include "download/url_policy.h"
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+#include "download/url_reader.h"
+
+namespace sealupdate {
+namespace {
+
+std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
+
+TEST(UrlPolicyTest, FragmentIsNeverPartOfTheRequest) {
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"http://h/a#b", u"http://h/a"},
+      {u"http://h/a?q=1#x#y", u"http://h/a?q=1"},
+      {u"http://h/#", u"http://h/"},
+      {u"http://h/a?q=%23", u"http://h/a?q=%23"},  // an escaped '#' stays
+  };
+  for (const auto& [url, sent] : cases) EXPECT_EQ(U8(StripFragment(url)), U8(sent)) << U8(url);
+}
+
+// The examples of RFC 3986 section 5.4 against its base, then the shapes Location values take.
+TEST(UrlPolicyTest, ResolvesReferencesAsRfc3986Does) {
+  const std::u16string base = u"http://a/b/c/d;p?q";
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"g:h", u"g:h"},
+      {u"g", u"http://a/b/c/g"},
+      {u"./g", u"http://a/b/c/g"},
+      {u"g/", u"http://a/b/c/g/"},
+      {u"/g", u"http://a/g"},
+      {u"//g", u"http://g"},
+      {u"?y", u"http://a/b/c/d;p?y"},
+      {u"g?y", u"http://a/b/c/g?y"},
+      {u"#s", u"http://a/b/c/d;p?q#s"},
+      {u"g?y#s", u"http://a/b/c/g?y#s"},
+      {u";x", u"http://a/b/c/;x"},
+      {u"", u"http://a/b/c/d;p?q"},
+      {u".", u"http://a/b/c/"},
+      {u"./", u"http://a/b/c/"},
+      {u"..", u"http://a/b/"},
+      {u"../g", u"http://a/b/g"},
+      {u"../..", u"http://a/"},
+      {u"../../g", u"http://a/g"},
+      {u"../../../g", u"http://a/g"},
+      {u"../../../../g", u"http://a/g"},
+      {u"/./g", u"http://a/g"},
+      {u"/../g", u"http://a/g"},
+      {u"g.", u"http://a/b/c/g."},
+      {u"..g", u"http://a/b/c/..g"},
+      {u"./../g", u"http://a/b/g"},
+      {u"g/./h", u"http://a/b/c/g/h"},
+      {u"g/../h", u"http://a/b/c/h"},
+      {u"g;x=1/../y", u"http://a/b/c/y"},
+      {u"g?y/./x", u"http://a/b/c/g?y/./x"},
+      {u"g#s/../x", u"http://a/b/c/g#s/../x"},
+      {u"http:g", u"http:g"},
+  };
+  for (const auto& [reference, target] : cases) {
+    EXPECT_EQ(U8(ResolveUrl(base, reference)), U8(target)) << U8(reference);
+  }
+  EXPECT_EQ(U8(ResolveUrl(u"http://h:8080", u"x")), "http://h:8080/x");  // empty base path
+  EXPECT_EQ(U8(ResolveUrl(u"https://h/dl/a.bin", u" /dl/b.bin\r\n")), "https://h/dl/b.bin");
+  EXPECT_EQ(U8(ResolveUrl(u"HTTP://h/a/", u"B")), "HTTP://h/a/B");
+  EXPECT_EQ(ResolveUrl(u"/relative/base", u"x"), u"");
+}
+
+TEST(UrlPolicyTest, OnlyTheFiveRedirectStatusesRedirect) {
+  for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u}) EXPECT_TRUE(IsRedirectStatus(status));
+  for (std::uint32_t status : {200u, 300u, 304u, 305u, 306u, 309u, 404u}) {
+    EXPECT_FALSE(IsRedirectStatus(status)) << status;
+  }
+}
+
+TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
+  struct Case {
+    const char16_t* current;
+    const char16_t* location;
+    int followed;
+    int error;
+    const char16_t* next;
+  };
+  const Case cases[] = {
+      {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, 0, u"http://h:81/dl/pkg.bin"},
+      {u"http://h/a/doc.ini", u"pkg.bin#part", 3, 0, u"http://h/a/pkg.bin"},
+      {u"http://h/doc", u"https://m/doc", 0, 0, u"https://m/doc"},
+      {u"https://h/doc", u"HTTPS://m/doc", 0, 0, u"HTTPS://m/doc"},
+      {u"https://h/doc", u"//m/doc", 0, 0, u"https://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects - 1, 0, u"http://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects, kErrTooManyRedirects, u""},
+      {u"https://h/doc", u"http://m/doc", 0, kErrRedirectToHttp, u""},
+      {u"https://h/doc", u"Http://m/doc", 0, kErrRedirectToHttp, u""},
+      {u"http://h/doc", u"", 0, kErrBadRedirect, u""},
+      {u"http://h/doc", u"  ", 0, kErrBadRedirect, u""},
+      {u"http://h/doc", u"ftp://h/pkg.bin", 0, kErrBadRedirect, u""},
+      {u"http://h/doc", u"file:///C:/Windows/notepad.exe", 0, kErrBadRedirect, u""},
+      {u"http://h/doc", u"javascript:alert(1)", 0, kErrBadRedirect, u""},
+      {u"http://h/doc", u"http:pkg.bin", 0, kErrBadRedirect, u""},  // no host to ask
+      {u"http://h/doc", u"http:///pkg.bin", 0, kErrBadRedirect, u""},
+  };
+  for (const Case& c : cases) {
+    const RedirectStep step = NextRedirect(c.current, c.location, c.followed);
+    EXPECT_EQ(step.error, c.error) << U8(c.current) << " -> " << U8(c.location);
+    EXPECT_EQ(U8(step.url), U8(c.next)) << U8(c.current) << " -> " << U8(c.location);
+  }
+}
+
+TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
+  for (const char16_t* coding : {u"", u"identity", u" Identity ", u"identity, IDENTITY"}) {
+    EXPECT_TRUE(IsIdentityEncoding(coding)) << U8(coding);
+  }
+  for (const char16_t* coding :
+       {u"gzip", u"x-gzip", u"deflate", u"br", u"gzip, identity", u"identity, gzip", u"compress"}) {
+    EXPECT_FALSE(IsIdentityEncoding(coding)) << U8(coding);
+  }
+}
+
+TEST(UrlPolicyTest, ReadsFollowWhatArrivesUntilTheLinkFillsThemQuickly) {
+  constexpr std::uint32_t kBuffer = 256 * 1024;
+  ReadPacer pacer(kBuffer);
+  // Nothing measured yet: ask for what has arrived, at least one byte, at most the buffer.
+  EXPECT_TRUE(pacer.SizeByArrival());
+  EXPECT_EQ(pacer.Next(0), 1u);
+  EXPECT_EQ(pacer.Next(5000), 5000u);
+  EXPECT_EQ(pacer.Next(std::uint64_t{1} << 40), kBuffer);
+
+  // 2 KiB/s, its first piece waiting already when asked for: the link is judged slow over
+  // enough bytes, never by that one quick read.
+  pacer.Record(1024, 30);
+  EXPECT_TRUE(pacer.SizeByArrival());
+  for (int i = 0; i < 63; ++i) pacer.Record(1024, 500'000);  // 64 KiB in all: judged
+  EXPECT_TRUE(pacer.SizeByArrival());
+  EXPECT_EQ(pacer.Next(1024), 1024u);
+
+  for (int i = 0; i < 8; ++i) pacer.Record(8192, 50);  // loopback speed
+  EXPECT_FALSE(pacer.SizeByArrival());
+  EXPECT_EQ(pacer.Next(0), kBuffer);  // what has arrived no longer matters
+
+  pacer.Record(kBuffer, 200'000);  // 1.25 MiB/s: what arrives in 100 ms
+  EXPECT_EQ(pacer.Next(0), kBuffer / 2);
+
+  pacer.Record(kBuffer / 2, 5'000'000);  // the link slowed down: back to what has arrived
+  EXPECT_TRUE(pacer.SizeByArrival());
+  EXPECT_EQ(pacer.Next(300), 300u);
+
+  pacer.Record(kBuffer, 0);  // no measurable time
+  EXPECT_EQ(pacer.Next(0), kBuffer);
+}
+
+}  // namespace
+}  // namespace sealupdate
