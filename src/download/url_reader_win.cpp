@@ -44,18 +44,8 @@ constexpr LPARAM kProgress = 0;
 constexpr LPARAM kComplete = 1;
 constexpr wchar_t kWindowClass[] = L"SealUpdateUrlReader";
 
-struct InternetTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
-};
-struct WindowTraits {
-  using Handle = HWND;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::DestroyWindow(h); }
-};
-using UniqueInternet = win::UniqueHandle<InternetTraits>;
-using UniqueWindow = win::UniqueHandle<WindowTraits>;
+using win::UniqueInternet;
+using win::UniqueWindow;
 
 int FileError(DWORD code) {
   switch (code) {
@@ -385,7 +375,11 @@ class WinInetUrlReader final : public UrlReader {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kReadMessage) {
       auto* self = reinterpret_cast<WinInetUrlReader*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-      if (self) self->OnReadMessage(static_cast<std::uint64_t>(wParam), lParam);
+      // The sink's handlers run here; nothing they throw may cross into the system's dispatch.
+      try {
+        if (self) self->OnReadMessage(static_cast<std::uint64_t>(wParam), lParam);
+      } catch (...) {
+      }
       return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -19,6 +19,8 @@
 #define WINVER _WIN32_WINNT
 
 #include <windows.h>
+// After <windows.h>:
+#include <wininet.h>
 
 #include <string>
 #include <utility>
@@ -88,6 +90,16 @@ struct MenuTraits {
   static void Close(Handle h) noexcept { ::DestroyMenu(h); }
 };
 
+struct InternetTraits {  // sessions and requests of WinINet
+  using Handle = HINTERNET;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
+};
+struct WindowTraits {  // windows the owner destroys itself (message-only windows)
+  using Handle = HWND;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DestroyWindow(h); }
+};
 struct LocalMemoryTraits {  // buffers the system allocates for us (FormatMessage)
   using Handle = void*;
   static Handle Invalid() noexcept { return nullptr; }
@@ -103,6 +115,8 @@ using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueInternet = UniqueHandle<InternetTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
 
 // The device context of a window (GetDC), released with the window it came from.
 class WindowDc {
