@@ -126,10 +126,10 @@ std::u16string Downloader::BeginDownload(const std::u16string& URL, const std::u
                                          const std::u16string& SavePath) {
   const std::u16string name = MakeUniqueTaskName(TaskName);
   std::u16string savePath = SavePath;
-  int error = 0;
+  TransferError error;
   const SaveTarget target = NormalizeSavePath(SavePath, clientFolder_);
   if (!target.path.empty() && !CreateFolderTree(target.folder)) {
-    error = kErrFolderNotCreated;
+    error = TransferFailure::kFolderNotCreated;
   } else {
     savePath = target.path;
     if (!names_) names_.emplace();
@@ -137,7 +137,7 @@ std::u16string Downloader::BeginDownload(const std::u16string& URL, const std::u
     (*names_)[ToLowerUnits(name)] = static_cast<int>(tasks_.size() - 1);
     error = reader_.Start(URL, name, savePath);
   }
-  if (error != 0) {
+  if (error) {
     RemoveTaskName(name);
     Fail(URL, name, savePath, std::string(), error);
     return {};
@@ -168,8 +168,9 @@ void Downloader::RemoveAllTask() {
 }
 
 void Downloader::Fail(const std::u16string& URL, const std::u16string& TaskName,
-                      const std::u16string& SavePath, const std::string& bytes, int errNum) {
-  if (events_) events_->DownloadComplete(URL, TaskName, SavePath, bytes, errNum, TaskCount());
+                      const std::u16string& SavePath, const std::string& bytes,
+                      TransferError error) {
+  if (events_) events_->DownloadComplete(URL, TaskName, SavePath, bytes, error, TaskCount());
 }
 
 void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
@@ -193,35 +194,35 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
   if (i == 0) return;  // removed meanwhile: the result (and any file) is dropped
   const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
   if (record.TaskName != key) return;
-  int error = result.error;
-  if (error == 0) {
+  TransferError error = result.error;
+  if (!error) {
     if (result.file) {
       binBuff_.clear();  // the body is on disk, not in memory
       if (result.file->Size() == 0) {
-        error = kErrEmptyBody;
+        error = TransferFailure::kEmptyBody;
       } else if (record.SavePath.empty()) {
-        error = kErrPathFileAccess;  // a reader contract breach: a file nobody asked for
+        error = TransferFailure::kFileAccess;  // a reader contract breach: a file nobody asked for
       } else {
         if (bodyCheck_) error = bodyCheck_(*result.file, record.SavePath);
-        if (error == 0) error = result.file->MoveTo(record.SavePath);
+        if (!error) error = result.file->MoveTo(record.SavePath);
       }
     } else {
       binBuff_ = std::move(result.body);
       if (binBuff_.empty()) {
-        error = kErrEmptyBody;
+        error = TransferFailure::kEmptyBody;
       } else if (!record.SavePath.empty()) {
-        error = kErrPathFileAccess;  // the reader must stream such bodies to a file
+        error = TransferFailure::kFileAccess;  // the reader must stream such bodies to a file
       }
     }
   }
   result.file.reset();  // deletes a temporary file that was not moved
   RemoveTaskName(key);
-  if (error != 0) {
+  if (error) {
     Fail(record.URL, record.TaskName, record.SavePath, binBuff_, error);
     return;
   }
   if (events_) {
-    events_->DownloadComplete(record.URL, record.TaskName, record.SavePath, binBuff_, 0,
+    events_->DownloadComplete(record.URL, record.TaskName, record.SavePath, binBuff_, {},
                               TaskCount());
   }
 }

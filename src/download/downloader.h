@@ -19,9 +19,6 @@
 
 namespace sealupdate {
 
-inline constexpr int kErrFolderNotCreated = 71;
-inline constexpr int kErrEmptyBody = 8001;  // "Download Byte() Is Nothing"
-
 class DownloaderEvents {
  public:
   virtual ~DownloaderEvents() = default;
@@ -34,7 +31,7 @@ class DownloaderEvents {
                                 std::int32_t /*TaskCount*/) {}
   virtual void DownloadComplete(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
                                 const std::u16string& /*SavePath*/, const std::string& /*BinBuff*/,
-                                std::int32_t /*ErrNum*/, std::int32_t /*TaskCount*/) {}
+                                TransferError /*error*/, std::int32_t /*TaskCount*/) {}
 };
 
 class Downloader final : private UrlReaderSink {
@@ -47,8 +44,9 @@ class Downloader final : private UrlReaderSink {
 
   void SetEvents(DownloaderEvents* events) { events_ = events; }
   // Inspects every finished file body before it may replace its save path: 0 lets it through,
-  // anything else fails the task with that number and the body is deleted unseen.
-  using BodyCheck = std::function<int(DownloadedFile& body, const std::u16string& savePath)>;
+  // an error fails the task with it and the body is deleted unseen.
+  using BodyCheck =
+      std::function<TransferError(DownloadedFile& body, const std::u16string& savePath)>;
   void SetBodyCheck(BodyCheck check) { bodyCheck_ = std::move(check); }
 
   const std::string& BinBuff() const { return binBuff_; }
@@ -85,7 +83,7 @@ class Downloader final : private UrlReaderSink {
   int GetTaskIndex(const std::u16string& TaskName) const;
   std::u16string MakeUniqueTaskName(const std::u16string& TaskName);
   void Fail(const std::u16string& URL, const std::u16string& TaskName,
-            const std::u16string& SavePath, const std::string& bytes, int errNum);
+            const std::u16string& SavePath, const std::string& bytes, TransferError error);
 
   void OnReadProgress(const std::u16string& key, std::uint64_t read, std::uint64_t total) override;
   void OnReadComplete(const std::u16string& key, ReadResult result) override;

@@ -165,20 +165,20 @@ bool IsRedirectStatus(std::uint32_t status) {
 RedirectStep NextRedirect(std::u16string_view current, std::u16string_view location, int followed) {
   RedirectStep step;
   if (followed >= kMaxRedirects) {
-    step.error = kErrTooManyRedirects;
+    step.error = TransferFailure::kTooManyRedirects;
     return step;
   }
   if (Trim(location).empty()) {
-    step.error = kErrBadRedirect;
+    step.error = TransferFailure::kBadRedirect;
     return step;
   }
   const std::u16string target = StripFragment(ResolveUrl(current, location));
   const std::u16string scheme = UrlScheme(target);
   const Reference parsed = Parse(target);
   if ((scheme != u"http" && scheme != u"https") || !parsed.authority || parsed.authority->empty()) {
-    step.error = kErrBadRedirect;  // ftp:, file:, mailto: ... or no host to ask
+    step.error = TransferFailure::kBadRedirect;  // ftp:, file:, mailto: ... or no host to ask
   } else if (scheme == u"http" && UrlScheme(current) == u"https") {
-    step.error = kErrRedirectToHttp;
+    step.error = TransferFailure::kRedirectToHttp;
   } else {
     step.url = target;
   }

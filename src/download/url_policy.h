@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "download/transfer_error.h"
+
 namespace sealupdate {
 
 inline constexpr int kMaxRedirects = 10;  // the 11th redirect of one read fails it
@@ -25,8 +27,8 @@ std::u16string ResolveUrl(std::u16string_view base, std::u16string_view referenc
 bool IsRedirectStatus(std::uint32_t status);
 
 struct RedirectStep {
-  int error = 0;       // 0, or the read error that ends the read (kErr* in url_reader.h)
-  std::u16string url;  // the next address to request, fragment stripped
+  TransferError error;  // none, or why the redirect ends the read
+  std::u16string url;   // the next address to request, fragment stripped
 };
 
 // The step from `current` (the address just requested) to its Location header `location`

@@ -8,27 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "download/transfer_error.h"
+
 namespace sealupdate {
 
-// Error numbers of a read, besides the HTTP status of a final answer that is not 2xx (404, 500
-// ...) and the system's own codes (WinINet 12xxx):
-inline constexpr int kErrBodyShort = 8002;         // fewer bytes arrived than the server announced
-inline constexpr int kErrNoResponse = 8003;        // the connection closed before any status line
-inline constexpr int kErrNoThread = 8004;          // the background read could not be started
-inline constexpr int kErrTooManyRedirects = 8005;  // more than kMaxRedirects (url_policy.h)
-inline constexpr int kErrRedirectToHttp = 8006;    // an https address redirected to plain http
-inline constexpr int kErrBadRedirect = 8007;       // no Location, or one to another scheme
-inline constexpr int kErrBodyTooLarge = 8008;      // a memory body beyond kMaxMemoryBody
-inline constexpr int kErrContentEncoding = 8009;   // a compressed (or otherwise coded) body
-// File errors, numbered like the classic runtime's file errors.
-inline constexpr int kErrOutOfMemory = 7;  // a memory body larger than the address space
-inline constexpr int kErrDiskFull = 61;
-inline constexpr int kErrAccessDenied = 70;  // denied, held open by another process, read-only
-inline constexpr int kErrPathFileAccess = 75;
-inline constexpr int kErrPathNotFound = 76;
-
 // A memory read (an update document) holds at most this much; a longer body, announced or
-// arriving, fails with kErrBodyTooLarge instead of filling the memory.
+// arriving, fails with kBodyTooLarge instead of filling the memory.
 inline constexpr std::uint64_t kMaxMemoryBody = 4 * 1024 * 1024;
 
 // A completed body that the reader streamed to a temporary file beside the task's save path.
@@ -39,13 +24,13 @@ class DownloadedFile {
   virtual std::uint64_t Size() const = 0;
   // Exactly `length` bytes at `offset` of the body; false when they are not all there.
   virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
-  // Replaces `savePath` with the body; 0 or a file error number (kErrAccessDenied when the
-  // target is held open or write-protected).
-  virtual int MoveTo(const std::u16string& savePath) = 0;
+  // Replaces `savePath` with the body; kAccessDenied when the target is held open or
+  // write-protected.
+  virtual TransferError MoveTo(const std::u16string& savePath) = 0;
 };
 
 struct ReadResult {
-  int error = 0;                         // 0 when the whole body arrived with a 2xx status
+  TransferError error;                   // none when the whole body arrived with a 2xx status
   std::string body;                      // memory reads: the whole body
   std::unique_ptr<DownloadedFile> file;  // reads with a save path: the body on disk
 };
@@ -65,9 +50,10 @@ class UrlReader {
   virtual void SetSink(UrlReaderSink* sink) = 0;
   // Starts reading `url` under `key`, bypassing every cache. With an empty `savePath` the body
   // is delivered in memory; otherwise it is streamed to a temporary file in the folder of
-  // `savePath` (which must exist) and delivered as a DownloadedFile. 0 or an error number.
-  virtual int Start(const std::u16string& url, const std::u16string& key,
-                    const std::u16string& savePath) = 0;
+  // `savePath` (which must exist) and delivered as a DownloadedFile. No error, or why the read
+  // could not start.
+  virtual TransferError Start(const std::u16string& url, const std::u16string& key,
+                              const std::u16string& savePath) = 0;
   // Stops the read under `key`; after this no notification for that read arrives. False when
   // no read runs under the key.
   virtual bool Cancel(const std::u16string& key) = 0;

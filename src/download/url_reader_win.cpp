@@ -47,20 +47,20 @@ constexpr wchar_t kWindowClass[] = L"SealUpdateUrlReader";
 using win::UniqueInternet;
 using win::UniqueWindow;
 
-int FileError(DWORD code) {
+TransferError FileError(DWORD code) {
   switch (code) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_WRITE_PROTECT:
-      return kErrAccessDenied;
+      return {TransferFailure::kAccessDenied, code};
     case ERROR_PATH_NOT_FOUND:
-      return kErrPathNotFound;
+      return {TransferFailure::kPathNotFound, code};
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-      return kErrDiskFull;
+      return {TransferFailure::kDiskFull, code};
     default:
-      return kErrPathFileAccess;
+      return {TransferFailure::kFileAccess, code};
   }
 }
 
@@ -77,7 +77,7 @@ struct Job {
   std::atomic<std::uint64_t> read{0};
   std::atomic<std::uint64_t> total{0};
   std::mutex mutex;  // guards the result below
-  int error = 0;
+  TransferError error;
   std::string body;
 };
 
@@ -147,43 +147,45 @@ class Stopwatch {
 
 // Requests `job.url` and follows its redirects into `request`: 0 with the request of a final
 // 2xx answer (or of a protocol without status), or an error number.
-int Open(Job& job, HINTERNET session, UniqueInternet& request) {
+TransferError Open(Job& job, HINTERNET session, UniqueInternet& request) {
   std::u16string url = StripFragment(job.url);
   for (int followed = 0;; ++followed) {
     request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), kRequestHeaders,
                                    static_cast<DWORD>(-1), kRequestFlags, 0));
-    if (!request) return static_cast<int>(GetLastError());
-    if (job.cancelled) return 0;
+    if (!request) return SystemError(GetLastError());
+    if (job.cancelled) return {};
     DWORD status = 0;
     DWORD size = sizeof status;
     DWORD index = 0;
     if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                         &size, &index)) {
       // Not HTTP (ftp ...): no status to check.
-      return GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE ? 0 : kErrNoResponse;
+      if (GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE) return {};
+      return TransferFailure::kNoResponse;
     }
-    if (status == 0) return kErrNoResponse;  // closed before any status line
+    if (status == 0) return TransferFailure::kNoResponse;  // closed before any status line
     if (IsRedirectStatus(status)) {
       const RedirectStep step =
           NextRedirect(url, win::FromWide(QueryText(request.get(), HTTP_QUERY_LOCATION)), followed);
-      if (step.error != 0) return step.error;
+      if (step.error) return step.error;
       url = step.url;
       continue;
     }
-    if (status < 200 || status > 299) return static_cast<int>(status);  // body not kept
+    if (status < 200 || status > 299) return HttpStatusError(status);  // body not kept
     const std::wstring coding = QueryText(request.get(), HTTP_QUERY_CONTENT_ENCODING);
-    return IsIdentityEncoding(win::FromWide(coding)) ? 0 : kErrContentEncoding;
+    if (IsIdentityEncoding(win::FromWide(coding))) return {};
+    return TransferFailure::kContentEncoding;
   }
 }
 
 // Reads the whole body; returns 0 or an error number. Stops early, returning 0, once cancelled.
-int Fetch(Job& job, std::string& body) {
+TransferError Fetch(Job& job, std::string& body) {
   // The system proxy settings apply; certificate and host name checks stay on.
   UniqueInternet session(
       InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session) return static_cast<int>(GetLastError());
+  if (!session) return SystemError(GetLastError());
   UniqueInternet request;
-  if (const int error = Open(job, session.get(), request); error != 0 || job.cancelled) {
+  if (const TransferError error = Open(job, session.get(), request); error || job.cancelled) {
     return error;
   }
   const std::uint64_t total = ContentLength(request.get());
@@ -193,7 +195,8 @@ int Fetch(Job& job, std::string& body) {
   win::UniqueFileHandle file;
   bool deleteOnClose = false;
   if (memory) {
-    if (total > kMaxMemoryBody) return kErrBodyTooLarge;  // refused before any byte is read
+    if (total > kMaxMemoryBody)
+      return TransferFailure::kBodyTooLarge;  // refused before any byte is read
     body.reserve(static_cast<std::size_t>(total));
   } else {
     file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
@@ -211,11 +214,11 @@ int Fetch(Job& job, std::string& body) {
   std::uint64_t lastRead = clock.Microseconds();
   ULONGLONG lastProgress = 0;
   for (;;) {
-    if (job.cancelled) return 0;
+    if (job.cancelled) return {};
     DWORD arrived = 0;
     // Blocks until some of the body is there (or it ended), then tells how much.
     if (pacer.SizeByArrival() && !InternetQueryDataAvailable(request.get(), &arrived, 0, 0)) {
-      return static_cast<int>(GetLastError());
+      return SystemError(GetLastError());
     }
     DWORD want = pacer.Next(arrived);
     char* into = buffer.data();
@@ -226,7 +229,7 @@ int Fetch(Job& job, std::string& body) {
     }
     DWORD got = 0;
     if (!InternetReadFile(request.get(), into, want, &got)) {
-      return static_cast<int>(GetLastError());
+      return SystemError(GetLastError());
     }
     if (memory) body.resize(static_cast<std::size_t>(read) + got);
     const std::uint64_t now = clock.Microseconds();
@@ -236,7 +239,7 @@ int Fetch(Job& job, std::string& body) {
     if (!memory && !WriteAll(file.get(), buffer.data(), got)) return FileError(GetLastError());
     read += got;
     job.read = read;
-    if (memory && read > kMaxMemoryBody) return kErrBodyTooLarge;
+    if (memory && read > kMaxMemoryBody) return TransferFailure::kBodyTooLarge;
     // At most one progress message waits per read, and they come at most every
     // kProgressInterval (waking the UI thread for each buffer costs a third of the throughput
     // under Wine); the UI thread reads the latest count. The last buffer is always reported.
@@ -253,23 +256,23 @@ int Fetch(Job& job, std::string& body) {
   // Wine 8: InternetReadFile TRUE with 0 bytes, InternetQueryDataAvailable 0, no error, nothing
   // in HttpQueryInfo or the request's options), just as a body that ends with the connection
   // carries nothing to check. Only a look at the body itself can catch those.
-  if (total > 0 && read < total) return kErrBodyShort;
-  if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return kErrPathFileAccess;
-  return 0;
+  if (total > 0 && read < total) return TransferFailure::kBodyShort;
+  if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return TransferFailure::kFileAccess;
+  return {};
 }
 
 void Worker(std::shared_ptr<Job> job) {
   std::string body;
-  int error = 0;
+  TransferError error;
   try {
     error = Fetch(*job, body);
   } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
-    error = kErrOutOfMemory;
+    error = TransferFailure::kOutOfMemory;
     body = std::string();
   }
   job->finished = true;
-  if (error != 0) body = std::string();  // a refused body (up to kMaxMemoryBody) goes now
-  if (job->cancelled || error != 0) DeleteTemp(*job);
+  if (error) body = std::string();  // a refused body (up to kMaxMemoryBody) goes now
+  if (job->cancelled || error) DeleteTemp(*job);
   if (job->cancelled) return;
   {
     std::lock_guard<std::mutex> lock(job->mutex);
@@ -294,18 +297,18 @@ class TempFile final : public DownloadedFile {
     if (!input_) input_ = InputFile::Open(win::FromWide(path_));
     return input_ && input_->ReadAt(offset, buffer, length);
   }
-  int MoveTo(const std::u16string& savePath) override {
+  TransferError MoveTo(const std::u16string& savePath) override {
     input_.reset();
     const std::wstring target = win::Wide(savePath);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return kErrPathFileAccess;  // a save path without a file name
+      return TransferFailure::kFileAccess;  // a save path without a file name
     }
     if (!MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
       return FileError(GetLastError());
     }
     path_.clear();
-    return 0;
+    return {};
   }
 
  private:
@@ -335,9 +338,9 @@ class WinInetUrlReader final : public UrlReader {
 
   void SetSink(UrlReaderSink* sink) override { sink_ = sink; }
 
-  int Start(const std::u16string& url, const std::u16string& key,
-            const std::u16string& savePath) override {
-    if (!window_) return kErrNoThread;
+  TransferError Start(const std::u16string& url, const std::u16string& key,
+                      const std::u16string& savePath) override {
+    if (!window_) return TransferFailure::kNoThread;
     Cancel(key);
     auto job = std::make_shared<Job>();
     job->id = nextId_++;
@@ -352,11 +355,11 @@ class WinInetUrlReader final : public UrlReader {
     try {
       std::thread(Worker, job).detach();
     } catch (...) {
-      return kErrNoThread;
+      return TransferFailure::kNoThread;
     }
     byKey_[key] = job;
     byId_[job->id] = job;
-    return 0;
+    return {};
   }
 
   bool Cancel(const std::u16string& key) override {
@@ -402,7 +405,7 @@ class WinInetUrlReader final : public UrlReader {
       result.error = job->error;
       result.body = std::move(job->body);
     }
-    if (result.error == 0 && !job->tempPath.empty()) {
+    if (!result.error && !job->tempPath.empty()) {
       result.file = std::make_unique<TempFile>(job->tempPath, job->read);
     }
     if (sink_) sink_->OnReadComplete(job->key, std::move(result));

@@ -42,10 +42,11 @@ class DownloadedBytes final : public ByteView {
 
 // A package the shell will run as a program must be a whole image: a body cut short that the
 // transfer could not detect is refused before any process is ended.
-int CheckPackage(DownloadedFile& body, const std::u16string& savePath) {
-  if (!EndsWithExe(savePath)) return 0;
+TransferError CheckPackage(DownloadedFile& body, const std::u16string& savePath) {
+  if (!EndsWithExe(savePath)) return {};
   DownloadedBytes bytes(body);
-  return IsCompletePeImage(bytes) ? 0 : kErrIncompletePackage;
+  if (IsCompletePeImage(bytes)) return {};
+  return TransferFailure::kIncompletePackage;
 }
 
 // Totals past the bar's 32-bit range are scaled down so the bar still runs from 0 to full.
@@ -182,7 +183,7 @@ void UpdateFlow::DownloadFromCurrentAddress() {
   const std::u16string savePath = info_.SavePath();
   if (savePath.empty()) {
     // A name that could land outside Update\: this address fails before anything is written.
-    PackageFailed(kErrSavePathRefused);
+    PackageFailed(TransferFailure::kSavePathRefused);
     return;
   }
   downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, savePath);
@@ -202,19 +203,19 @@ void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& T
 
 void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& TaskName,
                                   const std::u16string& SavePath, const std::string& BinBuff,
-                                  std::int32_t ErrNum, std::int32_t) {
+                                  TransferError error, std::int32_t) {
   if (closed_) return;
   if (TaskName == kTaskCheck && stage_ == Stage::Checking) {
-    if (ErrNum != 0) {
+    if (error) {
       CheckFailed(true);
     } else {
       CheckSucceeded(BinBuff);
     }
   } else if (TaskName == kTaskDownload && stage_ == Stage::Downloading) {
-    if (ErrNum == 0) {
+    if (!error) {
       PackageSucceeded(SavePath);
     } else {
-      PackageFailed(ErrNum);
+      PackageFailed(error);
     }
   }
 }
@@ -311,8 +312,8 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   CloseWindow();
 }
 
-void UpdateFlow::PackageFailed(std::int32_t error) {
-  if (error == kErrAccessDenied) {
+void UpdateFlow::PackageFailed(TransferError error) {
+  if (error.kind == TransferFailure::kAccessDenied) {
     // The save path is held by another program: another address would meet the same file.
     EnterStage(Stage::UpdateOffered);
     view_.SetStatus(kAccessDeniedText);

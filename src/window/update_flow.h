@@ -25,10 +25,6 @@ inline constexpr char16_t kCaptionHomePage[] = u"访问主页";
 inline constexpr char16_t kIdleSpeed[] = u"速度：  0.00 KB/S";
 inline constexpr char16_t kIdleRemaining[] = u"剩余时间：00:00:00";
 
-// Package failures of the flow's own, besides the download errors.
-inline constexpr int kErrSavePathRefused = 8021;    // a package name that could escape its folder
-inline constexpr int kErrIncompletePackage = 8022;  // an .exe package that is no whole image
-
 // Where the flow stands; the primary button's caption says what pressing it does next.
 enum class Stage {
   Idle,           // "检查更新": nothing runs
@@ -106,7 +102,7 @@ class UpdateFlow final : public DownloaderEvents {
                         std::int32_t TaskCount) override;
   void DownloadComplete(const std::u16string& URL, const std::u16string& TaskName,
                         const std::u16string& SavePath, const std::string& BinBuff,
-                        std::int32_t ErrNum, std::int32_t TaskCount) override;
+                        TransferError error, std::int32_t TaskCount) override;
 
  private:
   void EnterStage(Stage stage);
@@ -121,7 +117,7 @@ class UpdateFlow final : public DownloaderEvents {
   void CheckSucceeded(const std::string& bytes);
   void ApplyDocument(const UpdateDocument& document);
   void PackageSucceeded(const std::u16string& savePath);
-  void PackageFailed(std::int32_t error);
+  void PackageFailed(TransferError error);
 
   UpdateView& view_;
   clsUpdateInfo& info_;

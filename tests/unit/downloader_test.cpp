@@ -13,20 +13,20 @@ namespace sealupdate {
 namespace {
 
 struct FakeFile final : DownloadedFile {
-  FakeFile(std::uint64_t size, int moveResult, std::vector<std::u16string>* log)
+  FakeFile(std::uint64_t size, TransferError moveResult, std::vector<std::u16string>* log)
       : size_(size), moveResult_(moveResult), log_(log) {}
   ~FakeFile() override {
     if (!moved_) log_->push_back(u"discard");
   }
   std::uint64_t Size() const override { return size_; }
   bool ReadAt(std::uint64_t, void*, std::size_t) override { return false; }
-  int MoveTo(const std::u16string& savePath) override {
+  TransferError MoveTo(const std::u16string& savePath) override {
     log_->push_back(u"move " + savePath);
-    moved_ = moveResult_ == 0;
+    moved_ = !moveResult_;
     return moveResult_;
   }
   std::uint64_t size_;
-  int moveResult_;
+  TransferError moveResult_;
   std::vector<std::u16string>* log_;
   bool moved_ = false;
 };
@@ -34,8 +34,8 @@ struct FakeFile final : DownloadedFile {
 class ScriptedReader final : public UrlReader {
  public:
   void SetSink(UrlReaderSink* sink) override { sink_ = sink; }
-  int Start(const std::u16string& url, const std::u16string& key,
-            const std::u16string& savePath) override {
+  TransferError Start(const std::u16string& url, const std::u16string& key,
+                      const std::u16string& savePath) override {
     log.push_back(u"start " + key + u" " + url + (savePath.empty() ? u"" : u" -> " + savePath));
     return startError;
   }
@@ -46,20 +46,20 @@ class ScriptedReader final : public UrlReader {
   void Progress(const std::u16string& key, std::uint64_t read, std::uint64_t total) {
     sink_->OnReadProgress(key, read, total);
   }
-  void Body(const std::u16string& key, std::string body, int error = 0) {
+  void Body(const std::u16string& key, std::string body, TransferError error = {}) {
     ReadResult result;
     result.error = error;
     result.body = std::move(body);
     sink_->OnReadComplete(key, std::move(result));
   }
-  void File(const std::u16string& key, std::uint64_t size, int moveResult = 0) {
+  void File(const std::u16string& key, std::uint64_t size, TransferError moveResult = {}) {
     ReadResult result;
     result.file = std::make_unique<FakeFile>(size, moveResult, &log);
     sink_->OnReadComplete(key, std::move(result));
   }
 
   std::vector<std::u16string> log;
-  int startError = 0;
+  TransferError startError;
 
  private:
   UrlReaderSink* sink_ = nullptr;
@@ -97,14 +97,14 @@ struct Recorder final : DownloaderEvents {
                   residual + u" " + Num(count));
   }
   void DownloadComplete(const std::u16string&, const std::u16string& name,
-                        const std::u16string& path, const std::string& bytes, std::int32_t err,
+                        const std::u16string& path, const std::string& bytes, TransferError err,
                         std::int32_t count) override {
     log.push_back(u"complete " + name + u" [" + path + u"] \"" + Utf8ToUtf16(bytes) + u"\" " +
-                  Num(err) + u" " + Num(count));
+                  Num(ErrorNumber(err)) + u" " + Num(count));
     if (onComplete) onComplete(name, err);
   }
   std::vector<std::u16string> log;
-  std::function<void(const std::u16string&, std::int32_t)> onComplete;
+  std::function<void(const std::u16string&, TransferError)> onComplete;
 };
 
 using Log = std::vector<std::u16string>;
@@ -162,8 +162,8 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrder) {
   reader_.Progress(u"A", 0, 100);
   reader_.Body(u"A", "body-a");
   EXPECT_EQ(dl_.BinBuff(), "body-a");
-  reader_.Body(u"B", "", 12029);  // reader failure: the buffer keeps the previous body
-  reader_.Body(u"B", "late");     // dropped
+  reader_.Body(u"B", "", SystemError(12029));  // reader failure: the buffer keeps the previous body
+  reader_.Body(u"B", "late");                  // dropped
   EXPECT_EQ(TakeEvents(), (Log{u"add A http://h/a [] 1", u"add B http://h/b [] 2",
                                u"progress A 0/100 0.00 KB/S - 2", u"complete A [] \"body-a\" 0 1",
                                u"complete B [] \"body-a\" 12029 0"}));
@@ -178,14 +178,14 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrder) {
 
 TEST_F(DownloaderTest, CompletionHandlerStartsTheNextTaskUnderTheSameName) {
   int retries = 0;
-  events_.onComplete = [&](const std::u16string& name, std::int32_t err) {
-    if (err != 0 && retries++ == 0) {
+  events_.onComplete = [&](const std::u16string& name, TransferError err) {
+    if (err && retries++ == 0) {
       EXPECT_EQ(dl_.TaskCount(), 0);
       EXPECT_EQ(dl_.BeginDownload(u"mirror", name), name);
     }
   };
   dl_.BeginDownload(u"first", u"检查新版本");
-  reader_.Body(u"检查新版本", "", 404);
+  reader_.Body(u"检查新版本", "", HttpStatusError(404));
   EXPECT_EQ(dl_.TaskCount(), 1);
   reader_.Body(u"检查新版本", "doc");
   EXPECT_EQ(TakeEvents(),
@@ -284,7 +284,7 @@ TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "update"));
   reader_.File(u"下载更新文件", 5);
   dl.BeginDownload(u"u", u"held", u"update\\h.exe");
-  reader_.File(u"held", 5, kErrAccessDenied);
+  reader_.File(u"held", 5, TransferFailure::kAccessDenied);
   dl.BeginDownload(u"u", u"empty", u"update\\e.exe");
   reader_.File(u"empty", 0);
   dl.BeginDownload(u"u", u"mem");
@@ -300,7 +300,7 @@ TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   ASSERT_TRUE(WriteWholeFile(folder_ + u"\\block", "x"));
   EXPECT_EQ(dl.BeginDownload(u"u", u"blocked", u"block\\sub\\x.exe"), u"");
   // A reader that cannot start: its error, after the task was registered and removed.
-  reader_.startError = 12005;
+  reader_.startError = SystemError(12005);
   EXPECT_EQ(dl.BeginDownload(u"bad", u"", u"y.exe"), u"");
   EXPECT_EQ(dl.TaskCount(), 0);
   EXPECT_EQ(TakeEvents(),
@@ -322,7 +322,7 @@ TEST_F(DownloaderTest, ARefusedBodyIsDiscardedAndNeverMoved) {
   std::vector<std::u16string> checked;
   dl.SetBodyCheck([&](DownloadedFile& body, const std::u16string& savePath) {
     checked.push_back(savePath);
-    return body.Size() == 5 ? 0 : 8022;
+    return body.Size() == 5 ? TransferError() : TransferFailure::kIncompletePackage;
   });
   dl.BeginDownload(u"u", u"good", u"ok.exe");
   reader_.File(u"good", 5);

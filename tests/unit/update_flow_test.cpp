@@ -24,31 +24,31 @@ class ScriptedReader : public UrlReader {
   UrlReaderSink* sink = nullptr;
 
   void SetSink(UrlReaderSink* s) override { sink = s; }
-  int Start(const std::u16string& url, const std::u16string& key,
-            const std::u16string& savePath) override {
+  TransferError Start(const std::u16string& url, const std::u16string& key,
+                      const std::u16string& savePath) override {
     started.push_back({url, key, savePath});
-    return 0;
+    return {};
   }
   bool Cancel(const std::u16string&) override { return true; }
 
-  void Finish(const std::u16string& key, int error, std::string body = {}) {
+  void Finish(const std::u16string& key, TransferError error, std::string body = {}) {
     ReadResult result;
     result.error = error;
     result.body = std::move(body);
     sink->OnReadComplete(key, std::move(result));
   }
   // A whole program image by default, as a package that arrived intact.
-  void FinishFile(const std::u16string& key, int moveError = 0,
+  void FinishFile(const std::u16string& key, TransferError moveError = {},
                   std::string body = ReadWholeFile(ImageFixture()).value_or("")) {
     struct File : DownloadedFile {
-      int moveError;
+      TransferError moveError;
       std::string body;
-      File(int e, std::string b) : moveError(e), body(std::move(b)) {}
+      File(TransferError e, std::string b) : moveError(e), body(std::move(b)) {}
       std::uint64_t Size() const override { return body.size(); }
       bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
         return MemoryByteView(body).ReadAt(offset, buffer, length);
       }
-      int MoveTo(const std::u16string&) override { return moveError; }
+      TransferError MoveTo(const std::u16string&) override { return moveError; }
     };
     ReadResult result;
     result.file = std::make_unique<File>(moveError, std::move(body));
@@ -164,7 +164,7 @@ class Flow : public ::testing::Test {
     flow->OnPrimaryButton();
     InstallVersion(u"1.0");
     view.answers = {MessageAnswer::No};
-    reader.Finish(kTaskCheck, 0, Document("2.0"));
+    reader.Finish(kTaskCheck, {}, Document("2.0"));
     ASSERT_EQ(flow->stage(), Stage::UpdateOffered);
   }
 };
@@ -201,7 +201,7 @@ TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
   ASSERT_EQ(reader.started.size(), 2u);
   EXPECT_EQ(reader.started[1].key, kTaskCheck);
   InstallVersion(u"1.0.0.0");
-  reader.Finish(kTaskCheck, 0, Document("1.0.0.0"));  // up to date
+  reader.Finish(kTaskCheck, {}, Document("1.0.0.0"));  // up to date
   EXPECT_EQ(view.status, u"已是最新！无需更新！");
   EXPECT_EQ(view.stage, Stage::Idle);
   EXPECT_TRUE(view.Logged("msgbox 已是最新！无需更新！|提示：|0"));
@@ -211,9 +211,9 @@ TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
 TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini", u"d.test/u.ini"});
   EXPECT_EQ(view.stage, Stage::Checking);  // the check started with the window
-  reader.Finish(kTaskCheck, 12029);
-  reader.Finish(kTaskCheck, 404);
-  reader.Finish(kTaskCheck, 0, "<html>Sign in to the network</html>");  // no document
+  reader.Finish(kTaskCheck, SystemError(12029));
+  reader.Finish(kTaskCheck, HttpStatusError(404));
+  reader.Finish(kTaskCheck, {}, "<html>Sign in to the network</html>");  // no document
   ASSERT_EQ(reader.started.size(), 4u);
   EXPECT_EQ(reader.started[3].url, u"http://d.test/u.ini");
   EXPECT_EQ(view.status, kStatusChecking);  // retries are silent
@@ -222,7 +222,7 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
                          {8, u"other.exe", info.Path() + u"other.exe"}};
   InstallVersion(u"1.0.0.0");
   view.answers = {MessageAnswer::Yes};
-  reader.Finish(kTaskCheck, 0, Document("1.1.0.0", "UpdateText=   \r\n"));
+  reader.Finish(kTaskCheck, {}, Document("1.1.0.0", "UpdateText=   \r\n"));
   EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   EXPECT_EQ(info.HomeURL(), u"http://home.test/");
   EXPECT_TRUE(view.Logged("msgbox 发现新版本，是否立即更新？|自动更新：|1"));
@@ -244,7 +244,7 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   EXPECT_EQ(view.progressMax, 2147483647);
   EXPECT_NEAR(view.progressValue, 1073741824, 1);
 
-  reader.FinishFile(kTaskDownload, 0);
+  reader.FinishFile(kTaskDownload);
   EXPECT_EQ(view.status, u"下载完成！");
   EXPECT_EQ(view.speed, kIdleSpeed);
   EXPECT_TRUE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
@@ -263,7 +263,7 @@ TEST_F(Flow, PrimaryButtonMovesBetweenStages) {
   EXPECT_EQ(view.status, u"用户取消下载更新！");
   EXPECT_TRUE(view.Logged("balloon 自动更新|用户取消下载更新！|3"));
   EXPECT_EQ(downloader.TaskCount(), 0);
-  reader.FinishFile(kTaskDownload, 0);  // late news of the cancelled read is ignored
+  reader.FinishFile(kTaskDownload);  // late news of the cancelled read is ignored
   EXPECT_FALSE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
   flow->RestartCheck();  // the record's CheckUpdate: whatever runs, check anew
   EXPECT_EQ(view.stage, Stage::Checking);
@@ -273,15 +273,17 @@ TEST_F(Flow, PrimaryButtonMovesBetweenStages) {
 TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
   OfferUpdate();
   flow->OnPrimaryButton();
-  reader.FinishFile(kTaskDownload, 70);  // a locked save path: no other address is tried
+  reader.FinishFile(
+      kTaskDownload,
+      TransferFailure::kAccessDenied);  // a locked save path: no other address is tried
   EXPECT_EQ(view.stage, Stage::UpdateOffered);
   EXPECT_EQ(view.status, u"拒绝访问。");
   const std::size_t before = reader.started.size();
 
   flow->OnPrimaryButton();
-  reader.Finish(kTaskDownload, 500);
+  reader.Finish(kTaskDownload, HttpStatusError(500));
   EXPECT_EQ(FileNameOf(reader.started.back().savePath), u"setup2.bin.exe");
-  reader.Finish(kTaskDownload, 500);
+  reader.Finish(kTaskDownload, HttpStatusError(500));
   EXPECT_EQ(reader.started.size(), before + 2);
   EXPECT_EQ(view.status, u"下载文件出错！");
   EXPECT_EQ(view.stage, Stage::UpdateOffered);
@@ -291,7 +293,7 @@ TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
   EXPECT_EQ(reader.started.back().url, u"http://d.test/one/setup.bin");
   // The shell cannot open the package: the user is told, the program stays.
   view.shellResult = {false, u"没有关联的程序"};
-  reader.FinishFile(kTaskDownload, 0);
+  reader.FinishFile(kTaskDownload);
   EXPECT_FALSE(view.closed);
   EXPECT_EQ(view.stage, Stage::UpdateOffered);
   EXPECT_EQ(view.status, u"无法打开更新文件！");
@@ -300,14 +302,14 @@ TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
 TEST_F(Flow, Mode2IsSilentUnlessTheUserAccepts) {
   Start(2);
   EXPECT_EQ(view.log, (std::vector<std::string>{"offscreen", "icon"}));
-  reader.Finish(kTaskCheck, 404);  // every address failed: the program just ends
+  reader.Finish(kTaskCheck, HttpStatusError(404));  // every address failed: the program just ends
   EXPECT_EQ(view.log.back(), "close");
   EXPECT_FALSE(view.Logged("msgbox 获取升级信息失败！| 提示：|0"));
   for (MessageAnswer answer : {MessageAnswer::Yes, MessageAnswer::No}) {
     view = RecordingView();
     Start(2);
     view.answers = {answer};
-    reader.Finish(reader.started.back().key, 0, Document("3.0"));  // no main exe installed
+    reader.Finish(reader.started.back().key, {}, Document("3.0"));  // no main exe installed
     EXPECT_EQ(info.LocalVersion(), u"0.0.0.0");
     if (answer == MessageAnswer::Yes) {
       EXPECT_EQ(view.log[view.log.size() - 2], "centre");
@@ -321,9 +323,9 @@ TEST_F(Flow, Mode2IsSilentUnlessTheUserAccepts) {
 
 TEST_F(Flow, CheckFailuresAreReportedInMode1) {
   Start(1, {u"a.test/u.ini", u"b.test/u.ini"});
-  reader.Finish(kTaskCheck, 0, "<html><body>Sign in to the network</body></html>");
+  reader.Finish(kTaskCheck, {}, "<html><body>Sign in to the network</body></html>");
   ASSERT_EQ(reader.started.size(), 2u);  // the next address is asked
-  reader.Finish(kTaskCheck, 0, "[UpdateInfo]\r\nVersion=\r\n");
+  reader.Finish(kTaskCheck, {}, "[UpdateInfo]\r\nVersion=\r\n");
   EXPECT_EQ(view.stage, Stage::Idle);
   EXPECT_EQ(view.status, u"获取升级信息失败！");
   EXPECT_TRUE(view.Logged("balloon 自动更新|获取升级信息失败！|1"));
@@ -332,7 +334,7 @@ TEST_F(Flow, CheckFailuresAreReportedInMode1) {
 
   // An overflowing version part is a failed check, not a crash.
   flow->RestartCheck();
-  reader.Finish(kTaskCheck, 0, Document("99999999999.0"));
+  reader.Finish(kTaskCheck, {}, Document("99999999999.0"));
   EXPECT_EQ(view.status, u"获取升级信息失败！");
   EXPECT_FALSE(view.closed);
 }
@@ -343,14 +345,14 @@ TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
   InstallVersion(u"1.0");
   view.answers = {MessageAnswer::Yes};
   // The first name climbs out of Update\; the second is a cut program image.
-  reader.Finish(kTaskCheck, 0,
+  reader.Finish(kTaskCheck, {},
                 "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
                 "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
   ASSERT_EQ(reader.started.size(), 2u);  // the refused address never reached the reader
   EXPECT_EQ(reader.started[1].url, u"http://d.test/setup.exe");
   const std::string image = ReadWholeFile(ScriptedReader::ImageFixture()).value_or("");
   ASSERT_GT(image.size(), 1000u);
-  reader.FinishFile(kTaskDownload, 0, image.substr(0, image.size() / 2));
+  reader.FinishFile(kTaskDownload, {}, image.substr(0, image.size() / 2));
   EXPECT_EQ(view.status, u"下载文件出错！");
   EXPECT_EQ(view.stage, Stage::UpdateOffered);
   EXPECT_TRUE(processes.terminated.empty());

@@ -78,30 +78,32 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
     const char16_t* current;
     const char16_t* location;
     int followed;
-    int error;
+    TransferFailure error;
     const char16_t* next;
   };
   const Case cases[] = {
-      {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, 0, u"http://h:81/dl/pkg.bin"},
-      {u"http://h/a/doc.ini", u"pkg.bin#part", 3, 0, u"http://h/a/pkg.bin"},
-      {u"http://h/doc", u"https://m/doc", 0, 0, u"https://m/doc"},
-      {u"https://h/doc", u"HTTPS://m/doc", 0, 0, u"HTTPS://m/doc"},
-      {u"https://h/doc", u"//m/doc", 0, 0, u"https://m/doc"},
-      {u"http://h/doc", u"http://m/doc", kMaxRedirects - 1, 0, u"http://m/doc"},
-      {u"http://h/doc", u"http://m/doc", kMaxRedirects, kErrTooManyRedirects, u""},
-      {u"https://h/doc", u"http://m/doc", 0, kErrRedirectToHttp, u""},
-      {u"https://h/doc", u"Http://m/doc", 0, kErrRedirectToHttp, u""},
-      {u"http://h/doc", u"", 0, kErrBadRedirect, u""},
-      {u"http://h/doc", u"  ", 0, kErrBadRedirect, u""},
-      {u"http://h/doc", u"ftp://h/pkg.bin", 0, kErrBadRedirect, u""},
-      {u"http://h/doc", u"file:///C:/Windows/notepad.exe", 0, kErrBadRedirect, u""},
-      {u"http://h/doc", u"javascript:alert(1)", 0, kErrBadRedirect, u""},
-      {u"http://h/doc", u"http:pkg.bin", 0, kErrBadRedirect, u""},  // no host to ask
-      {u"http://h/doc", u"http:///pkg.bin", 0, kErrBadRedirect, u""},
+      {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, TransferFailure::kNone,
+       u"http://h:81/dl/pkg.bin"},
+      {u"http://h/a/doc.ini", u"pkg.bin#part", 3, TransferFailure::kNone, u"http://h/a/pkg.bin"},
+      {u"http://h/doc", u"https://m/doc", 0, TransferFailure::kNone, u"https://m/doc"},
+      {u"https://h/doc", u"HTTPS://m/doc", 0, TransferFailure::kNone, u"HTTPS://m/doc"},
+      {u"https://h/doc", u"//m/doc", 0, TransferFailure::kNone, u"https://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects - 1, TransferFailure::kNone,
+       u"http://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects, TransferFailure::kTooManyRedirects, u""},
+      {u"https://h/doc", u"http://m/doc", 0, TransferFailure::kRedirectToHttp, u""},
+      {u"https://h/doc", u"Http://m/doc", 0, TransferFailure::kRedirectToHttp, u""},
+      {u"http://h/doc", u"", 0, TransferFailure::kBadRedirect, u""},
+      {u"http://h/doc", u"  ", 0, TransferFailure::kBadRedirect, u""},
+      {u"http://h/doc", u"ftp://h/pkg.bin", 0, TransferFailure::kBadRedirect, u""},
+      {u"http://h/doc", u"file:///C:/Windows/notepad.exe", 0, TransferFailure::kBadRedirect, u""},
+      {u"http://h/doc", u"javascript:alert(1)", 0, TransferFailure::kBadRedirect, u""},
+      {u"http://h/doc", u"http:pkg.bin", 0, TransferFailure::kBadRedirect, u""},  // no host to ask
+      {u"http://h/doc", u"http:///pkg.bin", 0, TransferFailure::kBadRedirect, u""},
   };
   for (const Case& c : cases) {
     const RedirectStep step = NextRedirect(c.current, c.location, c.followed);
-    EXPECT_EQ(step.error, c.error) << U8(c.current) << " -> " << U8(c.location);
+    EXPECT_EQ(step.error.kind, c.error) << U8(c.current) << " -> " << U8(c.location);
     EXPECT_EQ(U8(step.url), U8(c.next)) << U8(c.current) << " -> " << U8(c.location);
   }
 }

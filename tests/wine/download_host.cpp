@@ -70,12 +70,12 @@ struct Host final : DownloaderEvents {
     }
   }
   void DownloadComplete(const std::u16string&, const std::u16string& name, const std::u16string&,
-                        const std::string& bytes, std::int32_t err, std::int32_t count) override {
+                        const std::string& bytes, TransferError err, std::int32_t count) override {
     finished = true;
     finishedAt = std::chrono::steady_clock::now();
-    Print(u"complete " + name + u"|" + Number(err) + u"|" + Number(count) + u"|" +
+    Print(u"complete " + name + u"|" + Number(ErrorNumber(err)) + u"|" + Number(count) + u"|" +
           Number(static_cast<double>(bytes.size())) + u"|" + Number(Elapsed()));
-    if (err == 0 && !dumpFolder.empty() && !bytes.empty()) {
+    if (!err && !dumpFolder.empty() && !bytes.empty()) {
       WriteWholeFile(dumpFolder + u"\\" + name + u".bin", bytes);
     }
   }
