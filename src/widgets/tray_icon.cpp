@@ -44,7 +44,7 @@ bool mTrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipTe
   record_.hIcon = platform_.WindowIcon(window);
   record_.dwInfoFlags = 1;
   platform_.Notify(TrayNotify::kAdd, record_);
-  previousProc_ = platform_.HookWindow(window);
+  previousProc_ = platform_.HookWindow(window, *this);
   return true;
 }
 

@@ -8,6 +8,9 @@
 namespace sealupdate {
 namespace {
 
+// The window property that leads the hooked procedure to its module.
+constexpr wchar_t kOwnerProperty[] = L"SealUpdate.TrayIcon";
+
 HWND Hwnd(std::uintptr_t window) { return FromTrayHandle<HWND>(window); }
 
 // Copies a text into a fixed field, always terminated (the module has already cut it to fit).
@@ -38,9 +41,10 @@ class Win32Tray final : public TrayPlatform {
     Shell_NotifyIconW(static_cast<DWORD>(action), &data);
   }
 
-  std::uintptr_t HookWindow(std::uintptr_t window) override {
+  std::uintptr_t HookWindow(std::uintptr_t window, mTrayIcon& owner) override {
     // An elevated client would otherwise never hear that the taskbar came back.
     ChangeWindowMessageFilterEx(Hwnd(window), TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+    SetPropW(Hwnd(window), kOwnerProperty, &owner);
     return static_cast<std::uintptr_t>(
         SetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TrayWndProc)));
   }
@@ -48,6 +52,7 @@ class Win32Tray final : public TrayPlatform {
   void UnhookWindow(std::uintptr_t window, std::uintptr_t previous) override {
     if (previous != 0)
       SetWindowLongPtrW(Hwnd(window), GWLP_WNDPROC, static_cast<LONG_PTR>(previous));
+    RemovePropW(Hwnd(window), kOwnerProperty);
   }
 
   std::intptr_t CallPrevious(std::uintptr_t previous, std::uintptr_t window, std::uint32_t message,
@@ -122,15 +127,12 @@ TrayPlatform& Win32TrayPlatform() {
   return platform;
 }
 
-mTrayIcon& TrayIconModule() {
-  static mTrayIcon module(Win32TrayPlatform());
-  return module;
-}
-
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // No exception may cross into the system's dispatch.
+  auto* owner = static_cast<mTrayIcon*>(GetPropW(window, kOwnerProperty));
+  if (!owner) return DefWindowProcW(window, message, wParam, lParam);
   try {
-    return TrayIconModule().TrayWindowProc(TrayHandle(window), message, wParam, lParam);
+    return owner->TrayWindowProc(TrayHandle(window), message, wParam, lParam);
   } catch (...) {
     return 0;
   }

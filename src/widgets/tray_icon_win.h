@@ -13,11 +13,8 @@ namespace sealupdate {
 // Shell_NotifyIconW, window subclassing and the other window services.
 TrayPlatform& Win32TrayPlatform();
 
-// The one module instance of the process, over Win32TrayPlatform().
-mTrayIcon& TrayIconModule();
-
-// Installed by AddTrayIcon as the served window's procedure; forwards to
-// TrayIconModule().TrayWindowProc.
+// Installed by AddTrayIcon as the served window's procedure; forwards to the TrayWindowProc of
+// the module that hooked the window.
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // HWND, HMENU and HICON as the module's opaque handles, and back.

@@ -86,6 +86,7 @@ class Win32MainWindow final : public MainWindow {
  public:
   explicit Win32MainWindow(std::int32_t mode) : mode_(mode) {}
   ~Win32MainWindow() override {
+    flow_ = nullptr;  // the flow may already be gone
     if (hwnd_) DestroyWindow(hwnd_);
   }
 
@@ -113,8 +114,8 @@ class Win32MainWindow final : public MainWindow {
   void AddTrayIcon() override;
   void ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
                        TrayIconKind icon) override;
-  void RemoveTrayIcon(bool close) override { TrayIconModule().RemoveTrayIcon(close); }
-  void RestoreWindow() override { TrayIconModule().RestoreWindow(TrayHandle(hwnd_)); }
+  void RemoveTrayIcon(bool close) override { tray_.RemoveTrayIcon(close); }
+  void RestoreWindow() override { tray_.RestoreWindow(TrayHandle(hwnd_)); }
   MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& title,
                             MessageButtons buttons, MessageIcon icon) override;
   ShellResult ShellOpen(const std::u16string& target, int showCommand) override;
@@ -142,6 +143,7 @@ class Win32MainWindow final : public MainWindow {
   win::UniqueIcon smallIcon_;
   win::UniqueMenu menuBar_;  // owns the tray menu; never attached, so no menu bar shows
   HMENU trayMenu_ = nullptr;
+  mTrayIcon tray_{Win32TrayPlatform()};
 };
 
 const ControlLayout* LayoutOf(int id) {
@@ -253,15 +255,13 @@ void Win32MainWindow::UseOwnIcon() {
 }
 
 void Win32MainWindow::AddTrayIcon() {
-  mTrayIcon& tray = TrayIconModule();
-  tray.AddTrayIcon(TrayHandle(hwnd_), kToolTipPlaceholder, 0, TrayHandle(trayMenu_));
-  tray.SetTrayIcon(TrayHandle(smallIcon_.get()));
+  tray_.AddTrayIcon(TrayHandle(hwnd_), kToolTipPlaceholder, 0, TrayHandle(trayMenu_));
+  tray_.SetTrayIcon(TrayHandle(smallIcon_.get()));
 }
 
 void Win32MainWindow::ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
                                       TrayIconKind icon) {
-  TrayIconModule().ShowTrayBalloon(kToolTipPlaceholder, title, text,
-                                   static_cast<std::uint32_t>(icon), 0);
+  tray_.ShowTrayBalloon(kToolTipPlaceholder, title, text, static_cast<std::uint32_t>(icon), 0);
 }
 
 MessageAnswer Win32MainWindow::ShowMessage(const std::u16string& text, const std::u16string& title,

@@ -28,7 +28,9 @@ class FakeTray : public TrayPlatform {
     Log("notify " + std::to_string(static_cast<int>(action)));
     sent.push_back(record);
   }
-  std::uintptr_t HookWindow(std::uintptr_t w) override { return Log("hook", w), kOldProc; }
+  std::uintptr_t HookWindow(std::uintptr_t w, mTrayIcon&) override {
+    return Log("hook", w), kOldProc;
+  }
   void UnhookWindow(std::uintptr_t w, std::uintptr_t p) override { Log("unhook", w, p); }
   std::intptr_t CallPrevious(std::uintptr_t p, std::uintptr_t w, std::uint32_t m, std::uintptr_t,
                              std::intptr_t) override {

@@ -14,6 +14,7 @@ namespace {
 
 int gFailures = 0;
 bool gCloseSawIcon = true;
+mTrayIcon* gTray = nullptr;
 bool gCallbackPassedOn = false;
 
 void Check(bool ok, const char* what) {
@@ -23,7 +24,7 @@ void Check(bool ok, const char* what) {
 }
 
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_CLOSE) gCloseSawIcon = TrayIconModule().Installed();
+  if (message == WM_CLOSE) gCloseSawIcon = gTray->Installed();
   if (message == kTrayCallbackMessage && lParam == WM_RBUTTONUP) gCallbackPassedOn = true;
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -83,7 +84,8 @@ void Run() {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"tray_check";
   RegisterClassExW(&wc);
-  mTrayIcon& tray = TrayIconModule();
+  mTrayIcon tray(Win32TrayPlatform());
+  gTray = &tray;
 
   HWND form = MakeWindow(L"托盘检查 - 更新");
   const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
