@@ -97,11 +97,10 @@ TEST_F(StartupFile, AnythingWrongGivesAnEmptyConfiguration) {
 TEST(Layout, TitleAndTwips) {
   EXPECT_EQ(MainWindowTitle(u""), u"智能更新程序");
   EXPECT_EQ(MainWindowTitle(u"甲"), u"甲 - 智能更新程序");
-  EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 96), 417);
-  EXPECT_EQ(TwipsToPixels(kClientHeightTwips, 96), 262);
-  EXPECT_EQ(TwipsToPixels(120, 120), 10);
-  EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 144), 626);
-  EXPECT_EQ(TwipsToPixels(kOffscreenTwips, 96), -667);
+  EXPECT_EQ(TwipsToPixels(6255, 96), 417);   // 417.0
+  EXPECT_EQ(TwipsToPixels(6255, 144), 626);  // 625.5 rounds up
+  EXPECT_EQ(TwipsToPixels(-10000, 96), -667);
+  EXPECT_EQ(FontHeightPixels(825, 96), -11);
 }
 
 }  // namespace

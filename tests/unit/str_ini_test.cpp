@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "scratch.h"
 
 namespace sealupdate {
 
@@ -196,62 +196,48 @@ TEST(StrINI, ListsAreEmptyWhenThereIsNothing) {
   EXPECT_EQ(ini.GetAllKeyName(u"s"), (Names{u" k "}));
 }
 
-class StrINIFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ =
-        std::filesystem::temp_directory_path() /
-        ("str_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    folder_ = Utf8ToUtf16(dir_.u8string());
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::filesystem::path dir_;
-  std::u16string folder_;
-};
-
 const std::string kGbkChinese = "\xD6\xD0\xCE\xC4";  // "中文"
 
-TEST_F(StrINIFiles, LoadsRelativePathsAndSavesAnsiText) {
+TEST(StrINIFiles, LoadsRelativePathsAndSavesAnsiText) {
+  const std::u16string folder = ScratchFolder();
   if (Utf16ToAnsi(u"中文") != kGbkChinese) GTEST_SKIP() << "ANSI code page is not 936";
-  ASSERT_TRUE(WriteWholeFile(folder_ + u"\\cfg.ini", "[Info]\r\nName =" + kGbkChinese + "\r\n"));
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + kGbkChinese + "\r\n"));
 
-  clsStrINI ini(folder_);
+  clsStrINI ini(folder);
   ini.SetPath(u"abc");
   ini.SetPath(u"cfg.ini\\");
   EXPECT_EQ(ini.Path(), u"");
   ini.SetPath(u"  cfg.ini ");
-  EXPECT_EQ(ini.Path(), folder_ + u"\\cfg.ini");
+  EXPECT_EQ(ini.Path(), folder + u"\\cfg.ini");
   EXPECT_EQ(ini.GetKey(u"info", u"name", u""), u"中文");
 
   ini.SetPath(u"missing.ini");  // the path changes, the document stays
-  EXPECT_EQ(ini.Path(), folder_ + u"\\missing.ini");
+  EXPECT_EQ(ini.Path(), folder + u"\\missing.ini");
   EXPECT_EQ(ini.GetKey(u"Info", u"Name", u""), u"中文");
 
-  ASSERT_TRUE(ini.Save(folder_ + u"\\out.ini"));
-  EXPECT_EQ(ReadWholeFile(folder_ + u"\\out.ini"), "[Info]\r\nName=" + kGbkChinese);
-  EXPECT_EQ(ini.Path(), folder_ + u"\\missing.ini");
-  EXPECT_FALSE(ini.Save(folder_ + u"\\no-such-folder\\x.ini"));
-  EXPECT_FALSE(clsStrINI(folder_).Save(u""));
+  ASSERT_TRUE(ini.Save(folder + u"\\out.ini"));
+  EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + kGbkChinese);
+  EXPECT_EQ(ini.Path(), folder + u"\\missing.ini");
+  EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini"));
+  EXPECT_FALSE(clsStrINI(folder).Save(u""));
 
-  clsStrINI slashes(folder_ + u"\\");
+  clsStrINI slashes(folder + u"\\");
   slashes.SetPath(u"sub\\\\cfg.ini");
-  EXPECT_EQ(slashes.Path(), folder_ + u"\\sub\\cfg.ini");
+  EXPECT_EQ(slashes.Path(), folder + u"\\sub\\cfg.ini");
 }
 
-TEST_F(StrINIFiles, AutoSaveWritesAfterEveryEdit) {
-  ASSERT_TRUE(WriteWholeFile(folder_ + u"\\cfg.ini", "[A]\r\nk=1\r\n"));
-  clsStrINI ini(folder_);
+TEST(StrINIFiles, AutoSaveWritesAfterEveryEdit) {
+  const std::u16string folder = ScratchFolder();
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[A]\r\nk=1\r\n"));
+  clsStrINI ini(folder);
   ini.SetPath(u"cfg.ini");
   ini.SetKey(u"A", u"k", u"2");
-  EXPECT_EQ(ReadWholeFile(folder_ + u"\\cfg.ini"), "[A]\r\nk=2");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]\r\nk=2");
   ini.DelKeyName(u"A", u"k");
-  EXPECT_EQ(ReadWholeFile(folder_ + u"\\cfg.ini"), "[A]");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]");
   ini.SetAutoSave(false);
   ini.SetKey(u"A", u"k", u"3");
-  EXPECT_EQ(ReadWholeFile(folder_ + u"\\cfg.ini"), "[A]");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]");
 }
 
 // Random edits against a plain model: every read must agree and the stored form must hold.

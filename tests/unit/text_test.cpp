@@ -3,55 +3,37 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace sealupdate {
 namespace {
 
-TEST(LeadingNumber, ReadsDecimalsSignsFractionsAndExponents) {
-  EXPECT_EQ(ParseLeadingNumber(u"42"), 42);
-  EXPECT_EQ(ParseLeadingNumber(u"  -3"), -3);
-  EXPECT_EQ(ParseLeadingNumber(u"+7"), 7);
-  EXPECT_EQ(ParseLeadingNumber(u"1.5"), 1.5);
-  EXPECT_EQ(ParseLeadingNumber(u".5"), 0.5);
-  EXPECT_EQ(ParseLeadingNumber(u"1e3"), 1000);
-  EXPECT_EQ(ParseLeadingNumber(u"2D2"), 200);
-  EXPECT_EQ(ParseLeadingNumber(u"1E"), 1);  // an exponent without digits is not part of it
-  EXPECT_EQ(ParseLeadingNumber(u"1e+"), 1);
-}
+using NumberCases = std::vector<std::pair<std::u16string, double>>;
 
-TEST(LeadingNumber, SkipsBlanksTabsAndLineFeedsAnywhere) {
-  EXPECT_EQ(ParseLeadingNumber(u"1 2"), 12);
-  EXPECT_EQ(ParseLeadingNumber(u"\t3\n1"), 31);
-  EXPECT_EQ(ParseLeadingNumber(u"- 4"), -4);
-  EXPECT_EQ(ParseLeadingNumber(u"\r1"), 0);  // CR is not a blank
-}
-
-TEST(LeadingNumber, StopsAtTheFirstUnitThatCannotContinue) {
-  EXPECT_EQ(ParseLeadingNumber(u"7a"), 7);
-  EXPECT_EQ(ParseLeadingNumber(u"1.2.3"), 1.2);
-  EXPECT_EQ(ParseLeadingNumber(u""), 0);
-  EXPECT_EQ(ParseLeadingNumber(u"abc"), 0);
-  EXPECT_EQ(ParseLeadingNumber(u"-"), 0);
-  EXPECT_EQ(ParseLeadingNumber(u"."), 0);
-  EXPECT_EQ(ParseLeadingNumber(u"\uFF11"), 0);  // full-width digits are not digits
-}
-
-TEST(LeadingNumber, ReadsHexadecimalAfterAmpersandH) {
-  EXPECT_EQ(ParseLeadingNumber(u"&HFFF"), 0xFFF);
-  EXPECT_EQ(ParseLeadingNumber(u"&hff"), 255);
-  EXPECT_EQ(ParseLeadingNumber(u"&H         F"), 15);
-  EXPECT_EQ(ParseLeadingNumber(u"&H1G"), 1);
-  EXPECT_EQ(ParseLeadingNumber(u"&H"), 0);
-  EXPECT_EQ(ParseLeadingNumber(u"&HFFFF"), 65535);
-  EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 2147483647);
-  EXPECT_EQ(ParseLeadingNumber(u"&HFFFFFFFF"), -1);
-  EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 4294967296.0);
-}
-
-TEST(LeadingNumber, HugeValuesStayHuge) {
+// Signs, fractions, exponents (E or D, not without digits); blanks, tabs and line feeds skipped
+// anywhere, CR not; the first unit that cannot continue ends the number, nothing readable is 0,
+// full-width digits are no digits; after "&H" up to eight hexadecimal digits are a signed 32-bit
+// pattern, more are their plain value.
+TEST(LeadingNumber, ReadsTheLongestNumberAtTheStart) {
+  const NumberCases decimals = {
+      {u"42", 42},   {u"  -3", -3}, {u"+7", 7},      {u"1.5", 1.5},  {u".5", .5},     {u"1e3", 1e3},
+      {u"2D2", 200}, {u"1E", 1},    {u"1e+", 1},     {u"1 2", 12},   {u"\t3\n1", 31}, {u"- 4", -4},
+      {u"\r1", 0},   {u"7a", 7},    {u"1.2.3", 1.2}, {u"1e-999", 0}, {u"", 0},        {u"abc", 0},
+  };
+  const NumberCases others = {
+      {u"-", 0},      {u".", 0},    {u"\uFF11", 0}, {u"&HFFF", 4095},    {u"&hff", 255},
+      {u"&H  F", 15}, {u"&H1G", 1}, {u"&H", 0},     {u"&HFFFFFFFF", -1},
+  };
+  for (const NumberCases& cases : {decimals, others}) {
+    for (const auto& [text, value] : cases) {
+      EXPECT_EQ(ParseLeadingNumber(text), value) << Utf16ToUtf8(text);
+    }
+  }
+  EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 0x7FFFFFFF);
+  EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 0x1p32);
   EXPECT_GT(ParseLeadingNumber(u"1e999"), 1e300);
   EXPECT_LT(ParseLeadingNumber(u"-1e999"), -1e300);
-  EXPECT_EQ(ParseLeadingNumber(u"1e-999"), 0);
 }
 
 TEST(RoundToInt32, RoundsHalvesToEven) {
