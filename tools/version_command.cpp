@@ -1,5 +1,6 @@
 // `version` prints the version resource of an executable as the client reads it: the deployer's
 // way to see which version the client will take from the main program.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,13 +49,14 @@ int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (files.size() != 1) return Usage("needs exactly one FILE", err);
 
-  std::u16string path = Utf8ToUtf16(files[0]);
-  PEFileInfo info;
-  if (!mGetPEInfo::GetPEInfo(path, info)) {
+  const std::u16string path = TrimSpaces(Utf8ToUtf16(files[0]));
+  const std::optional<PEFileInfo> read = ReadVersionInfo(path);
+  if (!read) {
     err << "sealupdate-tool version: " << files[0]
         << (InputFile::Open(path) ? ": carries no version resource\n" : ": cannot open the file\n");
     return kExitFailed;
   }
+  const PEFileInfo& info = *read;
   const std::pair<const char*, const std::u16string*> fields[] = {
       {"FileName", &info.FileName},
       {"FilePath", &info.FilePath},

@@ -1,6 +1,7 @@
 // The one place that assembles the client: the sealed configuration, the update record, the
 // reader, the downloader, the window and the flow, and the message loop that drives them.
 #include <memory>
+#include <optional>
 
 #include "download/downloader.h"
 #include "download/url_reader.h"
@@ -34,10 +35,8 @@ void InitCommonControls() {
 }
 
 std::u16string FileVersionOf(const std::u16string& path) {
-  std::u16string file = path;
-  PEFileInfo info;
-  mGetPEInfo::GetPEInfo(file, info);
-  return info.FileVersion;
+  const std::optional<PEFileInfo> info = ReadVersionInfo(path);
+  return info ? info->FileVersion : std::u16string();
 }
 
 int Run(std::u16string_view commandLine) {

@@ -58,10 +58,9 @@ bool IsCompletePeImage(ByteView& image) {
   return true;
 }
 
-namespace mGetPEInfo {
 namespace {
 
-// The file behind GetPEInfo, read at explicit offsets.
+// The file behind ReadVersionInfo, read at explicit offsets.
 class FileByteView final : public ByteView {
  public:
   explicit FileByteView(InputFile& file) : file_(file) {}
@@ -441,20 +440,20 @@ void ReadVersionResource(std::string_view res, PEFileInfo& info) {
   }
 }
 
-bool GetPEInfo(std::u16string& PathName, PEFileInfo& Info) {
-  PathName = TrimSpaces(PathName);
-  auto file = InputFile::Open(PathName);
-  if (!file) return false;
+std::optional<PEFileInfo> ReadVersionInfo(std::u16string_view path) {
+  const std::u16string trimmed = TrimSpaces(path);
+  auto file = InputFile::Open(trimmed);
+  if (!file) return std::nullopt;
   FileByteView view(*file);
   const std::optional<std::string> resource = FindVersionResource(view);
-  if (!resource) return false;
+  if (!resource) return std::nullopt;
 
-  Info.FilePath = PathName;
-  Info.FileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
-  Info.FileName = FileNameOf(PathName);
-  ReadVersionResource(*resource, Info);
-  return true;
+  PEFileInfo info;
+  info.FilePath = trimmed;
+  info.FileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
+  info.FileName = FileNameOf(trimmed);
+  ReadVersionResource(*resource, info);
+  return info;
 }
 
-}  // namespace mGetPEInfo
 }  // namespace sealupdate

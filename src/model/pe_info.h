@@ -1,6 +1,6 @@
-// mGetPEInfo: reads the version resource of a Windows executable or library (PE32 or PE32+) by
+// Reads the version resource of a Windows executable or library (PE32 or PE32+) by
 // parsing the file itself, so the client, the tool and the native tests share one reader. Every
-// offset and length read from the file is checked before use: a malformed file gives false or
+// offset and length read from the file is checked before use: a malformed file gives nothing or
 // missing fields, never a read outside the file.
 #pragma once
 
@@ -58,12 +58,10 @@ class MemoryByteView final : public ByteView {
 // fails this; data appended after the last section is not covered.
 bool IsCompletePeImage(ByteView& image);
 
-namespace mGetPEInfo {
-
-// Trims `PathName` of spaces (the caller's string receives the trimmed path) and fills `Info`.
-// True when the file exists and carries a version resource, even if parts of the resource are
-// missing or malformed (those fields are left as they were); false otherwise, `Info` untouched.
-bool GetPEInfo(std::u16string& PathName, PEFileInfo& Info);
+// The version information of the file at `path` (spaces around it ignored): nullopt when it
+// cannot be opened or carries no version resource. Parts of a resource that are missing or
+// malformed leave their fields empty.
+std::optional<PEFileInfo> ReadVersionInfo(std::u16string_view path);
 
 // The bytes of the image's version resource: type 16, name 1 (else the first name), language
 // neutral, else U.S. English, else the first. nullopt when the image has none, is not a PE
@@ -75,5 +73,4 @@ std::optional<std::string> FindVersionResource(ByteView& image);
 // translation entry. A part that is missing or does not fit leaves its fields as they were.
 void ReadVersionResource(std::string_view resource, PEFileInfo& Info);
 
-}  // namespace mGetPEInfo
 }  // namespace sealupdate

@@ -51,15 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   PEFileInfo bare;
-  sealupdate::mGetPEInfo::ReadVersionResource(bytes, bare);
+  sealupdate::ReadVersionResource(bytes, bare);
   CheckRecord(bare);
 
   sealupdate::MemoryByteView image(bytes);
   sealupdate::IsCompletePeImage(image);
-  if (const auto resource = sealupdate::mGetPEInfo::FindVersionResource(image)) {
+  if (const auto resource = sealupdate::FindVersionResource(image)) {
     Check(!resource->empty() && resource->size() <= 0x10000);
     PEFileInfo info;
-    sealupdate::mGetPEInfo::ReadVersionResource(*resource, info);
+    sealupdate::ReadVersionResource(*resource, info);
     CheckRecord(info);
   }
   return 0;

@@ -15,10 +15,6 @@
 namespace sealupdate {
 namespace {
 
-using mGetPEInfo::FindVersionResource;
-using mGetPEInfo::GetPEInfo;
-using mGetPEInfo::ReadVersionResource;
-
 std::u16string FixturePath(std::u16string_view name) {
   return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\" + std::u16string(name);
 }
@@ -82,28 +78,22 @@ TEST(PEInfo, ReadsEveryFieldOfTheFixtures) {
     const std::u16string path = FixturePath(c.name);
     const auto bytes = ReadWholeFile(path);
     ASSERT_TRUE(bytes.has_value()) << "fixture missing";
-    PEFileInfo info;
-    std::u16string padded = u"  " + path + u" ";  // trimmed, and the caller's string with it
-    ASSERT_TRUE(GetPEInfo(padded, info));
-    EXPECT_EQ(padded, path);
+    const auto info = ReadVersionInfo(u"  " + path + u" ");  // spaces around are ignored
+    ASSERT_TRUE(info);
     std::vector<std::u16string> expected = {c.name, path, u"size"};
     expected.insert(expected.end(), c.fields.begin(), c.fields.end());
-    EXPECT_EQ(Fields(info), expected);
-    EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(bytes->size()));
+    EXPECT_EQ(Fields(*info), expected);
+    EXPECT_EQ(info->FileSize, static_cast<std::int32_t>(bytes->size()));
   }
 }
 
-TEST(PEInfo, FilesWithoutAVersionResourceLeaveTheRecordUntouched) {
+TEST(PEInfo, FilesWithoutAVersionResourceGiveNothing) {
   const std::u16string text = FolderOf(GetOwnExePath()) + u"\\pe_info_test_plain.txt";
   ASSERT_TRUE(WriteWholeFile(text, "MZ is how this plain text file starts\r\n"));
   const std::u16string paths[] = {FixturePath(u"no_version.exe"), text, FixturePath(u"missing.exe"),
                                   FolderOf(GetOwnExePath())};
-  for (std::u16string path : paths) {
-    SCOPED_TRACE(Utf16ToUtf8(path));
-    PEFileInfo info = Sentinel();
-    EXPECT_FALSE(GetPEInfo(path, info));
-    EXPECT_EQ(Fields(info), Fields(Sentinel()));
-    EXPECT_EQ(info.FileSize, -7);
+  for (const std::u16string& path : paths) {
+    EXPECT_FALSE(ReadVersionInfo(path)) << Utf16ToUtf8(path);
   }
 }
 
@@ -113,11 +103,10 @@ TEST(PEInfo, SizeOfAFileBeyondTwoGibibytesSaturates) {
   ASSERT_TRUE(WriteWholeFile(path, FixtureBytes(u"en_app.exe")));
   const std::string native = Utf16ToUtf8(ReplaceAll(path, u"\\", u"/"));
   std::filesystem::resize_file(native, 0x80000010ull);  // sparse
-  std::u16string p = path;
-  PEFileInfo info;
-  EXPECT_TRUE(GetPEInfo(p, info));
-  EXPECT_EQ(info.FileSize, INT32_MAX);
-  EXPECT_EQ(info.FileVersion, u"1.2.3.4");
+  const auto info = ReadVersionInfo(path);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->FileSize, INT32_MAX);
+  EXPECT_EQ(info->FileVersion, u"1.2.3.4");
   std::filesystem::remove(native);
 }
 #endif

@@ -1,5 +1,5 @@
 // Reads each file's version resource twice, with the system's version services
-// (GetFileVersionInfoW / VerQueryValueW, the way the record is defined) and with mGetPEInfo's own
+// (GetFileVersionInfoW / VerQueryValueW, the way the record is defined) and with the project's own
 // parser, and prints every field on which they differ. Arguments are files or folders (every
 // *.exe and *.dll inside). Prints UTF-8; exits 0 when every file agrees, 1 on a mismatch or when
 // nothing was compared, 2 on bad usage.
@@ -187,8 +187,9 @@ int wmain(int argc, wchar_t** argv) {
   for (const std::u16string& file : files) {
     PEFileInfo expected, actual;
     const bool services = ReadWithVersionServices(file, expected);
-    std::u16string path = file;
-    const bool parser = sealupdate::mGetPEInfo::GetPEInfo(path, actual);
+    const auto parsed = sealupdate::ReadVersionInfo(file);
+    const bool parser = parsed.has_value();
+    if (parsed) actual = *parsed;
     if (services != parser) {
       std::printf("MISMATCH %s: version services %s, parser %s\n", Utf8(file).c_str(),
                   services ? "true" : "false", parser ? "true" : "false");
