@@ -6,7 +6,7 @@
 
 #include "base/text.h"
 #include "commands.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/files.h"
 
 namespace sealupdate::tool {
@@ -50,13 +50,13 @@ int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (files.size() != 1) return Usage("needs exactly one FILE", err);
 
   const std::u16string path = TrimSpaces(Utf8ToUtf16(files[0]));
-  const std::optional<PEFileInfo> read = ReadVersionInfo(path);
+  const std::optional<VersionInfo> read = ReadVersionInfo(path);
   if (!read) {
     err << "sealupdate-tool version: " << files[0]
         << (InputFile::Open(path) ? ": carries no version resource\n" : ": cannot open the file\n");
     return kExitFailed;
   }
-  const PEFileInfo& info = *read;
+  const VersionInfo& info = *read;
   const std::pair<const char*, const std::u16string*> fields[] = {
       {"FileName", &info.FileName},
       {"FilePath", &info.FilePath},

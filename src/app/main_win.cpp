@@ -5,7 +5,7 @@
 
 #include "download/downloader.h"
 #include "download/url_reader.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
@@ -35,7 +35,7 @@ void InitCommonControls() {
 }
 
 std::u16string FileVersionOf(const std::u16string& path) {
-  const std::optional<PEFileInfo> info = ReadVersionInfo(path);
+  const std::optional<VersionInfo> info = ReadVersionInfo(path);
   return info ? info->FileVersion : std::u16string();
 }
 
@@ -45,8 +45,8 @@ int Run(std::u16string_view commandLine) {
   InitCommonControls();
   StartupState state =
       LoadStartupState(ownPath, commandLine, BuildSealKey(),
-                       std::make_unique<clsUpdateInfo>(ownFolder, SystemProcessTable()));
-  clsUpdateInfo& record = *state.info;
+                       std::make_unique<UpdateRecord>(ownFolder, SystemProcessTable()));
+  UpdateRecord& record = *state.info;
 
   const std::unique_ptr<MainWindow> window = MainWindow::Create(state.mode);
   if (!window) return 1;

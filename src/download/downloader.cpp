@@ -40,7 +40,7 @@ Downloader::Downloader(UrlReader& reader, Clock& clock, EventPump& pump,
 }
 
 Downloader::~Downloader() {
-  RemoveAllTask();
+  RemoveAllTasks();
   reader_.SetSink(nullptr);
 }
 
@@ -48,14 +48,14 @@ std::int32_t Downloader::TaskCount() const {
   return names_ ? static_cast<std::int32_t>(names_->size()) : 0;
 }
 
-int Downloader::GetTaskIndex(const std::u16string& TaskName) const {
+int Downloader::GetTaskIndex(const std::u16string& task) const {
   if (!names_) return 0;
-  const auto found = names_->find(ToLowerUnits(TaskName));
+  const auto found = names_->find(ToLowerUnits(task));
   return found == names_->end() ? 0 : found->second;
 }
 
-std::u16string Downloader::MakeUniqueTaskName(const std::u16string& TaskName) {
-  const std::u16string base = TaskName.empty() ? u"DownloadTask" : TaskName;
+std::u16string Downloader::MakeUniqueTaskName(const std::u16string& task) {
+  const std::u16string base = task.empty() ? u"DownloadTask" : task;
   std::u16string candidate = base;
   for (long n = 1; GetTaskIndex(candidate) != 0; ++n) {
     candidate = base + u"(" + Ascii(std::to_string(n).c_str()) + u")";
@@ -122,55 +122,55 @@ std::pair<std::u16string, std::u16string> Downloader::RateTexts(double read, dou
   return {TwoDecimals(rate) + unit, residual};
 }
 
-std::u16string Downloader::BeginDownload(const std::u16string& URL, const std::u16string& TaskName,
-                                         const std::u16string& SavePath) {
-  const std::u16string name = MakeUniqueTaskName(TaskName);
-  std::u16string savePath = SavePath;
+std::u16string Downloader::BeginDownload(const std::u16string& url, const std::u16string& task,
+                                         const std::u16string& requestedPath) {
+  const std::u16string name = MakeUniqueTaskName(task);
+  std::u16string savePath = requestedPath;
   TransferError error;
-  const SaveTarget target = NormalizeSavePath(SavePath, clientFolder_);
+  const SaveTarget target = NormalizeSavePath(requestedPath, clientFolder_);
   if (!target.path.empty() && !CreateFolderTree(target.folder)) {
     error = TransferFailure::kFolderNotCreated;
   } else {
     savePath = target.path;
     if (!names_) names_.emplace();
-    tasks_.push_back(TaskRecord{URL, savePath, name, clock_.NowSeconds()});
+    tasks_.push_back(TaskRecord{url, savePath, name, clock_.NowSeconds()});
     (*names_)[ToLowerUnits(name)] = static_cast<int>(tasks_.size() - 1);
-    error = reader_.Start(URL, name, savePath);
+    error = reader_.Start(url, name, savePath);
   }
   if (error) {
-    RemoveTaskName(name);
-    Fail(URL, name, savePath, std::string(), error);
+    RemoveTask(name);
+    Fail(url, name, savePath, std::string(), error);
     return {};
   }
-  if (events_) events_->AddDownloadTask(URL, name, savePath, TaskCount());
+  if (events_) events_->AddDownloadTask(url, name, savePath, TaskCount());
   return name;
 }
 
-bool Downloader::RemoveTaskName(const std::u16string& TaskName) {
-  const int i = GetTaskIndex(TaskName);
+bool Downloader::RemoveTask(const std::u16string& task) {
+  const int i = GetTaskIndex(task);
   if (i == 0) return false;
   // The read runs under the registered spelling of the name.
-  reader_.Cancel(tasks_[static_cast<std::size_t>(i)].TaskName);
-  names_->erase(ToLowerUnits(TaskName));
+  reader_.Cancel(tasks_[static_cast<std::size_t>(i)].task);
+  names_->erase(ToLowerUnits(task));
   if (names_->empty()) tasks_.resize(1);
   return true;
 }
 
-void Downloader::RemoveAllTask() {
+void Downloader::RemoveAllTasks() {
   if (!names_) return;
   std::vector<std::u16string> registered;
   for (const auto& entry : *names_) {
-    registered.push_back(tasks_[static_cast<std::size_t>(entry.second)].TaskName);
+    registered.push_back(tasks_[static_cast<std::size_t>(entry.second)].task);
   }
-  for (const auto& name : registered) RemoveTaskName(name);
+  for (const auto& name : registered) RemoveTask(name);
   names_.reset();
   tasks_.resize(1);
 }
 
-void Downloader::Fail(const std::u16string& URL, const std::u16string& TaskName,
-                      const std::u16string& SavePath, const std::string& bytes,
+void Downloader::Fail(const std::u16string& url, const std::u16string& task,
+                      const std::u16string& savePath, const std::string& bytes,
                       TransferError error) {
-  if (events_) events_->DownloadComplete(URL, TaskName, SavePath, bytes, error, TaskCount());
+  if (events_) events_->DownloadComplete(url, task, savePath, bytes, error, TaskCount());
 }
 
 void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
@@ -179,13 +179,12 @@ void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
   const int i = GetTaskIndex(key);
   if (i == 0) return;
   const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
-  if (record.TaskName != key) return;  // a read of an earlier task with a look-alike name
+  if (record.task != key) return;  // a read of an earlier task with a look-alike name
   const auto texts = RateTexts(static_cast<double>(read), static_cast<double>(total),
-                               clock_.NowSeconds() - record.StartTime);
+                               clock_.NowSeconds() - record.startTime);
   if (events_) {
-    events_->DownloadProgress(record.URL, record.TaskName, record.SavePath,
-                              static_cast<double>(read), static_cast<double>(total), texts.first,
-                              texts.second, TaskCount());
+    events_->DownloadProgress(record.url, record.task, record.savePath, static_cast<double>(read),
+                              static_cast<double>(total), texts.first, texts.second, TaskCount());
   }
 }
 
@@ -193,37 +192,36 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
   const int i = GetTaskIndex(key);
   if (i == 0) return;  // removed meanwhile: the result (and any file) is dropped
   const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
-  if (record.TaskName != key) return;
+  if (record.task != key) return;
   TransferError error = result.error;
   if (!error) {
     if (result.file) {
-      binBuff_.clear();  // the body is on disk, not in memory
+      body_.clear();  // the body is on disk, not in memory
       if (result.file->Size() == 0) {
         error = TransferFailure::kEmptyBody;
-      } else if (record.SavePath.empty()) {
+      } else if (record.savePath.empty()) {
         error = TransferFailure::kFileAccess;  // a reader contract breach: a file nobody asked for
       } else {
-        if (bodyCheck_) error = bodyCheck_(*result.file, record.SavePath);
-        if (!error) error = result.file->MoveTo(record.SavePath);
+        if (bodyCheck_) error = bodyCheck_(*result.file, record.savePath);
+        if (!error) error = result.file->MoveTo(record.savePath);
       }
     } else {
-      binBuff_ = std::move(result.body);
-      if (binBuff_.empty()) {
+      body_ = std::move(result.body);
+      if (body_.empty()) {
         error = TransferFailure::kEmptyBody;
-      } else if (!record.SavePath.empty()) {
+      } else if (!record.savePath.empty()) {
         error = TransferFailure::kFileAccess;  // the reader must stream such bodies to a file
       }
     }
   }
   result.file.reset();  // deletes a temporary file that was not moved
-  RemoveTaskName(key);
+  RemoveTask(key);
   if (error) {
-    Fail(record.URL, record.TaskName, record.SavePath, binBuff_, error);
+    Fail(record.url, record.task, record.savePath, body_, error);
     return;
   }
   if (events_) {
-    events_->DownloadComplete(record.URL, record.TaskName, record.SavePath, binBuff_, {},
-                              TaskCount());
+    events_->DownloadComplete(record.url, record.task, record.savePath, body_, {}, TaskCount());
   }
 }
 

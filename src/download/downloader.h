@@ -3,7 +3,7 @@
 //
 // A task with a save path never holds its body in memory: the reader streams it to a temporary
 // file beside the save path, which replaces the save path only once the body is complete. For
-// such a task `BinBuff` is empty in `DownloadComplete` (the body is in the file).
+// such a task `body` is empty in `DownloadComplete` (the body is in the file).
 #pragma once
 
 #include <cstdint>
@@ -22,16 +22,15 @@ namespace sealupdate {
 class DownloaderEvents {
  public:
   virtual ~DownloaderEvents() = default;
-  virtual void AddDownloadTask(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
-                               const std::u16string& /*SavePath*/, std::int32_t /*TaskCount*/) {}
-  virtual void DownloadProgress(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
-                                const std::u16string& /*SavePath*/, double /*Value*/,
-                                double /*Max*/, const std::u16string& /*Speed*/,
-                                const std::u16string& /*ResidualTime*/,
-                                std::int32_t /*TaskCount*/) {}
-  virtual void DownloadComplete(const std::u16string& /*URL*/, const std::u16string& /*TaskName*/,
-                                const std::u16string& /*SavePath*/, const std::string& /*BinBuff*/,
-                                TransferError /*error*/, std::int32_t /*TaskCount*/) {}
+  virtual void AddDownloadTask(const std::u16string& /*url*/, const std::u16string& /*task*/,
+                               const std::u16string& /*savePath*/, std::int32_t /*taskCount*/) {}
+  virtual void DownloadProgress(const std::u16string& /*url*/, const std::u16string& /*task*/,
+                                const std::u16string& /*savePath*/, double /*read*/,
+                                double /*total*/, const std::u16string& /*rate*/,
+                                const std::u16string& /*remaining*/, std::int32_t /*taskCount*/) {}
+  virtual void DownloadComplete(const std::u16string& /*url*/, const std::u16string& /*task*/,
+                                const std::u16string& /*savePath*/, const std::string& /*body*/,
+                                TransferError /*error*/, std::int32_t /*taskCount*/) {}
 };
 
 class Downloader final : private UrlReaderSink {
@@ -49,13 +48,13 @@ class Downloader final : private UrlReaderSink {
       std::function<TransferError(DownloadedFile& body, const std::u16string& savePath)>;
   void SetBodyCheck(BodyCheck check) { bodyCheck_ = std::move(check); }
 
-  const std::string& BinBuff() const { return binBuff_; }
-  void SetBinBuff(std::string BytValue) { binBuff_ = std::move(BytValue); }
+  const std::string& Body() const { return body_; }
+  void SetBody(std::string value) { body_ = std::move(value); }
 
-  std::u16string BeginDownload(const std::u16string& URL, const std::u16string& TaskName = {},
-                               const std::u16string& SavePath = {});
-  bool RemoveTaskName(const std::u16string& TaskName);
-  void RemoveAllTask();
+  std::u16string BeginDownload(const std::u16string& url, const std::u16string& task = {},
+                               const std::u16string& savePath = {});
+  bool RemoveTask(const std::u16string& task);
+  void RemoveAllTasks();
   std::int32_t TaskCount() const;
 
   // Pure helpers, public for the tests and the tool.
@@ -68,22 +67,22 @@ class Downloader final : private UrlReaderSink {
   };
   static SaveTarget NormalizeSavePath(std::u16string_view savePath,
                                       std::u16string_view clientFolder);
-  // `Speed` and `ResidualTime` for `read` of `total` bytes after `elapsed` whole seconds.
+  // `rate` and `remaining` for `read` of `total` bytes after `elapsed` whole seconds.
   static std::pair<std::u16string, std::u16string> RateTexts(double read, double total,
                                                              std::int64_t elapsed);
 
  private:
   struct TaskRecord {
-    std::u16string URL;
-    std::u16string SavePath;
-    std::u16string TaskName;
-    std::int64_t StartTime = 0;
+    std::u16string url;
+    std::u16string savePath;
+    std::u16string task;
+    std::int64_t startTime = 0;
   };
 
-  int GetTaskIndex(const std::u16string& TaskName) const;
-  std::u16string MakeUniqueTaskName(const std::u16string& TaskName);
-  void Fail(const std::u16string& URL, const std::u16string& TaskName,
-            const std::u16string& SavePath, const std::string& bytes, TransferError error);
+  int GetTaskIndex(const std::u16string& task) const;
+  std::u16string MakeUniqueTaskName(const std::u16string& task);
+  void Fail(const std::u16string& url, const std::u16string& task, const std::u16string& savePath,
+            const std::string& bytes, TransferError error);
 
   void OnReadProgress(const std::u16string& key, std::uint64_t read, std::uint64_t total) override;
   void OnReadComplete(const std::u16string& key, ReadResult result) override;
@@ -94,7 +93,7 @@ class Downloader final : private UrlReaderSink {
   std::u16string clientFolder_;
   DownloaderEvents* events_ = nullptr;
   BodyCheck bodyCheck_;
-  std::string binBuff_;
+  std::string body_;
   std::vector<TaskRecord> tasks_{1};  // slot 0 never holds a task
   // Lower-cased task name -> index in tasks_; absent until the first BeginDownload.
   std::optional<std::map<std::u16string, int>> names_;

@@ -42,7 +42,7 @@ constexpr ULONGLONG kProgressIntervalMs = 100;
 constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
 constexpr LPARAM kComplete = 1;
-constexpr wchar_t kWindowClass[] = L"SealUpdateUrlReader";
+constexpr wchar_t kWindowClass[] = L"SealUpdate.UrlReader";
 
 using win::UniqueInternet;
 using win::UniqueWindow;

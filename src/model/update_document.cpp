@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "model/str_ini.h"
+#include "model/ini_document.h"
 #include "platform/codepage.h"
 
 namespace sealupdate {
@@ -60,10 +60,10 @@ std::u16string DecodeUpdateDocument(std::string_view bytes) {
 }
 
 std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
-  clsStrINI ini;
+  IniDocument ini;
   ini.SetAutoSave(false);
   ini.SetText(DecodeUpdateDocument(bytes));
-  const auto sections = ini.GetAllAppName();
+  const auto sections = ini.SectionNames();
   const bool hasSection = std::any_of(sections.begin(), sections.end(), [](const auto& name) {
     return EqualsIgnoreCase(name, kSection);
   });

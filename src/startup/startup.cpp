@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/text.h"
-#include "model/str_ini.h"
+#include "model/ini_document.h"
 #include "platform/codepage.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
@@ -21,7 +21,7 @@ std::u16string ReadSealedConfiguration(const std::u16string& exePath, const Seal
   return AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(plain.data()), plain.size()));
 }
 
-void ApplyConfiguration(const clsStrINI& ini, clsUpdateInfo& info) {
+void ApplyConfiguration(const IniDocument& ini, UpdateRecord& info) {
   info.SetSoftName(ini.GetKey(kSection, u"SoftName", u""));
   info.SetHomeURL(ini.GetKey(kSection, u"HomeURL", u""));
   for (const auto& piece : Split(ini.GetKey(kSection, u"UpdateURL", u""), u"|")) {
@@ -43,8 +43,8 @@ std::int32_t SettleUpdateMode(std::u16string_view commandLine, std::u16string_vi
 }
 
 StartupState LoadStartupState(const std::u16string& exePath, std::u16string_view commandLine,
-                              const SealKey& key, std::unique_ptr<clsUpdateInfo> info) {
-  clsStrINI ini;
+                              const SealKey& key, std::unique_ptr<UpdateRecord> info) {
+  IniDocument ini;
   ini.SetAutoSave(false);
   ini.SetText(ReadSealedConfiguration(exePath, key));
   ApplyConfiguration(ini, *info);

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "model/str_ini.h"
-#include "model/update_info.h"
+#include "model/ini_document.h"
+#include "model/update_record.h"
 #include "startup/seal_key.h"
 
 namespace sealupdate {
@@ -19,7 +19,7 @@ std::u16string ReadSealedConfiguration(const std::u16string& exePath, const Seal
 
 // Copies SoftName, HomeURL, UpdateURL (split at "|", blanks trimmed, empty pieces skipped) and
 // UpdateText from the configuration's "UpdateInfo" section into the record.
-void ApplyConfiguration(const clsStrINI& configuration, clsUpdateInfo& info);
+void ApplyConfiguration(const IniDocument& configuration, UpdateRecord& info);
 
 // The update mode: the command line (text after the program name) wins whenever it is not
 // blank, even without a number; otherwise the configured value. Read as a leading number,
@@ -27,12 +27,12 @@ void ApplyConfiguration(const clsStrINI& configuration, clsUpdateInfo& info);
 std::int32_t SettleUpdateMode(std::u16string_view commandLine, std::u16string_view configuredMode);
 
 struct StartupState {
-  std::unique_ptr<clsUpdateInfo> info;
+  std::unique_ptr<UpdateRecord> info;
   std::int32_t mode = 0;
 };
 
 // Runs the start-up steps that need no window: sealed block, configuration, record, mode.
 StartupState LoadStartupState(const std::u16string& exePath, std::u16string_view commandLine,
-                              const SealKey& key, std::unique_ptr<clsUpdateInfo> info);
+                              const SealKey& key, std::unique_ptr<UpdateRecord> info);
 
 }  // namespace sealupdate

@@ -1,4 +1,4 @@
-// mTEA: the Tiny Encryption Algorithm (32 cycles, big-endian words) chained in infinite garble
+// The Tiny Encryption Algorithm (32 cycles, big-endian words) chained in infinite garble
 // extension mode with both initial values zero, and the padding frame of the sealed block.
 #pragma once
 

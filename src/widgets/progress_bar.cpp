@@ -139,44 +139,44 @@ std::optional<std::u16string> FormatProgressText(std::int32_t showType, double f
 
 ProgressBar::ProgressBar() : back_(DefaultPicture(0)), front_(DefaultPicture(1)) { Redraw(); }
 
-void ProgressBar::SetStyle(std::int32_t EStValue) {
-  style_ = EStValue;
+void ProgressBar::SetStyle(std::int32_t value) {
+  style_ = value;
   Redraw();
 }
 
-void ProgressBar::SetShowType(std::int32_t EShValue) {
-  showType_ = EShValue;
+void ProgressBar::SetShowType(std::int32_t value) {
+  showType_ = value;
   Redraw();
 }
 
-void ProgressBar::SetBorderV(std::int32_t LonValue) {
-  if (LonValue >= 0) borderV_ = LonValue;
+void ProgressBar::SetBorderV(std::int32_t value) {
+  if (value >= 0) borderV_ = value;
   Redraw();
 }
 
-void ProgressBar::SetBorderH(std::int32_t LonValue) {
-  if (LonValue >= 0) borderH_ = LonValue;
+void ProgressBar::SetBorderH(std::int32_t value) {
+  if (value >= 0) borderH_ = value;
   Redraw();
 }
 
-void ProgressBar::SetMin(std::int32_t LonValue) {
-  if (LonValue <= max_) {
-    min_ = LonValue;
+void ProgressBar::SetMin(std::int32_t value) {
+  if (value <= max_) {
+    min_ = value;
     if (value_ < min_) value_ = min_;
   }
   Redraw();
 }
 
-void ProgressBar::SetMax(std::int32_t LonValue) {
-  if (LonValue >= min_) {
-    max_ = LonValue;
+void ProgressBar::SetMax(std::int32_t value) {
+  if (value >= min_) {
+    max_ = value;
     if (max_ < value_) value_ = max_;
   }
   Redraw();
 }
 
-void ProgressBar::SetValue(std::int32_t LonValue) {
-  const std::int32_t clamped = std::min(std::max(LonValue, min_), max_);
+void ProgressBar::SetValue(std::int32_t value) {
+  const std::int32_t clamped = std::min(std::max(value, min_), max_);
   const std::int32_t old = value_;
   if (clamped == old) return;
   value_ = clamped;
@@ -186,13 +186,13 @@ void ProgressBar::SetValue(std::int32_t LonValue) {
   if (value_ == max_ && old != max_ && events.NowIsMax) events.NowIsMax();
 }
 
-void ProgressBar::SetPictureFront(Picture StdValue) {
-  front_ = StdValue ? std::move(StdValue) : DefaultPicture(1);
+void ProgressBar::SetPictureFront(Picture value) {
+  front_ = value ? std::move(value) : DefaultPicture(1);
   Redraw();
 }
 
-void ProgressBar::SetPictureBack(Picture StdValue) {
-  back_ = StdValue ? std::move(StdValue) : DefaultPicture(0);
+void ProgressBar::SetPictureBack(Picture value) {
+  back_ = value ? std::move(value) : DefaultPicture(0);
   Redraw();
 }
 

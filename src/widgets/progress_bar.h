@@ -95,23 +95,23 @@ class ProgressBar {
   // Setters redraw and may throw std::overflow_error when the redraw overflows (a range or a
   // pixel size outside 32 bits); the fields keep what was already stored.
   std::int32_t Style() const { return style_; }
-  void SetStyle(std::int32_t EStValue);
+  void SetStyle(std::int32_t value);
   std::int32_t ShowType() const { return showType_; }
-  void SetShowType(std::int32_t EShValue);
+  void SetShowType(std::int32_t value);
   std::int32_t BorderV() const { return borderV_; }
-  void SetBorderV(std::int32_t LonValue);
+  void SetBorderV(std::int32_t value);
   std::int32_t BorderH() const { return borderH_; }
-  void SetBorderH(std::int32_t LonValue);
+  void SetBorderH(std::int32_t value);
   std::int32_t Min() const { return min_; }
-  void SetMin(std::int32_t LonValue);
+  void SetMin(std::int32_t value);
   std::int32_t Max() const { return max_; }
-  void SetMax(std::int32_t LonValue);
+  void SetMax(std::int32_t value);
   std::int32_t Value() const { return value_; }
-  void SetValue(std::int32_t LonValue);
+  void SetValue(std::int32_t value);
   const Picture& PictureFront() const { return front_; }
-  void SetPictureFront(Picture StdValue);
+  void SetPictureFront(Picture value);
   const Picture& PictureBack() const { return back_; }
-  void SetPictureBack(Picture StdValue);
+  void SetPictureBack(Picture value);
 
   // The control's size in twips and the pixel density that converts it (96 dots per inch is
   // 15 twips per pixel). Both redraw.

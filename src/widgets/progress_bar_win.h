@@ -8,6 +8,8 @@ struct HWND__;
 
 namespace sealupdate {
 
+// The registered type name other programs know the control by; the client's own window classes
+// follow its dotted style (SealUpdate.MainWindow, SealUpdate.UrlReader).
 inline constexpr wchar_t kProgressBarClassName[] = L"Veltrodine.ProgressBar";
 
 // Registers the child-window class once per process; true when it is registered.

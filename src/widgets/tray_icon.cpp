@@ -27,8 +27,8 @@ std::u16string CutToField(std::u16string_view text, std::size_t fieldUnits) {
   return std::u16string(text.substr(0, length));
 }
 
-bool mTrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipText,
-                            std::uintptr_t leftClickMenu, std::uintptr_t rightClickMenu) {
+bool TrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipText,
+                           std::uintptr_t leftClickMenu, std::uintptr_t rightClickMenu) {
   if (Installed() || window == 0) return false;
   window_ = window;
   leftClickMenu_ = leftClickMenu;
@@ -48,9 +48,9 @@ bool mTrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipTe
   return true;
 }
 
-std::uintptr_t mTrayIcon::ShowTrayBalloon(std::u16string_view toolTipText,
-                                          std::u16string_view title, std::u16string_view text,
-                                          std::uint32_t iconFlag, std::uint32_t timeout) {
+std::uintptr_t TrayIcon::ShowTrayBalloon(std::u16string_view toolTipText, std::u16string_view title,
+                                         std::u16string_view text, std::uint32_t iconFlag,
+                                         std::uint32_t timeout) {
   if (!Installed()) return 0;
   if (toolTipText != kToolTipPlaceholder) record_.szTip = CutToField(toolTipText, kTrayTipUnits);
   record_.szInfoTitle = CutToField(title, kTrayInfoTitleUnits);
@@ -61,14 +61,14 @@ std::uintptr_t mTrayIcon::ShowTrayBalloon(std::u16string_view toolTipText,
   return record_.hIcon;
 }
 
-std::uintptr_t mTrayIcon::SetTrayIcon(std::uintptr_t icon) {
+std::uintptr_t TrayIcon::SetTrayIcon(std::uintptr_t icon) {
   if (!Installed()) return 0;
   record_.hIcon = icon;
   platform_.Notify(TrayNotify::kModify, record_);
   return icon;
 }
 
-void mTrayIcon::RemoveTrayIcon(bool close) {
+void TrayIcon::RemoveTrayIcon(bool close) {
   if (!Installed()) return;
   record_.hWnd = window_;
   record_.uID = 0;
@@ -82,13 +82,13 @@ void mTrayIcon::RemoveTrayIcon(bool close) {
   window_ = 0;
 }
 
-void mTrayIcon::RestoreWindow(std::uintptr_t window) {
+void TrayIcon::RestoreWindow(std::uintptr_t window) {
   platform_.SetForegroundWindow(window);
   platform_.ShowWindow(window, kTrayShowNoActivate);
 }
 
-std::intptr_t mTrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t message,
-                                        std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t TrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t message,
+                                       std::uintptr_t wParam, std::intptr_t lParam) {
   // RemoveTrayIcon (on WM_CLOSE, or from a menu command during a popup) unhooks the window
   // before this message has been passed on.
   const std::uintptr_t previous = previousProc_;
@@ -129,7 +129,7 @@ std::intptr_t mTrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t mes
 // A window minimized with its title-bar button (the mouse off the taskbar, wherever the taskbar
 // is docked) leaves the taskbar and lives on as the icon; one minimized through its taskbar
 // button stays there. Without a taskbar or a mouse position the window stays minimized.
-void mTrayIcon::MinimizeToTray(std::uintptr_t window) {
+void TrayIcon::MinimizeToTray(std::uintptr_t window) {
   const auto taskbar = platform_.TaskbarRect();
   if (!taskbar) return;
   const auto cursor = platform_.CursorPos();

@@ -1,4 +1,4 @@
-// mTrayIcon: one notification-area icon for one window, its balloon messages, and the hook on
+// TrayIcon: one notification-area icon for one window, its balloon messages, and the hook on
 // the window's messages that restores the window or pops a menu up on clicks at the icon, hides
 // the minimized window into the notification area and removes the icon when the window closes.
 #pragma once
@@ -23,11 +23,11 @@ inline constexpr std::uint32_t kTrayFlagsDelete = 0x07;        // message, icon,
 // the two halves of a surrogate pair.
 std::u16string CutToField(std::u16string_view text, std::size_t fieldUnits);
 
-class mTrayIcon {
+class TrayIcon {
  public:
-  explicit mTrayIcon(TrayPlatform& platform) : platform_(platform) {}
-  mTrayIcon(const mTrayIcon&) = delete;
-  mTrayIcon& operator=(const mTrayIcon&) = delete;
+  explicit TrayIcon(TrayPlatform& platform) : platform_(platform) {}
+  TrayIcon(const TrayIcon&) = delete;
+  TrayIcon& operator=(const TrayIcon&) = delete;
 
   // Adds the icon for `window` (its own icon, the tooltip or, for the placeholder, its caption)
   // and hooks its messages. Menus are popup-menu handles, 0 for none. False, with nothing done,

@@ -41,7 +41,7 @@ class Win32Tray final : public TrayPlatform {
     Shell_NotifyIconW(static_cast<DWORD>(action), &data);
   }
 
-  std::uintptr_t HookWindow(std::uintptr_t window, mTrayIcon& owner) override {
+  std::uintptr_t HookWindow(std::uintptr_t window, TrayIcon& owner) override {
     // An elevated client would otherwise never hear that the taskbar came back.
     ChangeWindowMessageFilterEx(Hwnd(window), TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
     SetPropW(Hwnd(window), kOwnerProperty, &owner);
@@ -129,7 +129,7 @@ TrayPlatform& Win32TrayPlatform() {
 
 LRESULT CALLBACK TrayWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // No exception may cross into the system's dispatch.
-  auto* owner = static_cast<mTrayIcon*>(GetPropW(window, kOwnerProperty));
+  auto* owner = static_cast<TrayIcon*>(GetPropW(window, kOwnerProperty));
   if (!owner) return DefWindowProcW(window, message, wParam, lParam);
   try {
     return owner->TrayWindowProc(TrayHandle(window), message, wParam, lParam);

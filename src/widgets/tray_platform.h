@@ -44,7 +44,7 @@ struct TrayPoint {
 inline constexpr std::int32_t kTrayHide = 0;
 inline constexpr std::int32_t kTrayShowNoActivate = 4;
 
-class mTrayIcon;
+class TrayIcon;
 
 class TrayPlatform {
  public:
@@ -53,7 +53,7 @@ class TrayPlatform {
   virtual void Notify(TrayNotify action, const TrayIconRecord& record) = 0;
   // Makes the module's window procedure the window's own, its messages going to `owner`;
   // returns the previous procedure.
-  virtual std::uintptr_t HookWindow(std::uintptr_t window, mTrayIcon& owner) = 0;
+  virtual std::uintptr_t HookWindow(std::uintptr_t window, TrayIcon& owner) = 0;
   // Puts `previous` back as the window's procedure.
   virtual void UnhookWindow(std::uintptr_t window, std::uintptr_t previous) = 0;
   // Passes a message to `previous` (the default procedure when it is 0) and returns its result.

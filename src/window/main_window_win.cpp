@@ -7,7 +7,7 @@
 
 #include "base/text.h"
 #include "download/downloader.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
@@ -24,7 +24,7 @@
 namespace sealupdate {
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"SealUpdateMainWindow";
+constexpr wchar_t kWindowClass[] = L"SealUpdate.MainWindow";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 // Per-monitor DPI functions exist from Windows 10 on; older systems use the system DPI.
@@ -143,7 +143,7 @@ class Win32MainWindow final : public MainWindow {
   win::UniqueIcon smallIcon_;
   win::UniqueMenu menuBar_;  // owns the tray menu; never attached, so no menu bar shows
   HMENU trayMenu_ = nullptr;
-  mTrayIcon tray_{Win32TrayPlatform()};
+  TrayIcon tray_{Win32TrayPlatform()};
 };
 
 const ControlLayout* LayoutOf(int id) {

@@ -3,7 +3,7 @@
 
 #include "base/text.h"
 #include "download/url_reader.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "window/layout.h"
 
 namespace sealupdate {
@@ -70,7 +70,7 @@ std::u16string_view PrimaryCaption(Stage stage) {
   return kCaptionCheck;
 }
 
-UpdateFlow::UpdateFlow(UpdateView& view, clsUpdateInfo& info, Downloader& downloader,
+UpdateFlow::UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader,
                        std::int32_t mode, FileVersionReader readFileVersion)
     : view_(view),
       info_(info),
@@ -145,7 +145,7 @@ void UpdateFlow::OnClose() {
 
 void UpdateFlow::RestartCheck() {
   if (closed_) return;
-  downloader_.RemoveAllTask();
+  downloader_.RemoveAllTasks();
   StartCheck();
 }
 
@@ -159,7 +159,7 @@ void UpdateFlow::StartCheck() {
 
 void UpdateFlow::StopCheck() {
   // The request is abandoned, so a new check is never mistaken for it.
-  downloader_.RemoveAllTask();
+  downloader_.RemoveAllTasks();
   EnterStage(Stage::Idle);
   view_.SetStatus(kCaptionStopCheck);
 }
@@ -173,7 +173,7 @@ void UpdateFlow::StartDownload() {
 }
 
 void UpdateFlow::CancelDownload() {
-  downloader_.RemoveAllTask();
+  downloader_.RemoveAllTasks();
   EnterStage(Stage::UpdateOffered);
   view_.SetStatus(kStatusCancelled);
   Balloon(kStatusCancelled, TrayIconKind::Error);
@@ -189,31 +189,31 @@ void UpdateFlow::DownloadFromCurrentAddress() {
   downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, savePath);
 }
 
-void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& TaskName,
-                                  const std::u16string&, double Value, double Max,
-                                  const std::u16string& Speed, const std::u16string& ResidualTime,
+void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& task,
+                                  const std::u16string&, double read, double total,
+                                  const std::u16string& rate, const std::u16string& remaining,
                                   std::int32_t) {
-  if (closed_ || stage_ != Stage::Downloading || TaskName != kTaskDownload) return;
-  const double scale = Max > 2147483647.0 ? Max / 2147483647.0 : 1.0;
-  progressMax_ = ToProgress(Max, scale);
-  view_.SetProgress(ToProgress(Value, scale), progressMax_);
-  view_.SetSpeed(u"速度：  " + Speed);
-  view_.SetRemaining(u"剩余时间：" + ResidualTime);
+  if (closed_ || stage_ != Stage::Downloading || task != kTaskDownload) return;
+  const double scale = total > 2147483647.0 ? total / 2147483647.0 : 1.0;
+  progressMax_ = ToProgress(total, scale);
+  view_.SetProgress(ToProgress(read, scale), progressMax_);
+  view_.SetSpeed(u"速度：  " + rate);
+  view_.SetRemaining(u"剩余时间：" + remaining);
 }
 
-void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& TaskName,
-                                  const std::u16string& SavePath, const std::string& BinBuff,
+void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& task,
+                                  const std::u16string& savePath, const std::string& body,
                                   TransferError error, std::int32_t) {
   if (closed_) return;
-  if (TaskName == kTaskCheck && stage_ == Stage::Checking) {
+  if (task == kTaskCheck && stage_ == Stage::Checking) {
     if (error) {
       CheckFailed(true);
     } else {
-      CheckSucceeded(BinBuff);
+      CheckSucceeded(body);
     }
-  } else if (TaskName == kTaskDownload && stage_ == Stage::Downloading) {
+  } else if (task == kTaskDownload && stage_ == Stage::Downloading) {
     if (!error) {
-      PackageSucceeded(SavePath);
+      PackageSucceeded(savePath);
     } else {
       PackageFailed(error);
     }
@@ -221,7 +221,7 @@ void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& T
 }
 
 void UpdateFlow::CheckFailed(bool tryNextAddress) {
-  if (tryNextAddress && info_.UpdateURLIndex() < info_.UpdateURLCount()) {
+  if (tryNextAddress && info_.UpdateURLIndex() < info_.LastUpdateURLIndex()) {
     info_.SetUpdateURLIndex(info_.UpdateURLIndex() + 1);
     downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
     return;
@@ -254,7 +254,7 @@ void UpdateFlow::CheckSucceeded(const std::string& bytes) {
   ApplyDocument(*document);
   view_.SetNotes(info_.UpdateText());
   if (info_.MainExeCount() > 0) {
-    const std::u16string version = readFileVersion_(info_.Path() + info_.MainFileName());
+    const std::u16string version = readFileVersion_(info_.Path() + info_.FirstMainExeName());
     info_.SetLocalVersion(version.empty() ? u"0.0.0.0" : version);
   }
 
@@ -299,7 +299,7 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   view_.ShowMessage(kDownloadedMessage, u"下载完成：", MessageButtons::Ok,
                     MessageIcon::Information);
   if (closed_) return;
-  info_.KillMainExeName();
+  info_.EndRunningPrograms();
   const ShellResult opened = view_.ShellOpen(savePath, kShowNormal);
   if (!opened.ok) {
     // The update has not started: say so instead of ending as if it had.
@@ -320,7 +320,7 @@ void UpdateFlow::PackageFailed(TransferError error) {
     view_.ShowMessage(kAccessDeniedText, u"提示：", MessageButtons::Ok, MessageIcon::Information);
     return;
   }
-  if (info_.DownloadURLIndex() < info_.DownloadURLCount()) {
+  if (info_.DownloadURLIndex() < info_.LastDownloadURLIndex()) {
     info_.SetDownloadURLIndex(info_.DownloadURLIndex() + 1);
     DownloadFromCurrentAddress();
     return;

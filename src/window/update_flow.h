@@ -10,7 +10,7 @@
 
 #include "download/downloader.h"
 #include "model/update_document.h"
-#include "model/update_info.h"
+#include "model/update_record.h"
 
 namespace sealupdate {
 
@@ -80,7 +80,7 @@ class UpdateFlow final : public DownloaderEvents {
   // Reads the file version of an executable ("" when it has none).
   using FileVersionReader = std::function<std::u16string(const std::u16string& path)>;
 
-  UpdateFlow(UpdateView& view, clsUpdateInfo& info, Downloader& downloader, std::int32_t mode,
+  UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader, std::int32_t mode,
              FileVersionReader readFileVersion);
 
   // The window is loaded: place it by mode, set up the tray, and check at once in modes 1 and 2.
@@ -96,13 +96,13 @@ class UpdateFlow final : public DownloaderEvents {
 
   Stage stage() const { return stage_; }
 
-  void DownloadProgress(const std::u16string& URL, const std::u16string& TaskName,
-                        const std::u16string& SavePath, double Value, double Max,
-                        const std::u16string& Speed, const std::u16string& ResidualTime,
-                        std::int32_t TaskCount) override;
-  void DownloadComplete(const std::u16string& URL, const std::u16string& TaskName,
-                        const std::u16string& SavePath, const std::string& BinBuff,
-                        TransferError error, std::int32_t TaskCount) override;
+  void DownloadProgress(const std::u16string& url, const std::u16string& task,
+                        const std::u16string& savePath, double read, double total,
+                        const std::u16string& rate, const std::u16string& remaining,
+                        std::int32_t taskCount) override;
+  void DownloadComplete(const std::u16string& url, const std::u16string& task,
+                        const std::u16string& savePath, const std::string& body,
+                        TransferError error, std::int32_t taskCount) override;
 
  private:
   void EnterStage(Stage stage);
@@ -120,7 +120,7 @@ class UpdateFlow final : public DownloaderEvents {
   void PackageFailed(TransferError error);
 
   UpdateView& view_;
-  clsUpdateInfo& info_;
+  UpdateRecord& info_;
   Downloader& downloader_;
   std::int32_t mode_;
   FileVersionReader readFileVersion_;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "model/update_document.h"
-#include "model/update_info.h"
+#include "model/update_record.h"
 
 namespace {
 

@@ -143,12 +143,12 @@ TEST_F(DownloaderTest, NamesAreUniqueIgnoringCaseAndFreedNamesComeBack) {
   EXPECT_EQ(dl_.TaskCount(), 5);
   EXPECT_EQ(pump_.calls, 2);  // events were let through between the probes
 
-  EXPECT_FALSE(dl_.RemoveTaskName(u"nothing"));
+  EXPECT_FALSE(dl_.RemoveTask(u"nothing"));
   EXPECT_EQ(dl_.TaskCount(), 5);
   reader_.Body(u"Setup", "ok");
   EXPECT_EQ(dl_.BeginDownload(u"u6", u"SETUP"), u"SETUP");  // freed by its completion
 
-  dl_.RemoveAllTask();
+  dl_.RemoveAllTasks();
   EXPECT_EQ(dl_.TaskCount(), 0);
   EXPECT_EQ(dl_.BeginDownload(u"u7", u"setup"), u"setup");
   EXPECT_EQ(dl_.TaskCount(), 1);
@@ -161,7 +161,7 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrder) {
   clock_.now += 1;
   reader_.Progress(u"A", 0, 100);
   reader_.Body(u"A", "body-a");
-  EXPECT_EQ(dl_.BinBuff(), "body-a");
+  EXPECT_EQ(dl_.Body(), "body-a");
   reader_.Body(u"B", "", SystemError(12029));  // reader failure: the buffer keeps the previous body
   reader_.Body(u"B", "late");                  // dropped
   EXPECT_EQ(TakeEvents(), (Log{u"add A http://h/a [] 1", u"add B http://h/b [] 2",
@@ -210,8 +210,8 @@ TEST_F(DownloaderTest, PendingEventsRunWhileANameIsProbed) {
 TEST_F(DownloaderTest, RemovedTasksEndSilently) {
   dl_.BeginDownload(u"a", u"A");
   dl_.BeginDownload(u"b", u"B");
-  EXPECT_TRUE(dl_.RemoveTaskName(u"a"));  // any letter case; the read is cancelled by its key
-  dl_.RemoveAllTask();
+  EXPECT_TRUE(dl_.RemoveTask(u"a"));  // any letter case; the read is cancelled by its key
+  dl_.RemoveAllTasks();
   EXPECT_EQ(dl_.TaskCount(), 0);
   EXPECT_EQ(TakeReader(), (Log{u"start A a", u"start B b", u"cancel A", u"cancel B"}));
   reader_.Progress(u"A", 1, 2);
@@ -219,7 +219,7 @@ TEST_F(DownloaderTest, RemovedTasksEndSilently) {
   reader_.File(u"B", 10);  // a late file is deleted, never moved
   EXPECT_EQ(TakeEvents(), (Log{u"add A a [] 1", u"add B b [] 2"}));
   EXPECT_EQ(TakeReader(), (Log{u"discard"}));
-  EXPECT_EQ(dl_.BinBuff(), "");
+  EXPECT_EQ(dl_.Body(), "");
   EXPECT_EQ(dl_.BeginDownload(u"c", u"A"), u"A");
 }
 

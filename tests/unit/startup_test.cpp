@@ -51,7 +51,7 @@ class StartupFile : public ::testing::Test {
   }
   StartupState Load(std::u16string_view commandLine) {
     return LoadStartupState(path, commandLine, key,
-                            std::make_unique<clsUpdateInfo>(folder, processes));
+                            std::make_unique<UpdateRecord>(folder, processes));
   }
 };
 
@@ -64,7 +64,7 @@ TEST_F(StartupFile, FillsTheRecordFromTheSealedConfiguration) {
   ASSERT_TRUE(state.info);
   EXPECT_EQ(state.info->SoftName(), u"示例程序");
   EXPECT_EQ(state.info->HomeURL(), u"http://example.test/");
-  ASSERT_EQ(state.info->UpdateURLCount(), 1);
+  ASSERT_EQ(state.info->LastUpdateURLIndex(), 1);
   state.info->SetUpdateURLIndex(0);
   EXPECT_EQ(state.info->UpdateURL(), u"http://a.test/u.ini");
   state.info->SetUpdateURLIndex(1);
@@ -83,7 +83,7 @@ TEST_F(StartupFile, AnythingWrongGivesAnEmptyConfiguration) {
     WriteClient(tail);
     const StartupState state = Load(u"");
     EXPECT_EQ(state.info->SoftName(), u"");
-    EXPECT_EQ(state.info->UpdateURLCount(), -1);
+    EXPECT_EQ(state.info->LastUpdateURLIndex(), -1);
     EXPECT_EQ(state.mode, 0);
   }
   // Sealed with another key: deciphers to garbage, which is refused.

@@ -28,7 +28,7 @@ class FakeTray : public TrayPlatform {
     Log("notify " + std::to_string(static_cast<int>(action)));
     sent.push_back(record);
   }
-  std::uintptr_t HookWindow(std::uintptr_t w, mTrayIcon&) override {
+  std::uintptr_t HookWindow(std::uintptr_t w, TrayIcon&) override {
     return Log("hook", w), kOldProc;
   }
   void UnhookWindow(std::uintptr_t w, std::uintptr_t p) override { Log("unhook", w, p); }
@@ -61,7 +61,7 @@ using Calls = std::vector<std::string>;
 
 TEST(TrayIcon, AddFillsTheRecordOnceAndHooksTheWindow) {
   FakeTray tray;
-  mTrayIcon icon(tray);
+  TrayIcon icon(tray);
   EXPECT_FALSE(icon.AddTrayIcon(0, u"tip", 0, 0));
   ASSERT_TRUE(icon.AddTrayIcon(kWindow, kToolTipPlaceholder, 0, 22));
   EXPECT_EQ(tray.calls, (Calls{"notify 0", "hook 7"}));
@@ -77,14 +77,14 @@ TEST(TrayIcon, AddFillsTheRecordOnceAndHooksTheWindow) {
 
   // A tooltip other than the placeholder is taken as it is.
   FakeTray tray2;
-  mTrayIcon icon2(tray2);
+  TrayIcon icon2(tray2);
   icon2.AddTrayIcon(kWindow, u"[ToolTipText] ", 0, 0);
   EXPECT_EQ(icon2.TrayIconData().szTip, u"[ToolTipText] ");
 }
 
 TEST(TrayIcon, WithoutAnIconOnlyRestoreWindowActs) {
   FakeTray tray;
-  mTrayIcon icon(tray);
+  TrayIcon icon(tray);
   EXPECT_EQ(icon.ShowTrayBalloon(u"tip", u"title", u"text", 1, 0), 0u);
   EXPECT_EQ(icon.SetTrayIcon(60), 0u);
   icon.RemoveTrayIcon(true);
@@ -95,7 +95,7 @@ TEST(TrayIcon, WithoutAnIconOnlyRestoreWindowActs) {
 
 TEST(TrayIcon, BalloonIconAndRemoveChangeTheRecordInPlace) {
   FakeTray tray;
-  mTrayIcon icon(tray);
+  TrayIcon icon(tray);
   icon.AddTrayIcon(kWindow, u"first tip", 0, 0);
   EXPECT_EQ(icon.SetTrayIcon(60), 60u);
   EXPECT_EQ(icon.ShowTrayBalloon(kToolTipPlaceholder, u"自动更新", u"正在检查", 3, 5), 60u);
@@ -138,7 +138,7 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
   // Each text goes to its own field.
   FakeTray tray;
   tray.caption = std::u16string(300, u'c');
-  mTrayIcon icon(tray);
+  TrayIcon icon(tray);
   icon.AddTrayIcon(kWindow, kToolTipPlaceholder, 0, 0);
   EXPECT_EQ(icon.TrayIconData().szTip.size(), kTrayTipUnits - 1);
   icon.ShowTrayBalloon(std::u16string(300, u'a'), std::u16string(300, u't'),
@@ -174,7 +174,7 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.message) + " " + std::to_string(c.lParam));
     FakeTray tray;
-    mTrayIcon icon(tray);
+    TrayIcon icon(tray);
     icon.AddTrayIcon(kWindow, u"tip", c.leftMenu, c.rightMenu);
     tray.calls.clear();
     EXPECT_EQ(icon.TrayWindowProc(kWindow, c.message, c.wParam, c.lParam), 99);
@@ -186,7 +186,7 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
 
 TEST(TrayIcon, WindowProcEdgeCases) {
   FakeTray tray;
-  mTrayIcon icon(tray);
+  TrayIcon icon(tray);
   icon.AddTrayIcon(kWindow, u"tip", 0, 0);
   tray.calls.clear();
   // Right button up without a menu is swallowed.
@@ -212,7 +212,7 @@ TEST(TrayIcon, WindowProcEdgeCases) {
   // The menu's exit item runs inside the popup: the click is still passed to the saved
   // procedure after the unhook; a later new taskbar adds nothing.
   FakeTray tray2;
-  mTrayIcon icon2(tray2);
+  TrayIcon icon2(tray2);
   icon2.AddTrayIcon(kWindow, u"tip", 0, 22);
   tray2.duringPopup = [&] { icon2.RemoveTrayIcon(true); };
   tray2.calls.clear();

@@ -7,7 +7,7 @@
 
 #include "base/text.h"
 #include "fake_process_table.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/files.h"
 #include "scratch.h"
 
@@ -129,7 +129,7 @@ class Flow : public ::testing::Test {
  protected:
   std::u16string folder = ScratchFolder();
   FakeProcessTable processes;
-  clsUpdateInfo info{folder, processes};
+  UpdateRecord info{folder, processes};
   ScriptedReader reader;
   FixedClock clock;
   NoPump pump;
@@ -314,7 +314,7 @@ TEST_F(Flow, Mode2IsSilentUnlessTheUserAccepts) {
     if (answer == MessageAnswer::Yes) {
       EXPECT_EQ(view.log[view.log.size() - 2], "centre");
       EXPECT_EQ(view.log.back(), "restore");
-      downloader.RemoveAllTask();
+      downloader.RemoveAllTasks();
     } else {
       EXPECT_EQ(view.log.back(), "close");
     }

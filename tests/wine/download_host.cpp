@@ -65,7 +65,7 @@ struct Host final : DownloaderEvents {
             residual + u"|" + Number(count) + u"|" + Number(Elapsed()));
     }
     if (name == cancelOn && --cancelAfter == 0) {
-      dl->RemoveTaskName(name);
+      dl->RemoveTask(name);
       Print(u"cancelled " + name);
     }
   }

@@ -14,7 +14,7 @@ namespace {
 
 int gFailures = 0;
 bool gCloseSawIcon = true;
-mTrayIcon* gTray = nullptr;
+TrayIcon* gTray = nullptr;
 bool gCallbackPassedOn = false;
 
 void Check(bool ok, const char* what) {
@@ -84,7 +84,7 @@ void Run() {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"tray_check";
   RegisterClassExW(&wc);
-  mTrayIcon tray(Win32TrayPlatform());
+  TrayIcon tray(Win32TrayPlatform());
   gTray = &tray;
 
   HWND form = MakeWindow(L"托盘检查 - 更新");

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "base/text.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/win32.h"
 
 namespace {
 
-using sealupdate::PEFileInfo;
+using sealupdate::VersionInfo;
 using sealupdate::win::FromWide;
 using sealupdate::win::Wide;
 
@@ -29,7 +29,7 @@ std::u16string Decimal(unsigned n) { return sealupdate::Utf8ToUtf16(std::to_stri
 std::u16string Halves(DWORD word) { return Decimal(HIWORD(word)) + u'.' + Decimal(LOWORD(word)); }
 
 // The record as the version services give it, built independently of the parser's code.
-bool ReadWithVersionServices(const std::u16string& path, PEFileInfo& info) {
+bool ReadWithVersionServices(const std::u16string& path, VersionInfo& info) {
   const std::wstring wide = Wide(path);
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
@@ -141,7 +141,7 @@ bool ReadWithVersionServices(const std::u16string& path, PEFileInfo& info) {
   return true;
 }
 
-std::vector<std::u16string> Fields(const PEFileInfo& i) {
+std::vector<std::u16string> Fields(const VersionInfo& i) {
   return {i.FileName,         i.FilePath,        Decimal(static_cast<unsigned>(i.FileSize)),
           i.FileVersion,      i.FileFlags,       i.FileOS,
           i.FileType,         i.FileSubtype,     i.StrucVersion,
@@ -185,7 +185,7 @@ int wmain(int argc, wchar_t** argv) {
 
   int withVersion = 0, without = 0, mismatches = 0;
   for (const std::u16string& file : files) {
-    PEFileInfo expected, actual;
+    VersionInfo expected, actual;
     const bool services = ReadWithVersionServices(file, expected);
     const auto parsed = sealupdate::ReadVersionInfo(file);
     const bool parser = parsed.has_value();

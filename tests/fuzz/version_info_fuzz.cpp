@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "model/pe_info.h"
+#include "model/version_info.h"
 
 namespace {
 
-using sealupdate::PEFileInfo;
+using sealupdate::VersionInfo;
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -33,7 +33,7 @@ void CheckVersionText(const std::u16string& text, int parts) {
   Check(digits > 0 && dots == parts - 1);
 }
 
-void CheckRecord(const PEFileInfo& info) {
+void CheckRecord(const VersionInfo& info) {
   CheckVersionText(info.FileVersion, 4);
   CheckVersionText(info.ProductVersion, 4);
   CheckVersionText(info.StrucVersion, 2);
@@ -50,7 +50,7 @@ void CheckRecord(const PEFileInfo& info) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  PEFileInfo bare;
+  VersionInfo bare;
   sealupdate::ReadVersionResource(bytes, bare);
   CheckRecord(bare);
 
@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sealupdate::IsCompletePeImage(image);
   if (const auto resource = sealupdate::FindVersionResource(image)) {
     Check(!resource->empty() && resource->size() <= 0x10000);
-    PEFileInfo info;
+    VersionInfo info;
     sealupdate::ReadVersionResource(*resource, info);
     CheckRecord(info);
   }

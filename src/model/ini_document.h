@@ -15,13 +15,13 @@
 
 namespace sealupdate {
 
-class clsStrINI {
+class IniDocument {
  public:
   // The client folder (the own executable's folder) resolves relative paths given to SetPath.
-  clsStrINI();
-  explicit clsStrINI(std::u16string clientFolder);
+  IniDocument();
+  explicit IniDocument(std::u16string clientFolder);
 
-  // When true, every edit (SetKey, DelKeyName, DelAppName) is followed by Save(u"").
+  // When true, every edit (SetKey, RemoveKey, RemoveSection) is followed by Save(u"").
   bool AutoSave() const { return autoSave_; }
   void SetAutoSave(bool value) { autoSave_ = value; }
 
@@ -35,22 +35,21 @@ class clsStrINI {
   std::u16string Text() const;
   void SetText(std::u16string_view value);
 
-  // The value of a key with "{#br}" turned back into CR LF, or DefKeyValue when the section,
+  // The value of a key with "{#br}" turned back into CR LF, or fallback when the section,
   // the key or its value is missing.
-  std::u16string GetKey(std::u16string_view AppName, std::u16string_view KeyName,
-                        std::u16string_view DefKeyValue) const;
+  std::u16string GetKey(std::u16string_view section, std::u16string_view key,
+                        std::u16string_view fallback) const;
   // Writes a key, creating the section at the end when missing. An empty value writes nothing.
-  void SetKey(std::u16string_view AppName, std::u16string_view KeyName,
-              std::u16string_view KeyValue);
-  std::vector<std::u16string> GetAllKeyName(std::u16string_view AppName) const;
-  std::vector<std::u16string> GetAllAppName() const;
-  void DelAppName(std::u16string_view AppName);
-  void DelKeyName(std::u16string_view AppName, std::u16string_view KeyName);
+  void SetKey(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+  std::vector<std::u16string> KeyNames(std::u16string_view section) const;
+  std::vector<std::u16string> SectionNames() const;
+  void RemoveSection(std::u16string_view section);
+  void RemoveKey(std::u16string_view section, std::u16string_view key);
   // Writes the body to SavePath, or to Path when SavePath is empty; false on any failure.
   bool Save(std::u16string_view SavePath) const;
 
  private:
-  friend struct StrINITestAccess;
+  friend struct IniDocumentTestAccess;
 
   struct Section {
     std::size_t start = 0;  // index of the "[" of the header in the stored text
@@ -63,10 +62,10 @@ class clsStrINI {
   };
 
   // Finds the first section of that name; with Remove also computes the stored text without it.
-  std::optional<Section> FindSection(std::u16string_view AppName, bool Remove) const;
+  std::optional<Section> FindSection(std::u16string_view section, bool Remove) const;
   // Reads (empty value), writes (non-empty value) or removes one key of a section.
-  KeyAccess AccessKey(std::u16string_view AppName, std::u16string_view KeyName,
-                      std::u16string_view KeyValue, bool Remove) const;
+  KeyAccess AccessKey(std::u16string_view section, std::u16string_view key,
+                      std::u16string_view value, bool Remove) const;
   static std::u16string NormalizeText(std::u16string_view text);
 
   void Store(std::u16string stored);

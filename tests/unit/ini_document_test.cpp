@@ -1,4 +1,4 @@
-#include "model/str_ini.h"
+#include "model/ini_document.h"
 
 #include <gtest/gtest.h>
 
@@ -14,25 +14,25 @@
 
 namespace sealupdate {
 
-struct StrINITestAccess {
-  static const std::u16string& Stored(const clsStrINI& ini) { return ini.text_; }
-  static const std::u16string& Lower(const clsStrINI& ini) { return ini.lower_; }
+struct IniDocumentTestAccess {
+  static const std::u16string& Stored(const IniDocument& ini) { return ini.text_; }
+  static const std::u16string& Lower(const IniDocument& ini) { return ini.lower_; }
 };
 
 namespace {
 
 using Names = std::vector<std::u16string>;
 
-clsStrINI Store(std::u16string_view text) {
-  clsStrINI ini(u"unused");
+IniDocument Store(std::u16string_view text) {
+  IniDocument ini(u"unused");
   ini.SetAutoSave(false);
   ini.SetText(text);
   return ini;
 }
 
-::testing::AssertionResult StoredFormHolds(const clsStrINI& ini) {
-  const std::u16string& s = StrINITestAccess::Stored(ini);
-  if (StrINITestAccess::Lower(ini) != ToLowerUnits(s)) {
+::testing::AssertionResult StoredFormHolds(const IniDocument& ini) {
+  const std::u16string& s = IniDocumentTestAccess::Stored(ini);
+  if (IniDocumentTestAccess::Lower(ini) != ToLowerUnits(s)) {
     return ::testing::AssertionFailure() << "lower-case copy is stale";
   }
   const bool framed =
@@ -41,7 +41,7 @@ clsStrINI Store(std::u16string_view text) {
   return ::testing::AssertionFailure() << "stored form broken: " << Utf16ToUtf8(s);
 }
 
-TEST(StrINI, NormalizesAssignedText) {
+TEST(IniDocument, NormalizesAssignedText) {
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"[A]\r\nk=v", u"[A]\r\nk=v"},
       {u"  [ A ]  \r\n  k  =  v  ", u"[A]\r\nk=  v  "},
@@ -54,24 +54,24 @@ TEST(StrINI, NormalizesAssignedText) {
       {u"\tx \r\n = v\r\n[B]]z", u"\tx \r\n= v\r\n[B]"},
   };
   for (const auto& [input, body] : cases) {
-    const clsStrINI ini = Store(input);
+    const IniDocument ini = Store(input);
     EXPECT_EQ(ini.Text(), body) << Utf16ToUtf8(input);
-    EXPECT_EQ(StrINITestAccess::Stored(ini), u"\r\n" + body + u"\r\n");
+    EXPECT_EQ(IniDocumentTestAccess::Stored(ini), u"\r\n" + body + u"\r\n");
     EXPECT_TRUE(StoredFormHolds(ini));
   }
 }
 
-TEST(StrINI, BlankTextKeepsTheDocument) {
-  clsStrINI ini = Store(u"[A]\r\nk=v");
+TEST(IniDocument, BlankTextKeepsTheDocument) {
+  IniDocument ini = Store(u"[A]\r\nk=v");
   ini.SetText(u"");
   ini.SetText(u"   ");
   EXPECT_EQ(ini.GetKey(u"A", u"k", u"d"), u"v");
   EXPECT_EQ(Store(u"").Text(), u"");
-  EXPECT_TRUE(StrINITestAccess::Stored(Store(u"  ")).empty());
+  EXPECT_TRUE(IniDocumentTestAccess::Stored(Store(u"  ")).empty());
 }
 
-TEST(StrINI, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
-  const clsStrINI ini = Store(
+TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
+  const IniDocument ini = Store(
       u"junk=0\r\n  [ A ]  \r\n  k  =  v  \r\nEmpty=\r\nbr=one{#br}two\r\nBR2=one{#BR}two\r\n"
       u"eq=a=b\r\ncomment\r\nk=second\r\n[a]\r\nk=other\r\n[Ü]\r\nx=1");
   const struct {
@@ -93,12 +93,12 @@ TEST(StrINI, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
     EXPECT_EQ(ini.GetKey(c.app, c.key, u"d"), c.expected)
         << Utf16ToUtf8(c.app) << "/" << Utf16ToUtf8(c.key);
   }
-  EXPECT_EQ(ini.GetAllAppName(), (Names{u"A", u"a", u"Ü"}));
-  EXPECT_EQ(ini.GetAllKeyName(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
+  EXPECT_EQ(ini.SectionNames(), (Names{u"A", u"a", u"Ü"}));
+  EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
 }
 
-TEST(StrINI, SetKeyCreatesReplacesAndAppends) {
-  clsStrINI ini = Store(u"");
+TEST(IniDocument, SetKeyCreatesReplacesAndAppends) {
+  IniDocument ini = Store(u"");
   ini.SetKey(u"Sec", u"Key", u"1");
   EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=1");
   ini.SetKey(u"Sec", u"New", u"2");  // a key added to an existing section is written lower-case
@@ -117,93 +117,93 @@ TEST(StrINI, SetKeyCreatesReplacesAndAppends) {
   EXPECT_TRUE(StoredFormHolds(ini));
 }
 
-TEST(StrINI, EditsInASectionFollowedByAnotherStayInside) {
-  clsStrINI ini = Store(u"[A]\r\na=1\r\nb=2\r\n[B]\r\nb=3");
+TEST(IniDocument, EditsInASectionFollowedByAnotherStayInside) {
+  IniDocument ini = Store(u"[A]\r\na=1\r\nb=2\r\n[B]\r\nb=3");
   ini.SetKey(u"A", u"a", u"7");
   EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\n\r\n[B]\r\nb=3");
   ini.SetKey(u"A", u"c", u"4");  // leaves a second empty line before the next header
   EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\nc=4\r\n\r\n\r\n[B]\r\nb=3");
   ini.SetKey(u"A", u"d", u"5");
-  EXPECT_EQ(ini.GetAllKeyName(u"A"), (Names{u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(ini.KeyNames(u"A"), (Names{u"a", u"b", u"c", u"d"}));
   EXPECT_EQ(ini.GetKey(u"B", u"b", u""), u"3");
-  EXPECT_EQ(ini.GetAllAppName(), (Names{u"A", u"B"}));
+  EXPECT_EQ(ini.SectionNames(), (Names{u"A", u"B"}));
   ini.SetText(ini.Text());
   EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\nc=4\r\nd=5\r\n\r\n[B]\r\nb=3");
 
-  clsStrINI twice = Store(u"[A]\r\nk=1\r\n[a]\r\nk=2");
+  IniDocument twice = Store(u"[A]\r\nk=1\r\n[a]\r\nk=2");
   twice.SetKey(u"a", u"k", u"5");
   EXPECT_EQ(twice.Text(), u"[A]\r\nk=5\r\n\r\n\r\n[a]\r\nk=2");
-  EXPECT_EQ(twice.GetAllAppName(), (Names{u"A", u"a"}));
+  EXPECT_EQ(twice.SectionNames(), (Names{u"A", u"a"}));
 
   // A key name holding line breaks adds a header without the empty line before it; edits of
   // the section in front must still cut at line boundaries.
-  clsStrINI joined = Store(u"");
+  IniDocument joined = Store(u"");
   joined.SetKey(u"A", u"k\r\n[B]\r\nx", u"1");
   joined.SetKey(u"A", u"n", u"2");
   EXPECT_EQ(joined.Text(), u"[A]\r\nk\r\nn=2\r\n\r\n[B]\r\nx=1");
-  joined.DelAppName(u"a");
+  joined.RemoveSection(u"a");
   EXPECT_EQ(joined.Text(), u"[B]\r\nx=1");
 }
 
-TEST(StrINI, DeletesKeysAndSections) {
+TEST(IniDocument, DeletesKeysAndSections) {
   const std::u16string doc = u"[A]\r\na=1\r\nb=2\r\n[M]\r\nm=1\r\n[Z]\r\nz=1";
   struct Case {
-    void (*edit)(clsStrINI&);
+    void (*edit)(IniDocument&);
     std::u16string expected;
   };
   const Case cases[] = {
-      {[](clsStrINI& i) { i.DelKeyName(u"A", u"x"); },
+      {[](IniDocument& i) { i.RemoveKey(u"A", u"x"); },
        u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](clsStrINI& i) { i.DelKeyName(u"Q", u"a"); },
+      {[](IniDocument& i) { i.RemoveKey(u"Q", u"a"); },
        u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](clsStrINI& i) { i.DelKeyName(u"a", u"A"); },
+      {[](IniDocument& i) { i.RemoveKey(u"a", u"A"); },
        u"[A]\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](clsStrINI& i) { i.DelKeyName(u"Z", u"z"); },
+      {[](IniDocument& i) { i.RemoveKey(u"Z", u"z"); },
        u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]"},
-      {[](clsStrINI& i) { i.DelAppName(u"q"); },
+      {[](IniDocument& i) { i.RemoveSection(u"q"); },
        u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](clsStrINI& i) { i.DelAppName(u"m"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[Z]\r\nz=1"},
-      {[](clsStrINI& i) { i.DelAppName(u"Z"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1"},
-      {[](clsStrINI& i) { i.DelAppName(u"A"); }, u"[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
+      {[](IniDocument& i) { i.RemoveSection(u"m"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[Z]\r\nz=1"},
+      {[](IniDocument& i) { i.RemoveSection(u"Z"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1"},
+      {[](IniDocument& i) { i.RemoveSection(u"A"); }, u"[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
   };
   for (const auto& c : cases) {
-    clsStrINI ini = Store(doc);
+    IniDocument ini = Store(doc);
     c.edit(ini);
     EXPECT_EQ(ini.Text(), c.expected);
     EXPECT_TRUE(StoredFormHolds(ini));
   }
 
-  clsStrINI only = Store(u"[A]\r\na=1");
-  only.DelAppName(u"a");
-  EXPECT_TRUE(StrINITestAccess::Stored(only).empty());
-  EXPECT_TRUE(only.GetAllAppName().empty());
+  IniDocument only = Store(u"[A]\r\na=1");
+  only.RemoveSection(u"a");
+  EXPECT_TRUE(IniDocumentTestAccess::Stored(only).empty());
+  EXPECT_TRUE(only.SectionNames().empty());
 
   // The last section directly after other lines: those lines and the frame survive.
-  clsStrINI after = Store(u"junk\r\nk=v\r\n[A]\r\na=1");
-  after.DelAppName(u"A");
-  EXPECT_EQ(StrINITestAccess::Stored(after), u"\r\njunk\r\nk=v\r\n");
+  IniDocument after = Store(u"junk\r\nk=v\r\n[A]\r\na=1");
+  after.RemoveSection(u"A");
+  EXPECT_EQ(IniDocumentTestAccess::Stored(after), u"\r\njunk\r\nk=v\r\n");
   after.SetKey(u"B", u"x", u"1");
   EXPECT_EQ(after.Text(), u"junk\r\nk=v\r\n\r\n[B]\r\nx=1");
   EXPECT_EQ(after.GetKey(u"b", u"X", u""), u"1");
 }
 
-TEST(StrINI, ListsAreEmptyWhenThereIsNothing) {
-  EXPECT_TRUE(Store(u"").GetAllAppName().empty());
-  EXPECT_TRUE(Store(u"[A]\r\nk=v").GetAllKeyName(u"B").empty());
-  EXPECT_TRUE(Store(u"[A]\r\nnote").GetAllKeyName(u"A").empty());
-  clsStrINI ini = Store(u"");
+TEST(IniDocument, ListsAreEmptyWhenThereIsNothing) {
+  EXPECT_TRUE(Store(u"").SectionNames().empty());
+  EXPECT_TRUE(Store(u"[A]\r\nk=v").KeyNames(u"B").empty());
+  EXPECT_TRUE(Store(u"[A]\r\nnote").KeyNames(u"A").empty());
+  IniDocument ini = Store(u"");
   ini.SetKey(u"S", u" k ", u"v");  // names the caller writes stay untrimmed
-  EXPECT_EQ(ini.GetAllKeyName(u"s"), (Names{u" k "}));
+  EXPECT_EQ(ini.KeyNames(u"s"), (Names{u" k "}));
 }
 
 const std::string kGbkChinese = "\xD6\xD0\xCE\xC4";  // "中文"
 
-TEST(StrINIFiles, LoadsRelativePathsAndSavesAnsiText) {
+TEST(IniDocumentFiles, LoadsRelativePathsAndSavesAnsiText) {
   const std::u16string folder = ScratchFolder();
   if (Utf16ToAnsi(u"中文") != kGbkChinese) GTEST_SKIP() << "ANSI code page is not 936";
   ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + kGbkChinese + "\r\n"));
 
-  clsStrINI ini(folder);
+  IniDocument ini(folder);
   ini.SetPath(u"abc");
   ini.SetPath(u"cfg.ini\\");
   EXPECT_EQ(ini.Path(), u"");
@@ -219,21 +219,21 @@ TEST(StrINIFiles, LoadsRelativePathsAndSavesAnsiText) {
   EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + kGbkChinese);
   EXPECT_EQ(ini.Path(), folder + u"\\missing.ini");
   EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini"));
-  EXPECT_FALSE(clsStrINI(folder).Save(u""));
+  EXPECT_FALSE(IniDocument(folder).Save(u""));
 
-  clsStrINI slashes(folder + u"\\");
+  IniDocument slashes(folder + u"\\");
   slashes.SetPath(u"sub\\\\cfg.ini");
   EXPECT_EQ(slashes.Path(), folder + u"\\sub\\cfg.ini");
 }
 
-TEST(StrINIFiles, AutoSaveWritesAfterEveryEdit) {
+TEST(IniDocumentFiles, AutoSaveWritesAfterEveryEdit) {
   const std::u16string folder = ScratchFolder();
   ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[A]\r\nk=1\r\n"));
-  clsStrINI ini(folder);
+  IniDocument ini(folder);
   ini.SetPath(u"cfg.ini");
   ini.SetKey(u"A", u"k", u"2");
   EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]\r\nk=2");
-  ini.DelKeyName(u"A", u"k");
+  ini.RemoveKey(u"A", u"k");
   EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]");
   ini.SetAutoSave(false);
   ini.SetKey(u"A", u"k", u"3");
@@ -241,7 +241,7 @@ TEST(StrINIFiles, AutoSaveWritesAfterEveryEdit) {
 }
 
 // Random edits against a plain model: every read must agree and the stored form must hold.
-TEST(StrINI, RandomEditsAgreeWithAModel) {
+TEST(IniDocument, RandomEditsAgreeWithAModel) {
   struct ModelSection {
     std::u16string name;
     std::vector<std::pair<std::u16string, std::u16string>> keys;
@@ -253,7 +253,7 @@ TEST(StrINI, RandomEditsAgreeWithAModel) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::mt19937 rng(seed);
     auto pick = [&rng](const Names& from) { return from[rng() % from.size()]; };
-    clsStrINI ini = Store(u"");
+    IniDocument ini = Store(u"");
     std::vector<ModelSection> model;
     auto findSection = [&model](const std::u16string& app) {
       for (auto it = model.begin(); it != model.end(); ++it) {
@@ -274,11 +274,11 @@ TEST(StrINI, RandomEditsAgreeWithAModel) {
       const bool hasKey = hasSection && found != section->keys.end();
       switch (rng() % 7) {
         case 4:
-          ini.DelKeyName(app, key);
+          ini.RemoveKey(app, key);
           if (hasKey) section->keys.erase(found);
           break;
         case 5:
-          ini.DelAppName(app);
+          ini.RemoveSection(app);
           if (hasSection) model.erase(section);
           break;
         case 6:
@@ -308,9 +308,9 @@ TEST(StrINI, RandomEditsAgreeWithAModel) {
           keyNames.push_back(k);
           ASSERT_EQ(ini.GetKey(s.name, k, u"-"), v) << "seed " << seed << " step " << step;
         }
-        ASSERT_EQ(ini.GetAllKeyName(s.name), keyNames) << "seed " << seed << " step " << step;
+        ASSERT_EQ(ini.KeyNames(s.name), keyNames) << "seed " << seed << " step " << step;
       }
-      ASSERT_EQ(ini.GetAllAppName(), names) << "seed " << seed << " step " << step;
+      ASSERT_EQ(ini.SectionNames(), names) << "seed " << seed << " step " << step;
     }
   }
 }

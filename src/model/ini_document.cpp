@@ -1,5 +1,5 @@
 // The in-memory INI document: one stored string, edited in place.
-#include "model/str_ini.h"
+#include "model/ini_document.h"
 
 #include <utility>
 
@@ -23,16 +23,16 @@ std::u16string EscapeValue(std::u16string_view value) {
 
 }  // namespace
 
-clsStrINI::clsStrINI() : clsStrINI(FolderOf(GetOwnExePath())) {}
+IniDocument::IniDocument() : IniDocument(FolderOf(GetOwnExePath())) {}
 
-clsStrINI::clsStrINI(std::u16string clientFolder) : clientFolder_(std::move(clientFolder)) {}
+IniDocument::IniDocument(std::u16string clientFolder) : clientFolder_(std::move(clientFolder)) {}
 
-void clsStrINI::Store(std::u16string stored) {
+void IniDocument::Store(std::u16string stored) {
   text_ = std::move(stored);
   lower_ = ToLowerUnits(text_);
 }
 
-void clsStrINI::SetPath(std::u16string_view value) {
+void IniDocument::SetPath(std::u16string_view value) {
   std::u16string path = TrimSpaces(value);
   if (path.size() < 4 || path.back() == u'\\') return;
   if (path.compare(1, 2, u":\\") != 0) {
@@ -43,17 +43,17 @@ void clsStrINI::SetPath(std::u16string_view value) {
   if (auto bytes = ReadWholeFile(path_)) SetText(AnsiToUtf16(*bytes));
 }
 
-std::u16string clsStrINI::Text() const {
+std::u16string IniDocument::Text() const {
   if (text_.size() <= 4) return {};
   return text_.substr(2, text_.size() - 4);
 }
 
-void clsStrINI::SetText(std::u16string_view value) {
+void IniDocument::SetText(std::u16string_view value) {
   if (TrimSpaces(value).empty()) return;
   Store(std::u16string(kCrLf) + NormalizeText(value) + std::u16string(kCrLf));
 }
 
-std::u16string clsStrINI::NormalizeText(std::u16string_view text) {
+std::u16string IniDocument::NormalizeText(std::u16string_view text) {
   std::vector<std::u16string> out;
   bool headerSeen = false;
   for (const auto& rawLine : SplitCrLf(text)) {
@@ -77,15 +77,15 @@ std::u16string clsStrINI::NormalizeText(std::u16string_view text) {
   return Join(out, kCrLf);
 }
 
-std::optional<clsStrINI::Section> clsStrINI::FindSection(std::u16string_view AppName,
-                                                         bool Remove) const {
-  const std::u16string pattern = u"\r\n[" + ToLowerUnits(AppName) + u"]\r\n";
+std::optional<IniDocument::Section> IniDocument::FindSection(std::u16string_view section,
+                                                             bool Remove) const {
+  const std::u16string pattern = u"\r\n[" + ToLowerUnits(section) + u"]\r\n";
   const auto found = lower_.find(pattern);
   if (found == std::u16string::npos) return std::nullopt;
 
-  Section section;
-  section.start = found + 2;
-  const std::size_t rest = section.start + pattern.size() - 4;  // the CR LF ending the header
+  Section located;
+  located.start = found + 2;
+  const std::size_t rest = located.start + pattern.size() - 4;  // the CR LF ending the header
   // The body stops before the line break of its last line; the empty line in front of the next
   // header stays outside. A header with no empty line before it (only names holding CR LF make
   // one) ends the body at that line break, never inside it.
@@ -94,41 +94,41 @@ std::optional<clsStrINI::Section> clsStrINI::FindSection(std::u16string_view App
   if (next != std::u16string::npos && next >= rest + 2 && text_.compare(next - 2, 2, kCrLf) == 0) {
     end = next - 2;
   }
-  section.text = text_.substr(section.start, end - section.start);
+  located.text = text_.substr(located.start, end - located.start);
 
   if (Remove) {
-    std::u16string before = text_.substr(0, section.start);
+    std::u16string before = text_.substr(0, located.start);
     if (next != std::u16string::npos) {
-      section.storedWithout = before + text_.substr(next + 2);
+      located.storedWithout = before + text_.substr(next + 2);
     } else {
       // Take the empty line in front of the header with the section. When the header follows
       // other lines directly, their closing line break stays: the document keeps its stored
       // form and those lines.
       if (EndsWith(before, u"\r\n\r\n")) before.resize(before.size() - 2);
       if (before == kCrLf) before.clear();
-      section.storedWithout = std::move(before);
+      located.storedWithout = std::move(before);
     }
   }
-  return section;
+  return located;
 }
 
-clsStrINI::KeyAccess clsStrINI::AccessKey(std::u16string_view AppName, std::u16string_view KeyName,
-                                          std::u16string_view KeyValue, bool Remove) const {
+IniDocument::KeyAccess IniDocument::AccessKey(std::u16string_view section, std::u16string_view key,
+                                              std::u16string_view value, bool Remove) const {
   KeyAccess result;
-  const bool writing = !Remove && !KeyValue.empty();
-  const auto section = FindSection(AppName, false);
-  if (!section) {
+  const bool writing = !Remove && !value.empty();
+  const auto located = FindSection(section, false);
+  if (!located) {
     if (writing) {
-      result.stored = text_ + u"\r\n[" + std::u16string(AppName) + u"]\r\n" +
-                      std::u16string(KeyName) + u"=" + EscapeValue(KeyValue) + u"\r\n";
+      result.stored = text_ + u"\r\n[" + std::u16string(section) + u"]\r\n" + std::u16string(key) +
+                      u"=" + EscapeValue(value) + u"\r\n";
     }
     return result;
   }
 
-  const std::u16string lowerKey = ToLowerUnits(KeyName);
-  std::vector<std::u16string> pieces = SplitCrLf(section->text);
+  const std::u16string lowerKey = ToLowerUnits(key);
+  std::vector<std::u16string> pieces = SplitCrLf(located->text);
   std::size_t match = 0;  // piece 0 is the header, so 0 means none
-  std::u16string keyName(KeyName);
+  std::u16string keyName(key);
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     const std::u16string piece = TrimLeadingSpaces(pieces[i]);
     const auto eq = piece.find(u'=');
@@ -147,10 +147,10 @@ clsStrINI::KeyAccess clsStrINI::AccessKey(std::u16string_view AppName, std::u16s
   } else {
     std::size_t written = match;
     if (match != 0) {
-      pieces[match] = keyName + u"=" + EscapeValue(KeyValue);
+      pieces[match] = keyName + u"=" + EscapeValue(value);
     } else {
       // A new key goes after the section's last line, named as the caller wrote it but lower-case.
-      std::u16string line = ToLowerUnits(KeyName) + u"=" + EscapeValue(KeyValue);
+      std::u16string line = ToLowerUnits(key) + u"=" + EscapeValue(value);
       if (pieces.back().empty()) {
         pieces.back() = std::move(line);
       } else {
@@ -163,42 +163,42 @@ clsStrINI::KeyAccess clsStrINI::AccessKey(std::u16string_view AppName, std::u16s
 
   // Folding double line breaks drops the empty line a removed key leaves behind.
   const std::u16string rebuilt = ReplaceAll(Join(pieces, kCrLf), u"\r\n\r\n", kCrLf);
-  result.stored = text_.substr(0, section->start) + rebuilt +
-                  text_.substr(section->start + section->text.size());
+  result.stored = text_.substr(0, located->start) + rebuilt +
+                  text_.substr(located->start + located->text.size());
   return result;
 }
 
-std::u16string clsStrINI::GetKey(std::u16string_view AppName, std::u16string_view KeyName,
-                                 std::u16string_view DefKeyValue) const {
-  const std::u16string value = AccessKey(AppName, KeyName, u"", false).value;
-  if (value.empty()) return std::u16string(DefKeyValue);
+std::u16string IniDocument::GetKey(std::u16string_view section, std::u16string_view key,
+                                   std::u16string_view fallback) const {
+  const std::u16string value = AccessKey(section, key, u"", false).value;
+  if (value.empty()) return std::u16string(fallback);
   return ReplaceAll(value, kBreakMark, kCrLf);
 }
 
-void clsStrINI::SetKey(std::u16string_view AppName, std::u16string_view KeyName,
-                       std::u16string_view KeyValue) {
-  auto access = AccessKey(AppName, KeyName, KeyValue, false);
+void IniDocument::SetKey(std::u16string_view section, std::u16string_view key,
+                         std::u16string_view value) {
+  auto access = AccessKey(section, key, value, false);
   if (access.stored) Store(std::move(*access.stored));
   AutoSaveAfterEdit();
 }
 
-void clsStrINI::DelKeyName(std::u16string_view AppName, std::u16string_view KeyName) {
-  auto access = AccessKey(AppName, KeyName, u"", true);
+void IniDocument::RemoveKey(std::u16string_view section, std::u16string_view key) {
+  auto access = AccessKey(section, key, u"", true);
   if (access.stored) Store(std::move(*access.stored));
   AutoSaveAfterEdit();
 }
 
-void clsStrINI::DelAppName(std::u16string_view AppName) {
-  auto section = FindSection(AppName, true);
-  if (section) Store(std::move(*section->storedWithout));
+void IniDocument::RemoveSection(std::u16string_view section) {
+  auto located = FindSection(section, true);
+  if (located) Store(std::move(*located->storedWithout));
   AutoSaveAfterEdit();
 }
 
-std::vector<std::u16string> clsStrINI::GetAllKeyName(std::u16string_view AppName) const {
+std::vector<std::u16string> IniDocument::KeyNames(std::u16string_view section) const {
   std::vector<std::u16string> names;
-  const auto section = FindSection(AppName, false);
-  if (!section) return names;
-  const auto pieces = SplitCrLf(section->text);
+  const auto located = FindSection(section, false);
+  if (!located) return names;
+  const auto pieces = SplitCrLf(located->text);
   for (std::size_t i = 1; i < pieces.size(); ++i) {
     const auto eq = pieces[i].find(u'=');
     if (eq != std::u16string::npos) names.push_back(pieces[i].substr(0, eq));
@@ -206,7 +206,7 @@ std::vector<std::u16string> clsStrINI::GetAllKeyName(std::u16string_view AppName
   return names;
 }
 
-std::vector<std::u16string> clsStrINI::GetAllAppName() const {
+std::vector<std::u16string> IniDocument::SectionNames() const {
   std::vector<std::u16string> names;
   const auto pieces = Split(text_, u"\r\n[");
   for (std::size_t i = 1; i < pieces.size(); ++i) {
@@ -216,11 +216,11 @@ std::vector<std::u16string> clsStrINI::GetAllAppName() const {
   return names;
 }
 
-void clsStrINI::AutoSaveAfterEdit() const {
+void IniDocument::AutoSaveAfterEdit() const {
   if (autoSave_) Save(u"");
 }
 
-bool clsStrINI::Save(std::u16string_view SavePath) const {
+bool IniDocument::Save(std::u16string_view SavePath) const {
   const std::u16string path(SavePath.empty() ? std::u16string_view(path_) : SavePath);
   if (path.empty()) return false;
   // The body is written without a line break after it; loading drops empty lines anyway.

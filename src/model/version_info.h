@@ -14,7 +14,7 @@ namespace sealupdate {
 
 // What the reader found; the caller passes it empty and fields the file does not carry keep
 // what the caller put there.
-struct PEFileInfo {
+struct VersionInfo {
   std::u16string FileName;     // after the last path separator
   std::u16string FilePath;     // the path as given, without leading and trailing spaces
   std::int32_t FileSize = 0;   // bytes; files of 2 GiB or more give INT32_MAX
@@ -61,7 +61,7 @@ bool IsCompletePeImage(ByteView& image);
 // The version information of the file at `path` (spaces around it ignored): nullopt when it
 // cannot be opened or carries no version resource. Parts of a resource that are missing or
 // malformed leave their fields empty.
-std::optional<PEFileInfo> ReadVersionInfo(std::u16string_view path);
+std::optional<VersionInfo> ReadVersionInfo(std::u16string_view path);
 
 // The bytes of the image's version resource: type 16, name 1 (else the first name), language
 // neutral, else U.S. English, else the first. nullopt when the image has none, is not a PE
@@ -71,6 +71,6 @@ std::optional<std::string> FindVersionResource(ByteView& image);
 // Fills fields 4 to 16 from a version resource the way the version services read it: sub-block
 // names compared without regard to letter case, the string table chosen by the first
 // translation entry. A part that is missing or does not fit leaves its fields as they were.
-void ReadVersionResource(std::string_view resource, PEFileInfo& Info);
+void ReadVersionResource(std::string_view resource, VersionInfo& Info);
 
 }  // namespace sealupdate

@@ -5,7 +5,7 @@
 
 #include "base/text.h"
 #include "fake_process_table.h"
-#include "model/update_info.h"
+#include "model/update_record.h"
 #include "platform/files.h"
 #include "scratch.h"
 
@@ -22,7 +22,7 @@
 namespace sealupdate {
 namespace {
 
-TEST(UpdateInfo, PathFoldsDoubledSeparatorsButKeepsUncPrefix) {
+TEST(UpdateRecord, PathFoldsDoubledSeparatorsButKeepsUncPrefix) {
   FakeProcessTable table;
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"D:\\Soft", u"D:\\Soft\\"},
@@ -30,15 +30,15 @@ TEST(UpdateInfo, PathFoldsDoubledSeparatorsButKeepsUncPrefix) {
       {u"\\\\srv\\share", u"\\\\srv\\share\\"},
       {u"\\\\srv\\share\\", u"\\\\srv\\share\\"},
   };
-  for (const auto& [folder, path] : cases) EXPECT_EQ(clsUpdateInfo(folder, table).Path(), path);
-  EXPECT_EQ(clsUpdateInfo().Path(), FolderOf(GetOwnExePath()) + u"\\");
+  for (const auto& [folder, path] : cases) EXPECT_EQ(UpdateRecord(folder, table).Path(), path);
+  EXPECT_EQ(UpdateRecord().Path(), FolderOf(GetOwnExePath()) + u"\\");
 }
 
-TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
+TEST(UpdateRecord, AddressesAreTrimmedAndCompleted) {
   FakeProcessTable table;
-  clsUpdateInfo info(u"D:\\Soft", table);
+  UpdateRecord info(u"D:\\Soft", table);
   // Empty lists: last index -1, no address, no save path.
-  EXPECT_EQ(info.UpdateURLCount(), -1);
+  EXPECT_EQ(info.LastUpdateURLIndex(), -1);
   EXPECT_EQ(info.DownloadURL(), u"");
   EXPECT_EQ(info.SavePath(), u"");
   const std::pair<std::u16string, std::u16string> cases[] = {
@@ -55,21 +55,21 @@ TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
   for (const auto& [given, stored] : cases) {
     info.AddUpdateURL(given);
     info.AddDownloadURL(given);
-    info.SetUpdateURLIndex(info.UpdateURLCount());
-    info.SetDownloadURLIndex(info.DownloadURLCount());
+    info.SetUpdateURLIndex(info.LastUpdateURLIndex());
+    info.SetDownloadURLIndex(info.LastDownloadURLIndex());
     EXPECT_EQ(info.UpdateURL(), stored) << "given " << Utf16ToUtf8(given);
     EXPECT_EQ(info.DownloadURL(), stored) << "given " << Utf16ToUtf8(given);
   }
   // A blank update address is kept as "http://"; a blank download address is dropped.
   info.AddUpdateURL(u"");
   info.AddDownloadURL(u"   ");
-  EXPECT_EQ(info.UpdateURLCount(), 9);
-  EXPECT_EQ(info.DownloadURLCount(), 8);
+  EXPECT_EQ(info.LastUpdateURLIndex(), 9);
+  EXPECT_EQ(info.LastDownloadURLIndex(), 8);
   info.SetUpdateURLIndex(9);
   EXPECT_EQ(info.UpdateURL(), u"http://");
   // Lists only grow: a repeated address is appended again.
   info.AddDownloadURL(u"server/u.ini");
-  EXPECT_EQ(info.DownloadURLCount(), 9);
+  EXPECT_EQ(info.LastDownloadURLIndex(), 9);
 
   info.SetDownloadURLIndex(10);
   EXPECT_THROW(info.DownloadURL(), std::out_of_range);
@@ -78,14 +78,14 @@ TEST(UpdateInfo, AddressesAreTrimmedAndCompleted) {
   EXPECT_THROW(info.UpdateURL(), std::out_of_range);
 }
 
-TEST(UpdateInfo, MainExeNamesNeedExeSuffixAndModeClamps) {
+TEST(UpdateRecord, MainExeNamesNeedExeSuffixAndModeClamps) {
   FakeProcessTable table;
-  clsUpdateInfo info(u"D:\\Soft", table);
+  UpdateRecord info(u"D:\\Soft", table);
   for (auto name : {u" Main.EXE ", u"main", u"run.bat", u".exe", u"exe", u"", u"helper.exe"}) {
     info.AddMainExeName(name);
   }
   EXPECT_EQ(info.MainExeCount(), 3);
-  EXPECT_EQ(info.MainFileName(), u"Main.EXE");
+  EXPECT_EQ(info.FirstMainExeName(), u"Main.EXE");
 
   const std::pair<std::int32_t, std::int32_t> modes[] = {{-5, 0}, {0, 0}, {1, 1}, {2, 2}, {7, 2}};
   for (const auto& [set, read] : modes) {
@@ -94,9 +94,9 @@ TEST(UpdateInfo, MainExeNamesNeedExeSuffixAndModeClamps) {
   }
 }
 
-TEST(UpdateInfo, SavePathFollowsTheCurrentDownloadAddress) {
+TEST(UpdateRecord, SavePathFollowsTheCurrentDownloadAddress) {
   FakeProcessTable table;
-  clsUpdateInfo info(u"D:\\Soft\\", table);
+  UpdateRecord info(u"D:\\Soft\\", table);
   info.AddDownloadURL(u"http://server/dl/setup.bin");
   info.AddDownloadURL(u"mirror/dl/");
   EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin");
@@ -108,7 +108,7 @@ TEST(UpdateInfo, SavePathFollowsTheCurrentDownloadAddress) {
   EXPECT_EQ(info.SavePath(), u"");  // no name at all: the folder itself is never a target
 }
 
-TEST(UpdateInfo, PackageNamesThatCouldLeaveTheFolderAreRefused) {
+TEST(UpdateRecord, PackageNamesThatCouldLeaveTheFolderAreRefused) {
   struct Case {
     const char16_t* url;
     const char16_t* suffix;
@@ -150,7 +150,7 @@ TEST(UpdateInfo, PackageNamesThatCouldLeaveTheFolderAreRefused) {
   }
 }
 
-TEST(UpdateInfo, OnlyWebAddressesAreWebAddresses) {
+TEST(UpdateRecord, OnlyWebAddressesAreWebAddresses) {
   for (const char16_t* yes : {u"http://h/", u"HTTPS://h", u"Http://"})
     EXPECT_TRUE(IsWebAddress(yes));
   for (const char16_t* no : {u"", u"http:/h", u"file:///C:/x.exe", u"C:\\x.exe", u" http://h",
@@ -159,9 +159,9 @@ TEST(UpdateInfo, OnlyWebAddressesAreWebAddresses) {
   }
 }
 
-TEST(UpdateInfo, IsNewerThanComparesFourNumericParts) {
+TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
   FakeProcessTable table;
-  clsUpdateInfo info(u"D:\\Soft", table);
+  UpdateRecord info(u"D:\\Soft", table);
   struct Case {
     const char16_t* oldVer;
     const char16_t* newVer;
@@ -196,7 +196,7 @@ TEST(UpdateInfo, IsNewerThanComparesFourNumericParts) {
 
 // Every running process of a listed name whose file lies in the client's folder or below it is
 // ended, except the client itself; one that refuses does not stop the walk.
-TEST(UpdateInfo, KillEndsListedProcessesInTheClientFolderButNotTheClient) {
+TEST(UpdateRecord, KillEndsListedProcessesInTheClientFolderButNotTheClient) {
   FakeProcessTable table;
   table.ownId = 10;
   const std::u16string in = u"C:\\Program Files\\App\\";
@@ -215,21 +215,21 @@ TEST(UpdateInfo, KillEndsListedProcessesInTheClientFolderButNotTheClient) {
       {21, u"main.exe", u"\\Device\\HarddiskVolume2\\Program Files\\App\\main.exe"},
   };
   table.refuse = {12};
-  clsUpdateInfo info(u"C:\\Program Files\\App", table);
+  UpdateRecord info(u"C:\\Program Files\\App", table);
   for (auto name :
        {u"main.exe", u"C:\\Windows\\notepad.exe", u"UPDATE.EXE", u"absent.exe", u"Helper.exe"}) {
     info.AddMainExeName(name);
   }
-  info.KillMainExeName();
+  info.EndRunningPrograms();
   EXPECT_EQ(table.terminated, (std::vector<std::uint32_t>{11, 14, 17, 15}));
   EXPECT_EQ(table.exitCodes, (std::vector<std::uint32_t>(4, 0)));
 
   FakeProcessTable broken;
   broken.snapshotFails = true;
   broken.processes = {{20, u"main.exe", in + u"main.exe"}};
-  clsUpdateInfo other(in, broken);
+  UpdateRecord other(in, broken);
   other.AddMainExeName(u"main.exe");
-  other.KillMainExeName();
+  other.EndRunningPrograms();
   EXPECT_TRUE(broken.terminated.empty());
 }
 
@@ -304,9 +304,9 @@ TEST(SystemProcessTable, EndsOnlyTheChildInTheClientFolder) {
   EXPECT_FALSE(
       system.Terminate(static_cast<std::uint32_t>(other), Utf8ToUtf16(inside.string()), 0));
 
-  clsUpdateInfo info(Utf8ToUtf16((scratch / "app").string()), system);
+  UpdateRecord info(Utf8ToUtf16((scratch / "app").string()), system);
   info.AddMainExeName(u"UPD_SLEEP.EXE");
-  info.KillMainExeName();
+  info.EndRunningPrograms();
   // Our SIGTERM ends a child only when the client sent it no SIGKILL before.
   for (const auto& [child, killed] : {std::pair{ours, true}, std::pair{other, false}}) {
     ::kill(child, SIGTERM);

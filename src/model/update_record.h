@@ -25,21 +25,21 @@ std::optional<std::u16string> PackageFileName(std::u16string_view url, std::u16s
 // kind a home-page button may hand to the shell.
 bool IsWebAddress(std::u16string_view url);
 
-class clsUpdateInfo {
+class UpdateRecord {
  public:
   // Client folder of the running executable; the system's process table.
-  clsUpdateInfo();
-  clsUpdateInfo(std::u16string clientFolder, ProcessTable& processes);
+  UpdateRecord();
+  UpdateRecord(std::u16string clientFolder, ProcessTable& processes);
 
   const std::u16string& ModifySuffix() const { return modifySuffix_; }
   void SetModifySuffix(std::u16string value) { modifySuffix_ = std::move(value); }
   // First main executable name, empty when none is known.
-  std::u16string MainFileName() const;
+  std::u16string FirstMainExeName() const;
   // Client folder ending with "\".
   const std::u16string& Path() const { return path_; }
   // The two address counts are last indexes (-1 when empty); MainExeCount is a number of entries.
-  std::int32_t DownloadURLCount() const;
-  std::int32_t UpdateURLCount() const;
+  std::int32_t LastDownloadURLIndex() const;
+  std::int32_t LastUpdateURLIndex() const;
   std::int32_t MainExeCount() const;
   // The address at the current index, empty when the list is empty. Throws std::out_of_range
   // when the index lies outside a non-empty list.
@@ -71,11 +71,11 @@ class clsUpdateInfo {
   void AddUpdateURL(std::u16string_view URL);
   void AddDownloadURL(std::u16string_view URL);
   // Trimmed; kept only when it ends in ".exe" (any case).
-  void AddMainExeName(std::u16string_view ExeName);
+  void AddMainExeName(std::u16string_view exeName);
   // Terminates every running process of every listed executable whose file lies in the client's
   // folder or below it, except the client itself. Processes elsewhere, or whose file cannot be
   // read, are left alone.
-  void KillMainExeName();
+  void EndRunningPrograms();
 
   // Restarts the check through the main window, which installs the handler.
   void CheckUpdate();
@@ -86,7 +86,7 @@ class clsUpdateInfo {
   std::optional<bool> IsNewerThan(std::u16string_view localVersion) const;
 
  private:
-  bool KillProcessByName(std::u16string_view ExeName);
+  bool EndProcessesNamed(std::u16string_view exeName);
 
   ProcessTable* processes_;
   std::u16string softName_;

@@ -1,6 +1,6 @@
 // The run's update record: addresses, names, the package path, version comparison and ending
 // the main program.
-#include "model/update_info.h"
+#include "model/update_record.h"
 
 #include <array>
 #include <optional>
@@ -115,46 +115,46 @@ std::optional<std::u16string> PackageFileName(std::u16string_view url, std::u16s
   return name;
 }
 
-clsUpdateInfo::clsUpdateInfo() : clsUpdateInfo(FolderOf(GetOwnExePath()), SystemProcessTable()) {}
+UpdateRecord::UpdateRecord() : UpdateRecord(FolderOf(GetOwnExePath()), SystemProcessTable()) {}
 
-clsUpdateInfo::clsUpdateInfo(std::u16string clientFolder, ProcessTable& processes)
+UpdateRecord::UpdateRecord(std::u16string clientFolder, ProcessTable& processes)
     : processes_(&processes), path_(FolderWithSeparator(clientFolder)) {}
 
-std::u16string clsUpdateInfo::MainFileName() const {
+std::u16string UpdateRecord::FirstMainExeName() const {
   return mainExeNames_.empty() ? std::u16string() : mainExeNames_.front();
 }
 
-std::int32_t clsUpdateInfo::DownloadURLCount() const { return LastIndex(downloadURLs_); }
-std::int32_t clsUpdateInfo::UpdateURLCount() const { return LastIndex(updateURLs_); }
-std::int32_t clsUpdateInfo::MainExeCount() const {
+std::int32_t UpdateRecord::LastDownloadURLIndex() const { return LastIndex(downloadURLs_); }
+std::int32_t UpdateRecord::LastUpdateURLIndex() const { return LastIndex(updateURLs_); }
+std::int32_t UpdateRecord::MainExeCount() const {
   return static_cast<std::int32_t>(mainExeNames_.size());
 }
 
-std::u16string clsUpdateInfo::DownloadURL() const {
+std::u16string UpdateRecord::DownloadURL() const {
   return AddressAt(downloadURLs_, downloadURLIndex_);
 }
-std::u16string clsUpdateInfo::UpdateURL() const { return AddressAt(updateURLs_, updateURLIndex_); }
+std::u16string UpdateRecord::UpdateURL() const { return AddressAt(updateURLs_, updateURLIndex_); }
 
-void clsUpdateInfo::SetUpdateMode(std::int32_t value) {
+void UpdateRecord::SetUpdateMode(std::int32_t value) {
   updateMode_ = value < 0 ? 0 : (value > 2 ? 2 : value);
 }
 
-std::u16string clsUpdateInfo::SavePath() const {
+std::u16string UpdateRecord::SavePath() const {
   const auto name = PackageFileName(DownloadURL(), modifySuffix_);
   return name ? path_ + u"Update\\" + *name : std::u16string();
 }
 
-void clsUpdateInfo::AddUpdateURL(std::u16string_view URL) {
+void UpdateRecord::AddUpdateURL(std::u16string_view URL) {
   updateURLs_.push_back(CompleteAddress(URL));
 }
 
-void clsUpdateInfo::AddDownloadURL(std::u16string_view URL) {
+void UpdateRecord::AddDownloadURL(std::u16string_view URL) {
   if (TrimSpaces(URL).empty()) return;
   downloadURLs_.push_back(CompleteAddress(URL));
 }
 
-void clsUpdateInfo::AddMainExeName(std::u16string_view ExeName) {
-  std::u16string name = TrimSpaces(ExeName);
+void UpdateRecord::AddMainExeName(std::u16string_view exeName) {
+  std::u16string name = TrimSpaces(exeName);
   if (name.size() < 4 ||
       ToLowerUnits(std::u16string_view(name).substr(name.size() - 4)) != u".exe") {
     return;
@@ -162,21 +162,21 @@ void clsUpdateInfo::AddMainExeName(std::u16string_view ExeName) {
   mainExeNames_.push_back(std::move(name));
 }
 
-void clsUpdateInfo::KillMainExeName() {
-  for (const std::u16string& name : mainExeNames_) KillProcessByName(name);
+void UpdateRecord::EndRunningPrograms() {
+  for (const std::u16string& name : mainExeNames_) EndProcessesNamed(name);
 }
 
 // Only the client's own installation is ended: a process whose file lies outside the client's
 // folder (another copy of the program, a system process of the same name) or cannot be read is
 // left alone. The client's own process is skipped entirely: it is neither terminated nor counted
 // as a match, so the client survives to open the package even when its own name is listed.
-bool clsUpdateInfo::KillProcessByName(std::u16string_view ExeName) {
+bool UpdateRecord::EndProcessesNamed(std::u16string_view exeName) {
   const auto snapshot = processes_->Snapshot();
   if (!snapshot) return false;
   const std::uint32_t self = processes_->CurrentProcessId();
   bool matched = false;
   for (const ProcessEntry& entry : *snapshot) {
-    if (entry.id == self || !EqualsIgnoreCase(entry.exeName, ExeName) ||
+    if (entry.id == self || !EqualsIgnoreCase(entry.exeName, exeName) ||
         !IsInsideFolder(entry.imagePath, path_)) {
       continue;
     }
@@ -187,11 +187,11 @@ bool clsUpdateInfo::KillProcessByName(std::u16string_view ExeName) {
   return matched;
 }
 
-void clsUpdateInfo::CheckUpdate() {
+void UpdateRecord::CheckUpdate() {
   if (checkUpdate_) checkUpdate_();
 }
 
-std::optional<bool> clsUpdateInfo::IsNewerThan(std::u16string_view localVersion) const {
+std::optional<bool> UpdateRecord::IsNewerThan(std::u16string_view localVersion) const {
   const auto oldParts = VersionParts(localVersion);
   const auto newParts = VersionParts(version_);
   if (!oldParts || !newParts) return std::nullopt;

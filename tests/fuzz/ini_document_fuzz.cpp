@@ -7,20 +7,20 @@
 #include <vector>
 
 #include "base/text.h"
-#include "model/str_ini.h"
+#include "model/ini_document.h"
 
 namespace sealupdate {
 
-struct StrINITestAccess {
-  static const std::u16string& Stored(const clsStrINI& ini) { return ini.text_; }
-  static const std::u16string& Lower(const clsStrINI& ini) { return ini.lower_; }
+struct IniDocumentTestAccess {
+  static const std::u16string& Stored(const IniDocument& ini) { return ini.text_; }
+  static const std::u16string& Lower(const IniDocument& ini) { return ini.lower_; }
 };
 
 namespace {
 
-void CheckStoredForm(const clsStrINI& ini) {
-  const std::u16string& s = StrINITestAccess::Stored(ini);
-  if (StrINITestAccess::Lower(ini) != ToLowerUnits(s)) std::abort();
+void CheckStoredForm(const IniDocument& ini) {
+  const std::u16string& s = IniDocumentTestAccess::Stored(ini);
+  if (IniDocumentTestAccess::Lower(ini) != ToLowerUnits(s)) std::abort();
   if (s.empty()) return;
   if (s.size() < 4 || s.compare(0, 2, u"\r\n") != 0 || s.compare(s.size() - 2, 2, u"\r\n") != 0) {
     std::abort();
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
   }
 
-  clsStrINI ini(u"fuzz");
+  IniDocument ini(u"fuzz");
   ini.SetAutoSave(false);
   ini.SetText(units);
   CheckStoredForm(ini);
@@ -50,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t start = 0; start < units.size() && names.size() < 8; start += 7) {
     names.push_back(units.substr(start, units[start] % 6));
   }
-  for (const auto& app : ini.GetAllAppName()) {
+  for (const auto& app : ini.SectionNames()) {
     names.push_back(app);
-    for (const auto& key : ini.GetAllKeyName(app)) names.push_back(key);
+    for (const auto& key : ini.KeyNames(app)) names.push_back(key);
     if (names.size() > 24) break;
   }
   if (names.empty()) names.emplace_back();
@@ -73,14 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ini.SetKey(app, key, value);
         break;
       case 3:
-        ini.DelKeyName(app, key);
+        ini.RemoveKey(app, key);
         break;
       case 4:
-        ini.DelAppName(app);
+        ini.RemoveSection(app);
         break;
       case 5:
-        ini.GetAllKeyName(app);
-        ini.GetAllAppName();
+        ini.KeyNames(app);
+        ini.SectionNames();
         break;
       default:
         ini.SetText(ini.Text());

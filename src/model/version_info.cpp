@@ -1,6 +1,6 @@
 // The version-resource reader: PE headers, the resource tree and the version block, every
 // offset bounds-checked.
-#include "model/pe_info.h"
+#include "model/version_info.h"
 
 #include <algorithm>
 #include <climits>
@@ -349,7 +349,7 @@ std::u16string DriverKind(std::uint32_t subtype) {
   return subtype < std::size(kKinds) ? kKinds[subtype] : u"";
 }
 
-void ReadFixedInfo(std::string_view res, const Block& root, PEFileInfo& info) {
+void ReadFixedInfo(std::string_view res, const Block& root, VersionInfo& info) {
   constexpr std::size_t kFixedBytes = 52;
   if (root.valueLength < kFixedBytes || root.value > root.end ||
       root.end - root.value < kFixedBytes || U32(res, root.value) != 0xFEEF04BDu)
@@ -416,7 +416,7 @@ std::optional<std::string> FindVersionResource(ByteView& file) {
   return bytes;
 }
 
-void ReadVersionResource(std::string_view res, PEFileInfo& info) {
+void ReadVersionResource(std::string_view res, VersionInfo& info) {
   Block root;
   if (!ParseBlock(res, 0, res.size(), root)) return;
   ReadFixedInfo(res, root, info);
@@ -440,7 +440,7 @@ void ReadVersionResource(std::string_view res, PEFileInfo& info) {
   }
 }
 
-std::optional<PEFileInfo> ReadVersionInfo(std::u16string_view path) {
+std::optional<VersionInfo> ReadVersionInfo(std::u16string_view path) {
   const std::u16string trimmed = TrimSpaces(path);
   auto file = InputFile::Open(trimmed);
   if (!file) return std::nullopt;
@@ -448,7 +448,7 @@ std::optional<PEFileInfo> ReadVersionInfo(std::u16string_view path) {
   const std::optional<std::string> resource = FindVersionResource(view);
   if (!resource) return std::nullopt;
 
-  PEFileInfo info;
+  VersionInfo info;
   info.FilePath = trimmed;
   info.FileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
   info.FileName = FileNameOf(trimmed);

@@ -9,7 +9,7 @@
 
 #include "base/text.h"
 #include "commands.h"
-#include "model/pe_info.h"
+#include "model/version_info.h"
 #include "platform/files.h"
 
 namespace sealupdate {
@@ -24,8 +24,8 @@ std::string FixtureBytes(std::u16string_view name) {
 }
 
 // Fields the reader must never invent: a record that comes back with these was not touched.
-PEFileInfo Sentinel() {
-  PEFileInfo info;
+VersionInfo Sentinel() {
+  VersionInfo info;
   info.FileName = info.FilePath = info.FileVersion = info.FileFlags = info.FileOS = u"keep";
   info.FileType = info.FileSubtype = info.StrucVersion = info.ProductVersion = u"keep";
   info.FileDescription = info.ProductName = info.OriginalFilename = u"keep";
@@ -34,7 +34,7 @@ PEFileInfo Sentinel() {
   return info;
 }
 
-std::vector<std::u16string> Fields(const PEFileInfo& i) {
+std::vector<std::u16string> Fields(const VersionInfo& i) {
   return {
       i.FileName,        i.FilePath,    std::u16string(u"size"), i.FileVersion,  i.FileFlags,
       i.FileOS,          i.FileType,    i.FileSubtype,           i.StrucVersion, i.ProductVersion,
@@ -48,7 +48,7 @@ struct FixtureCase {
   std::vector<std::u16string> fields;  // 4 to 16, in record order
 };
 
-TEST(PEInfo, ReadsEveryFieldOfTheFixtures) {
+TEST(VersionInfo, ReadsEveryFieldOfTheFixtures) {
   const FixtureCase cases[] = {
       {u"en_app.exe",  // x86_64 EXE
        {u"1.2.3.4", u"Debug Private ", u"NT-Win32操作系统", u"应用程序", u"", u"1.0",
@@ -87,7 +87,7 @@ TEST(PEInfo, ReadsEveryFieldOfTheFixtures) {
   }
 }
 
-TEST(PEInfo, FilesWithoutAVersionResourceGiveNothing) {
+TEST(VersionInfo, FilesWithoutAVersionResourceGiveNothing) {
   const std::u16string text = FolderOf(GetOwnExePath()) + u"\\pe_info_test_plain.txt";
   ASSERT_TRUE(WriteWholeFile(text, "MZ is how this plain text file starts\r\n"));
   const std::u16string paths[] = {FixturePath(u"no_version.exe"), text, FixturePath(u"missing.exe"),
@@ -98,7 +98,7 @@ TEST(PEInfo, FilesWithoutAVersionResourceGiveNothing) {
 }
 
 #ifndef _WIN32
-TEST(PEInfo, SizeOfAFileBeyondTwoGibibytesSaturates) {
+TEST(VersionInfo, SizeOfAFileBeyondTwoGibibytesSaturates) {
   const std::u16string path = FolderOf(GetOwnExePath()) + u"\\pe_info_test_big.exe";
   ASSERT_TRUE(WriteWholeFile(path, FixtureBytes(u"en_app.exe")));
   const std::string native = Utf16ToUtf8(ReplaceAll(path, u"\\", u"/"));
@@ -113,7 +113,7 @@ TEST(PEInfo, SizeOfAFileBeyondTwoGibibytesSaturates) {
 
 // Cut images: the resource is found only when all of it is there, and reading what is found
 // never reads outside the bytes (ASan builds check that; the fuzz target damages images more).
-TEST(PEInfo, CutImagesNeverReadOutsideTheirBytes) {
+TEST(VersionInfo, CutImagesNeverReadOutsideTheirBytes) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     const std::string image = FixtureBytes(name);
     ASSERT_FALSE(image.empty());
@@ -125,7 +125,7 @@ TEST(PEInfo, CutImagesNeverReadOutsideTheirBytes) {
 
     for (std::size_t length = 0; length < image.size(); length += 7) {
       MemoryByteView cut(std::string_view(image).substr(0, length));
-      PEFileInfo info;
+      VersionInfo info;
       if (auto r = FindVersionResource(cut)) {
         EXPECT_GE(length, at + r->size());  // found only when all of it is there
         ReadVersionResource(*r, info);
@@ -182,7 +182,7 @@ std::string Resource(const std::string& fixed, std::u16string_view table,
        Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(translation), false, {})})});
 }
 
-TEST(PEInfo, OnlyWholeImagesAreComplete) {
+TEST(VersionInfo, OnlyWholeImagesAreComplete) {
   for (const char16_t* name : {u"en_app.exe", u"case_app.exe", u"zh_lib.dll"}) {
     SCOPED_TRACE(Utf16ToUtf8(name));
     const std::string image = FixtureBytes(name);
@@ -210,7 +210,7 @@ TEST(PEInfo, OnlyWholeImagesAreComplete) {
 }
 
 // The fixtures show most labels; these are the ends of the two tables read by index.
-TEST(PEInfo, FlagWordsAndDriverKindsStopAtTheirTablesEnds) {
+TEST(VersionInfo, FlagWordsAndDriverKindsStopAtTheirTablesEnds) {
   const struct {
     std::uint32_t subtype, flags;
     std::u16string kind, words;
@@ -219,19 +219,19 @@ TEST(PEInfo, FlagWordsAndDriverKindsStopAtTheirTablesEnds) {
       {11, 0x7F, u"驱动程序", u"Debug PreRel Patched Private Info Special "},
   };
   for (const auto& c : cases) {
-    PEFileInfo info;
+    VersionInfo info;
     ReadVersionResource(Resource(Fixed(4, 3, c.subtype, c.flags), u"04090000", {}, 0x0409), info);
     EXPECT_EQ(info.FileSubtype, c.kind);
     EXPECT_EQ(info.FileFlags, c.words);
   }
 }
 
-TEST(PEInfo, StringTableKeyAndLookup) {
+TEST(VersionInfo, StringTableKeyAndLookup) {
   const std::vector<std::string> strings = {Str(u"productname", u"lower-case name"),
                                             Str(u"CompanyName", u"Maker")};
   // Language 0x0804 with code page 1200 gives 080404B0; the table name's letter case and the
   // value names' letter case do not matter.
-  PEFileInfo info;
+  VersionInfo info;
   ReadVersionResource(Resource(Fixed(4, 1, 0), u"080404b0", strings, 0x04B00804), info);
   EXPECT_EQ(info.ProductName, u"lower-case name");
   EXPECT_EQ(info.CompanyName, u"Maker");
@@ -246,7 +246,7 @@ TEST(PEInfo, StringTableKeyAndLookup) {
   EXPECT_EQ(info.CompanyName, u"keep");
 }
 
-TEST(PEInfo, MalformedBlocksGiveMissingFields) {
+TEST(VersionInfo, MalformedBlocksGiveMissingFields) {
   const std::vector<std::string> strings = {Str(u"CompanyName", u"Maker")};
   struct Case {
     const char* what;
@@ -284,7 +284,7 @@ TEST(PEInfo, MalformedBlocksGiveMissingFields) {
       {"empty", "", u"", u""},
   };
   for (const Case& c : cases) {
-    PEFileInfo info;
+    VersionInfo info;
     ReadVersionResource(c.resource, info);
     EXPECT_EQ(info.FileVersion, c.version) << c.what;
     EXPECT_EQ(info.CompanyName, c.company) << c.what;
