@@ -134,6 +134,9 @@ TEST(IniDocument, EditsInASectionFollowedByAnotherStayInside) {
   twice.SetKey(u"a", u"k", u"5");
   EXPECT_EQ(twice.Text(), u"[A]\r\nk=5\r\n\r\n\r\n[a]\r\nk=2");
   EXPECT_EQ(twice.SectionNames(), (Names{u"A", u"a"}));
+  IniDocument empty = Store(u"[A]\r\n[B]\r\nb=1");  // a key for a section that has none
+  empty.SetKey(u"A", u"k", u"1");
+  EXPECT_EQ(empty.Text(), u"[A]\r\nk=1\r\n\r\n\r\n[B]\r\nb=1");
 
   // A key name holding line breaks adds a header without the empty line before it; edits of
   // the section in front must still cut at line boundaries.
@@ -207,6 +210,8 @@ TEST(IniDocumentFiles, LoadsRelativePathsAndSavesAnsiText) {
   ini.SetPath(u"abc");
   ini.SetPath(u"cfg.ini\\");
   EXPECT_EQ(ini.Path(), u"");
+  ini.SetPath(u"abcd");  // four units are enough
+  EXPECT_EQ(ini.Path(), folder + u"\\abcd");
   ini.SetPath(u"  cfg.ini ");
   EXPECT_EQ(ini.Path(), folder + u"\\cfg.ini");
   EXPECT_EQ(ini.GetKey(u"info", u"name", u""), u"中文");

@@ -21,8 +21,10 @@ TEST(Paths, IsInsideFolder) {
       {u"C:\\App\\bin\\x64\\main.exe", u"C:\\App\\", true},
       {u"C:\\App\\main.exe", u"C:\\App", true},
       {u"C:\\main.exe", u"C:\\", true},
-      // Letter case, ASCII and beyond it.
+      // Letter case, ASCII and beyond it; drive letters from a to z.
       {u"c:\\APP\\MAIN.EXE", u"C:\\app\\", true},
+      {u"A:\\App\\main.exe", u"a:\\App", true},
+      {u"z:\\App\\main.exe", u"Z:\\App", true},
       {u"C:\\ПРОГРАММА\\main.exe", u"c:\\программа\\", true},
       {u"C:\\软件\\main.exe", u"C:\\软件\\", true},
       // Either separator, doubled separators, "." segments.
@@ -61,6 +63,7 @@ TEST(Paths, IsInsideFolder) {
       {u"\\\\srv\\share\\..\\other\\App\\main.exe", u"\\\\srv\\other\\App\\", false},
       {u"\\\\srv\\share\\App\\main.exe", u"\\\\srv\\share2\\App\\", false},
       {u"\\\\srv2\\share\\App\\main.exe", u"\\\\srv\\share\\App\\", false},
+      {u"\\\\srv\\.\\App\\main.exe", u"\\\\srv\\.\\App\\", false},
       // A UNC root is not a drive, nor a rooted path of the same names.
       {u"\\\\C:\\App\\main.exe", u"C:\\App\\", false},
       {u"\\srv\\share\\App\\main.exe", u"\\\\srv\\share\\App\\", false},
@@ -68,6 +71,7 @@ TEST(Paths, IsInsideFolder) {
       {u"App\\main.exe", u"App\\", false},
       {u"C:App\\main.exe", u"C:App\\", false},
       {u"C:App\\main.exe", u"C:\\", false},
+      {u"1:\\App\\main.exe", u"1:\\App\\", false},
       {u"\\Device\\HarddiskVolume2\\App\\main.exe", u"C:\\App\\", false},
       {u"", u"C:\\App\\", false},
       {u"C:\\App\\main.exe", u"", false},

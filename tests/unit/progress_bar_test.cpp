@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace sealupdate {
@@ -69,6 +71,9 @@ TEST(ProgressBarModel, RangeSettersKeepValueInsideWithoutEvents) {
   bar.SetValue(99);
   EXPECT_EQ(log, Log{"redraw"});
   EXPECT_EQ(bar.LabelText(), u"100.0%");  // an empty range counts as full
+  bar.SetMin(49);                         // a range of one is a range
+  bar.SetValue(49);
+  EXPECT_EQ(bar.LabelText(), u"00.0%");
 
   bar.SetBorderV(0);
   bar.SetBorderH(0);
@@ -82,6 +87,9 @@ TEST(ProgressBarModel, OverflowInRedrawReachesTheCallerAfterStoring) {
   EXPECT_EQ(bar.Min(), lowest);
   EXPECT_EQ(bar.Value(), 0);
   EXPECT_THROW(bar.Resize(1e12, 405), std::overflow_error);  // pixel width beyond 32 bits
+
+  ProgressBar widest;  // a range of exactly 31 bits still fits
+  EXPECT_NO_THROW(widest.SetMax(std::numeric_limits<std::int32_t>::max()));
 }
 
 TEST(ProgressBarModel, SizeFollowsTheDensity) {
@@ -106,7 +114,8 @@ TEST(ProgressBarText, PercentFormatsAndRawValue) {
       {5, 0.05, u"5.00%"},    {6, 0.05, u"05.00%"}, {1, 1, u"100%"},        {6, 1, u"100.00%"},
       {5, 0, u"0.00%"},       {2, 0, u"00%"},       {1, 0.125, u"13%"},  // halves away from 0
       {4, 0.125, u"12.5%"},   {3, 0.0125, u"1.3%"}, {1, 0.995, u"100%"},    {5, 0.33333, u"33.33%"},
-      {6, 0.0005, u"00.05%"}, {1, 0.004, u"0%"},    {3, 0.9999, u"100.0%"},
+      {6, 0.0005, u"00.05%"}, {1, 0.004, u"0%"},    {3, 0.9999, u"100.0%"}, {1, 0.005, u"1%"},
+      {1, 0.195, u"20%"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(FormatProgressText(row.showType, row.fraction, 0), row.text)
@@ -197,6 +206,12 @@ TEST(NineGrid, FlushSidesAndNarrowRectangles) {
   for (int y = 0; y < 20; ++y) {
     for (int x = 0; x < 30; ++x) ASSERT_EQ(dst.At(x, y), PartAt(x, y, 30, 20, 5, 0, 5, 0));
   }
+  // Exactly as wide and high as the insets: four corners, nothing stretched.
+  PixelBuffer corners(10, 10, kUntouched);
+  DrawNineGrid(corners, 0, 0, 10, 10, src, 0, 0, 14, 14, 5, 5, 5, 5, 0, false);
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 10; ++x) ASSERT_EQ(corners.At(x, y), PartAt(x, y, 10, 10, 5, 5, 5, 5));
+  }
   // Narrower than both insets: only the left band and the left corners, at full inset width,
   // and clipped to the image.
   PixelBuffer narrow(3, 20, kUntouched);
@@ -217,7 +232,11 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   StretchCopy(dst, -2, 0, 5, 1, src, 0, 0, 2, 1);  // left part clipped away
   EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{20, 20, 20, 0, 0}));
   dst.Fill(0);
-  StretchCopy(dst, 0, 0, 5, 1, src, 0, 0, -2, 1);  // non-positive extents draw nothing
+  // Non-positive extents draw nothing.
+  for (const auto& [dW, dH, sW, sH] : {std::array{0, 1, 2, 1}, std::array{5, 0, 2, 1},
+                                       std::array{5, 1, 0, 1}, std::array{5, 1, -2, 0}}) {
+    StretchCopy(dst, 0, 0, dW, dH, src, 0, 0, sW, sH);
+  }
   BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
   EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{0, 0, 0, 0, 20}));
   const int huge = std::numeric_limits<int>::max();
@@ -225,6 +244,12 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   StretchCopy(dst, -huge, 0, huge, 1, src, 0, 0, huge, 1);
   EXPECT_EQ(dst.At(0, 0), 0u);
   EXPECT_TRUE(PixelBuffer(-1, 5).Empty());
+  // Source pixels beyond the source's right edge are skipped, not taken from the next row.
+  PixelBuffer square(2, 2);
+  for (int i = 0; i < 4; ++i) square.Set(i % 2, i / 2, 30u + i);
+  PixelBuffer row(2, 1, 0);
+  StretchCopy(row, 0, 0, 2, 1, square, 1, 0, 2, 1);
+  EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{31, 0}));
 }
 
 TEST(ProgressBarPictures, NoPictureRestoresDefaultAndEmptyPictureDrawsNothing) {
@@ -238,56 +263,53 @@ TEST(ProgressBarPictures, NoPictureRestoresDefaultAndEmptyPictureDrawsNothing) {
   EXPECT_NE(bar.Image(), background);
 }
 
-class RecordingBag : public PropertyBag {
+class MapBag : public PropertyBag {
  public:
   std::map<std::u16string, SettingValue> stored;
-  std::vector<std::u16string> order;
   void WriteProperty(std::u16string_view name, const SettingValue& value) override {
-    order.emplace_back(name);
     stored[std::u16string(name)] = value;
   }
   std::optional<SettingValue> ReadProperty(std::u16string_view name) override {
-    order.emplace_back(name);
     const auto it = stored.find(std::u16string(name));
-    if (it == stored.end()) return std::nullopt;
-    return it->second;
+    return it == stored.end() ? std::nullopt : std::optional<SettingValue>(it->second);
   }
 };
 
-// The saved settings' names and orders are what stored windows hold; loading bypasses the
-// setter rules and raises no events.
-TEST(ProgressBarSettings, WriteAndReadOrdersAndLoadDefaults) {
-  ProgressBar bar;
-  RecordingBag bag;
-  bar.WriteProperties(bag);
-  EXPECT_EQ(bag.order,
-            (std::vector<std::u16string>{u"PictureBack", u"PictureFront", u"Max", u"Min", u"Value",
-                                         u"ShowType", u"BorderH", u"BorderV", u"Style"}));
-  RecordingBag empty;
-  empty.stored[u"Max"] = Picture();  // wrong kind: read as missing
+auto Settings(const ProgressBar& bar) {
+  return std::tuple(bar.Max(), bar.Min(), bar.Value(), bar.ShowType(), bar.BorderH(), bar.BorderV(),
+                    bar.Style());
+}
+
+// Saved settings load back as they were written, raising no events; entries that are missing
+// or of the wrong kind load the defaults of a saved bar; loaded numbers skip the setter rules.
+TEST(ProgressBarSettings, LoadWhatWasSavedOrTheDefaults) {
+  ProgressBar saved;
+  saved.SetPictureBack(std::make_shared<PixelBuffer>(2, 2));
+  saved.SetMax(90);
+  saved.SetMin(10);
+  saved.SetValue(30);
+  saved.SetShowType(7);
+  saved.SetBorderH(2);
+  saved.SetBorderV(3);
+  saved.SetStyle(6);
+  MapBag bag;
+  saved.WriteProperties(bag);
   ProgressBar loaded;
-  loaded.SetValue(30);
-  loaded.SetPictureBack(std::make_shared<PixelBuffer>(2, 2));
   Log log;
   Record(loaded, log);
-  loaded.ReadProperties(empty);
-  EXPECT_EQ(empty.order,
-            (std::vector<std::u16string>{u"PictureBack", u"PictureFront", u"Max", u"Min", u"Value",
-                                         u"BorderV", u"BorderH", u"ShowType", u"Style"}));
+  loaded.ReadProperties(bag);
   EXPECT_EQ(log, Log(3, "redraw"));  // two picture setters and the closing redraw
-  EXPECT_EQ(loaded.PictureBack(), DefaultPicture(0));
-  EXPECT_EQ(loaded.Max(), 100);
-  EXPECT_EQ(loaded.Value(), 0);
-  EXPECT_EQ(loaded.Style(), 2);
-  EXPECT_EQ(loaded.LabelText(), u"0.0%");  // ShowType 3
+  EXPECT_EQ(loaded.PictureBack(), saved.PictureBack());
+  EXPECT_EQ(Settings(loaded), std::tuple(90, 10, 30, 7, 2, 3, 6));
+  EXPECT_EQ(loaded.Image(), saved.Image());
 
-  RecordingBag odd;
-  odd.stored = {{u"Max", 10}, {u"Min", 20}, {u"Value", 50}, {u"BorderV", -3}};
+  MapBag odd;
+  odd.stored = {
+      {u"Max", Picture()}, {u"PictureFront", 1}, {u"Min", 20}, {u"Value", 50}, {u"BorderV", -3}};
   loaded.ReadProperties(odd);
-  EXPECT_EQ(loaded.Max(), 10);
-  EXPECT_EQ(loaded.Min(), 20);
-  EXPECT_EQ(loaded.Value(), 50);
-  EXPECT_EQ(loaded.BorderV(), -3);
+  EXPECT_EQ(loaded.PictureBack(), DefaultPicture(0));
+  EXPECT_EQ(loaded.PictureFront(), DefaultPicture(1));
+  EXPECT_EQ(Settings(loaded), std::tuple(100, 20, 50, 3, 5, -3, 2));
 }
 
 // Golden pictures: binary PPM files under tests/unit/golden, rewritten instead of compared when

@@ -54,6 +54,8 @@ TEST_F(SealedFile, ReadsTheBlockInFrontOfTheTrailer) {
   // The tail is skipped by its length only; its content does not matter.
   Write(image + trailer.substr(0, 26) + std::string(826, 'x'));
   EXPECT_EQ(ReadSealedBlock(path_, kSealTailLength), block);
+  Write(image + trailer.substr(0, 26));  // no tail at all
+  EXPECT_EQ(ReadSealedBlock(path_, 0), block);
 }
 
 TEST_F(SealedFile, AnythingWrongGivesNoBlock) {

@@ -117,10 +117,11 @@ TEST(Tea, FrameAndEncipherRoundTripsEveryLength) {
     EXPECT_LT(block.size(), length + 18);  // the smallest frame that fits
     EXPECT_EQ(DecipherBytes(block, kKey.data()), content) << length;
   }
-  // The empty frame is 16 bytes with p = 6, and reads back as nothing.
-  const Bytes empty = FrameAndEncipher({}, kKey.data(), random);
+  // The empty frame is 16 bytes with p = 6 and its seven closing zeros, and reads back as nothing.
+  const Bytes empty = Decipher(FrameAndEncipher({}, kKey.data(), random), kKey);
   ASSERT_EQ(empty.size(), 16u);
-  EXPECT_EQ(Decipher(empty, kKey)[0] & 7, 6);
+  EXPECT_EQ(empty[0] & 7, 6);
+  EXPECT_EQ(Bytes(empty.begin() + 9, empty.end()), Bytes(7, 0));
 }
 
 }  // namespace

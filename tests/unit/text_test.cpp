@@ -22,8 +22,9 @@ TEST(LeadingNumber, ReadsTheLongestNumberAtTheStart) {
       {u"\r1", 0},   {u"7a", 7},    {u"1.2.3", 1.2}, {u"1e-999", 0}, {u"", 0},        {u"abc", 0},
   };
   const NumberCases others = {
-      {u"-", 0},      {u".", 0},    {u"\uFF11", 0}, {u"&HFFF", 4095},    {u"&hff", 255},
-      {u"&H  F", 15}, {u"&H1G", 1}, {u"&H", 0},     {u"&HFFFFFFFF", -1},
+      {u"-", 0},           {u".", 0},         {u"\uFF11", 0}, {u"&HFFF", 4095},
+      {u"&hff", 255},      {u"&H  F", 15},    {u"&H1G", 1},   {u"&H", 0},
+      {u"&HFFFFFFFF", -1}, {u"&H9aA", 0x9AA}, {u"7h", 7},
   };
   for (const NumberCases& cases : {decimals, others}) {
     for (const auto& [text, value] : cases) {
@@ -61,9 +62,11 @@ TEST(Text, TrimsSpacesOnly) {
   EXPECT_EQ(TrimSpaces(u"\u3000a"), u"\u3000a");
 }
 
+// Each range of capitals at its ends and just outside them, lower-cased as Unicode does where
+// the lower case is one unit; the dotted I (two units) stays.
 TEST(Text, LowerCasesUnitByUnit) {
-  EXPECT_EQ(ToLowerUnits(u"ABC xyz [Main]"), u"abc xyz [main]");
-  EXPECT_EQ(ToLowerUnits(u"ÄÖÜ\u0130\u0410\uFF21中文"), u"äöü\u0130\u0430\uFF41中文");
+  EXPECT_EQ(ToLowerUnits(u"@AZ[¿À×ÞßĀįİĶĸĹŇňŉŊŶŸŹŽžΐΑΡ\u03A2ΣΫάЀЏАЯа＠ＡＺ［中"),
+            u"@az[¿à×þßāįİķĸĺňňŉŋŷÿźžžΐαρ\u03A2σϋάѐџаяа＠ａｚ［中");
   EXPECT_TRUE(EqualsIgnoreCase(u"NOTEPAD.EXE", u"notepad.exe"));
   EXPECT_FALSE(EqualsIgnoreCase(u"a", u"ab"));
 }
@@ -84,15 +87,26 @@ TEST(Text, ReplacesLeftToRightWithoutOverlap) {
   EXPECT_EQ(ReplaceAll(u"ab", u"b", u"bb"), u"abb");  // the replacement is not searched again
 }
 
+// Each sequence length at its ends and the units around the surrogates, both ways; whatever is
+// malformed becomes U+FFFD, one per byte or unit.
 TEST(Text, ConvertsBetweenUtf8AndUtf16) {
-  const std::u16string text = u"智能更新 a\U0001F600";
-  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
-  EXPECT_EQ(Utf16ToUtf8(u"中"), "\xE4\xB8\xAD");
-  EXPECT_EQ(Utf8ToUtf16("\xFF"
-                        "a"),
-            u"\uFFFDa");
-  EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  const std::string utf8 =
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F"
+      "\xBF\xBF";
+  const std::u16string utf16 = u"\x7F\u0080\u07FF\u0800\uD7FF\uE000\uFFFF\U00010000\U0010FFFF";
+  EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+  for (const std::string bad :
+       {"\x80", "\xFF", "\xC1\x81", "\xE4\xB8", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
+    EXPECT_EQ(Utf8ToUtf16(bad + "a"), std::u16string(bad.size(), u'\uFFFD') + u"a") << bad;
+  }
+  for (const char16_t lone : {0xD800, 0xDBFF, 0xDC00, 0xDFFF}) {
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{lone, u'a'}),
+              "\xEF\xBF\xBD"
+              "a");
+  }
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");  // a high unit at the end
 }
 
 }  // namespace

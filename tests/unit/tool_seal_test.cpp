@@ -57,11 +57,12 @@ class ToolSeal : public ::testing::Test {
 
 TEST_F(ToolSeal, SealsChineseTextTheClientCanReadAndShowsItBack) {
   const std::string config = "\xEF\xBB\xBF[UpdateInfo]\nSoftName=智能软件\r\nUpdateMode=1\n";
-  const Result sealed = Seal(config, "client.exe", "out_中.exe");
+  const Result sealed = Seal(config, "client.exe", "out_中.exe", {"--codepage", "936"});
   ASSERT_EQ(sealed.code, 0) << sealed.err;
   EXPECT_EQ(sealed.err, "");
 
-  // The client's view: default key, code page 936, CR LF line ends, the image untouched.
+  // The client's view: default key, code page 936 (the default of show), CR LF line ends, the
+  // image untouched.
   const std::u16string expected = u"[UpdateInfo]\r\nSoftName=智能软件\r\nUpdateMode=1\r\n";
   const std::string out = Read("out_中.exe");
   EXPECT_EQ(out.substr(0, 3002), Read("client.exe"));
@@ -87,32 +88,47 @@ TEST_F(ToolSeal, ResealingReplacesTheBlockInsteadOfStackingIt) {
   const auto block = ReadSealedBlock(Utf8ToUtf16(Path("out_中.exe")), kSealTailLength);
   EXPECT_EQ(Read("out_中.exe").size(), 3002 + block.size() + 836);
   EXPECT_EQ(RunArgs({"show", Path("out_中.exe")}).out, second);
+
+  // A block sealed under another key is not this key's seal: it stays, the new one goes after it.
+  const std::string before = Read("out_中.exe");
+  ASSERT_EQ(Seal(second, "out_中.exe", "out_中.exe", {"--key", std::string(64, '5')}).code, 0);
+  EXPECT_EQ(Read("out_中.exe").substr(0, before.size()), before);
 }
 
 TEST_F(ToolSeal, ShowNeedsTheKeyTheClientWasSealedWith) {
   const std::string key = "00112233445566778899aabbccddeeff" + std::string(32, '7');
   ASSERT_EQ(Seal("[UpdateInfo]\r\n", "client.exe", "out_中.exe", {"--key", key}).code, 0);
-  EXPECT_EQ(RunArgs({"show", "--key", key, Path("out_中.exe")}).out, "[UpdateInfo]\r\n");
+  const std::string upper = "00112233445566778899AABBCCDDEEFF" + std::string(32, '7');
+  EXPECT_EQ(RunArgs({"show", "--key", upper, Path("out_中.exe")}).out, "[UpdateInfo]\r\n");
   const Result wrongKey = RunArgs({"show", Path("out_中.exe")});
   EXPECT_EQ(wrongKey.code, 1);
   EXPECT_EQ(wrongKey.out, "");
   EXPECT_NE(wrongKey.err.find("does not decipher"), std::string::npos) << wrongKey.err;
   EXPECT_EQ(RunArgs({"show", Path("client.exe")}).code, 1);   // no block at all
   EXPECT_EQ(RunArgs({"show", Path("missing.exe")}).code, 1);  // no file
+  EXPECT_EQ(RunArgs({"show", "-"}).code, 1);                  // "-" is a file name
 }
 
 TEST_F(ToolSeal, RefusesConfigurationsItCannotSealFaithfully) {
-  const Result unmappable =
-      Seal("[UpdateInfo]\nSoftName=x\nUpdateText=\xF0\x9F\x98\x80\n", "client.exe", "out_中.exe");
-  EXPECT_EQ(unmappable.code, 1);
-  EXPECT_NE(unmappable.err.find("line 3"), std::string::npos) << unmappable.err;
-  EXPECT_NE(unmappable.err.find("U+1F600"), std::string::npos) << unmappable.err;
+  // Characters outside the code page, named by their line and code point.
+  for (const auto& [utf8, named] : {std::pair{"\xF0\x9F\x98\x80\xEF\xBD\x98", "U+1F600"},
+                                    std::pair{"\xF0\x90\x80\x80", "U+10000"}}) {
+    const Result unmappable =
+        Seal("[UpdateInfo]\nSoftName=x\nUpdateText=" + std::string(utf8) + "\n", "client.exe",
+             "out_中.exe");
+    EXPECT_EQ(unmappable.code, 1);
+    EXPECT_NE(unmappable.err.find("line 3: character " + std::string(named) + " "),
+              std::string::npos)
+        << unmappable.err;
+  }
 
-  const Result invalid = Seal("[UpdateInfo]\nSoftName=\xD6\xD0\n", "client.exe", "out_中.exe");
+  const Result invalid =
+      Seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n", "client.exe", "out_中.exe");
   EXPECT_EQ(invalid.code, 1);
   EXPECT_NE(invalid.err.find("line 2"), std::string::npos) << invalid.err;
   EXPECT_EQ(Read("out_中.exe"), "<missing>");
   EXPECT_EQ(Seal("[UpdateInfo]\n", "client.exe", "no-such-folder/out.exe").code, 1);
+  EXPECT_EQ(Seal("[UpdateInfo]\n", "client.exe", "out_中.exe", {"--codepage", "65535"}).code, 1);
 
   // The same text is fine in a code page that holds it.
   EXPECT_EQ(
@@ -130,20 +146,25 @@ TEST_F(ToolSeal, UsageErrorsExitWithTwo) {
       {"seal", "--config", c, "--key", "0123", in, out},
       {"seal", "--config", c, "--key", std::string(63, '0') + "g", in, out},
       {"seal", "--config", c, "--codepage", "gbk", in, out},
+      {"seal", "--config", c, "--codepage", "0", in, out},
+      {"seal", "--config", c, "--codepage", "65536", in, out},
       {"show"},
       {"show", in, out},
       {"show", "--config", c, in},
       {"show", in, "--key"},
+      {"show", "-x"},
   };
   for (const auto& args : cases) {
     const Result r = RunArgs(args);
     EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args.back());
     EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
   }
-  const Result help = RunArgs({"--help"});
-  EXPECT_EQ(help.code, 0);
-  for (const char* option : {"--config", "--key", "--codepage"})
-    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  for (const char* asking : {"--help", "-h", "help"}) {
+    const Result help = RunArgs({asking});
+    EXPECT_EQ(help.code, 0);
+    for (const char* option : {"--config", "--key", "--codepage"})
+      EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
 }
 
 }  // namespace

@@ -127,12 +127,13 @@ TEST(TrayIcon, BalloonIconAndRemoveChangeTheRecordInPlace) {
 }
 
 TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
-  const std::u16string pair = u"\U0001F600";
   const std::u16string a3(3, u'a');
   EXPECT_EQ(CutToField(a3, 4), a3);
   EXPECT_EQ(CutToField(a3 + u"b", 4), a3);
-  EXPECT_EQ(CutToField(u"aa" + pair, 4), u"aa");  // the pair would straddle the last unit
-  EXPECT_EQ(CutToField(u"a" + pair + u"b", 4), u"a" + pair);
+  for (const std::u16string pair : {u"\U00010000", u"\U0010FFFF"}) {
+    EXPECT_EQ(CutToField(u"aa" + pair, 4), u"aa");  // the pair would straddle the last unit
+    EXPECT_EQ(CutToField(u"a" + pair + u"b", 4), u"a" + pair);
+  }
   EXPECT_EQ(CutToField(u"a", 0), u"");
 
   // Each text goes to its own field.

@@ -197,16 +197,74 @@ TEST(VersionInfo, OnlyWholeImagesAreComplete) {
                                   image.size() / 2, image.size() - 1}) {
       EXPECT_FALSE(complete(image.substr(0, cut))) << cut;
     }
-    std::string noMagic = image;
-    std::uint32_t nt = 0;
-    std::memcpy(&nt, image.data() + 0x3C, sizeof nt);  // little-endian, as the host
-    noMagic[nt + 24] = 0;                              // the optional header's magic
-    EXPECT_FALSE(complete(noMagic));
   }
-  EXPECT_FALSE([] {
-    MemoryByteView view("MZ this is not a program");
-    return IsCompletePeImage(view);
-  }());
+  MemoryByteView four("abcd");
+  char buffer[4];
+  EXPECT_TRUE(four.ReadAt(0, buffer, 4) && four.ReadAt(4, buffer, 0));
+  EXPECT_FALSE(four.ReadAt(1, buffer, 4) || four.ReadAt(5, buffer, 0));
+}
+
+std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
+  return value;
+}
+void PutLe(std::string& s, std::size_t at, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// One header field damaged, in a PE32+ and a PE32 fixture: is the image still whole, is its
+// version resource still found? `o` is the optional header, `n` its count of data directories.
+TEST(PEInfo, DamagedHeaders) {
+  using Damage = void (*)(std::string & image, std::size_t o, std::size_t n);
+  const struct {
+    const char* what;
+    Damage damage;
+    bool complete, found;
+  } cases[] = {
+      {"none", [](std::string&, std::size_t, std::size_t) {}, true, true},
+      {"M of MZ", [](std::string& i, std::size_t, std::size_t) { i[0] = 'X'; }, false, false},
+      {"Z of MZ", [](std::string& i, std::size_t, std::size_t) { i[1] = 'X'; }, false, false},
+      {"PE signature", [](std::string& i, std::size_t o, std::size_t) { i[o - 23] = 'X'; }, false,
+       false},
+      {"NT headers past the end",
+       [](std::string& i, std::size_t, std::size_t) { PutLe(i, 0x3C, i.size(), 4); }, false, false},
+      {"no sections", [](std::string& i, std::size_t o, std::size_t) { PutLe(i, o - 18, 0, 2); },
+       false, false},
+      {"more sections than bytes",
+       [](std::string& i, std::size_t o, std::size_t) { PutLe(i, o - 18, 0xFFFF, 2); }, false,
+       false},
+      {"unknown optional header", [](std::string& i, std::size_t o, std::size_t) { i[o] = 1; },
+       false, false},
+      {"two data directories",
+       [](std::string& i, std::size_t o, std::size_t n) { PutLe(i, o + n, 2, 4); }, true, false},
+      {"three data directories",
+       [](std::string& i, std::size_t o, std::size_t n) { PutLe(i, o + n, 3, 4); }, true, true},
+      {"no resources",
+       [](std::string& i, std::size_t o, std::size_t n) { PutLe(i, o + n + 20, 0, 4); }, true,
+       false},
+      {"resources in no section",
+       [](std::string& i, std::size_t o, std::size_t n) { PutLe(i, o + n + 20, 0x7FFF0000, 4); },
+       true, false},
+      {"optional header ending with the resource directory",
+       [](std::string& i, std::size_t o, std::size_t n) {
+         const std::size_t table = LeAt(i, o - 18, 2) * std::size_t{40};
+         i.replace(o + n + 28, table, i.substr(o + LeAt(i, o - 4, 2), table));
+         PutLe(i, o - 4, static_cast<std::uint32_t>(n + 28), 2);
+       },
+       true, true},
+  };
+  for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
+    for (const auto& c : cases) {
+      std::string image = FixtureBytes(name);
+      const std::size_t o = LeAt(image, 0x3C, 4) + 24;
+      c.damage(image, o, LeAt(image, o, 2) == 0x20B ? 108 : 92);
+      MemoryByteView view(image);
+      EXPECT_EQ(IsCompletePeImage(view), c.complete) << Utf16ToUtf8(name) << ": " << c.what;
+      EXPECT_EQ(FindVersionResource(view).has_value(), c.found)
+          << Utf16ToUtf8(name) << ": " << c.what;
+    }
+  }
 }
 
 // The fixtures show most labels; these are the ends of the two tables read by index.
@@ -229,10 +287,10 @@ TEST(VersionInfo, FlagWordsAndDriverKindsStopAtTheirTablesEnds) {
 TEST(VersionInfo, StringTableKeyAndLookup) {
   const std::vector<std::string> strings = {Str(u"productname", u"lower-case name"),
                                             Str(u"CompanyName", u"Maker")};
-  // Language 0x0804 with code page 1200 gives 080404B0; the table name's letter case and the
+  // Language 0x0804 with code page 65001 gives 0804FDE9; the table name's letter case and the
   // value names' letter case do not matter.
   VersionInfo info;
-  ReadVersionResource(Resource(Fixed(4, 1, 0), u"080404b0", strings, 0x04B00804), info);
+  ReadVersionResource(Resource(Fixed(4, 1, 0), u"0804fde9", strings, 0xFDE90804), info);
   EXPECT_EQ(info.ProductName, u"lower-case name");
   EXPECT_EQ(info.CompanyName, u"Maker");
   EXPECT_EQ(info.FileDescription, u"");
@@ -272,19 +330,23 @@ TEST(VersionInfo, MalformedBlocksGiveMissingFields) {
   // Children that claim more than their parent holds are cut at the parent's end.
   std::string overlong = Resource(Fixed(4, 1, 0), u"04090000",
                                   {Node(u"CompanyName", Wide(u"Maker"), true, {}, 0xFFF0)}, 0x0409);
+  // A string block that ends with its name's terminator holds an empty value.
+  std::string nameOnly = Resource(Fixed(4, 1, 0), u"04090000",
+                                  {Node(u"CompanyName", "", true, {}, 6 + 2 * 12)}, 0x0409);
   const Case cases[] = {
       {"well formed", good, u"1.2.3.4", u"Maker"},
-      {"bad signature", badSignature, u"", u"Maker"},
-      {"short fixed information", shortFixed, u"", u"Maker"},
+      {"bad signature", badSignature, u"keep", u"Maker"},
+      {"short fixed information", shortFixed, u"keep", u"Maker"},
       {"unterminated string", unterminated, u"1.2.3.4", u"Mak"},
-      {"zero-length child", zeroChild, u"1.2.3.4", u""},
+      {"zero-length child", zeroChild, u"1.2.3.4", u"keep"},
       {"overlong child", overlong, u"1.2.3.4", u"Maker"},
-      {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4", u""},
-      {"header only", good.substr(0, 6), u"", u""},
-      {"empty", "", u"", u""},
+      {"name only", nameOnly, u"1.2.3.4", u""},
+      {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4", u"keep"},
+      {"header only", good.substr(0, 6), u"keep", u"keep"},
+      {"empty", "", u"keep", u"keep"},
   };
   for (const Case& c : cases) {
-    VersionInfo info;
+    VersionInfo info = Sentinel();
     ReadVersionResource(c.resource, info);
     EXPECT_EQ(info.FileVersion, c.version) << c.what;
     EXPECT_EQ(info.CompanyName, c.company) << c.what;
@@ -323,6 +385,7 @@ TEST(ToolVersion, PrintsTheSixteenFieldsOrFails) {
   const std::pair<std::vector<std::string>, int> failures[] = {
       {{"version", Utf16ToUtf8(FixturePath(u"no_version.exe"))}, tool::kExitFailed},
       {{"version", Utf16ToUtf8(FixturePath(u"missing.exe"))}, tool::kExitFailed},
+      {{"version", "-"}, tool::kExitFailed},  // a file name, not an option
       {{"version"}, tool::kExitUsage},
       {{"version", path, path}, tool::kExitUsage},
       {{"version", "--bogus", path}, tool::kExitUsage},
