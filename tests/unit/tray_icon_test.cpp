@@ -204,6 +204,24 @@ TEST(TrayIcon, WindowProcEdgeCases) {
   icon.TrayWindowProc(kWindow, 0x0005, 1, 0);
   EXPECT_EQ(tray.calls, Calls(3, "previous 100 7 5"));
 
+  // A taskbar docked at the top or the side: the mouse off it hides the window, on it does not.
+  const std::pair<TrayRect, TrayPoint> docked[] = {{{0, 0, 1024, 40}, {500, 20}},
+                                                   {{0, 0, 60, 768}, {30, 500}},
+                                                   {{964, 0, 1024, 768}, {1000, 10}}};
+  for (const auto& [bar, onBar] : docked) {
+    tray.taskbar = bar;
+    tray.calls.clear();
+    tray.cursor = onBar;
+    icon.TrayWindowProc(kWindow, 0x0005, 1, 0);
+    EXPECT_EQ(tray.calls, Calls(1, "previous 100 7 5"));
+    tray.calls.clear();
+    tray.cursor = TrayPoint{500, 400};
+    icon.TrayWindowProc(kWindow, 0x0005, 1, 0);
+    EXPECT_EQ(tray.calls.front(), "show 7 0");
+  }
+  tray.taskbar.reset();
+  tray.calls.clear();
+
   // The taskbar came back: the icon is added again with the balloon it holds.
   icon.ShowTrayBalloon(kToolTipPlaceholder, u"title", u"text", 1, 0);
   icon.TrayWindowProc(kWindow, kTaskbarCreated, 0, 0);
