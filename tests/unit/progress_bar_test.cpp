@@ -75,6 +75,8 @@ TEST(ProgressBarModel, RangeSettersKeepValueInsideWithoutEvents) {
   bar.SetValue(49);
   EXPECT_EQ(bar.LabelText(), u"00.0%");
 
+  bar.SetMax(49);  // Max = Min
+  EXPECT_EQ(bar.Max(), 49);
   bar.SetBorderV(0);
   bar.SetBorderH(0);
   EXPECT_EQ(bar.BorderV() + bar.BorderH(), 0);
@@ -234,7 +236,7 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   dst.Fill(0);
   // Non-positive extents draw nothing.
   for (const auto& [dW, dH, sW, sH] : {std::array{0, 1, 2, 1}, std::array{5, 0, 2, 1},
-                                       std::array{5, 1, 0, 1}, std::array{5, 1, -2, 0}}) {
+                                       std::array{5, 1, 0, 1}, std::array{5, 1, 2, 0}}) {
     StretchCopy(dst, 0, 0, dW, dH, src, 0, 0, sW, sH);
   }
   BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
