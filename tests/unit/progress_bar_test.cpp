@@ -361,22 +361,5 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   ExpectGolden("cap_f4", GoldenBar(0, 5));  // F = 4 < 2 x BorderV: the rounded left cap
 }
 
-TEST(ProgressBarGolden, AResizeKeepsTheCornersOfThePictures) {
-  ProgressBar tall;
-  tall.SetValue(100);
-  tall.Resize(600, 600);
-  ASSERT_EQ(tall.Image().Width(), 40);
-  const PixelBuffer& fill = *DefaultPicture(1);
-  for (int cy : {0, 1}) {
-    for (int cx : {0, 1}) {
-      for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 5; ++x) {
-          ASSERT_EQ(tall.Image().At(cx * 35 + x, cy * 35 + y), fill.At(cx * 9 + x, cy * 9 + y));
-        }
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace sealupdate

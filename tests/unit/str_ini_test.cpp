@@ -115,6 +115,9 @@ TEST(StrINI, SetKeyCreatesReplacesAndAppends) {
   ini.SetKey(u"Ext", u"Up", u"x");  // a new section follows an empty line, names as given
   EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=3\r\nnew=2\r\nml=a{#br}b{#br}\r\n\r\n[Ext]\r\nUp=x");
   EXPECT_TRUE(StoredFormHolds(ini));
+  ini.SetKey(u"Ext", u" k ", u"v");  // names the caller writes stay untrimmed
+  EXPECT_EQ(ini.GetAllKeyName(u"ext"), (Names{u"Up", u" k "}));
+  EXPECT_TRUE(Store(u"[A]\r\nnote").GetAllKeyName(u"A").empty());
 }
 
 TEST(StrINI, EditsInASectionFollowedByAnotherStayInside) {
@@ -188,15 +191,6 @@ TEST(StrINI, DeletesKeysAndSections) {
   after.SetKey(u"B", u"x", u"1");
   EXPECT_EQ(after.Text(), u"junk\r\nk=v\r\n\r\n[B]\r\nx=1");
   EXPECT_EQ(after.GetKey(u"b", u"X", u""), u"1");
-}
-
-TEST(StrINI, ListsAreEmptyWhenThereIsNothing) {
-  EXPECT_TRUE(Store(u"").GetAllAppName().empty());
-  EXPECT_TRUE(Store(u"[A]\r\nk=v").GetAllKeyName(u"B").empty());
-  EXPECT_TRUE(Store(u"[A]\r\nnote").GetAllKeyName(u"A").empty());
-  clsStrINI ini = Store(u"");
-  ini.SetKey(u"S", u" k ", u"v");  // names the caller writes stay untrimmed
-  EXPECT_EQ(ini.GetAllKeyName(u"s"), (Names{u" k "}));
 }
 
 const std::string kGbkChinese = "\xD6\xD0\xCE\xC4";  // "中文"
