@@ -35,6 +35,10 @@ as they are on disk) are mirrored into --workdir, where the mutant is planted an
 runs. The mirror keeps its build between runs, so only the first run builds everything. The
 mutated file is restored in the mirror after each mutant, also on Ctrl-C.
 
+Not every survivor is a gap: some mutants are equivalent (no input tells them apart, such as
+`i < s.size()` against `i <= s.size()` where s[s.size()] is the terminator), and some only read
+out of bounds, which a plain build does not notice. Judge each one.
+
   scripts/mutation-check.py                  # the default sample (seed 1, 80 mutants)
   scripts/mutation-check.py --list           # only print the sample
   scripts/mutation-check.py --count 0        # every candidate (long)

@@ -75,6 +75,8 @@ TEST(ProgressBarModel, RangeSettersKeepValueInsideWithoutEvents) {
   bar.SetValue(49);
   EXPECT_EQ(bar.LabelText(), u"00.0%");
 
+  bar.SetMax(49);  // Max = Min
+  EXPECT_EQ(bar.Max(), 49);
   bar.SetBorderV(0);
   bar.SetBorderH(0);
   EXPECT_EQ(bar.BorderV() + bar.BorderH(), 0);
@@ -234,7 +236,7 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   dst.Fill(0);
   // Non-positive extents draw nothing.
   for (const auto& [dW, dH, sW, sH] : {std::array{0, 1, 2, 1}, std::array{5, 0, 2, 1},
-                                       std::array{5, 1, 0, 1}, std::array{5, 1, -2, 0}}) {
+                                       std::array{5, 1, 0, 1}, std::array{5, 1, 2, 0}}) {
     StretchCopy(dst, 0, 0, dW, dH, src, 0, 0, sW, sH);
   }
   BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
@@ -357,23 +359,6 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   EXPECT_EQ(GoldenBar(-3, 40), GoldenBar(10, 40));
   ExpectGolden("empty", GoldenBar(0, 0));
   ExpectGolden("cap_f4", GoldenBar(0, 5));  // F = 4 < 2 x BorderV: the rounded left cap
-}
-
-TEST(ProgressBarGolden, AResizeKeepsTheCornersOfThePictures) {
-  ProgressBar tall;
-  tall.SetValue(100);
-  tall.Resize(600, 600);
-  ASSERT_EQ(tall.Image().Width(), 40);
-  const PixelBuffer& fill = *DefaultPicture(1);
-  for (int cy : {0, 1}) {
-    for (int cx : {0, 1}) {
-      for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 5; ++x) {
-          ASSERT_EQ(tall.Image().At(cx * 35 + x, cy * 35 + y), fill.At(cx * 9 + x, cy * 9 + y));
-        }
-      }
-    }
-  }
 }
 
 }  // namespace

@@ -91,14 +91,14 @@ TEST(Text, ReplacesLeftToRightWithoutOverlap) {
 // malformed becomes U+FFFD, one per byte or unit.
 TEST(Text, ConvertsBetweenUtf8AndUtf16) {
   const std::string utf8 =
-      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F"
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xEF\xBF\xBF\xF4\x8F"
       "\xBF\xBF";
-  const std::u16string utf16 = u"\x7F\u0080\u07FF\u0800\uD7FF\uE000\uFFFF\U00010000\U0010FFFF";
+  const std::u16string utf16 = u"\x7F\u0080\u07FF\u0800\uD7FF\uE000\U00010000\uFFFF\U0010FFFF";
   EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
   EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
-  for (const std::string bad :
-       {"\x80", "\xFF", "\xC1\x81", "\xE4\xB8", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
-        "\xF4\x90\x80\x80", "\xF5\x80\x80\x80"}) {
+  for (const std::string bad : {"\x80\x90\x80\x80", "\xFF", "\xC1\x81", "\xE4\xB8", "\xE0\x9F\xBF",
+                                "\xED\xA0\x80", "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF",
+                                "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x90\x80\x80"}) {
     EXPECT_EQ(Utf8ToUtf16(bad + "a"), std::u16string(bad.size(), u'\uFFFD') + u"a") << bad;
   }
   for (const char16_t lone : {0xD800, 0xDBFF, 0xDC00, 0xDFFF}) {

@@ -110,15 +110,18 @@ TEST_F(ToolSeal, ShowNeedsTheKeyTheClientWasSealedWith) {
 }
 
 TEST_F(ToolSeal, RefusesConfigurationsItCannotSealFaithfully) {
-  // Characters outside the code page, named by their line and code point.
-  for (const auto& [utf8, named] : {std::pair{"\xF0\x9F\x98\x80\xEF\xBD\x98", "U+1F600"},
-                                    std::pair{"\xF0\x90\x80\x80", "U+10000"}}) {
+  // Characters outside the code page, named by their line and code point, wherever they stand.
+  const std::pair<std::string, std::string> unmappables[] = {
+      {"\xEF\xBD\x98\xF0\x9F\x98\x80\xEF\xBD\x98\n", "U+1F600"},
+      {"\xF0\x90\x80\x80", "U+10000"},  // at the very end, without a line break
+      {"\xF0\x90\x8F\xBF\n", "U+103FF"},
+      {"\xEF\xBF\xBF\n", "U+FFFF"},
+  };
+  for (const auto& [utf8, named] : unmappables) {
     const Result unmappable =
-        Seal("[UpdateInfo]\nSoftName=x\nUpdateText=" + std::string(utf8) + "\n", "client.exe",
-             "out_中.exe");
+        Seal("[UpdateInfo]\nSoftName=x\nUpdateText=" + utf8, "client.exe", "out_中.exe");
     EXPECT_EQ(unmappable.code, 1);
-    EXPECT_NE(unmappable.err.find("line 3: character " + std::string(named) + " "),
-              std::string::npos)
+    EXPECT_NE(unmappable.err.find("line 3: character " + named + " "), std::string::npos)
         << unmappable.err;
   }
 
