@@ -15,8 +15,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
-from harness import Nginx, WineEnv, wait_exit  # noqa: E402
-from update_site import UpdateSite  # noqa: E402
+from harness import Nginx, UpdateSite, WineEnv, wait_exit  # noqa: E402
 
 
 def step(text):
@@ -54,7 +53,7 @@ def main():
         step("started the main program SampleApp.exe")
         client = site.start_client()
         step("started sealupdate.exe (mode 1: it checks at once)")
-        env.driver("wait", site.title, "--visible", "--timeout", "30000")
+        env.wait_window(site.title, timeout_ms=30000)
         if interactive:
             step("the client is yours: answer its questions; the demo ends when it exits")
             wait_exit(client, 3600)

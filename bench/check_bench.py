@@ -6,13 +6,14 @@ Prints the medians of several runs and their ratio.
 
 Usage: check_bench.py BUILD_DIR STATE_DIR [RUNS]
 """
+import pathlib
 import statistics
 import subprocess
 import sys
 import time
 
-from harness import Nginx, WineEnv
-from update_site import UpdateSite
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "wine"))
+from harness import Nginx, UpdateSite, WineEnv  # noqa: E402
 
 
 def timed(env, exe, *args):
