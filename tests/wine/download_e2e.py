@@ -10,7 +10,7 @@ case = Scenarios()
 
 
 class Run:
-    """One run of `driver download`: its event lines, by kind."""
+    # One run of `driver download`: its event lines, by kind.
 
     def __init__(self, env, *args):
         self.lines = env.driver("download", *args)[1].splitlines()

@@ -5,8 +5,8 @@
 //
 //   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
 //   info TITLE                              visible=, rect=, client=, pid=, screen=
-//   texts TITLE                             per control class|id|visible|x,y,w,h|text, the
-//                                           window itself first (\\, \r, \n escaped)
+//   texts TITLE                             per control class|id|x,y,w,h|text (\\, \r, \n
+//                                           escaped)
 //   click TITLE CAPTION | minimize TITLE | close TITLE
 //   popup [--timeout MS]                    the rect= of the open popup menu
 //   msgbox PID ANSWER [--timeout MS]        title= and text= of the visible message box of PID,
@@ -168,13 +168,12 @@ int Drive(const Args& args) {
     return 0;
   }
   if (cmd == L"texts") {
-    Print("window|0|" + Number(IsWindowVisible(h)) + "|0,0,0,0|" + Escaped(TextOf(h)));
     for (HWND child : Windows(h)) {
       RECT r{};  // in the parent's client coordinates
       GetWindowRect(child, &r);
       MapWindowPoints(HWND_DESKTOP, h, reinterpret_cast<POINT*>(&r), 2);
-      Print(Utf8(ClassOf(child)) + "|" + Number(GetDlgCtrlID(child)) + "|" +
-            Number(IsWindowVisible(child)) + "|" + Rect(r, true) + "|" + Escaped(TextOf(child)));
+      Print(Utf8(ClassOf(child)) + "|" + Number(GetDlgCtrlID(child)) + "|" + Rect(r, true) + "|" +
+            Escaped(TextOf(child)));
     }
     return 0;
   }

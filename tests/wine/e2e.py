@@ -26,7 +26,7 @@ def check_layout(env, title, dpi):
         return int(twips * dpi / 1440 + 0.5)
 
     expect(env.info(title)["client"] == f"{px(6255)},{px(3930)}", f"client area at {dpi} DPI")
-    controls = {c["id"]: c for c in env.texts(title)[1:]}
+    controls = env.texts(title)
     for ident, (cls, caption, left, top, width, height) in LAYOUT.items():
         expect(ident in controls, f"control {ident} missing")
         c = controls[ident]
@@ -60,8 +60,7 @@ def window(env):
     sw, sh = map(int, info["screen"].split(","))
     expect(abs(left - (sw - right + left) // 2) <= 1 and abs(top - (sh - bottom + top) // 2) <= 1,
            f"not centred: {info}")
-    notes = [c["text"] for c in env.texts(title) if c["id"] == 100]
-    expect(notes == ["第一行\r\n第二行"], f"Text1 shows the update text: {notes}")
+    expect(env.texts(title)[100]["text"] == "第一行\r\n第二行", "Text1 shows the update text")
     env.driver("close", title)
     expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
 
@@ -84,7 +83,7 @@ def window(env):
 
 
 def pixels(env, name, left, top, width, height):
-    """A screenshot's region as a function (x, y) -> (r, g, b), relative to the region."""
+    # A screenshot's region as a function (x, y) -> (r, g, b), relative to the region.
     shot = env.screenshot(name)
     rgb = subprocess.run(["convert", str(shot), "-crop", f"{width}x{height}+{left}+{top}",
                           "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
@@ -92,8 +91,8 @@ def pixels(env, name, left, top, width, height):
 
 
 def icons(env, name):
-    """Centres of the blue client icons in the notification area (the bottom right of the
-    1024x768 desktop), left to right. Icons other tests left there may be among them."""
+    # Centres of the blue client icons in the notification area (the bottom right of the
+    # 1024x768 desktop), left to right. Icons other tests left there may be among them.
     left, top = 900, 748
     pixel = pixels(env, name, left, top, 124, 20)
     columns = {x: [y for y in range(20) if pixel(x, y)[2] > 180 and pixel(x, y)[0] < 110 and
@@ -159,7 +158,7 @@ def tray_icon(env):
 
 @scenario
 def progress_bar(env):
-    """The bar's window class at 50 %, checked on a screenshot pixel by pixel."""
+    # The bar's window class at 50 %, checked on a screenshot pixel by pixel.
     title = "进度条测试"
     proc = env.start(env.build / "driver.exe", "progress-bar", title, log="bar.log")
     log = env.work / "bar.log"
@@ -170,8 +169,8 @@ def progress_bar(env):
     expect(facts["model"] == "1", "the host window must not have a bar model")
     x0, y0, w, h = map(int, facts["bar"].split(","))
     expect((w, h) == (231, 27), f"bar size {w}x{h}")
-    bars = [c for c in env.texts(title) if c["class"] == "Veltrodine.ProgressBar"]
-    expect(len(bars) == 1 and bars[0]["text"] == "50.0%", f"bar window text: {bars}")
+    bars = list(env.texts(title).values())
+    expect([(b["class"], b["text"]) for b in bars] == [("Veltrodine.ProgressBar", "50.0%")], bars)
 
     time.sleep(0.5)  # let the virtual desktop show what the host painted
     pixel = pixels(env, "progress_bar_50", x0, y0, w, h)

@@ -25,7 +25,7 @@ class WineEnv:
         self.env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
         for line in (pathlib.Path(state_dir) / "env.list").read_text().splitlines():
             key, _, value = line.partition("=")
-            self.env[key] = value
+            self.env[key] = value.strip('"')
         self.wine = self.env["WINE"]
         self.work = pathlib.Path(work_dir).resolve() if work_dir else self.build / "e2e" / work_name
         shutil.rmtree(self.work, ignore_errors=True)
@@ -36,7 +36,7 @@ class WineEnv:
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
     def run(self, exe, *args, timeout=60, check=True):
-        """Runs a Windows program to its end; returns (exit code, stdout text)."""
+        # Runs a Windows program to its end; returns (exit code, stdout text).
         proc = subprocess.run([self.wine, str(exe), *args], env=self.env, cwd=self.work,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         out = proc.stdout.decode("utf-8", "replace")
@@ -46,8 +46,8 @@ class WineEnv:
         return proc.returncode, out
 
     def start(self, exe, *args, log=None):
-        """Starts a Windows program in the background. Its output goes to a file: an inherited
-        pipe would keep CTest waiting."""
+        # Starts a Windows program in the background. Its output goes to a file: an inherited
+        # pipe would keep CTest waiting.
         with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
             return subprocess.Popen([self.wine, str(exe), *args], env=self.env, cwd=self.work,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
@@ -59,23 +59,20 @@ class WineEnv:
         return fields(self.driver("info", title)[1])
 
     def texts(self, title):
-        """The window and its controls: dicts with class, id, visible, rect (x, y, w, h), text."""
-        controls = []
-        for line in self.driver("texts", title)[1].splitlines():
-            cls, ident, visible, rect, text = line.split("|", 4)
-            controls.append({"class": cls, "id": int(ident), "visible": visible == "1",
-                             "rect": tuple(map(int, rect.split(","))), "text": unescape(text)})
-        return controls
+        # The window's controls by id: dicts with class, rect (x, y, w, h) and text.
+        rows = [line.split("|", 3) for line in self.driver("texts", title)[1].splitlines()]
+        return {int(i): {"class": c, "rect": tuple(map(int, r.split(","))), "text": unescape(t)}
+                for c, i, r, t in rows}
 
     def wait_window(self, title, visible=True, timeout_ms=20000):
         self.driver("wait", title, *(["--visible"] if visible else []), "--timeout", str(timeout_ms))
 
-    def seal(self, config_text, name="client.exe", client=None):
-        """Seals `config_text` into a copy of the client with the Windows build of the tool."""
+    def seal(self, config_text, name="client.exe"):
+        # Seals `config_text` into a copy of the client with the Windows build of the tool.
         config = self.work / (name + ".ini")
         config.write_text(config_text, encoding="utf-8")
         self.run(self.build / "sealupdate-tool.exe", "seal", "--config", self.win_path(config),
-                 self.win_path(client or self.build / "sealupdate.exe"),
+                 self.win_path(self.build / "sealupdate.exe"),
                  self.win_path(self.work / name))
         return self.work / name
 
@@ -91,7 +88,7 @@ def fields(text):
 
 
 def unescape(text):
-    """Undoes the driver's escaping of backslashes and line breaks."""
+    # Undoes the driver's escaping of backslashes and line breaks.
     return re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m[1], m[1]), text)
 
 
@@ -101,7 +98,7 @@ def expect(condition, message):
 
 
 def until(predicate, seconds, step=0.1):
-    """Polls until the predicate holds; False when the time runs out first."""
+    # Polls until the predicate holds; False when the time runs out first.
     end = time.time() + seconds
     while time.time() < end:
         if predicate():
@@ -111,7 +108,7 @@ def until(predicate, seconds, step=0.1):
 
 
 def ended(proc, timeout=15):
-    """True when the process ends within the time."""
+    # True when the process ends within the time.
     try:
         proc.wait(timeout=timeout)
         return True
@@ -127,7 +124,7 @@ def wait_exit(proc, timeout):
 
 
 class Process:
-    """A background helper process whose output goes to a file, ended when the test is done."""
+    # A background helper process whose output goes to a file, ended when the test is done.
 
     def spawn(self, args, log, ready):
         self.out = open(log, "wb")
@@ -146,8 +143,8 @@ class Process:
 
 
 class Server(Process):
-    """test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls` (a
-    TrustedCertificate)."""
+    # test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls` (a
+    # TrustedCertificate).
 
     def __init__(self, env, root, name="server", tls=None, lifetime=100):
         port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
@@ -162,7 +159,7 @@ class Server(Process):
         self.base = f"{host}:{port_file.read_text().strip()}/"
 
     def requests(self):
-        """What the server was asked, in order: dicts with target and headers."""
+        # What the server was asked, in order: dicts with target and headers.
         if not self.log_path.exists():
             return []
         return [json.loads(line) for line in self.log_path.read_text().splitlines()]
@@ -172,8 +169,8 @@ class Server(Process):
 
 
 class Nginx(Process):
-    """nginx on a free loopback port with a configuration of our own, serving `root`: the web
-    server a deployer would use. Its access log names every request."""
+    # nginx on a free loopback port with a configuration of our own, serving `root`: the web
+    # server a deployer would use. Its access log names every request.
 
     def __init__(self, env, root, limit_rate=None):
         d = env.work / "nginx"
@@ -209,9 +206,9 @@ class Nginx(Process):
 
 
 class TrustedCertificate:
-    """A self-signed certificate for localhost, made with openssl, that the Wine prefix trusts
-    while the test runs: it sits in the user's root store of the prefix (the registry key that
-    crypt32 reads), never in the host's. Each test makes its own and removes it when done."""
+    # A self-signed certificate for localhost, made with openssl, that the Wine prefix trusts
+    # while the test runs: it sits in the user's root store of the prefix (the registry key that
+    # crypt32 reads), never in the host's. Each test makes its own and removes it when done.
 
     KEY = r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates"
 
@@ -238,9 +235,9 @@ class TrustedCertificate:
 
 
 class UpdateSite:
-    """A whole update on disk: the program folder (app: the sealed client beside the sample main
-    program at version 1.0.0.0) and the web folder (www: the update document and the sample
-    package as dl/setup.bin)."""
+    # A whole update on disk: the program folder (app: the sealed client beside the sample main
+    # program at version 1.0.0.0) and the web folder (www: the update document and the sample
+    # package as dl/setup.bin).
 
     def __init__(self, env, soft_name):
         self.env, self.soft_name = env, soft_name
@@ -254,7 +251,7 @@ class UpdateSite:
         self.client = None
 
     def publish(self, version, download_urls, extra="", suffix=".exe"):
-        """Writes the update document in the code page the client reads (GBK)."""
+        # Writes the update document in the code page the client reads (GBK).
         text = (f"[UpdateInfo]\r\nVersion={version}\r\nDownloadURL={'|'.join(download_urls)}\r\n"
                 f"ModifySuffix={suffix}\r\nMainExeName=SampleApp.exe\r\n"
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
@@ -268,7 +265,7 @@ class UpdateSite:
         return self.client
 
     def launch(self, update_urls, mode):
-        """Seals the client, starts it and waits for its window to show."""
+        # Seals the client, starts it and waits for its window to show.
         self.seal(update_urls, mode)
         client = self.start_client()
         self.env.wait_window(self.title)
@@ -284,16 +281,14 @@ class UpdateSite:
         return self.env.info(self.title)["pid"]
 
     def message_box(self, answer, timeout_ms=30000):
-        """Waits for the client's message box, answers it and returns (title, text)."""
+        # Waits for the client's message box, answers it and returns (title, text).
         out = self.env.driver("msgbox", self.pid(), answer, "--timeout", str(timeout_ms),
                               timeout=timeout_ms / 1000 + 30)[1]
         box = fields(out)
         return box.get("title", ""), box.get("text", "")
 
     def control_text(self, ident):
-        texts = {c["id"]: c["text"] for c in self.env.texts(self.title)}
-        expect(ident in texts, f"no control {ident}")
-        return texts[ident]
+        return self.env.texts(self.title)[ident]["text"]
 
     def close(self, client):
         self.env.driver("close", self.title)
@@ -315,14 +310,14 @@ class UpdateSite:
 
 
 class Scenarios(dict):
-    """A script's scenarios by name; used as the decorator that registers them."""
+    # A script's scenarios by name; used as the decorator that registers them.
 
     def __call__(self, fn):
         self[fn.__name__] = fn
         return fn
 
     def main(self):
-        """Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO."""
+        # Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO.
         build, state, name = sys.argv[1:4]
         self[name](WineEnv(build, state, name))
         print(f"{name}: ok")

@@ -86,7 +86,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.answer(404, b"not found\r\n", {})
 
     def answer(self, code, body, query, location=None):
-        """Sends `body` (bytes, or an endless iterator of pieces) bent by the query."""
+        # Sends `body` (bytes, or an endless iterator of pieces) bent by the query.
         if query.get("encoding") == "gzip":
             body = gzip.compress(body)
         mode = query.get("nolength")

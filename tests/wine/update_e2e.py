@@ -12,9 +12,9 @@ scenario = Scenarios()
 
 @scenario
 def whole_update(env):
-    """Mode 1 against nginx: the update addresses fall back past a 404 and an HTML page, the
-    download addresses past a 404, a name that climbs out of Update and an https address that
-    redirects to http; then only the main program's processes inside the client's folder end."""
+    # Mode 1 against nginx: the update addresses fall back past a 404 and an HTML page, the
+    # download addresses past a 404, a name that climbs out of Update and an https address that
+    # redirects to http; then only the main program's processes inside the client's folder end.
     site = UpdateSite(env, "整体更新")
     (site.www / "portal.html").write_text("<html><body><h1>Sign in</h1>[UpdateInfo]</body></html>")
     victim = env.work / "outside" / "victim.txt"
@@ -57,10 +57,10 @@ def whole_update(env):
 
 @scenario
 def mode0_session(env):
-    """Mode 0 waits for the click; the update addresses fall back past a redirect loop and an
-    endless document; a check stopped while its request hangs starts afresh; the document's
-    home page naming a local program is never run; the download shows moving progress on a slow
-    link, and a cancel is silent."""
+    # Mode 0 waits for the click; the update addresses fall back past a redirect loop and an
+    # endless document; a check stopped while its request hangs starts afresh; the document's
+    # home page naming a local program is never run; the download shows moving progress on a slow
+    # link, and a cancel is silent.
     site = UpdateSite(env, "等待点击")
     trap = env.work / "trap"
     trap.mkdir()
@@ -105,8 +105,8 @@ def mode0_session(env):
 
 @scenario
 def mode2(env):
-    """A mode 0 client started with "2" that finds the program up to date stays hidden
-    off-screen and ends by itself; a mode 2 client shows its window only after yes."""
+    # A mode 0 client started with "2" that finds the program up to date stays hidden
+    # off-screen and ends by itself; a mode 2 client shows its window only after yes.
     site = UpdateSite(env, "静默更新")
     with Server(env, site.www) as web:
         site.publish("1.0.0.0", [web.base + "dl/setup.bin"])
@@ -137,9 +137,9 @@ def mode2(env):
 
 @scenario
 def failed_downloads(env):
-    """Packages that are never opened and end no process: cut short (with a length, and chunked:
-    caught by the image check), named by a suffix that climbs out of Update, or saved over a
-    file a running program holds."""
+    # Packages that are never opened and end no process: cut short (with a length, and chunked:
+    # caught by the image check), named by a suffix that climbs out of Update, or saved over a
+    # file a running program holds.
     site = UpdateSite(env, "下载失败")
     main_bytes = (site.app / "SampleApp.exe").read_bytes()
     half = site.package.stat().st_size // 2
