@@ -4,9 +4,7 @@
 import os
 import time
 
-from harness import Scenarios, Server, TrustedCertificate, expect
-
-case = Scenarios()
+from harness import Server, TrustedCertificate, expect, run_scenario
 
 
 class Run:
@@ -71,7 +69,6 @@ TRANSFERS = {
 }
 
 
-@case
 def transfers(env):
     www, out, body = setup(env)
     (out / "更新.exe").write_bytes(b"x" * 5_000_000)  # a longer old file is replaced whole
@@ -131,7 +128,6 @@ def transfers(env):
     expect(peak < 64 << 20, f"peak working set {peak >> 20} MiB")
 
 
-@case
 def lock_and_cancel(env):
     www, out, body = setup(env)
     held = out / "held.exe"
@@ -163,7 +159,6 @@ def lock_and_cancel(env):
     no_leftovers(out)
 
 
-@case
 def https_is_never_downgraded(env):
     www, out, body = setup(env)
     with TrustedCertificate(env) as cert, Server(env, www, "plain") as plain, \
@@ -190,4 +185,4 @@ def https_is_never_downgraded(env):
 
 
 if __name__ == "__main__":
-    case.main()
+    run_scenario(globals())

@@ -4,8 +4,8 @@
 // fact per line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
 //
 //   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
-//   info TITLE                              visible=, rect=, client=, pid=, screen=
-//   texts TITLE                             per control class|id|x,y,w,h|text (\\, \r, \n
+//   info TITLE                              visible=, rect=, client=, pid=, screen=, and
+//                                           per control=class|id|x,y,w,h|text (\\, \r, \n
 //                                           escaped)
 //   click TITLE CAPTION | minimize TITLE | close TITLE
 //   popup [--timeout MS]                    the rect= of the open popup menu
@@ -165,15 +165,12 @@ int Drive(const Args& args) {
           "\nclient=" + Number(c.right) + "," + Number(c.bottom) + "\npid=" + Number(pid) +
           "\nscreen=" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
           Number(GetSystemMetrics(SM_CYSCREEN)));
-    return 0;
-  }
-  if (cmd == L"texts") {
     for (HWND child : Windows(h)) {
       RECT r{};  // in the parent's client coordinates
       GetWindowRect(child, &r);
       MapWindowPoints(HWND_DESKTOP, h, reinterpret_cast<POINT*>(&r), 2);
-      Print(Utf8(ClassOf(child)) + "|" + Number(GetDlgCtrlID(child)) + "|" + Rect(r, true) + "|" +
-            Escaped(TextOf(child)));
+      Print("control=" + Utf8(ClassOf(child)) + "|" + Number(GetDlgCtrlID(child)) + "|" +
+            Rect(r, true) + "|" + Escaped(TextOf(child)));
     }
     return 0;
   }
@@ -228,9 +225,17 @@ bool Hooked(HWND window) {
   return GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&TrayWndProc);
 }
 
-HWND MakeWindow(const wchar_t* className, const wchar_t* title) {
-  HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, 100, 100, 300, 200,
-                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+// A shown top-level window of a class of its own (named after its title).
+HWND MakeWindow(WNDPROC proc, const wchar_t* title) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = title;
+  RegisterClassExW(&wc);
+  HWND window = CreateWindowExW(0, title, title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
+                                nullptr, wc.hInstance, nullptr);
   ShowWindow(window, SW_SHOWNORMAL);
   Pump();
   return window;
@@ -245,21 +250,16 @@ bool MinimizeHides(HWND window, int y) {
   return !IsWindowVisible(window);
 }
 
+LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CLOSE) gCloseSawIcon = gTray->Installed();
+  if (message == kTrayCallbackMessage && lParam == WM_RBUTTONUP) gCallbackPassedOn = true;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
 int TrayCheck() {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    if (message == WM_CLOSE) gCloseSawIcon = gTray->Installed();
-    if (message == kTrayCallbackMessage && lParam == WM_RBUTTONUP) gCallbackPassedOn = true;
-    return DefWindowProcW(window, message, wParam, lParam);
-  };
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"tray_check";
-  RegisterClassExW(&wc);
   TrayIcon tray(Win32TrayPlatform());
   gTray = &tray;
-
-  HWND form = MakeWindow(wc.lpszClassName, L"托盘检查 - 更新");
+  HWND form = MakeWindow(FormProc, L"托盘检查 - 更新");
   const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
   SendMessageW(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   const win::UniqueMenu menu(CreatePopupMenu());
@@ -307,7 +307,7 @@ int TrayCheck() {
   Check(!gCloseSawIcon, "icon removed before the window's own close");
   Check(!IsWindow(form) && !tray.Installed(), "window closed, module idle");
 
-  HWND second = MakeWindow(wc.lpszClassName, L"托盘检查二");
+  HWND second = MakeWindow(FormProc, L"托盘检查二");
   Check(tray.AddTrayIcon(TrayHandle(second), u"tip", 0, 0), "added to a new window");
   tray.RemoveTrayIcon(false);
   Check(!NotifyIcon(second, NIM_MODIFY) && !Hooked(second), "removed and unhooked");
@@ -321,32 +321,22 @@ int TrayCheck() {
 // --- progress-bar: the bar's window class at its designed size, for a screenshot.
 
 int ProgressBarHost(const std::wstring& title) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
   if (!RegisterProgressBarClass()) return 1;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    if (message == WM_DESTROY) PostQuitMessage(0);
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-  };
-  wc.hInstance = instance;
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = L"sealupdate.ProgressBarHost";
-  RegisterClassExW(&wc);
-  HWND host =
-      CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                      100, 100, 320, 120, nullptr, nullptr, instance, nullptr);
+  HWND host = MakeWindow(
+      [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == WM_DESTROY) PostQuitMessage(0);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+      },
+      title.c_str());
   // 3465 x 405 twips, the size of a newly placed bar, at the prefix's 96 DPI.
   HWND bar = CreateWindowExW(0, kProgressBarClassName, L"", WS_CHILD | WS_VISIBLE, 20, 20, 231, 27,
-                             host, nullptr, instance, nullptr);
+                             host, nullptr, GetModuleHandleW(nullptr), nullptr);
   ProgressBar* model = bar ? ProgressBarOf(bar) : nullptr;
   if (!host || !model) return 1;
   SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
   std::string events;
   model->events.Change = [&events] { events += "Change,"; };
   model->events.NowIsMax = [&events] { events += "NowIsMax,"; };
-  ShowWindow(host, SW_SHOW);
-  UpdateWindow(host);
   model->SetMax(100);
   model->SetValue(50);
   const auto mouse = [&events](const char* name) {

@@ -4,9 +4,7 @@
 import subprocess
 import time
 
-from harness import TITLE, Scenarios, Server, expect, until, wait_exit
-
-scenario = Scenarios()
+from harness import TITLE, Server, expect, run_scenario, until, wait_exit
 
 # The designed layout in twips: id -> (class, caption, left, top, width, height).
 LAYOUT = {
@@ -39,20 +37,16 @@ def check_layout(env, title, dpi):
             expect((w, h) == (px(width), px(height)), f"control {ident} is {w}x{h}")
 
 
-@scenario
 def window(env):
     # An unsealed client: the bare title, mode 0 (it has not checked) and the designed layout.
-    proc = env.start(env.build / "sealupdate.exe")
-    env.wait_window(TITLE)
+    proc = env.launch(env.build / "sealupdate.exe", TITLE)
     check_layout(env, TITLE, 96)  # the prefix runs at 96 DPI: 15 twips a pixel
-    env.driver("close", TITLE)
-    expect(wait_exit(proc, 15) == 0, "closing the window must end the process with 0")
+    env.close(TITLE, proc)
 
     # Mode 1 checks at once: without addresses that fails, told in a message box.
-    proc = env.start(env.seal("[UpdateInfo]\nSoftName=甲程序\nUpdateText=第一行{#br}第二行\n"
-                              "UpdateMode=1\n"))
     title = "甲程序 - " + TITLE
-    env.wait_window(title)
+    proc = env.launch(env.seal("[UpdateInfo]\nSoftName=甲程序\nUpdateText=第一行{#br}第二行\n"
+                               "UpdateMode=1\n"), title)
     _, out = env.driver("msgbox", env.info(title)["pid"], "wait")
     expect(out.splitlines()[:2] == ["title= 提示：", "text=获取升级信息失败！"], out)
     info = env.info(title)
@@ -61,8 +55,7 @@ def window(env):
     expect(abs(left - (sw - right + left) // 2) <= 1 and abs(top - (sh - bottom + top) // 2) <= 1,
            f"not centred: {info}")
     expect(env.texts(title)[100]["text"] == "第一行\r\n第二行", "Text1 shows the update text")
-    env.driver("close", title)
-    expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
+    env.close(title, proc)
 
     # Mode 2 without addresses: the failed silent check ends the client, unseen.
     proc = env.start(env.seal("[UpdateInfo]\nSoftName=丁程序\nUpdateMode=2\n", name="silent.exe"))
@@ -72,14 +65,13 @@ def window(env):
     # The DPI is read when a program starts: set it for this client only, then put it back.
     desktop = "HKCU\\Control Panel\\Desktop"
     env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
+    title = "戊程序 - " + TITLE
     try:
-        proc = env.start(env.seal("[UpdateInfo]\nSoftName=戊程序\n", name="dpi.exe"))
-        env.wait_window("戊程序 - " + TITLE)
+        proc = env.launch(env.seal("[UpdateInfo]\nSoftName=戊程序\n", name="dpi.exe"), title)
     finally:
         env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
-    check_layout(env, "戊程序 - " + TITLE, 144)
-    env.driver("close", "戊程序 - " + TITLE)
-    expect(wait_exit(proc, 15) == 0, "closing the window must end the process")
+    check_layout(env, title, 144)
+    env.close(title, proc)
 
 
 def pixels(env, name, left, top, width, height):
@@ -108,7 +100,6 @@ def icons(env, name):
     return found
 
 
-@scenario
 def tray_icon(env):
     baseline = len(icons(env, "0-before"))
     xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env.env, check=True)
@@ -118,22 +109,19 @@ def tray_icon(env):
     (env.work / "www").mkdir()
     (env.work / "www" / "u.ini").write_bytes(b"[UpdateInfo]\r\n" + b";" * 4000)
     with Server(env, env.work / "www") as web:
-        proc = env.start(env.seal(f"[UpdateInfo]\nSoftName=托盘隐藏\nUpdateMode=0\n"
-                                  f"UpdateURL={web.base}u.ini?trickle=10,500\n", name="hidden.exe"),
-                         "2")
         title = "托盘隐藏 - " + TITLE
-        env.wait_window(title, visible=False)
+        proc = env.launch(env.seal(f"[UpdateInfo]\nSoftName=托盘隐藏\nUpdateMode=0\n"
+                                   f"UpdateURL={web.base}u.ini?trickle=10,500\n", "hidden.exe"),
+                          title, "2", visible=False)
         expect(not until(lambda: env.info(title)["visible"] != "0", 3),  # longer than an icon takes
                "the mode 2 window became visible")
         left, top = map(int, env.info(title)["rect"].split(",")[:2])
         expect(left < -600 and top < -600, f"mode 2 window not off-screen: {left},{top}")
         expect(len(icons(env, "1-mode2")) <= baseline, "mode 2 must not add an icon")
-        env.driver("close", title)
-        expect(wait_exit(proc, 15) == 0, "closing the hidden window must end the process")
+        env.close(title, proc)
 
-    proc = env.start(env.seal("[UpdateInfo]\nSoftName=托盘测试\nUpdateMode=0\n"))
     title = "托盘测试 - " + TITLE
-    env.wait_window(title)
+    proc = env.launch(env.seal("[UpdateInfo]\nSoftName=托盘测试\nUpdateMode=0\n"), title)
     expect(until(lambda: len(icons(env, "2-icon")) > baseline, 10), "mode 0 adds an icon")
     rect = env.info(title)["rect"]
     xdotool("mousemove", "512", "300")  # above the taskbar: minimizing hides the window
@@ -156,7 +144,6 @@ def tray_icon(env):
     expect(until(lambda: len(icons(env, "4-gone")) <= baseline, 10), "the icon is removed")
 
 
-@scenario
 def progress_bar(env):
     # The bar's window class at 50 %, checked on a screenshot pixel by pixel.
     title = "进度条测试"
@@ -184,9 +171,8 @@ def progress_bar(env):
     expect(not problems, f"{len(problems)} wrong pixels, first: {problems[:5]}")
     dark = sum(1 for y in range(5, 22) for x in range(85, 146) if max(pixel(x, y)) < 100)
     expect(dark > 20, f"no label text drawn over the middle ({dark} dark pixels)")
-    env.driver("close", title)
-    expect(wait_exit(proc, 15) == 0, "the host must end with 0 when closed")
+    env.close(title, proc)
 
 
 if __name__ == "__main__":
-    scenario.main()
+    run_scenario(globals())

@@ -60,12 +60,22 @@ class WineEnv:
 
     def texts(self, title):
         # The window's controls by id: dicts with class, rect (x, y, w, h) and text.
-        rows = [line.split("|", 3) for line in self.driver("texts", title)[1].splitlines()]
+        rows = [line[8:].split("|", 3) for line in self.driver("info", title)[1].splitlines()
+                if line.startswith("control=")]
         return {int(i): {"class": c, "rect": tuple(map(int, r.split(","))), "text": unescape(t)}
                 for c, i, r, t in rows}
 
     def wait_window(self, title, visible=True, timeout_ms=20000):
         self.driver("wait", title, *(["--visible"] if visible else []), "--timeout", str(timeout_ms))
+
+    def launch(self, exe, title, *args, visible=True):
+        proc = self.start(exe, *args)
+        self.wait_window(title, visible)
+        return proc
+
+    def close(self, title, proc):
+        self.driver("close", title)
+        expect(wait_exit(proc, 15) == 0, f"closing {title} must end it with 0")
 
     def seal(self, config_text, name="client.exe"):
         # Seals `config_text` into a copy of the client with the Windows build of the tool.
@@ -248,7 +258,6 @@ class UpdateSite:
         self.package = env.build / "sample_package.exe"
         shutil.copy(self.package, self.www / "dl" / "setup.bin")
         shutil.copy(env.build / "SampleApp.exe", self.app / "SampleApp.exe")
-        self.client = None
 
     def publish(self, version, download_urls, extra="", suffix=".exe"):
         # Writes the update document in the code page the client reads (GBK).
@@ -258,24 +267,17 @@ class UpdateSite:
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
     def seal(self, update_urls, mode):
-        self.client = self.env.seal(
+        return self.env.seal(
             f"[UpdateInfo]\nSoftName={self.soft_name}\nHomeURL=http://127.0.0.1/\n"
             f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n",
             name="app/sealupdate.exe")
-        return self.client
 
     def launch(self, update_urls, mode):
         # Seals the client, starts it and waits for its window to show.
-        self.seal(update_urls, mode)
-        client = self.start_client()
-        self.env.wait_window(self.title)
-        return client
+        return self.env.launch(self.seal(update_urls, mode), self.title)
 
     def start_main_program(self, path=None):
         return self.env.start(path or self.app / "SampleApp.exe")
-
-    def start_client(self, *args):
-        return self.env.start(self.client, *args)
 
     def pid(self):
         return self.env.info(self.title)["pid"]
@@ -291,8 +293,7 @@ class UpdateSite:
         return self.env.texts(self.title)[ident]["text"]
 
     def close(self, client):
-        self.env.driver("close", self.title)
-        return wait_exit(client, 15)
+        self.env.close(self.title, client)
 
     def saved_package(self):
         return self.app / "Update" / "setup.bin.exe"
@@ -309,15 +310,9 @@ class UpdateSite:
         return until((self.app / "Update" / "package-opened.txt").exists, timeout)
 
 
-class Scenarios(dict):
-    # A script's scenarios by name; used as the decorator that registers them.
-
-    def __call__(self, fn):
-        self[fn.__name__] = fn
-        return fn
-
-    def main(self):
-        # Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO.
-        build, state, name = sys.argv[1:4]
-        self[name](WineEnv(build, state, name))
-        print(f"{name}: ok")
+def run_scenario(scenarios):
+    # The command line of the scenario scripts, BUILD_DIR STATE_DIR SCENARIO: runs the function
+    # of that name from the script's `scenarios`.
+    build, state, name = sys.argv[1:4]
+    scenarios[name](WineEnv(build, state, name))
+    print(f"{name}: ok")

@@ -4,13 +4,10 @@
 import shutil
 import time
 
-from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Scenarios, Server,
-                     TrustedCertificate, UpdateSite, ended, expect, fields, until)
-
-scenario = Scenarios()
+from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, TrustedCertificate,
+                     UpdateSite, ended, expect, fields, run_scenario, until)
 
 
-@scenario
 def whole_update(env):
     # Mode 1 against nginx: the update addresses fall back past a 404 and an HTML page, the
     # download addresses past a 404, a name that climbs out of Update and an https address that
@@ -55,7 +52,6 @@ def whole_update(env):
         stranger.kill()
 
 
-@scenario
 def mode0_session(env):
     # Mode 0 waits for the click; the update addresses fall back past a redirect loop and an
     # endless document; a check stopped while its request hangs starts afresh; the document's
@@ -98,21 +94,19 @@ def mode0_session(env):
                ("用户取消下载更新！", "立即更新"), "a cancel returns to the offer")
         code, _ = env.driver("msgbox", site.pid(), "ok", "--timeout", "2000", check=False)
         expect(code != 0, "no completion may arrive after a cancel")
-        expect(site.close(client) == 0, "closing ends the client")
+        site.close(client)
     expect(not (trap / "package-opened.txt").exists(), "the home page ran a local program")
     expect(not site.package_opened(0.5) and site.nothing_saved(), "a cancelled package was kept")
 
 
-@scenario
 def mode2(env):
     # A mode 0 client started with "2" that finds the program up to date stays hidden
     # off-screen and ends by itself; a mode 2 client shows its window only after yes.
     site = UpdateSite(env, "静默更新")
     with Server(env, site.www) as web:
         site.publish("1.0.0.0", [web.base + "dl/setup.bin"])
-        site.seal([web.base + "update.ini?trickle=16,250"], mode=0)  # the check takes seconds
-        client = site.start_client("2")
-        env.wait_window(site.title, visible=False)
+        client = env.launch(site.seal([web.base + "update.ini?trickle=16,250"], mode=0),
+                            site.title, "2", visible=False)  # the check takes seconds
         seen = []
         until(lambda: client.poll() is not None or
               seen.append(fields(env.driver("info", site.title, check=False)[1])), 20, 0.05)
@@ -123,19 +117,17 @@ def mode2(env):
 
         # The package trickles so that the download is still running when the window shows.
         site.publish("2.0", [web.base + "dl/setup.bin?trickle=4096,50"])
-        site.seal([web.base + "update.ini"], mode=2)
-        client = site.start_client()
-        env.wait_window(site.title, visible=False)
+        client = env.launch(site.seal([web.base + "update.ini"], mode=2), site.title,
+                            visible=False)
         expect(env.info(site.title)["visible"] == "0", "hidden before the question")
         site.message_box("yes")
         env.wait_window(site.title, timeout_ms=10000)
         left, top = map(int, env.info(site.title)["rect"].split(",")[:2])
         expect(left >= 0 and top >= 0, f"the window must be centred on screen: {left},{top}")
         expect(site.control_text(BUTTON) == "取消更新", "the download runs visibly")
-        expect(site.close(client) == 0, "closing during the download ends the client")
+        site.close(client)  # during the download
 
 
-@scenario
 def failed_downloads(env):
     # Packages that are never opened and end no process: cut short (with a length, and chunked:
     # caught by the image check), named by a suffix that climbs out of Update, or saved over a
@@ -175,4 +167,4 @@ def failed_downloads(env):
 
 
 if __name__ == "__main__":
-    scenario.main()
+    run_scenario(globals())
