@@ -18,7 +18,7 @@ def measure(env, url, raw):
     if raw:
         _, out = env.run(env.build / "bench_get.exe", url, env.win_path(target), timeout=600)
     else:
-        _, out = env.driver("download", "--stats", "--get", "下载更新文件", url,
+        _, out = env.driver("download", "--get", "下载更新文件", url,
                             env.win_path(target), timeout=600)
         if "complete 下载更新文件|0|" not in out:
             raise AssertionError(out)

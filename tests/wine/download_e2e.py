@@ -4,7 +4,7 @@
 import os
 import time
 
-from harness import Server, TrustedCertificate, expect, run_scenario
+from harness import Server, expect, run_scenario, trusted_certificate
 
 
 class Run:
@@ -24,9 +24,9 @@ class Run:
 
 
 def setup(env):
-    www, out = env.work / "www", env.work / "out"
+    # Files are saved to and memory bodies dumped in the working folder.
+    www, out = env.work / "www", env.work
     www.mkdir()
-    out.mkdir()
     body = os.urandom(3_000_000)
     (www / "pkg.bin").write_bytes(body)
     return www, out, body
@@ -36,7 +36,7 @@ def no_leftovers(out):
     expect(not list(out.rglob("*.part")), f"temporary files left: {list(out.rglob('*.part'))}")
 
 
-# name: (address, saved to a file?, expected error). A memory body is dumped as NAME.bin.
+# name: (address, saved to a file?, expected error).
 TRANSFERS = {
     "memory": ("pkg.bin", False, 0),
     "更新": ("pkg.bin", True, 0),
@@ -74,8 +74,7 @@ def transfers(env):
     (out / "更新.exe").write_bytes(b"x" * 5_000_000)  # a longer old file is replaced whole
     (out / "kept.exe").write_bytes(b"previous package")
     (out / "blocker").write_bytes(b"a file where a folder should go")
-    args = ["--dump", env.win_path(out),
-            "--get", "kept", "{base}pkg.bin?status=404", env.win_path(out / "kept.exe"),
+    args = ["--get", "kept", "{base}pkg.bin?status=404", env.win_path(out / "kept.exe"),
             "--get", "folder", "{base}pkg.bin", env.win_path(out / "blocker" / "sub" / "x.exe")]
     for name, (address, to_file, _) in TRANSFERS.items():
         args += ["--get", name, "{base}" + address, env.win_path(out / (name + ".exe")) if to_file
@@ -110,8 +109,7 @@ def transfers(env):
     (www / "limit.bin").write_bytes(os.urandom(limit))
     (www / "over.bin").write_bytes(os.urandom(limit + 1))
     with Server(env, www) as srv:
-        run = Run(env, "--stats", "--dump", env.win_path(out),
-                  "--get", "endless", srv.base + "pkg.bin?endless=1", "-",
+        run = Run(env, "--get", "endless", srv.base + "pkg.bin?endless=1", "-",
                   # A length announced past the limit is refused before the (1 byte/s) body.
                   "--get", "announced",
                   srv.base + "pkg.bin?endless=1&announce=4194305&trickle=1,1000", "-",
@@ -133,7 +131,7 @@ def lock_and_cancel(env):
     held = out / "held.exe"
     held.write_bytes(b"running program")
     with Server(env, www) as srv:
-        run = Run(env, "--lock", env.win_path(held), "--cancel-on-progress", "slow",
+        run = Run(env, "--lock", env.win_path(held), "--cancel-on-progress", "slow", "1",
                   "--linger", "3000",
                   "--get", "held", srv.base + "pkg.bin", env.win_path(held),
                   "--get", "slow", srv.base + "pkg.bin?trickle=200000,100",
@@ -148,7 +146,7 @@ def lock_and_cancel(env):
         no_leftovers(out)
         # 2 KiB/s: a read that waited for a full 256 KiB buffer would report nothing for minutes.
         # The program ends right after the cancel, its read still blocked: that leaves nothing.
-        run = Run(env, "--cancel-on-progress", "slow,3",
+        run = Run(env, "--cancel-on-progress", "slow", "3",
                   "--get", "slow", srv.base + "pkg.bin?trickle=1024,500",
                   env.win_path(out / "slow.exe"))
     progress = [int(row[1]) for row in run.of("progress", "slow")]
@@ -161,12 +159,11 @@ def lock_and_cancel(env):
 
 def https_is_never_downgraded(env):
     www, out, body = setup(env)
-    with TrustedCertificate(env) as cert, Server(env, www, "plain") as plain, \
+    with trusted_certificate(env) as cert, Server(env, www, "plain") as plain, \
             Server(env, www, "tls", tls=cert) as tls:
         up, down = (f"{a.base}pkg.bin?status=302&location={b.base}pkg.bin"
                     for a, b in ((plain, tls), (tls, plain)))
-        run = Run(env, "--dump", env.win_path(out),
-                  "--get", "https", tls.base + "pkg.bin", "-",
+        run = Run(env, "--get", "https", tls.base + "pkg.bin", "-",
                   "--get", "https_hops", tls.base + "pkg.bin?hops=2", env.win_path(out / "h.exe"),
                   "--get", "upgrade", up, "-",
                   "--get", "downgrade", down, env.win_path(out / "downgrade.exe"),

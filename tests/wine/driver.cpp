@@ -15,13 +15,13 @@
 //   progress-bar TITLE                      a bar at 50 % in a window titled TITLE; prints
 //                                           bar= (screen x,y,w,h), events= and model=, then
 //                                           runs until the window is closed
-//   download [--get NAME URL SAVE]... [--cancel-on-progress NAME[,N]] [--lock PATH]
-//            [--dump DIR] [--linger MS] [--stats]
+//   download [--get NAME URL SAVE]... [--cancel-on-progress NAME N] [--lock PATH] [--linger MS]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
-//       has. SAVE "-": memory only, written to DIR\NAME.bin with --dump. Prints "begin
-//       NAME|RESULT", "progress NAME|VALUE|MAX", "complete NAME|ERR|BYTES", "cancelled NAME"
-//       and with --stats "elapsed_ms N" (first request to last completion) and
-//       "peak_working_set N".
+//       has; SAVE "-": in memory, then written to NAME.bin in the working folder. It removes
+//       task NAME at its Nth progress event, holds PATH open without sharing, and waits MS
+//       after the last task ended. Prints "begin NAME|RESULT", "progress NAME|VALUE|MAX",
+//       "complete NAME|ERR|BYTES", "cancelled NAME", then "elapsed_ms N" (first request to last
+//       completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -366,7 +366,7 @@ int ProgressBarHost(const std::wstring& title) {
 
 struct Host final : DownloaderEvents {
   Downloader* dl = nullptr;
-  std::u16string cancelOn, dumpFolder;
+  std::u16string cancelOn;
   long cancelAfter = 1;
   ULONGLONG lastCompletion = 0;
 
@@ -386,8 +386,7 @@ struct Host final : DownloaderEvents {
     lastCompletion = GetTickCount64();
     Print("complete " + Utf16ToUtf8(name) + "|" + Number(ErrorNumber(err)) + "|" +
           Number(static_cast<double>(bytes.size())));
-    if (!err && !dumpFolder.empty() && !bytes.empty())
-      WriteWholeFile(dumpFolder + u"\\" + name + u".bin", bytes);
+    if (!err && !bytes.empty()) WriteWholeFile(name + u".bin", bytes);
   }
 };
 
@@ -396,25 +395,18 @@ int Download(const Args& args) {
   std::vector<std::u16string> gets;  // name, URL, save path
   std::u16string lockPath;
   DWORD linger = 0;
-  bool stats = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const auto next = [&] { return i + 1 < args.size() ? win::FromWide(args[++i]) : u""; };
     if (args[i] == L"--get") {
       for (int k = 0; k < 3; ++k) gets.push_back(next());
       if (gets.back() == u"-") gets.back().clear();
     } else if (args[i] == L"--cancel-on-progress") {
-      const std::u16string value = next();
-      host.cancelOn = value.substr(0, value.find(u','));
-      if (host.cancelOn != value)
-        host.cancelAfter = std::stol(win::Wide(value.substr(host.cancelOn.size() + 1)));
+      host.cancelOn = next();
+      host.cancelAfter = std::stol(win::Wide(next()));
     } else if (args[i] == L"--lock") {
       lockPath = next();
-    } else if (args[i] == L"--dump") {
-      host.dumpFolder = next();
     } else if (args[i] == L"--linger") {
       linger = std::stoul(win::Wide(next()));
-    } else if (args[i] == L"--stats") {
-      stats = true;
     } else {
       return 2;
     }
@@ -444,13 +436,11 @@ int Download(const Args& args) {
       break;
     }
   }
-  if (stats) {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    Print("elapsed_ms " + Number(static_cast<double>(host.lastCompletion - start)) +
-          "\npeak_working_set " + Number(static_cast<double>(counters.PeakWorkingSetSize)));
-  }
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  Print("elapsed_ms " + Number(static_cast<double>(host.lastCompletion - start)) +
+        "\npeak_working_set " + Number(static_cast<double>(counters.PeakWorkingSetSize)));
   return 0;
 }
 

@@ -2,6 +2,7 @@
 # wine_env.sh wrote, starting programs under it, driver.exe that plays the user, the loopback web
 # servers (test_server.py, nginx), a certificate the prefix trusts, and a whole update laid out
 # on disk. Scenario scripts run as `script.py BUILD_DIR STATE_DIR SCENARIO`.
+import contextlib
 import hashlib
 import json
 import os
@@ -153,8 +154,8 @@ class Process:
 
 
 class Server(Process):
-    # test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls` (a
-    # TrustedCertificate).
+    # test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls`
+    # (certificate and key files, from trusted_certificate).
 
     def __init__(self, env, root, name="server", tls=None, lifetime=100):
         port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
@@ -162,7 +163,7 @@ class Server(Process):
         self.log_path.unlink(missing_ok=True)
         args = [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
                 str(port_file), "--lifetime", str(lifetime), "--log", str(self.log_path)]
-        self.spawn(args + (["--tls", str(tls.cert), str(tls.key)] if tls else []),
+        self.spawn(args + (["--tls", *tls] if tls else []),
                    env.work / (name + ".out"), port_file.exists)
         # Certificates name hosts, not addresses: Wine checks the name against them.
         host = "https://localhost" if tls else "http://127.0.0.1"
@@ -185,9 +186,9 @@ class Nginx(Process):
     def __init__(self, env, root, limit_rate=None):
         d = env.work / "nginx"
         (d / "logs").mkdir(parents=True, exist_ok=True)
-        with socket.socket() as s:
-            s.bind(("127.0.0.1", 0))
-            port = s.getsockname()[1]
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
         temps = "".join(f"{t}_temp_path {d}/{t};" for t in ("client_body", "proxy", "fastcgi",
                                                            "uwsgi", "scgi"))
         (d / "nginx.conf").write_text(
@@ -197,16 +198,9 @@ class Nginx(Process):
             "types { application/octet-stream bin exe; text/plain ini txt; }"
             f"server {{ listen 127.0.0.1:{port}; root {pathlib.Path(root).resolve()};"
             f"{f'limit_rate {limit_rate};' if limit_rate else ''} }} }}\n")
-
-        def listening():
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-                return True
-            except OSError:
-                return False
-
+        # nginx writes its pid file once it listens.
         self.spawn(["nginx", "-p", str(d), "-c", str(d / "nginx.conf")], d / "nginx.out",
-                   listening)
+                   (d / "nginx.pid").exists)
         self.base, self.access_log = f"http://127.0.0.1:{port}/", d / "logs" / "access.log"
 
     def __exit__(self, *exc):
@@ -215,33 +209,29 @@ class Nginx(Process):
         super().__exit__()
 
 
-class TrustedCertificate:
+@contextlib.contextmanager
+def trusted_certificate(env):
     # A self-signed certificate for localhost, made with openssl, that the Wine prefix trusts
     # while the test runs: it sits in the user's root store of the prefix (the registry key that
     # crypt32 reads), never in the host's. Each test makes its own and removes it when done.
-
-    KEY = r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates"
-
-    def __init__(self, env):
-        self.env = env
-        self.cert, self.key = env.work / "tls.crt", env.work / "tls.key"
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-keyout", str(self.key), "-out", str(self.cert),
-                        "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
-                        "-addext", "basicConstraints=critical,CA:TRUE",
-                        "-addext", "extendedKeyUsage=serverAuth"],
-                       check=True, capture_output=True, timeout=60)
-        der = ssl.PEM_cert_to_DER_cert(self.cert.read_text())
-        self.entry = self.KEY + "\\" + hashlib.sha1(der).hexdigest().upper()
-        # A serialized store element: the certificate property (32), X.509 encoding (1), length.
-        blob = struct.pack("<III", 32, 1, len(der)) + der
-        env.run("reg", "add", self.entry, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.env.run("reg", "delete", self.entry, "/f", check=False)
+    # Yields the certificate and key files.
+    cert, key = env.work / "tls.crt", env.work / "tls.key"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-keyout", str(key), "-out", str(cert), "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost",
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "extendedKeyUsage=serverAuth"],
+                   check=True, capture_output=True, timeout=60)
+    der = ssl.PEM_cert_to_DER_cert(cert.read_text())
+    entry = (r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
+             hashlib.sha1(der).hexdigest().upper())
+    # A serialized store element: the certificate property (32), X.509 encoding (1), length.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    env.run("reg", "add", entry, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f")
+    try:
+        yield str(cert), str(key)
+    finally:
+        env.run("reg", "delete", entry, "/f", check=False)
 
 
 class UpdateSite:

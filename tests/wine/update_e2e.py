@@ -4,8 +4,8 @@
 import shutil
 import time
 
-from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, TrustedCertificate,
-                     UpdateSite, ended, expect, fields, run_scenario, until)
+from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
+                     expect, fields, run_scenario, trusted_certificate, until)
 
 
 def whole_update(env):
@@ -24,7 +24,7 @@ def whole_update(env):
         shutil.copy(env.build / "SampleApp.exe", copy)
     stranger = site.start_main_program(elsewhere)  # well before the others are seen to end
     try:
-        with TrustedCertificate(env) as cert, Nginx(env, site.www) as web, \
+        with trusted_certificate(env) as cert, Nginx(env, site.www) as web, \
                 Server(env, site.www, "tls", tls=cert) as tls:
             downgrade = f"dl/setup.bin?status=302&location={web.base}downgraded/setup.bin"
             site.publish("1.1.0.0", [web.base + "dl/missing.bin",
