@@ -87,17 +87,16 @@ def icons(env, name):
     # 1024x768 desktop), left to right. Icons other tests left there may be among them.
     left, top = 900, 748
     pixel = pixels(env, name, left, top, 124, 20)
-    columns = {x: [y for y in range(20) if pixel(x, y)[2] > 180 and pixel(x, y)[0] < 110 and
-                   pixel(x, y)[1] > 90] for x in range(124)}  # the icon's blue disc
-    found, run = [], []
-    for x in [x for x in range(124) if columns[x]] + [None]:
-        if run and (x is None or x - run[-1] > 2):
-            ys = [y for c in run for y in columns[c]]
-            if len(run) >= 6:
-                found.append((left + (run[0] + run[-1]) // 2, top + sum(ys) // len(ys)))
-            run = []
-        run += [x] if x is not None else []
-    return found
+    blue = {x: [y for y in range(20) if pixel(x, y)[2] > 180 and pixel(x, y)[0] < 110 and
+                pixel(x, y)[1] > 90] for x in range(124)}  # the icon's blue disc
+    runs = []  # runs of blue columns at most 2 apart
+    for x in (x for x in range(124) if blue[x]):
+        if runs and x - runs[-1][-1] <= 2:
+            runs[-1].append(x)
+        else:
+            runs.append([x])
+    return [(left + (r[0] + r[-1]) // 2, top + sum(y for x in r for y in blue[x]) //
+             sum(len(blue[x]) for x in r)) for r in runs if len(r) >= 6]
 
 
 def tray_icon(env):

@@ -14,13 +14,11 @@
 #   location=URL        add a Location header (with status=30x: a redirect to URL as given, so
 #                       relative, https and non-http targets can all be served)
 #   hops=N              redirect (302) to the same address with hops=N-1: a chain of N redirects
-#   loop=1              redirect (302) to exactly the address asked for, for ever
 #   nolength=close      no Content-Length; the body ends when the connection closes
 #   nolength=chunked    no Content-Length; chunked transfer encoding
 #   cut=N               announce the full length, send N bytes, close (with nolength=chunked: the
 #                       chunks of N bytes without the terminating 0-chunk)
 #   close=1             accept the request and close without any answer
-#   empty=1             200 with an empty body
 #   trickle=BYTES,MS    send the body in pieces of BYTES every MS milliseconds
 #   hang=first          the first request for this address gets no answer at all (the connection
 #                       stays open); later ones are answered as usual
@@ -66,8 +64,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(3600)
         elif query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)
-        elif query.get("loop"):
-            self.answer(302, b"moved\r\n", {}, location=self.path)
         elif int(query.get("hops", "0")) > 0:
             fields = {**query, "hops": int(query["hops"]) - 1}
             self.answer(302, b"moved\r\n", {},
@@ -76,8 +72,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(int(query["status"]), b"error page\r\n", query, query.get("location"))
         elif query.get("endless"):
             self.answer(200, itertools.repeat(b"x" * 65536), {**query, "nolength": "close"})
-        elif query.get("empty"):
-            self.answer(200, b"", query)
         else:
             target = (self.root / urllib.parse.unquote(url.path).lstrip("/")).resolve()
             if self.root in target.parents and target.is_file():
