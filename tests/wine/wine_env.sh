@@ -19,8 +19,9 @@ wineserver=/usr/lib/wine/wineserver64
 
 load_env() {
   set -a
+  # Quiet: bash itself warns that it cannot take on LC_ALL, which is meant for Wine.
   # shellcheck disable=SC1091
-  . "$state/env.list"
+  . "$state/env.list" 2>/dev/null
   set +a
   unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy
 }
