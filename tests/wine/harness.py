@@ -162,8 +162,8 @@ class Server(Process):
         port_file.unlink(missing_ok=True)
         self.log_path.unlink(missing_ok=True)
         args = [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
-                str(port_file), "--lifetime", str(lifetime), "--log", str(self.log_path)]
-        self.spawn(args + (["--tls", *tls] if tls else []),
+                str(port_file), str(lifetime), str(self.log_path)]
+        self.spawn(args + list(tls or ()),
                    env.work / (name + ".out"), port_file.exists)
         # Certificates name hosts, not addresses: Wine checks the name against them.
         host = "https://localhost" if tls else "http://127.0.0.1"

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 # Loopback HTTP server of the end-to-end tests (standard library only).
 #
-# Usage: test_server.py ROOT PORT_FILE [--lifetime SECONDS] [--log FILE] [--tls CERT KEY]
+# Usage: test_server.py ROOT PORT_FILE LIFETIME LOG [CERT KEY]
 #
 # Serves the files under ROOT on 127.0.0.1 at a free port, which it writes to PORT_FILE once it
-# listens, and ends itself after the lifetime. With --log each request is appended to FILE as one
-# JSON line {"target": the request target as sent, "headers": {name: value}}, so tests can see
-# what a client asked for (a fragment it should not have sent, its Accept-Encoding). With --tls
-# it speaks HTTPS with the PEM certificate and key given.
+# listens, and ends itself after LIFETIME seconds. Each request is appended to LOG as one JSON
+# line {"target": the request target as sent, "headers": {name: value}}, so tests can see what a
+# client asked for (a fragment it should not have sent, its Accept-Encoding). With CERT and KEY
+# (PEM files) it speaks HTTPS.
 #
 # The query string bends the answer:
 #   status=N            answer N with a short text body (404, 500 ...)
@@ -26,7 +26,6 @@
 #   announce=N          Content-Length: N whatever the body is
 #   encoding=NAME       Content-Encoding: NAME whatever the request accepted; gzip compresses the
 #                       body, other names only label it
-import argparse
 import gzip
 import http.server
 import itertools
@@ -35,6 +34,7 @@ import os
 import pathlib
 import socket
 import ssl
+import sys
 import threading
 import time
 import urllib.parse
@@ -51,9 +51,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        if self.log_file:
-            with self.lock, open(self.log_file, "a", encoding="utf-8") as out:
-                out.write(json.dumps({"target": self.path, "headers": dict(self.headers)}) + "\n")
+        with self.lock, open(self.log_file, "a", encoding="utf-8") as out:
+            out.write(json.dumps({"target": self.path, "headers": dict(self.headers)}) + "\n")
         url = urllib.parse.urlsplit(self.path)
         query = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
         self.close_connection = True
@@ -130,21 +129,15 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("root")
-    parser.add_argument("port_file")
-    parser.add_argument("--lifetime", type=float, default=300)
-    parser.add_argument("--log")
-    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
-    args = parser.parse_args()
-    Handler.root, Handler.log_file = pathlib.Path(args.root).resolve(), args.log
+    root, port_file, lifetime, Handler.log_file, *tls = sys.argv[1:]
+    Handler.root = pathlib.Path(root).resolve()
     server = Server(("127.0.0.1", 0), Handler)
-    if args.tls:
+    if tls:
         server.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        server.context.load_cert_chain(*args.tls)
-    pathlib.Path(args.port_file + ".tmp").write_text(str(server.server_address[1]))
-    os.replace(args.port_file + ".tmp", args.port_file)
-    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+        server.context.load_cert_chain(*tls)
+    pathlib.Path(port_file + ".tmp").write_text(str(server.server_address[1]))
+    os.replace(port_file + ".tmp", port_file)
+    threading.Timer(float(lifetime), lambda: os._exit(0)).start()
     server.serve_forever()
 
 
