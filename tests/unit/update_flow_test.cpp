@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <map>
 
-#include "base/text.h"
 #include "fake_process_table.h"
-#include "model/version_info.h"
+#include "fake_reader.h"
 #include "platform/files.h"
 #include "scratch.h"
 
@@ -15,49 +13,6 @@ namespace sealupdate {
 namespace {
 
 using Log = std::vector<std::string>;
-
-// Reads complete only when the test says so, under the key of the last read started; also the
-// downloader's clock and event pump.
-struct ScriptedReader : UrlReader, Clock, EventPump {
-  std::vector<std::array<std::u16string, 3>> started;  // url, key, save path
-  UrlReaderSink* sink = nullptr;
-
-  void SetSink(UrlReaderSink* s) override { sink = s; }
-  TransferError Start(const std::u16string& url, const std::u16string& key,
-                      const std::u16string& savePath) override {
-    started.push_back({url, key, savePath});
-    return {};
-  }
-  bool Cancel(const std::u16string&) override { return true; }
-  std::int64_t NowSeconds() override { return 1000; }
-  void ProcessPendingEvents() override {}
-
-  void Finish(TransferError error, std::string body = {}) {
-    ReadResult result;
-    result.error = error;
-    result.body = std::move(body);
-    sink->OnReadComplete(started.back()[1], std::move(result));
-  }
-  // A whole program image by default, as a package that arrived intact.
-  void FinishFile(TransferError moveError = {}, std::string body = Image()) {
-    struct File : DownloadedFile {
-      TransferError moveError;
-      std::string body;
-      File(TransferError e, std::string b) : moveError(e), body(std::move(b)) {}
-      std::uint64_t Size() const override { return body.size(); }
-      bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-        return MemoryByteView(body).ReadAt(offset, buffer, length);
-      }
-      TransferError MoveTo(const std::u16string&) override { return moveError; }
-    };
-    ReadResult result;
-    result.file = std::make_unique<File>(moveError, std::move(body));
-    sink->OnReadComplete(kTaskDownload, std::move(result));
-  }
-  static std::string Image() {
-    return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
-  }
-};
 
 // Keeps what the window shows and logs the notable calls; answers every question alike.
 class RecordingView : public UpdateView {
@@ -69,35 +24,29 @@ class RecordingView : public UpdateView {
   MessageAnswer answer = MessageAnswer::No;
   ShellResult shellResult;
 
-  void SetTitle(const std::u16string& t) override { title = t; }
+  void SetTitle(S t) override { title = t; }
   void ShowStage(Stage s) override { stage = s; }
-  void SetStatus(const std::u16string& t) override { status = t; }
-  void SetSpeed(const std::u16string& t) override { speed = t; }
-  void SetRemaining(const std::u16string& t) override { remaining = t; }
-  void SetNotes(const std::u16string& t) override { notes = t; }
+  void SetStatus(S t) override { status = t; }
+  void SetSpeed(S t) override { speed = t; }
+  void SetRemaining(S t) override { remaining = t; }
+  void SetNotes(S t) override { notes = t; }
   void SetProgress(std::int32_t v, std::int32_t m) override { value = v, max = m; }
   void PlaceCentered() override { log.push_back("centre"); }
   void PlaceOffscreen() override { log.push_back("offscreen"); }
   void UseOwnIcon() override { log.push_back("icon"); }
   void AddTrayIcon() override { log.push_back("tray"); }
-  void ShowTrayBalloon(const std::u16string& t, const std::u16string& text,
-                       TrayIconKind icon) override {
-    log.push_back("balloon " + Utf16ToUtf8(t + u"|" + text) + "|" +
-                  std::to_string(static_cast<int>(icon)));
-  }
+  void ShowTrayBalloon(S t, S x, TrayIconKind i) override { Add("balloon", t + u"|" + x, int(i)); }
   void RemoveTrayIcon(bool close) override { log.push_back(close ? "untray close" : "untray"); }
   void RestoreWindow() override { log.push_back("restore"); }
-  MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& t,
-                            MessageButtons buttons, MessageIcon icon) override {
-    log.push_back("msgbox " + Utf16ToUtf8(text + u"|" + t) + "|" +
-                  std::to_string(static_cast<int>(icon)));
-    return buttons == MessageButtons::Ok ? MessageAnswer::Ok : answer;
+  MessageAnswer ShowMessage(S x, S t, MessageButtons b, MessageIcon i) override {
+    Add("msgbox", x + u"|" + t, int(i));
+    return b == MessageButtons::Ok ? MessageAnswer::Ok : answer;
   }
-  ShellResult ShellOpen(const std::u16string& target, int show) override {
-    log.push_back("shell " + Utf16ToUtf8(target) + "|" + std::to_string(show));
-    return shellResult;
-  }
+  ShellResult ShellOpen(S to, int show) override { return Add("shell", to, show), shellResult; }
   void Close() override { log.push_back("close"); }
+  void Add(const char* what, S text, int n) {
+    log.push_back(what + (" " + Utf16ToUtf8(text)) + "|" + std::to_string(n));
+  }
   Log Tail(std::size_t n) const { return Log(log.end() - std::min(n, log.size()), log.end()); }
 };
 
@@ -108,110 +57,81 @@ std::string Document(const char* version, const char* extra = "") {
          extra;
 }
 
+std::string Image() {
+  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+}
+
 using State = std::pair<Stage, std::u16string>;
 
 struct Harness {
   std::u16string folder = ScratchFolder();
   FakeProcessTable processes;
   UpdateRecord info{folder, processes};
-  ScriptedReader reader;
+  Rig reader;
   Downloader downloader{reader, reader, reader, folder};
   RecordingView view;
-  std::map<std::u16string, std::u16string> versions;  // file path -> file version
+  std::u16string installed;  // the main program's file version
   std::unique_ptr<UpdateFlow> flow;
 
   void Start(std::int32_t mode, std::vector<std::u16string> updateUrls = {u"a.test/u.ini"}) {
     info.SetSoftName(u"示例");
     info.SetUpdateText(u"configured");
-    info.SetUpdateMode(mode);
     for (const auto& u : updateUrls) info.AddUpdateURL(u);
-    flow = std::make_unique<UpdateFlow>(view, info, downloader, mode, [this](const auto& p) {
-      return versions.count(p) ? versions[p] : std::u16string();
+    flow = std::make_unique<UpdateFlow>(view, info, downloader, mode, [this](S path) {
+      return path == info.Path() + u"Main.exe" ? installed : u"";
     });
     downloader.SetEvents(flow.get());
     flow->Start();
   }
-  void Install(const char* v) { versions[info.Path() + u"Main.exe"] = Utf8ToUtf16(v); }
   State Now() const { return {view.stage, view.status}; }
-  // Mode 0, a newer version found and declined: the update waits for the primary button.
-  void OfferUpdate() {
-    Start(0);
-    flow->OnPrimaryButton();
-    Install("1.0");
-    reader.Finish({}, Document("2.0"));
-  }
+  std::u16string Started() const { return reader.log.empty() ? u"" : reader.log.back(); }
 };
 
 class Flow : public ::testing::Test, public Harness {};
 
 const std::u16string kChecking = u"正在检查新版本...", kFailed = u"获取升级信息失败！",
-                     kUpToDate = u"已是最新！无需更新！", kDownloadFailed = u"下载文件出错！";
-const std::string kQuestion = "msgbox 发现新版本，是否立即更新？|自动更新：|1";
+                     kUpToDate = u"已是最新！无需更新！";
+const std::string kQuestion = "msgbox 发现新版本，是否立即更新？|自动更新：|1",
+                  kFailedTail =
+                      "balloon 自动更新|获取升级信息失败！|1;msgbox 获取升级信息失败！| 提示：|0",
+                  kOffered = "发现新版本：2.0        本地版本：";
 
-// How each mode ends a check: the document, the installed version and the user's answer.
+// How each mode ends a check: the document, the installed version and the user's answer give
+// the stage, the status and the last notable calls.
 TEST(FlowCheck, EveryOutcomeInEveryMode) {
-  const MessageAnswer yes = MessageAnswer::Yes, no = MessageAnswer::No;
-  const std::u16string fromTo = u"正在从旧版：1.0        升级到：2.0";
-  const struct {
-    std::int32_t mode;
-    const char* installed;
-    std::string document;
-    MessageAnswer answer;
-    State state;
-    Log tail;
-  } cases[] = {
-      {0,
-       "2.0.0.0",
-       Document("2.0"),
-       no,
-       {Stage::Idle, kUpToDate},
-       {"balloon 自动更新|已是最新！无需更新！|1", "msgbox 已是最新！无需更新！|提示：|0",
-        "close"}},
-      {2, "2.0", Document("2.0"), no, {Stage::Idle, kUpToDate}, {"offscreen", "icon", "close"}},
-      {1, "1.0", Document("2.0"), yes, {Stage::Downloading, fromTo}, {kQuestion, "restore"}},
-      {1,
-       "1.0",
-       Document("2.0"),
-       no,
-       {Stage::UpdateOffered, u"发现新版本：2.0        本地版本：1.0"},
-       {"balloon 自动更新|正在检查新版本...|1", kQuestion}},
-      {2,
-       "1.0",
-       Document("2.0"),
-       yes,
-       {Stage::Downloading, fromTo},
-       {kQuestion, "centre", "restore"}},
-      {2,
-       "",
-       Document("2.0"),
-       no,
-       {Stage::UpdateOffered, u"发现新版本：2.0        本地版本：0.0.0.0"},
-       {"offscreen", "icon", kQuestion, "close"}},
-      {1,
-       "1.0",
-       "[UpdateInfo]\r\nVersion=\r\n",
-       no,
-       {Stage::Idle, kFailed},
-       {"balloon 自动更新|获取升级信息失败！|1", "msgbox 获取升级信息失败！| 提示：|0"}},
-      {1,
-       "1.0",
-       Document("99999999999.0"),
-       no,
-       {Stage::Idle, kFailed},  // overflow: no crash
-       {"balloon 自动更新|获取升级信息失败！|1", "msgbox 获取升级信息失败！| 提示：|0"}},
-      {2, "1.0", "", no, {Stage::Idle, kFailed}, {"offscreen", "icon", "close"}},
+  const std::tuple<std::int32_t, const char16_t*, std::string, bool, Stage, std::string> cases[] = {
+      {0, u"2.0.0.0", Document("2.0"), false, Stage::Idle,
+       "已是最新！无需更新！|balloon 自动更新|已是最新！无需更新！|1;msgbox "
+       "已是最新！无需更新！|提示：|0;close"},
+      {2, u"2.0", Document("2.0"), false, Stage::Idle, "已是最新！无需更新！|offscreen;icon;close"},
+      {1, u"1.0", Document("2.0"), true, Stage::Downloading,
+       "正在从旧版：1.0        升级到：2.0|" + kQuestion + ";restore"},
+      {1, u"1.0", Document("2.0"), false, Stage::UpdateOffered,
+       kOffered + "1.0|balloon 自动更新|正在检查新版本...|1;" + kQuestion},
+      {2, u"1.0", Document("2.0"), true, Stage::Downloading,
+       "正在从旧版：1.0        升级到：2.0|" + kQuestion + ";centre;restore"},
+      {2, u"", Document("2.0"), false, Stage::UpdateOffered,
+       kOffered + "0.0.0.0|offscreen;icon;" + kQuestion + ";close"},
+      {1, u"1.0", "[UpdateInfo]\r\nVersion=\r\n", false, Stage::Idle,
+       "获取升级信息失败！|" + kFailedTail},
+      {1, u"1.0", Document("99999999999.0"), false, Stage::Idle,
+       "获取升级信息失败！|" + kFailedTail},
+      {2, u"1.0", "", false, Stage::Idle, "获取升级信息失败！|offscreen;icon;close"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.mode) + " " + c.document);
+  for (const auto& [mode, installed, document, yes, stage, expected] : cases) {
+    SCOPED_TRACE(std::to_string(mode) + " " + document);
     Harness h;
-    h.Start(c.mode);
-    h.Install(c.installed);
-    if (!*c.installed) h.versions.clear();
-    h.view.answer = c.answer;
-    if (c.mode == 0) h.flow->OnPrimaryButton();
-    h.reader.Finish({}, c.document);
-    EXPECT_EQ(h.Now(), c.state);
-    EXPECT_EQ(h.view.Tail(c.tail.size()), c.tail);
+    h.installed = installed;
+    h.view.answer = yes ? MessageAnswer::Yes : MessageAnswer::No;
+    h.Start(mode);
+    if (mode == 0) h.flow->OnPrimaryButton();
+    h.reader.Body(document);
+    const std::size_t calls = std::count(expected.begin(), expected.end(), ';') + 1;
+    std::string seen = Utf16ToUtf8(h.view.status) + "|";
+    for (const auto& call : h.view.Tail(calls)) seen += call + ";";
+    seen.pop_back();
+    EXPECT_EQ(h.view.stage, stage);
+    EXPECT_EQ(seen, expected);
   }
 }
 
@@ -223,103 +143,103 @@ TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
   Start(0);
   EXPECT_EQ(view.title + u"|" + view.notes, u"示例 - 智能更新程序|configured");
   EXPECT_EQ(view.log, (Log{"centre", "icon", "tray", "balloon 示例|智能更新程序|1"}));
-  EXPECT_TRUE(reader.started.empty());
+  EXPECT_EQ(Started(), u"");
   flow->OnPrimaryButton();
   EXPECT_EQ(Now(), State(Stage::Checking, kChecking));
   EXPECT_EQ(view.log.back(), "balloon 自动更新|正在检查新版本...|1");
-  EXPECT_EQ(reader.started.at(0)[0] + u" " + reader.started[0][1],
-            u"http://a.test/u.ini 检查新版本");
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
   flow->OnPrimaryButton();  // stop abandons the request
   EXPECT_EQ(Now(), State(Stage::Idle, u"停止检查"));
-  EXPECT_EQ(downloader.TaskCount(), 0);
+  EXPECT_EQ(Started(), u"cancel 检查新版本");
   flow->OnPrimaryButton();  // a new check stands on its own, under the plain task name
-  EXPECT_EQ(reader.started.at(1)[1], kTaskCheck);
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
   EXPECT_EQ(Now(), State(Stage::Checking, kChecking));
 }
 
 TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini", u"d.test/u.ini"});
-  reader.Finish(SystemError(12029));
-  reader.Finish(HttpStatusError(404));
-  reader.Finish({}, "<html>Sign in to the network</html>");  // no document
-  EXPECT_EQ(reader.started.at(3)[0], u"http://d.test/u.ini");
+  reader.Body("", SystemError(12029));
+  reader.Body("", HttpStatusError(404));
+  reader.Body("<html>Sign in to the network</html>");  // no document
+  EXPECT_EQ(Started(), u"start 检查新版本 http://d.test/u.ini");
   EXPECT_EQ(Now(), State(Stage::Checking, kChecking));  // retries are silent
   processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"},
                          {8, u"other.exe", info.Path() + u"other.exe"}};
-  Install("1.0");
+  installed = u"1.0";
   view.answer = MessageAnswer::Yes;
-  reader.Finish({}, Document("2.0", "UpdateText=   \r\n"));
+  reader.Body(Document("2.0", "UpdateText=   \r\n"));
   EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   EXPECT_EQ(info.HomeURL(), u"http://home.test/");
-  EXPECT_EQ(reader.started.at(4)[0], u"http://d.test/one/setup.bin");
+  const std::u16string package = Started().substr(Started().find(u" -> ") + 4);
+  EXPECT_EQ(Started(), u"start 下载更新文件 http://d.test/one/setup.bin -> " + package);
+  EXPECT_EQ(package.substr(package.size() - 21), u"\\Update\\setup.bin.exe");
 
   flow->DownloadProgress(u"", kTaskDownload, u"", 2621440, 5242880, u"1.25 MB/S", u"00:00:02", 1);
-  EXPECT_EQ(std::tuple(view.value, view.max, view.speed, view.remaining),
-            std::tuple(2621440, 5242880, std::u16string(u"速度：  1.25 MB/S"),
-                       std::u16string(u"剩余时间：00:00:02")));
+  EXPECT_EQ(view.speed + view.remaining, u"速度：  1.25 MB/S剩余时间：00:00:02");
   flow->DownloadProgress(u"", kTaskCheck, u"", 1, 2, u"x", u"y", 1);  // not shown
-  EXPECT_EQ(view.value, 2621440);
+  EXPECT_EQ(std::pair(view.value, view.max), std::pair(2621440, 5242880));
   // Past the bar's 32-bit range the totals are scaled: half is still half.
   flow->DownloadProgress(u"", kTaskDownload, u"", 3e9, 6e9, u"9.00 MB/S", u"00:05:00", 1);
   EXPECT_EQ(view.max, 2147483647);
   EXPECT_NEAR(view.value, 1073741824, 1);
 
-  reader.FinishFile();
+  reader.File(kTaskDownload, Image());
   EXPECT_EQ(Now(), State(Stage::Idle, u"下载完成！"));
   EXPECT_EQ(view.speed + view.remaining, std::u16string(kIdleSpeed) + kIdleRemaining);
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
   EXPECT_EQ(view.Tail(3), (Log{"msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0",
-                               "shell " + Utf16ToUtf8(reader.started[4][2]) + "|1", "close"}));
+                               "shell " + Utf16ToUtf8(package) + "|1", "close"}));
 }
 
 TEST_F(Flow, CancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
-  OfferUpdate();
+  installed = u"1.0";
+  Start(0);
+  flow->OnPrimaryButton();
+  reader.Body(Document("2.0"));  // declined: the update waits for the primary button
   flow->OnPrimaryButton();
   EXPECT_EQ(view.stage, Stage::Downloading);
   flow->OnPrimaryButton();  // cancel
   EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"用户取消下载更新！"));
+  EXPECT_EQ(Started(), u"cancel 下载更新文件");
   EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
-  EXPECT_EQ(downloader.TaskCount(), 0);
-  reader.FinishFile();  // late news of the cancelled read is ignored
+  reader.File(kTaskDownload, Image());  // late news of the cancelled read is ignored
   EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
 
   flow->OnPrimaryButton();
-  reader.FinishFile(TransferFailure::kAccessDenied);  // a locked save path: no other address
+  reader.File(kTaskDownload, Image(), TransferFailure::kAccessDenied);  // no other address
   EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"拒绝访问。"));
-  const std::size_t before = reader.started.size();
   flow->OnPrimaryButton();
-  reader.Finish(HttpStatusError(500));
-  EXPECT_EQ(FileNameOf(reader.started.back()[2]), u"setup2.bin.exe");
-  reader.Finish(HttpStatusError(500));
-  EXPECT_EQ(reader.started.size(), before + 2);
-  EXPECT_EQ(Now(), State(Stage::UpdateOffered, kDownloadFailed));
+  reader.Body("", HttpStatusError(500));
+  EXPECT_EQ(FileNameOf(Started()), u"setup2.bin.exe");
+  reader.Body("", HttpStatusError(500));
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
 
   flow->OnPrimaryButton();  // every attempt starts from the first address again
-  EXPECT_EQ(reader.started.back()[0], u"http://d.test/one/setup.bin");
+  EXPECT_EQ(FileNameOf(Started()), u"setup.bin.exe");
   view.shellResult = {false, u"没有关联的程序"};  // the shell cannot open the package
-  reader.FinishFile();
+  reader.File(kTaskDownload, Image());
   EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"无法打开更新文件！"));
   EXPECT_NE(view.log.back(), "close");
   flow->RestartCheck();  // the record's CheckUpdate: whatever runs, check anew
-  EXPECT_EQ(reader.started.back()[1], kTaskCheck);
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
   EXPECT_EQ(view.stage, Stage::Checking);
 }
 
 TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
-  Start(1);
   processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"}};
-  Install("1.0");
+  installed = u"1.0";
   view.answer = MessageAnswer::Yes;
+  Start(1);
   // The first name climbs out of Update\; the second is a cut program image.
-  reader.Finish({},
-                "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
-                "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
-  ASSERT_EQ(reader.started.size(), 2u);  // the refused address never reached the reader
-  EXPECT_EQ(reader.started[1][0], u"http://d.test/setup.exe");
-  const std::string image = ScriptedReader::Image();
+  reader.Body(
+      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
+      "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
+  EXPECT_EQ(reader.log.size(), 3u);  // the refused address never reached the reader
+  EXPECT_EQ(FileNameOf(Started()), u"setup.exe");
+  const std::string image = Image();
   ASSERT_GT(image.size(), 1000u);
-  reader.FinishFile({}, image.substr(0, image.size() / 2));
-  EXPECT_EQ(Now(), State(Stage::UpdateOffered, kDownloadFailed));
+  reader.File(kTaskDownload, image.substr(0, image.size() / 2));
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
   EXPECT_TRUE(processes.terminated.empty());
 }
 
@@ -337,8 +257,9 @@ TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
   flow->OnClose();
   flow->OnPrimaryButton();  // a closed window starts nothing
   flow->OnHomePageButton();
-  EXPECT_TRUE(reader.started.empty());
-  EXPECT_EQ(view.Tail(4), (Log{"shell HTTPS://home.test/|0", "restore", "untray close", "untray"}));
+  EXPECT_EQ(Started(), u"");
+  EXPECT_EQ(view.Tail(5), (Log{"balloon 示例|智能更新程序|1", "shell HTTPS://home.test/|0",
+                               "restore", "untray close", "untray"}));
 }
 
 }  // namespace
