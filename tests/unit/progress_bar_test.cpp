@@ -6,13 +6,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <stdexcept>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace sealupdate {
 namespace {
@@ -189,39 +186,39 @@ class MapBag : public PropertyBag {
   }
 };
 
-// Saved settings load back as written, raising no events; entries missing or of the wrong kind
-// load the defaults of a saved bar; loaded numbers skip the setter rules.
+// Settings load back as written, raising no events; entries missing or of the wrong kind load
+// the defaults of a saved bar; loaded numbers skip the setter rules.
 TEST(ProgressBarSettings, LoadWhatWasSavedOrTheDefaults) {
-  ProgressBar saved, loaded;
-  const PixelBuffer background = saved.Image();
-  saved.SetPictureFront(std::make_shared<PixelBuffer>());  // an empty picture draws nothing
-  saved.SetValue(100);
-  EXPECT_EQ(saved.Image(), background);
-  saved.SetPictureFront(nullptr);  // no picture: the default again
-  EXPECT_EQ(saved.PictureFront(), DefaultPicture(1));
-  saved.SetPictureBack(std::make_shared<PixelBuffer>(2, 2));
-  saved.SetMax(90);
-  saved.SetMin(10);
-  saved.SetValue(30);
-  saved.SetShowType(7);
-  saved.SetBorderH(2);
-  saved.SetBorderV(3);
-  saved.SetStyle(6);
-  MapBag bag;
-  saved.WriteProperties(bag);
+  ProgressBar bar;
+  const PixelBuffer background = bar.Image();
+  bar.SetPictureFront(std::make_shared<PixelBuffer>());  // an empty picture draws nothing
+  bar.SetValue(100);
+  EXPECT_EQ(bar.Image(), background);
+  bar.SetPictureFront(nullptr);  // no picture: the default again
+  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
+  MapBag saved, again;
+  saved.stored = {{u"PictureBack", std::make_shared<const PixelBuffer>(2, 2)},
+                  {u"PictureFront", DefaultPicture(1)},
+                  {u"Max", 90},
+                  {u"Min", 10},
+                  {u"Value", 30},
+                  {u"ShowType", 7},
+                  {u"BorderH", 2},
+                  {u"BorderV", 3},
+                  {u"Style", 6}};
   Log log;
-  Record(loaded, log);
-  loaded.ReadProperties(bag);
+  Record(bar, log);
+  bar.ReadProperties(saved);
   EXPECT_EQ(log, Log(3, "redraw"));  // two picture setters and the closing redraw
-  EXPECT_EQ(loaded.PictureBack(), saved.PictureBack());
-  EXPECT_EQ(Settings(loaded), std::tuple(90, 10, 30, 7, 2, 3, 6));
-  EXPECT_EQ(loaded.Image(), saved.Image());
-  bag.stored = {
+  EXPECT_EQ(Settings(bar), std::tuple(90, 10, 30, 7, 2, 3, 6));
+  bar.WriteProperties(again);
+  EXPECT_EQ(again.stored, saved.stored);
+  saved.stored = {
       {u"Max", Picture()}, {u"PictureFront", 1}, {u"Min", 20}, {u"Value", 50}, {u"BorderV", -3}};
-  loaded.ReadProperties(bag);
-  EXPECT_EQ(std::pair(loaded.PictureBack(), loaded.PictureFront()),
+  bar.ReadProperties(saved);
+  EXPECT_EQ(std::pair(bar.PictureBack(), bar.PictureFront()),
             std::pair(DefaultPicture(0), DefaultPicture(1)));
-  EXPECT_EQ(Settings(loaded), std::tuple(100, 20, 50, 3, 5, -3, 2));
+  EXPECT_EQ(Settings(bar), std::tuple(100, 20, 50, 3, 5, -3, 2));
 }
 
 // Binary PPM files under tests/unit/golden, rewritten instead of compared when

@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
 using Calls = std::vector<std::string>;
+using W = std::uintptr_t;
+const std::string kRemoved = "notify 2 7 0 7 1025 50 1 0 ||;unhook 7 100";
 
 // Window 7 with icon 50, caption "caption" and previous procedure 100. Every call is logged as
 // one line; a notified record with its fields.
@@ -24,33 +26,37 @@ class FakeTray : public TrayPlatform {
   std::function<void()> duringPopup;
 
   void Notify(TrayNotify action, const TrayIconRecord& r) override {
-    Log("notify", static_cast<int>(action), r.hWnd, r.uID, r.uFlags, r.uCallbackMessage, r.hIcon,
-        r.dwInfoFlags, r.uTimeout);
+    Log("notify", int(action), r.hWnd, r.uID, r.uFlags, r.uCallbackMessage, r.hIcon, r.dwInfoFlags,
+        r.uTimeout);
     calls.back() += " " + Utf16ToUtf8(r.szTip + u"|" + r.szInfoTitle + u"|" + r.szInfo);
   }
-  std::uintptr_t HookWindow(std::uintptr_t w, TrayIcon&) override { return Log("hook", w), 100; }
-  void UnhookWindow(std::uintptr_t w, std::uintptr_t p) override { Log("unhook", w, p); }
-  std::intptr_t CallPrevious(std::uintptr_t p, std::uintptr_t w, std::uint32_t m, std::uintptr_t,
-                             std::intptr_t) override {
+  W HookWindow(W w, TrayIcon&) override { return Log("hook", w), 100; }
+  void UnhookWindow(W w, W p) override { Log("unhook", w, p); }
+  std::intptr_t CallPrevious(W p, W w, std::uint32_t m, W, std::intptr_t) override {
     return Log("previous", p, w, m), 99;
   }
-  void SetForegroundWindow(std::uintptr_t w) override { Log("foreground", w); }
-  void ShowWindow(std::uintptr_t w, std::int32_t c) override { Log("show", w, c); }
-  std::u16string WindowCaption(std::uintptr_t) override { return u"caption"; }
-  std::uintptr_t WindowIcon(std::uintptr_t) override { return 50; }
+  void SetForegroundWindow(W w) override { Log("foreground", w); }
+  void ShowWindow(W w, std::int32_t c) override { Log("show", w, c); }
+  std::u16string WindowCaption(W) override { return u"caption"; }
+  W WindowIcon(W) override { return 50; }
   std::optional<TrayRect> TaskbarRect() override { return taskbar; }
   std::optional<TrayPoint> CursorPos() override { return cursor; }
-  void PopupMenu(std::uintptr_t menu, std::uintptr_t w) override {
+  void PopupMenu(W menu, W w) override {
     Log("popup", menu, w);
     if (duringPopup) duringPopup();
   }
-  void PostClose(std::uintptr_t w) override { Log("close", w); }
+  void PostClose(W w) override { Log("close", w); }
   std::uint32_t TaskbarCreatedMessage() override { return kTaskbarCreated; }
 
   template <typename... Args>
   void Log(std::string name, Args... args) {
     ((name += " " + std::to_string(args)), ...);
     calls.push_back(name);
+  }
+  std::string Joined() const {
+    std::string all;
+    for (const auto& call : calls) all += (all.empty() ? "" : ";") + call;
+    return all;
   }
 };
 
@@ -92,7 +98,8 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
   EXPECT_EQ(CutToField(u"aaa", 4) + CutToField(u"bbbc", 4) + CutToField(u"a", 0), u"aaabbb");
   FakeTray tray;
   TrayIcon icon(tray);
-  icon.AddTrayIcon(7, u"tip", 0, 0);
+  icon.AddTrayIcon(7, std::u16string(300, u'c'), 0, 0);
+  EXPECT_EQ(icon.TrayIconData().szTip.size(), kTrayTipUnits - 1);
   icon.ShowTrayBalloon(std::u16string(300, u'a'), std::u16string(300, u't'),
                        std::u16string(300, u'i'), 1, 0);
   const TrayIconRecord& r = icon.TrayIconData();
@@ -101,64 +108,49 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
 }
 
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
-  struct Case {
-    std::uint32_t message;
-    std::uintptr_t wParam;
-    std::intptr_t lParam;
-    std::uintptr_t leftMenu, rightMenu;
-    Calls calls;  // before the message is passed on
-    bool swallowed = false;
+  // Message, wParam, lParam, left and right menus, the calls made.
+  const std::tuple<std::uint32_t, W, std::intptr_t, W, W, std::string> cases[] = {
+      {0x0401, 0, 0x0201, 0, 0, "foreground 7;previous 100 7 1025"},
+      {0x0401, 0, 0x0202, 0, 0, "foreground 7;show 7 4;previous 100 7 1025"},
+      {0x0401, 0, 0x0202, 21, 0, "popup 21 7;previous 100 7 1025"},
+      {0x0401, 0, 0x0203, 21, 0, "foreground 7;show 7 4;previous 100 7 1025"},
+      {0x0401, 0, 0x0204, 0, 0, "foreground 7;previous 100 7 1025"},
+      {0x0401, 0, 0x0205, 0, 22, "popup 22 7;previous 100 7 1025"},
+      {0x0401, 0, 0x0205, 21, 0, ""},  // right button up without a menu: swallowed
+      {0x0401, 0, 0x0200, 21, 22, "previous 100 7 1025"},
+      {0x0005, 1, 0, 0, 0, "show 7 0;previous 100 7 5"},  // minimized, mouse above the taskbar
+      {0x0005, 0, 0, 0, 0, "previous 100 7 5"},           // restored or resized
+      {0x0010, 0, 0, 0, 0, kRemoved + ";previous 100 7 16"},
+      {0x0082, 0, 0, 0, 0, kRemoved + ";previous 100 7 130"},
+      {0x0111, 0, 0, 0, 0, "previous 100 7 273"},
   };
-  const Case cases[] = {
-      {0x0401, 0, 0x0201, 0, 0, {"foreground 7"}},
-      {0x0401, 0, 0x0202, 0, 0, {"foreground 7", "show 7 4"}},
-      {0x0401, 0, 0x0202, 21, 0, {"popup 21 7"}},
-      {0x0401, 0, 0x0203, 21, 0, {"foreground 7", "show 7 4"}},
-      {0x0401, 0, 0x0204, 0, 0, {"foreground 7"}},
-      {0x0401, 0, 0x0205, 0, 22, {"popup 22 7"}},
-      {0x0401, 0, 0x0205, 21, 0, {}, true},  // right button up without a menu
-      {0x0401, 0, 0x0200, 21, 22, {}},
-      {0x0005, 1, 0, 0, 0, {"show 7 0"}},  // minimized, mouse above the taskbar
-      {0x0005, 0, 0, 0, 0, {}},            // restored or resized
-      {0x0010, 0, 0, 0, 0, {"notify 2 7 0 7 1025 50 1 0 ||", "unhook 7 100"}},
-      {0x0082, 0, 0, 0, 0, {"notify 2 7 0 7 1025 50 1 0 ||", "unhook 7 100"}},
-      {0x0111, 0, 0, 0, 0, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.message) + " " + std::to_string(c.lParam));
+  for (const auto& [message, wParam, lParam, left, right, calls] : cases) {
     FakeTray tray;
     TrayIcon icon(tray);
-    icon.AddTrayIcon(7, u"", c.leftMenu, c.rightMenu);
+    icon.AddTrayIcon(7, u"", left, right);
     tray.calls.clear();
-    EXPECT_EQ(icon.TrayWindowProc(7, c.message, c.wParam, c.lParam), c.swallowed ? 0 : 99);
-    Calls expected = c.calls;
-    if (!c.swallowed) expected.push_back("previous 100 7 " + std::to_string(c.message));
-    EXPECT_EQ(tray.calls, expected);
+    EXPECT_EQ(icon.TrayWindowProc(7, message, wParam, lParam), calls.empty() ? 0 : 99);
+    EXPECT_EQ(tray.Joined(), calls) << message << " " << lParam;
   }
 }
 
 // Minimized with the mouse off the taskbar (wherever it is docked) the window hides; through its
 // taskbar button, or with no taskbar or mouse position known, it stays minimized.
 TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
+  const TrayRect bar{10, 728, 1024, 768};
   const std::tuple<std::optional<TrayRect>, std::optional<TrayPoint>, bool> cases[] = {
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{10, 750}, false},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{9, 750}, true},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{1023, 767}, false},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{1024, 750}, true},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{500, 728}, false},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{500, 727}, true},
-      {TrayRect{10, 728, 1024, 768}, TrayPoint{500, 768}, true},
-      {TrayRect{0, 0, 60, 768}, TrayPoint{30, 500}, false},
-      {std::nullopt, TrayPoint{500, 300}, false},
-      {TrayRect{10, 728, 1024, 768}, std::nullopt, false},
+      {bar, TrayPoint{10, 750}, false},   {bar, TrayPoint{9, 750}, true},
+      {bar, TrayPoint{1023, 767}, false}, {bar, TrayPoint{1024, 750}, true},
+      {bar, TrayPoint{500, 728}, false},  {bar, TrayPoint{500, 727}, true},
+      {bar, TrayPoint{500, 768}, true},   {TrayRect{0, 0, 60, 768}, TrayPoint{30, 500}, false},
+      {std::nullopt, TrayPoint{}, false}, {bar, std::nullopt, false},
   };
   for (const auto& [taskbar, cursor, hides] : cases) {
     FakeTray tray;
     TrayIcon icon(tray);
-    icon.AddTrayIcon(7, u"", 0, 0);
     std::tie(tray.taskbar, tray.cursor) = std::tie(taskbar, cursor);
     icon.TrayWindowProc(7, 0x0005, 1, 0);
-    EXPECT_EQ(tray.calls[2] == "show 7 0", hides)
+    EXPECT_EQ(tray.calls[0] == "show 7 0", hides)
         << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1);
   }
 }
@@ -173,8 +165,9 @@ TEST(TrayIcon, ExitFromThePopupMenu) {
   tray.calls.clear();
   EXPECT_EQ(icon.TrayWindowProc(7, 0x0401, 0, 0x0205), 99);
   icon.TrayWindowProc(7, kTaskbarCreated, 0, 0);
-  EXPECT_EQ(tray.calls, (Calls{"popup 22 7", "notify 2 7 0 7 1025 50 1 0 ||", "unhook 7 100",
-                               "close 7", "previous 100 7 1025", "previous 100 7 49443"}));
+  EXPECT_EQ(tray.Joined(), "popup 22 7;" + kRemoved +
+                               ";close 7;previous 100 7 1025;previous 100 7 " +
+                               std::to_string(kTaskbarCreated));
 }
 
 }  // namespace

@@ -89,8 +89,7 @@ struct Harness {
 
 class Flow : public ::testing::Test, public Harness {};
 
-const std::u16string kChecking = u"正在检查新版本...", kFailed = u"获取升级信息失败！",
-                     kUpToDate = u"已是最新！无需更新！";
+const std::u16string kChecking = u"正在检查新版本...";
 const std::string kQuestion = "msgbox 发现新版本，是否立即更新？|自动更新：|1",
                   kFailedTail =
                       "balloon 自动更新|获取升级信息失败！|1;msgbox 获取升级信息失败！| 提示：|0",
@@ -136,10 +135,6 @@ TEST(FlowCheck, EveryOutcomeInEveryMode) {
 }
 
 TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
-  std::u16string captions;
-  for (Stage s : {Stage::Idle, Stage::Checking, Stage::UpdateOffered, Stage::Downloading})
-    captions += PrimaryCaption(s);
-  EXPECT_EQ(captions, u"检查更新停止检查立即更新取消更新");
   Start(0);
   EXPECT_EQ(view.title + u"|" + view.notes, u"示例 - 智能更新程序|configured");
   EXPECT_EQ(view.log, (Log{"centre", "icon", "tray", "balloon 示例|智能更新程序|1"}));
