@@ -102,6 +102,8 @@ TEST(FlowCheck, EveryOutcomeInEveryMode) {
       {0, u"2.0.0.0", Document("2.0"), false, Stage::Idle,
        "已是最新！无需更新！|balloon 自动更新|已是最新！无需更新！|1;msgbox "
        "已是最新！无需更新！|提示：|0;close"},
+      {1, u"2.0", Document("2.0"), false, Stage::Idle,
+       "已是最新！无需更新！|msgbox 已是最新！无需更新！|提示：|0;close"},
       {2, u"2.0", Document("2.0"), false, Stage::Idle, "已是最新！无需更新！|offscreen;icon;close"},
       {1, u"1.0", Document("2.0"), true, Stage::Downloading,
        "正在从旧版：1.0        升级到：2.0|" + kQuestion + ";restore"},
@@ -153,6 +155,8 @@ TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
 
 TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini", u"d.test/u.ini"});
+  EXPECT_EQ(view.log, (Log{"centre", "icon", "tray", "balloon 示例|智能更新程序|1",
+                           "balloon 自动更新|正在检查新版本...|1"}));
   reader.Body("", SystemError(12029));
   reader.Body("", HttpStatusError(404));
   reader.Body("<html>Sign in to the network</html>");  // no document
@@ -197,8 +201,14 @@ TEST_F(Flow, CancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
   EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"用户取消下载更新！"));
   EXPECT_EQ(Started(), u"cancel 下载更新文件");
   EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
-  reader.File(kTaskDownload, Image());  // late news of the cancelled read is ignored
+  // Late news of the cancelled read, and news of no read at all, are ignored.
+  reader.File(kTaskDownload, Image());
+  flow->DownloadProgress(u"", kTaskDownload, u"", 1, 2, u"x", u"y", 1);
+  flow->DownloadComplete(u"", kTaskDownload, u"", "", {}, 0);
+  flow->DownloadComplete(u"", kTaskCheck, u"", Document("3.0"), {}, 0);
   EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
+  EXPECT_EQ(std::pair(view.value, view.status),
+            std::pair(0, std::u16string(u"用户取消下载更新！")));
 
   flow->OnPrimaryButton();
   reader.File(kTaskDownload, Image(), TransferFailure::kAccessDenied);  // no other address
@@ -225,17 +235,21 @@ TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
   installed = u"1.0";
   view.answer = MessageAnswer::Yes;
   Start(1);
-  // The first name climbs out of Update\; the second is a cut program image.
+  // The first name climbs out of Update\; the second is a cut program image; the third is no
+  // program, so its bytes are not checked.
   reader.Body(
-      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
-      "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
+      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\nDownloadURL="
+      "http://d.test/..\\..\\evil.exe|http://d.test/setup.exe|http://d.test/notes.txt\r\n");
   EXPECT_EQ(reader.log.size(), 3u);  // the refused address never reached the reader
   EXPECT_EQ(FileNameOf(Started()), u"setup.exe");
   const std::string image = Image();
   ASSERT_GT(image.size(), 1000u);
   reader.File(kTaskDownload, image.substr(0, image.size() / 2));
-  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
+  EXPECT_EQ(FileNameOf(Started()), u"notes.txt");
   EXPECT_TRUE(processes.terminated.empty());
+  reader.File(kTaskDownload, "notes");
+  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
+  EXPECT_EQ(view.log.back(), "close");
 }
 
 TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
