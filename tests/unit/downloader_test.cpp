@@ -108,6 +108,7 @@ TEST(DownloaderText, RateAndRemainingTime) {
       {1048576, 2097152, 1, "1024.00 KB/S 00:00:01"},          // exactly 1024 stays KB
       {128, 256, 1, "0.13 KB/S 00:00:01"},                     // 0.125: half up
       {3072, 4096, 3, "1.00 KB/S 00:00:01"},
+      {1024, 1024, 1, "1.00 KB/S 00:00:00"},  // nothing left: no wrap to a whole day
       {1024, 1024 + 1024 * 3599.5, 1, "1.00 KB/S 01:00:00"},
       {2048, 4096, 0, "2.00 KB/S 00:00:00"},   // under a second: bytes over one second
       {2048, 4096, -5, "2.00 KB/S 00:00:00"},  // clock set back
