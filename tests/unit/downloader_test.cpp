@@ -133,6 +133,7 @@ TEST(DownloaderText, SavePathNormalisation) {
       {u"sub\\", u"C:\\app", u"C:\\app\\sub\\|"},
       {u"a*b|c\"d<e>.exe", u"C:\\app", u"C:\\app\\|a_b_c_d<e>.exe"},
       {u"x.exe", u"C:\\", u"C:\\|x.exe"},
+      {u"D:\\", u"C:\\app", u"D:\\|"},
       {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
   };
   for (const auto& [in, client, expected] : cases) {
