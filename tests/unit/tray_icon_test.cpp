@@ -95,7 +95,8 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
     EXPECT_EQ(CutToField(u"aa" + pair, 4), u"aa");  // the pair would straddle the last unit
     EXPECT_EQ(CutToField(u"a" + pair + u"b", 4), u"a" + pair);
   }
-  EXPECT_EQ(CutToField(u"aaa", 4) + CutToField(u"bbbc", 4) + CutToField(u"a", 0), u"aaabbb");
+  const std::u16string fits = u"aa" + std::u16string(1, char16_t{0xD800});  // ends in half a pair
+  EXPECT_EQ(CutToField(fits, 4) + CutToField(u"bbbc", 4) + CutToField(u"a", 0), fits + u"bbb");
   FakeTray tray;
   TrayIcon icon(tray);
   icon.AddTrayIcon(7, std::u16string(300, u'c'), 0, 0);
