@@ -167,11 +167,14 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   StretchCopy(dst, -huge, 0, huge, 1, src, 0, 0, huge, 1);
   EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{0, 0, 0, 0, 20}));
   EXPECT_TRUE(PixelBuffer(-1, 5).Empty());
-  // Source pixels beyond the source's right edge are skipped, not taken from the next row.
+  EXPECT_EQ(PixelBuffer(0, 5), PixelBuffer(5, 0));
+  // Source pixels outside the source are skipped, not taken from the next row or past the image.
   PixelBuffer square(2, 2), row(2, 2, 0);
   for (int i = 0; i < 4; ++i) square.Set(i % 2, i / 2, 30u + i);
-  StretchCopy(row, 0, 0, 2, 2, square, 1, 0, 2, 2);
-  EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{31, 0, 33, 0}));
+  StretchCopy(row, 0, 0, 2, 2, square, 1, -1, 2, 2);
+  EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{0, 0, 31, 0}));
+  StretchCopy(row, 0, 0, 1, 2, square, 0, 1, 1, 2);
+  EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{32, 0, 31, 0}));
 }
 
 class MapBag : public PropertyBag {
