@@ -38,8 +38,9 @@ TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   bar.SetValue(-7);
   bar.SetMin(20);  // above Value: Value follows without events
   bar.SetValue(40);
-  bar.SetMax(30);  // below Value: likewise
-  bar.SetMin(60);  // above Max, below Min, negative borders: ignored, still redrawn
+  bar.SetValue(35);  // between the ends: Change alone
+  bar.SetMax(30);    // below Value: likewise
+  bar.SetMin(60);    // above Max, below Min, negative borders: ignored, still redrawn
   bar.SetMax(19);
   bar.SetBorderV(-1);
   bar.SetBorderH(-1);
@@ -54,10 +55,10 @@ TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   bar.SetBorderV(0);
   bar.SetBorderH(0);
   EXPECT_EQ(Settings(bar), std::tuple(29, 29, 29, 4, 0, 0, 0));
-  EXPECT_EQ(log,
-            (Log{"redraw", "Change", "NowIsMax", "redraw", "Change", "NowIsMin", "redraw", "redraw",
-                 "Change", "redraw", "redraw",   "redraw", "redraw", "redraw",   "redraw", "redraw",
-                 "redraw", "Change", "NowIsMin", "redraw", "redraw", "redraw"}));
+  EXPECT_EQ(log, (Log{"redraw", "Change", "NowIsMax", "redraw", "Change", "NowIsMin",
+                      "redraw", "redraw", "Change",   "redraw", "Change", "redraw",
+                      "redraw", "redraw", "redraw",   "redraw", "redraw", "redraw",
+                      "redraw", "Change", "NowIsMin", "redraw", "redraw", "redraw"}));
 }
 
 TEST(ProgressBarModel, OverflowReachesTheCallerAfterStoringAndSizeFollowsTheDensity) {
