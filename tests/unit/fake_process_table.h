@@ -22,8 +22,7 @@ class FakeProcessTable : public ProcessTable {
   std::vector<std::uint32_t> exitCodes;
 
   std::optional<std::vector<ProcessEntry>> Snapshot() override {
-    if (snapshotFails) return std::nullopt;
-    return processes;
+    return snapshotFails ? std::nullopt : std::optional(processes);
   }
   // Keeps the real tables' promise: only a process still running the expected file is ended.
   bool Terminate(std::uint32_t id, std::u16string_view imagePath, std::uint32_t exitCode) override {

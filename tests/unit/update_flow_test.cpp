@@ -2,361 +2,254 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <map>
 
-#include "base/text.h"
 #include "fake_process_table.h"
-#include "model/version_info.h"
+#include "fake_reader.h"
 #include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {
 namespace {
 
-// Reads complete only when the test says so.
-class ScriptedReader : public UrlReader {
- public:
-  struct Read {
-    std::u16string url, key, savePath;
-  };
-  std::vector<Read> started;
-  UrlReaderSink* sink = nullptr;
+using Log = std::vector<std::string>;
 
-  void SetSink(UrlReaderSink* s) override { sink = s; }
-  TransferError Start(const std::u16string& url, const std::u16string& key,
-                      const std::u16string& savePath) override {
-    started.push_back({url, key, savePath});
-    return {};
-  }
-  bool Cancel(const std::u16string&) override { return true; }
-
-  void Finish(const std::u16string& key, TransferError error, std::string body = {}) {
-    ReadResult result;
-    result.error = error;
-    result.body = std::move(body);
-    sink->OnReadComplete(key, std::move(result));
-  }
-  // A whole program image by default, as a package that arrived intact.
-  void FinishFile(const std::u16string& key, TransferError moveError = {},
-                  std::string body = ReadWholeFile(ImageFixture()).value_or("")) {
-    struct File : DownloadedFile {
-      TransferError moveError;
-      std::string body;
-      File(TransferError e, std::string b) : moveError(e), body(std::move(b)) {}
-      std::uint64_t Size() const override { return body.size(); }
-      bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-        return MemoryByteView(body).ReadAt(offset, buffer, length);
-      }
-      TransferError MoveTo(const std::u16string&) override { return moveError; }
-    };
-    ReadResult result;
-    result.file = std::make_unique<File>(moveError, std::move(body));
-    sink->OnReadComplete(key, std::move(result));
-  }
-  static std::u16string ImageFixture() {
-    return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe";
-  }
-};
-
-struct FixedClock : Clock {
-  std::int64_t NowSeconds() override { return 1000; }
-};
-struct NoPump : EventPump {
-  void ProcessPendingEvents() override {}
-};
-
-// Records what the window shows; answers message boxes from a script.
+// Keeps what the window shows and logs the notable calls; answers every question alike.
 class RecordingView : public UpdateView {
  public:
-  std::u16string title = u"智能更新程序";
   Stage stage = Stage::Idle;
-  std::u16string status = u"未开始。", speed = kIdleSpeed, remaining = kIdleRemaining, notes;
-  std::int32_t progressMax = 100, progressValue = 0;
-  std::vector<std::string> log;  // notable calls, in order
-  std::deque<MessageAnswer> answers;
+  std::u16string title, status, speed, remaining, notes;
+  std::int32_t value = 0, max = 0;
+  Log log;
+  MessageAnswer answer = MessageAnswer::No;
   ShellResult shellResult;
-  bool closed = false;
 
-  void SetTitle(const std::u16string& t) override { title = t; }
+  void SetTitle(S t) override { title = t; }
   void ShowStage(Stage s) override { stage = s; }
-  void SetStatus(const std::u16string& t) override { status = t; }
-  void SetSpeed(const std::u16string& t) override { speed = t; }
-  void SetRemaining(const std::u16string& t) override { remaining = t; }
-  void SetNotes(const std::u16string& t) override { notes = t; }
-  void SetProgress(std::int32_t value, std::int32_t max) override {
-    progressValue = value;
-    progressMax = max;
-  }
+  void SetStatus(S t) override { status = t; }
+  void SetSpeed(S t) override { speed = t; }
+  void SetRemaining(S t) override { remaining = t; }
+  void SetNotes(S t) override { notes = t; }
+  void SetProgress(std::int32_t v, std::int32_t m) override { value = v, max = m; }
   void PlaceCentered() override { log.push_back("centre"); }
   void PlaceOffscreen() override { log.push_back("offscreen"); }
   void UseOwnIcon() override { log.push_back("icon"); }
   void AddTrayIcon() override { log.push_back("tray"); }
-  void ShowTrayBalloon(const std::u16string& t, const std::u16string& text,
-                       TrayIconKind icon) override {
-    log.push_back("balloon " + Utf16ToUtf8(t) + "|" + Utf16ToUtf8(text) + "|" +
-                  std::to_string(static_cast<int>(icon)));
-  }
+  void ShowTrayBalloon(S t, S x, TrayIconKind i) override { Add("balloon", t + u"|" + x, int(i)); }
   void RemoveTrayIcon(bool close) override { log.push_back(close ? "untray close" : "untray"); }
   void RestoreWindow() override { log.push_back("restore"); }
-  MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& t,
-                            MessageButtons buttons, MessageIcon icon) override {
-    log.push_back("msgbox " + Utf16ToUtf8(text) + "|" + Utf16ToUtf8(t) + "|" +
-                  std::to_string(static_cast<int>(icon)));
-    if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
-    EXPECT_FALSE(answers.empty()) << "unexpected question";
-    if (answers.empty()) return MessageAnswer::No;
-    const MessageAnswer a = answers.front();
-    answers.pop_front();
-    return a;
+  MessageAnswer ShowMessage(S x, S t, MessageButtons b, MessageIcon i) override {
+    Add("msgbox", x + u"|" + t, int(i));
+    return b == MessageButtons::Ok ? MessageAnswer::Ok : answer;
   }
-  ShellResult ShellOpen(const std::u16string& target, int show) override {
-    log.push_back("shell " + Utf16ToUtf8(target) + "|" + std::to_string(show));
-    return shellResult;
+  ShellResult ShellOpen(S to, int show) override { return Add("shell", to, show), shellResult; }
+  void Close() override { log.push_back("close"); }
+  void Add(const char* what, S text, int n) {
+    log.push_back(what + (" " + Utf16ToUtf8(text)) + "|" + std::to_string(n));
   }
-  void Close() override {
-    log.push_back("close");
-    closed = true;
-  }
-  bool Logged(const std::string& entry) const {
-    return std::find(log.begin(), log.end(), entry) != log.end();
-  }
+  Log Tail(std::size_t n) const { return Log(log.end() - std::min(n, log.size()), log.end()); }
 };
 
-const std::u16string kStatusChecking = u"正在检查新版本...";
+std::string Document(const char* version, const char* extra = "") {
+  return std::string("[UpdateInfo]\r\nVersion=") + version +
+         "\r\nDownloadURL=http://d.test/one/setup.bin|http://d.test/two/setup2.bin\r\n"
+         "ModifySuffix=.exe\r\nMainExeName=Main.exe\r\nHomeURL=http://home.test/\r\n" +
+         extra;
+}
 
-class Flow : public ::testing::Test {
- protected:
+std::string Image() {
+  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+}
+
+using State = std::pair<Stage, std::u16string>;
+
+struct Harness {
   std::u16string folder = ScratchFolder();
   FakeProcessTable processes;
   UpdateRecord info{folder, processes};
-  ScriptedReader reader;
-  FixedClock clock;
-  NoPump pump;
-  Downloader downloader{reader, clock, pump, folder};
+  Rig reader;
+  Downloader downloader{reader, reader, reader, folder};
   RecordingView view;
-  std::map<std::u16string, std::u16string> versions;  // file path -> file version
+  std::u16string installed;  // the main program's file version
   std::unique_ptr<UpdateFlow> flow;
 
   void Start(std::int32_t mode, std::vector<std::u16string> updateUrls = {u"a.test/u.ini"}) {
     info.SetSoftName(u"示例");
     info.SetUpdateText(u"configured");
-    info.SetUpdateMode(mode);
     for (const auto& u : updateUrls) info.AddUpdateURL(u);
-    flow =
-        std::make_unique<UpdateFlow>(view, info, downloader, mode, [this](const std::u16string& p) {
-          auto it = versions.find(p);
-          return it == versions.end() ? std::u16string() : it->second;
-        });
+    flow = std::make_unique<UpdateFlow>(view, info, downloader, mode, [this](S path) {
+      return path == info.Path() + u"Main.exe" ? installed : u"";
+    });
     downloader.SetEvents(flow.get());
     flow->Start();
   }
-  static std::string Document(const char* version, const char* extra = "") {
-    return std::string("[UpdateInfo]\r\nVersion=") + version +
-           "\r\nDownloadURL=http://d.test/one/setup.bin|http://d.test/two/setup2.bin\r\n"
-           "ModifySuffix=.exe\r\nMainExeName=Main.exe\r\nHomeURL=http://home.test/\r\n" +
-           extra;
-  }
-  void InstallVersion(const char16_t* v) { versions[info.Path() + u"Main.exe"] = v; }
-  // Mode 0, a newer version found and declined: the update waits for the primary button.
-  void OfferUpdate() {
-    Start(0);
-    flow->OnPrimaryButton();
-    InstallVersion(u"1.0");
-    view.answers = {MessageAnswer::No};
-    reader.Finish(kTaskCheck, {}, Document("2.0"));
-    ASSERT_EQ(flow->stage(), Stage::UpdateOffered);
-  }
+  State Now() const { return {view.stage, view.status}; }
+  std::u16string Started() const { return reader.log.empty() ? u"" : reader.log.back(); }
 };
 
-TEST(FlowStage, PrimaryCaptionSaysWhatPressingDoesNext) {
-  EXPECT_EQ(PrimaryCaption(Stage::Idle), u"检查更新");
-  EXPECT_EQ(PrimaryCaption(Stage::Checking), u"停止检查");
-  EXPECT_EQ(PrimaryCaption(Stage::UpdateOffered), u"立即更新");
-  EXPECT_EQ(PrimaryCaption(Stage::Downloading), u"取消更新");
+class Flow : public ::testing::Test, public Harness {};
+
+const std::u16string kChecking = u"正在检查新版本...";
+const std::string kQuestion = "msgbox 发现新版本，是否立即更新？|自动更新：|1",
+                  kFailedTail =
+                      "balloon 自动更新|获取升级信息失败！|1;msgbox 获取升级信息失败！| 提示：|0",
+                  kOffered = "发现新版本：2.0        本地版本：";
+
+// How each mode ends a check: the document, the installed version and the user's answer give
+// the stage, the status and the last notable calls.
+TEST(FlowCheck, EveryOutcomeInEveryMode) {
+  const std::tuple<std::int32_t, const char16_t*, std::string, bool, Stage, std::string> cases[] = {
+      {0, u"2.0.0.0", Document("2.0"), false, Stage::Idle,
+       "已是最新！无需更新！|balloon 自动更新|已是最新！无需更新！|1;msgbox "
+       "已是最新！无需更新！|提示：|0;close"},
+      {1, u"2.0", Document("2.0"), false, Stage::Idle,
+       "已是最新！无需更新！|msgbox 已是最新！无需更新！|提示：|0;close"},
+      {2, u"2.0", Document("2.0"), false, Stage::Idle, "已是最新！无需更新！|offscreen;icon;close"},
+      {1, u"1.0", Document("2.0"), true, Stage::Downloading,
+       "正在从旧版：1.0        升级到：2.0|" + kQuestion + ";restore"},
+      {1, u"1.0", Document("2.0"), false, Stage::UpdateOffered,
+       kOffered + "1.0|balloon 自动更新|正在检查新版本...|1;" + kQuestion},
+      {2, u"1.0", Document("2.0"), true, Stage::Downloading,
+       "正在从旧版：1.0        升级到：2.0|" + kQuestion + ";centre;restore"},
+      {2, u"", Document("2.0"), false, Stage::UpdateOffered,
+       kOffered + "0.0.0.0|offscreen;icon;" + kQuestion + ";close"},
+      {1, u"1.0", "[UpdateInfo]\r\nVersion=\r\n", false, Stage::Idle,
+       "获取升级信息失败！|" + kFailedTail},
+      {1, u"1.0", Document("99999999999.0"), false, Stage::Idle,
+       "获取升级信息失败！|" + kFailedTail},
+      {2, u"1.0", "", false, Stage::Idle, "获取升级信息失败！|offscreen;icon;close"},
+  };
+  for (const auto& [mode, installed, document, yes, stage, expected] : cases) {
+    SCOPED_TRACE(std::to_string(mode) + " " + document);
+    Harness h;
+    h.installed = installed;
+    h.view.answer = yes ? MessageAnswer::Yes : MessageAnswer::No;
+    h.Start(mode);
+    if (mode == 0) h.flow->OnPrimaryButton();
+    h.reader.Body(document);
+    const std::size_t calls = std::count(expected.begin(), expected.end(), ';') + 1;
+    std::string seen = Utf16ToUtf8(h.view.status) + "|";
+    for (const auto& call : h.view.Tail(calls)) seen += call + ";";
+    seen.pop_back();
+    EXPECT_EQ(h.view.stage, stage);
+    EXPECT_EQ(seen, expected);
+  }
 }
 
 TEST_F(Flow, Mode0WaitsThenCheckStopAndCheckAgain) {
   Start(0);
-  EXPECT_EQ(view.title, u"示例 - 智能更新程序");
-  EXPECT_EQ(view.notes, u"configured");
-  EXPECT_EQ(view.log,
-            (std::vector<std::string>{"centre", "icon", "tray", "balloon 示例|智能更新程序|1"}));
-  EXPECT_TRUE(reader.started.empty());
-
+  EXPECT_EQ(view.title + u"|" + view.notes, u"示例 - 智能更新程序|configured");
+  EXPECT_EQ(view.log, (Log{"centre", "icon", "tray", "balloon 示例|智能更新程序|1"}));
+  EXPECT_EQ(Started(), u"");
   flow->OnPrimaryButton();
-  EXPECT_EQ(view.stage, Stage::Checking);
-  EXPECT_EQ(view.status, kStatusChecking);
-  EXPECT_TRUE(view.Logged("balloon 自动更新|正在检查新版本...|1"));
-  ASSERT_EQ(reader.started.size(), 1u);
-  EXPECT_EQ(reader.started[0].url, u"http://a.test/u.ini");
-  EXPECT_EQ(reader.started[0].key, kTaskCheck);
-
+  EXPECT_EQ(Now(), State(Stage::Checking, kChecking));
+  EXPECT_EQ(view.log.back(), "balloon 自动更新|正在检查新版本...|1");
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
   flow->OnPrimaryButton();  // stop abandons the request
-  EXPECT_EQ(view.stage, Stage::Idle);
-  EXPECT_EQ(view.status, u"停止检查");
-  EXPECT_EQ(downloader.TaskCount(), 0);
-
+  EXPECT_EQ(Now(), State(Stage::Idle, u"停止检查"));
+  EXPECT_EQ(Started(), u"cancel 检查新版本");
   flow->OnPrimaryButton();  // a new check stands on its own, under the plain task name
-  ASSERT_EQ(reader.started.size(), 2u);
-  EXPECT_EQ(reader.started[1].key, kTaskCheck);
-  InstallVersion(u"1.0.0.0");
-  reader.Finish(kTaskCheck, {}, Document("1.0.0.0"));  // up to date
-  EXPECT_EQ(view.status, u"已是最新！无需更新！");
-  EXPECT_EQ(view.stage, Stage::Idle);
-  EXPECT_TRUE(view.Logged("msgbox 已是最新！无需更新！|提示：|0"));
-  EXPECT_EQ(view.log.back(), "close");
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
+  EXPECT_EQ(Now(), State(Stage::Checking, kChecking));
 }
 
 TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini", u"d.test/u.ini"});
-  EXPECT_EQ(view.stage, Stage::Checking);  // the check started with the window
-  reader.Finish(kTaskCheck, SystemError(12029));
-  reader.Finish(kTaskCheck, HttpStatusError(404));
-  reader.Finish(kTaskCheck, {}, "<html>Sign in to the network</html>");  // no document
-  ASSERT_EQ(reader.started.size(), 4u);
-  EXPECT_EQ(reader.started[3].url, u"http://d.test/u.ini");
-  EXPECT_EQ(view.status, kStatusChecking);  // retries are silent
-
+  EXPECT_EQ(view.log, (Log{"centre", "icon", "tray", "balloon 示例|智能更新程序|1",
+                           "balloon 自动更新|正在检查新版本...|1"}));
+  reader.Body("", SystemError(12029));
+  reader.Body("", HttpStatusError(404));
+  reader.Body("<html>Sign in to the network</html>");  // no document
+  EXPECT_EQ(Started(), u"start 检查新版本 http://d.test/u.ini");
+  EXPECT_EQ(Now(), State(Stage::Checking, kChecking));  // retries are silent
   processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"},
                          {8, u"other.exe", info.Path() + u"other.exe"}};
-  InstallVersion(u"1.0.0.0");
-  view.answers = {MessageAnswer::Yes};
-  reader.Finish(kTaskCheck, {}, Document("1.1.0.0", "UpdateText=   \r\n"));
+  installed = u"1.0";
+  view.answer = MessageAnswer::Yes;
+  reader.Body(Document("2.0", "UpdateText=   \r\n"));
   EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   EXPECT_EQ(info.HomeURL(), u"http://home.test/");
-  EXPECT_TRUE(view.Logged("msgbox 发现新版本，是否立即更新？|自动更新：|1"));
-  EXPECT_EQ(view.stage, Stage::Downloading);
-  EXPECT_EQ(view.status, u"正在从旧版：1.0.0.0        升级到：1.1.0.0");
-  EXPECT_EQ(view.log.back(), "restore");
-  ASSERT_EQ(reader.started.size(), 5u);
-  EXPECT_EQ(reader.started[4].url, u"http://d.test/one/setup.bin");
+  const std::u16string package = Started().substr(Started().find(u" -> ") + 4);
+  EXPECT_EQ(Started(), u"start 下载更新文件 http://d.test/one/setup.bin -> " + package);
+  EXPECT_EQ(package.substr(package.size() - 21), u"\\Update\\setup.bin.exe");
 
   flow->DownloadProgress(u"", kTaskDownload, u"", 2621440, 5242880, u"1.25 MB/S", u"00:00:02", 1);
-  EXPECT_EQ(view.progressMax, 5242880);
-  EXPECT_EQ(view.progressValue, 2621440);
-  EXPECT_EQ(view.speed, u"速度：  1.25 MB/S");
-  EXPECT_EQ(view.remaining, u"剩余时间：00:00:02");
+  EXPECT_EQ(view.speed + view.remaining, u"速度：  1.25 MB/S剩余时间：00:00:02");
   flow->DownloadProgress(u"", kTaskCheck, u"", 1, 2, u"x", u"y", 1);  // not shown
-  EXPECT_EQ(view.progressValue, 2621440);
+  EXPECT_EQ(std::pair(view.value, view.max), std::pair(2621440, 5242880));
   // Past the bar's 32-bit range the totals are scaled: half is still half.
   flow->DownloadProgress(u"", kTaskDownload, u"", 3e9, 6e9, u"9.00 MB/S", u"00:05:00", 1);
-  EXPECT_EQ(view.progressMax, 2147483647);
-  EXPECT_NEAR(view.progressValue, 1073741824, 1);
+  EXPECT_EQ(view.max, 2147483647);
+  EXPECT_NEAR(view.value, 1073741824, 1);
 
-  reader.FinishFile(kTaskDownload);
-  EXPECT_EQ(view.status, u"下载完成！");
-  EXPECT_EQ(view.speed, kIdleSpeed);
-  EXPECT_TRUE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
+  reader.File(kTaskDownload, Image());
+  EXPECT_EQ(Now(), State(Stage::Idle, u"下载完成！"));
+  EXPECT_EQ(view.speed + view.remaining, std::u16string(kIdleSpeed) + kIdleRemaining);
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
-  EXPECT_EQ(view.log[view.log.size() - 2],
-            "shell " + Utf16ToUtf8(reader.started[4].savePath) + "|1");
-  EXPECT_EQ(view.log.back(), "close");
+  EXPECT_EQ(view.Tail(3), (Log{"msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0",
+                               "shell " + Utf16ToUtf8(package) + "|1", "close"}));
 }
 
-TEST_F(Flow, PrimaryButtonMovesBetweenStages) {
-  OfferUpdate();
+TEST_F(Flow, CancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
+  installed = u"1.0";
+  Start(0);
+  flow->OnPrimaryButton();
+  reader.Body(Document("2.0"));  // declined: the update waits for the primary button
   flow->OnPrimaryButton();
   EXPECT_EQ(view.stage, Stage::Downloading);
   flow->OnPrimaryButton();  // cancel
-  EXPECT_EQ(view.stage, Stage::UpdateOffered);
-  EXPECT_EQ(view.status, u"用户取消下载更新！");
-  EXPECT_TRUE(view.Logged("balloon 自动更新|用户取消下载更新！|3"));
-  EXPECT_EQ(downloader.TaskCount(), 0);
-  reader.FinishFile(kTaskDownload);  // late news of the cancelled read is ignored
-  EXPECT_FALSE(view.Logged("msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0"));
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"用户取消下载更新！"));
+  EXPECT_EQ(Started(), u"cancel 下载更新文件");
+  EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
+  // Late news of the cancelled read, and news of no read at all, are ignored.
+  reader.File(kTaskDownload, Image());
+  flow->DownloadProgress(u"", kTaskDownload, u"", 1, 2, u"x", u"y", 1);
+  flow->DownloadComplete(u"", kTaskDownload, u"", "", {}, 0);
+  flow->DownloadComplete(u"", kTaskCheck, u"", Document("3.0"), {}, 0);
+  EXPECT_EQ(view.log.back(), "balloon 自动更新|用户取消下载更新！|3");
+  EXPECT_EQ(std::pair(view.value, view.status),
+            std::pair(0, std::u16string(u"用户取消下载更新！")));
+
+  flow->OnPrimaryButton();
+  reader.File(kTaskDownload, Image(), TransferFailure::kAccessDenied);  // no other address
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"拒绝访问。"));
+  flow->OnPrimaryButton();
+  reader.Body("", HttpStatusError(500));
+  EXPECT_EQ(FileNameOf(Started()), u"setup2.bin.exe");
+  reader.Body("", HttpStatusError(500));
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
+
+  flow->OnPrimaryButton();  // every attempt starts from the first address again
+  EXPECT_EQ(FileNameOf(Started()), u"setup.bin.exe");
+  view.shellResult = {false, u"没有关联的程序"};  // the shell cannot open the package
+  reader.File(kTaskDownload, Image());
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"无法打开更新文件！"));
+  EXPECT_NE(view.log.back(), "close");
   flow->RestartCheck();  // the record's CheckUpdate: whatever runs, check anew
+  EXPECT_EQ(Started(), u"start 检查新版本 http://a.test/u.ini");
   EXPECT_EQ(view.stage, Stage::Checking);
-  EXPECT_EQ(reader.started.back().key, kTaskCheck);
-}
-
-TEST_F(Flow, PackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
-  OfferUpdate();
-  flow->OnPrimaryButton();
-  reader.FinishFile(
-      kTaskDownload,
-      TransferFailure::kAccessDenied);  // a locked save path: no other address is tried
-  EXPECT_EQ(view.stage, Stage::UpdateOffered);
-  EXPECT_EQ(view.status, u"拒绝访问。");
-  const std::size_t before = reader.started.size();
-
-  flow->OnPrimaryButton();
-  reader.Finish(kTaskDownload, HttpStatusError(500));
-  EXPECT_EQ(FileNameOf(reader.started.back().savePath), u"setup2.bin.exe");
-  reader.Finish(kTaskDownload, HttpStatusError(500));
-  EXPECT_EQ(reader.started.size(), before + 2);
-  EXPECT_EQ(view.status, u"下载文件出错！");
-  EXPECT_EQ(view.stage, Stage::UpdateOffered);
-
-  // Every new attempt starts from the first address again.
-  flow->OnPrimaryButton();
-  EXPECT_EQ(reader.started.back().url, u"http://d.test/one/setup.bin");
-  // The shell cannot open the package: the user is told, the program stays.
-  view.shellResult = {false, u"没有关联的程序"};
-  reader.FinishFile(kTaskDownload);
-  EXPECT_FALSE(view.closed);
-  EXPECT_EQ(view.stage, Stage::UpdateOffered);
-  EXPECT_EQ(view.status, u"无法打开更新文件！");
-}
-
-TEST_F(Flow, Mode2IsSilentUnlessTheUserAccepts) {
-  Start(2);
-  EXPECT_EQ(view.log, (std::vector<std::string>{"offscreen", "icon"}));
-  reader.Finish(kTaskCheck, HttpStatusError(404));  // every address failed: the program just ends
-  EXPECT_EQ(view.log.back(), "close");
-  EXPECT_FALSE(view.Logged("msgbox 获取升级信息失败！| 提示：|0"));
-  for (MessageAnswer answer : {MessageAnswer::Yes, MessageAnswer::No}) {
-    view = RecordingView();
-    Start(2);
-    view.answers = {answer};
-    reader.Finish(reader.started.back().key, {}, Document("3.0"));  // no main exe installed
-    EXPECT_EQ(info.LocalVersion(), u"0.0.0.0");
-    if (answer == MessageAnswer::Yes) {
-      EXPECT_EQ(view.log[view.log.size() - 2], "centre");
-      EXPECT_EQ(view.log.back(), "restore");
-      downloader.RemoveAllTasks();
-    } else {
-      EXPECT_EQ(view.log.back(), "close");
-    }
-  }
-}
-
-TEST_F(Flow, CheckFailuresAreReportedInMode1) {
-  Start(1, {u"a.test/u.ini", u"b.test/u.ini"});
-  reader.Finish(kTaskCheck, {}, "<html><body>Sign in to the network</body></html>");
-  ASSERT_EQ(reader.started.size(), 2u);  // the next address is asked
-  reader.Finish(kTaskCheck, {}, "[UpdateInfo]\r\nVersion=\r\n");
-  EXPECT_EQ(view.stage, Stage::Idle);
-  EXPECT_EQ(view.status, u"获取升级信息失败！");
-  EXPECT_TRUE(view.Logged("balloon 自动更新|获取升级信息失败！|1"));
-  EXPECT_EQ(view.log.back(), "msgbox 获取升级信息失败！| 提示：|0");
-  EXPECT_FALSE(view.closed);
-
-  // An overflowing version part is a failed check, not a crash.
-  flow->RestartCheck();
-  reader.Finish(kTaskCheck, {}, Document("99999999999.0"));
-  EXPECT_EQ(view.status, u"获取升级信息失败！");
-  EXPECT_FALSE(view.closed);
 }
 
 TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
-  Start(1);
   processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"}};
-  InstallVersion(u"1.0");
-  view.answers = {MessageAnswer::Yes};
-  // The first name climbs out of Update\; the second is a cut program image.
-  reader.Finish(kTaskCheck, {},
-                "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\n"
-                "DownloadURL=http://d.test/..\\..\\evil.exe|http://d.test/setup.exe\r\n");
-  ASSERT_EQ(reader.started.size(), 2u);  // the refused address never reached the reader
-  EXPECT_EQ(reader.started[1].url, u"http://d.test/setup.exe");
-  const std::string image = ReadWholeFile(ScriptedReader::ImageFixture()).value_or("");
+  installed = u"1.0";
+  view.answer = MessageAnswer::Yes;
+  Start(1);
+  // The first name climbs out of Update\; the second is a cut program image; the third is no
+  // program, so its bytes are not checked.
+  reader.Body(
+      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\nDownloadURL="
+      "http://d.test/..\\..\\evil.exe|http://d.test/setup.exe|http://d.test/notes.txt\r\n");
+  EXPECT_EQ(reader.log.size(), 3u);  // the refused address never reached the reader
+  EXPECT_EQ(FileNameOf(Started()), u"setup.exe");
+  const std::string image = Image();
   ASSERT_GT(image.size(), 1000u);
-  reader.FinishFile(kTaskDownload, {}, image.substr(0, image.size() / 2));
-  EXPECT_EQ(view.status, u"下载文件出错！");
-  EXPECT_EQ(view.stage, Stage::UpdateOffered);
+  reader.File(kTaskDownload, image.substr(0, image.size() / 2));
+  EXPECT_EQ(FileNameOf(Started()), u"notes.txt");
   EXPECT_TRUE(processes.terminated.empty());
-  EXPECT_FALSE(view.closed);
+  reader.File(kTaskDownload, "notes");
+  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
+  EXPECT_EQ(view.log.back(), "close");
 }
 
 TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
@@ -366,18 +259,16 @@ TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
     info.SetHomeURL(refused);
     flow->OnHomePageButton();
   }
-  for (const auto& entry : view.log) EXPECT_NE(entry.rfind("shell", 0), 0u) << entry;
   info.SetHomeURL(u"HTTPS://home.test/");
   flow->OnHomePageButton();
-  EXPECT_EQ(view.log.back(), "shell HTTPS://home.test/|0");
   flow->OnTrayShow();
-  EXPECT_EQ(view.log.back(), "restore");
   flow->OnTrayExit();
-  EXPECT_EQ(view.log.back(), "untray close");
   flow->OnClose();
-  EXPECT_EQ(view.log.back(), "untray");
   flow->OnPrimaryButton();  // a closed window starts nothing
-  EXPECT_TRUE(reader.started.empty());
+  flow->OnHomePageButton();
+  EXPECT_EQ(Started(), u"");
+  EXPECT_EQ(view.Tail(5), (Log{"balloon 示例|智能更新程序|1", "shell HTTPS://home.test/|0",
+                               "restore", "untray close", "untray"}));
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+// The reader, clock, event pump and event sink of a downloader in one scripted object, logging
+// into one list in the order things happen. Reads complete only when the test says so; the pump
+// runs one queued action per call, as if a message had been waiting.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "download/downloader.h"
+#include "model/version_info.h"
+
+namespace sealupdate {
+
+using Log16 = std::vector<std::u16string>;
+using S = const std::u16string&;
+
+inline std::u16string Num(double value) { return Utf8ToUtf16(std::to_string(std::int64_t(value))); }
+
+struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
+  Log16 log;
+  UrlReaderSink* sink = nullptr;
+  TransferError startError;
+  std::int64_t now = 1000;
+  int pumped = 0;
+  std::deque<std::function<void()>> queue;
+  std::function<void(S, TransferError)> onComplete;
+
+  void SetSink(UrlReaderSink* s) override { sink = s; }
+  TransferError Start(S url, S key, S path) override {
+    log.push_back(u"start " + key + u" " + url + (path.empty() ? u"" : u" -> " + path));
+    return startError;
+  }
+  bool Cancel(S key) override { return log.push_back(u"cancel " + key), true; }
+  std::int64_t NowSeconds() override { return now; }
+  void ProcessPendingEvents() override {
+    if (++pumped, queue.empty()) return;
+    auto action = std::move(queue.front());
+    queue.pop_front();
+    action();
+  }
+  void AddDownloadTask(S url, S name, S path, std::int32_t n) override {
+    log.push_back(u"add " + name + u" " + url + u" [" + path + u"] " + Num(n));
+  }
+  void DownloadProgress(S, S name, S, double read, double total, S rate, S left,
+                        std::int32_t n) override {
+    log.push_back(u"progress " + name + u" " + Num(read) + u"/" + Num(total) + u" " + rate + u" " +
+                  left + u" " + Num(n));
+  }
+  void DownloadComplete(S, S name, S path, const std::string& body, TransferError error,
+                        std::int32_t n) override {
+    log.push_back(u"complete " + name + u" [" + path + u"] \"" + Utf8ToUtf16(body) + u"\" " +
+                  Num(ErrorNumber(error)) + u" " + Num(n));
+    if (onComplete) onComplete(name, error);
+  }
+
+  // A memory read of the last read started, or of `key`.
+  void Body(std::string body, TransferError error = {}, std::u16string key = {}) {
+    ReadResult result{error, std::move(body), nullptr};
+    sink->OnReadComplete(key.empty() ? LastKey() : key, std::move(result));
+  }
+  // A finished temporary file holding `body` whose move gives `moveResult`.
+  void File(S key, std::string body, TransferError moveResult = {}) {
+    struct Fake final : DownloadedFile {
+      Log16* log;
+      std::string body;
+      TransferError moveResult;
+      bool moved = false;
+      Fake(Log16* l, std::string b, TransferError m) : log(l), body(std::move(b)), moveResult(m) {}
+      ~Fake() override {
+        if (!moved) log->push_back(u"discard");
+      }
+      std::uint64_t Size() const override { return body.size(); }
+      bool ReadAt(std::uint64_t at, void* to, std::size_t n) override {
+        return MemoryByteView(body).ReadAt(at, to, n);
+      }
+      TransferError MoveTo(S path) override {
+        log->push_back(u"move " + path);
+        return moved = !moveResult, moveResult;
+      }
+    };
+    sink->OnReadComplete(key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult)});
+  }
+  std::u16string LastKey() const {
+    for (auto it = log.rbegin(); it != log.rend(); ++it) {
+      if (it->rfind(u"start ", 0) == 0) return it->substr(6, it->find(u' ', 6) - 6);
+    }
+    return {};
+  }
+  Log16 Take() { return std::exchange(log, {}); }
+};
+
+}  // namespace sealupdate
