@@ -83,7 +83,10 @@ Downloader::SaveTarget Downloader::NormalizeSavePath(std::u16string_view savePat
                                                      std::u16string_view clientFolder) {
   std::u16string p = TrimSpaces(savePath);
   if (p.empty()) return {};
-  if (p.size() < 3 || p.compare(1, 2, u":\\") != 0) {
+  // "X:\..." and "\\server\share\..." are whole paths; anything else is under the client's folder.
+  const bool absolute =
+      (p.size() >= 3 && p.compare(1, 2, u":\\") == 0) || p.compare(0, 2, u"\\\\") == 0;
+  if (!absolute) {
     if (p[0] == u'\\') p.erase(0, 1);
     p = std::u16string(clientFolder) + u"\\" + p;
   }

@@ -129,12 +129,14 @@ TEST(DownloaderText, SavePathNormalisation) {
       {u"D:\\dl\\\\new\\x.exe", u"C:\\app", u"D:\\dl\\new\\|x.exe"},
       {u"D:\\a\\\\\\b.exe", u"C:\\app", u"D:\\a\\\\|b.exe"},  // three become two
       {u"C:/dir/x.exe", u"C:\\app", u"C:\\app\\|C__dir_x.exe"},
-      {u"\\\\srv\\s\\x.exe", u"C:\\app", u"C:\\app\\srv\\s\\|x.exe"},
+      {u"\\\\srv\\s\\x.exe", u"C:\\app", u"\\\\srv\\s\\|x.exe"},  // a share is a whole path
       {u"sub\\", u"C:\\app", u"C:\\app\\sub\\|"},
       {u"a*b|c\"d<e>.exe", u"C:\\app", u"C:\\app\\|a_b_c_d<e>.exe"},
       {u"x.exe", u"C:\\", u"C:\\|x.exe"},
       {u"D:\\", u"C:\\app", u"D:\\|"},
       {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
+      // The record's save path of a client started from a share.
+      {u"\\\\srv\\s\\app\\Update\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\Update\\|x.exe"},
   };
   for (const auto& [in, client, expected] : cases) {
     const auto target = Downloader::NormalizeSavePath(in, client);
