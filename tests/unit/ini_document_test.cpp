@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -196,75 +197,63 @@ TEST(IniDocumentFiles, LoadsRelativePathsSavesAnsiTextAndAutoSaves) {
 
 // Random edits against a plain model: every read must agree and the stored form must hold.
 TEST(IniDocument, RandomEditsAgreeWithAModel) {
-  struct ModelSection {
-    std::u16string name;
-    std::vector<std::pair<std::u16string, std::u16string>> keys;
-  };
-  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"};
-  const Names keys = {u"Key", u"KEY", u"k", u"ü", u"Ü"};
+  using Keys = std::vector<std::pair<std::u16string, std::u16string>>;
+  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"},
+              keys = {u"Key", u"KEY", u"k", u"ü", u"Ü"};
   const Names pieces = {u"a", u"Z", u" ", u"=", u"[", u"]", u"\r\n", u"\r", u"\n", u"值"};
-
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::mt19937 rng(seed);
     auto pick = [&rng](const Names& from) { return from[rng() % from.size()]; };
     IniDocument ini = Store(u"");
-    std::vector<ModelSection> model;
-    auto findSection = [&model](const std::u16string& app) {
-      for (auto it = model.begin(); it != model.end(); ++it) {
-        if (EqualsIgnoreCase(it->name, app)) return it;
-      }
-      return model.end();
-    };
-
+    std::vector<std::pair<std::u16string, Keys>> model;
     for (int step = 0; step < 150; ++step) {
       const std::u16string app = pick(apps), key = pick(keys);
-      const auto section = findSection(app);
-      const bool hasSection = section != model.end();
-      std::vector<std::pair<std::u16string, std::u16string>>::iterator found;
-      if (hasSection) {
-        found = section->keys.begin();
-        while (found != section->keys.end() && !EqualsIgnoreCase(found->first, key)) ++found;
+      auto section = std::find_if(model.begin(), model.end(),
+                                  [&](const auto& s) { return EqualsIgnoreCase(s.first, app); });
+      Keys::iterator found;
+      if (section != model.end()) {
+        found = std::find_if(section->second.begin(), section->second.end(),
+                             [&](const auto& k) { return EqualsIgnoreCase(k.first, key); });
       }
-      const bool hasKey = hasSection && found != section->keys.end();
+      const bool hasKey = section != model.end() && found != section->second.end();
+      std::u16string value;
       switch (rng() % 7) {
         case 4:
           ini.RemoveKey(app, key);
-          if (hasKey) section->keys.erase(found);
+          if (hasKey) section->second.erase(found);
           break;
         case 5:
           ini.RemoveSection(app);
-          if (hasSection) model.erase(section);
+          if (section != model.end()) model.erase(section);
           break;
         case 6:
           ini.SetText(ini.Text());
           break;
-        default: {
-          std::u16string value;
+        default:
           for (unsigned n = rng() % 5; n > 0; --n) value += pick(pieces);
           ini.SetKey(app, key, value);
           if (value.empty()) break;
-          if (!hasSection) {
+          if (section == model.end()) {
             model.push_back({app, {{key, value}}});
           } else if (!hasKey) {
-            section->keys.emplace_back(ToLowerUnits(key), value);
+            section->second.emplace_back(ToLowerUnits(key), value);  // new keys are lower-case
           } else {
             found->second = value;
           }
-        }
       }
-
-      ASSERT_TRUE(StoredFormHolds(ini)) << "seed " << seed << " step " << step;
+      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
+      ASSERT_TRUE(StoredFormHolds(ini));
       Names names;
-      for (const auto& s : model) {
-        names.push_back(s.name);
+      for (const auto& [name, pairs] : model) {
+        names.push_back(name);
         Names keyNames;
-        for (const auto& [k, v] : s.keys) {
+        for (const auto& [k, v] : pairs) {
           keyNames.push_back(k);
-          ASSERT_EQ(ini.GetKey(s.name, k, u"-"), v) << "seed " << seed << " step " << step;
+          ASSERT_EQ(ini.GetKey(name, k, u"-"), v);
         }
-        ASSERT_EQ(ini.KeyNames(s.name), keyNames) << "seed " << seed << " step " << step;
+        ASSERT_EQ(ini.KeyNames(name), keyNames);
       }
-      ASSERT_EQ(ini.SectionNames(), names) << "seed " << seed << " step " << step;
+      ASSERT_EQ(ini.SectionNames(), names);
     }
   }
 }
