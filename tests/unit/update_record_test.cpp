@@ -31,7 +31,8 @@ TEST(UpdateRecord, PathsAddressesNamesAndMode) {
       {u"  server/u.ini ", u"http://server/u.ini"},
       {u" HtTpS://Server/u.ini", u"HtTpS://Server/u.ini"},
       {u"svn+ssh://server/u", u"svn+ssh://server/u"},
-      {u"a-1.b://server/u", u"a-1.b://server/u"},
+      {u"a-0.b://server/u", u"a-0.b://server/u"},
+      {u"localhost", u"http://localhost"},
       {u"https:/server", u"http://https:/server"},
       {u"server/a://b", u"http://server/a://b"},
       {u"1a://server", u"http://1a://server"},
@@ -49,11 +50,11 @@ TEST(UpdateRecord, PathsAddressesNamesAndMode) {
   info.AddUpdateURL(u"");
   info.AddDownloadURL(u"   ");
   info.AddDownloadURL(u"server/u.ini");
-  EXPECT_EQ(info.LastUpdateURLIndex(), 8);
-  EXPECT_EQ(info.LastDownloadURLIndex(), 8);
-  info.SetUpdateURLIndex(8);
+  EXPECT_EQ(info.LastUpdateURLIndex(), 9);
+  EXPECT_EQ(info.LastDownloadURLIndex(), 9);
+  info.SetUpdateURLIndex(9);
   EXPECT_EQ(info.UpdateURL(), u"http://");
-  info.SetDownloadURLIndex(9);
+  info.SetDownloadURLIndex(10);
   EXPECT_THROW(info.DownloadURL(), std::out_of_range);
   EXPECT_THROW(info.SavePath(), std::out_of_range);
   info.SetUpdateURLIndex(-1);
@@ -289,10 +290,12 @@ TEST(UpdateDocument, AnswersThatAreNoDocumentAreRefused) {
        }) {
     EXPECT_FALSE(ParseUpdateDocument(bytes)) << testing::PrintToString(bytes.substr(0, 40));
   }
-  // The section name is matched without regard to case; a blank text is no text.
-  const auto lower = ParseUpdateDocument("[updateinfo]\nversion=1.0.0.1\nUpdateText=   \n");
+  // The section name is matched without regard to case; a blank text is no text; one digit
+  // is a version.
+  const auto lower = ParseUpdateDocument("[updateinfo]\nversion=9\nUpdateText=   \n");
   ASSERT_TRUE(lower);
-  EXPECT_EQ(lower->version + u"|" + lower->updateText, u"1.0.0.1|");
+  EXPECT_EQ(lower->version + u"|" + lower->updateText, u"9|");
+  EXPECT_TRUE(ParseUpdateDocument("[UpdateInfo]\nVersion=v0\n"));
   EXPECT_EQ(lower->downloadUrls, std::vector<std::u16string>{u""});
 }
 
