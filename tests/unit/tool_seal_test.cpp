@@ -38,8 +38,8 @@ class ToolSeal : public ::testing::Test {
     return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("<missing>");
   }
   void SetUp() override { Write("client.exe", "MZ" + std::string(3000, '\x90')); }
-  Result Seal(const std::string& config, const std::string& client, const std::string& out,
-              std::vector<std::string> options = {}) {
+  Result Seal(const std::string& config, std::vector<std::string> options = {},
+              const std::string& client = "client.exe", const std::string& out = "out_中.exe") {
     Write("config.ini", config);
     options.insert(options.end(), {"--config", Path("config.ini"), Path(client), Path(out)});
     options.insert(options.begin(), "seal");
@@ -51,7 +51,7 @@ class ToolSeal : public ::testing::Test {
 // image untouched; resealing replaces this key's block, one of another key stays in front.
 TEST_F(ToolSeal, SealsWhatTheClientCanReadAndReplacesItsOwnSeal) {
   const std::string config = "\xEF\xBB\xBF[UpdateInfo]\nSoftName=智能软件\r\nUpdateMode=1\n";
-  const Result sealed = Seal(config, "client.exe", "out_中.exe", {"--codepage", "936"});
+  const Result sealed = Seal(config, {"--codepage", "936"});
   ASSERT_EQ(sealed.code, 0) << sealed.err;
   EXPECT_EQ(sealed.err, "");
   const std::u16string expected = u"[UpdateInfo]\r\nSoftName=智能软件\r\nUpdateMode=1\r\n";
@@ -64,12 +64,12 @@ TEST_F(ToolSeal, SealsWhatTheClientCanReadAndReplacesItsOwnSeal) {
   EXPECT_EQ(shown.out, Utf16ToUtf8(expected));
 
   const std::string second = "[UpdateInfo]\r\nSoftName=B\r\n";  // in place: OUT is CLIENT
-  ASSERT_EQ(Seal(second, "out_中.exe", "out_中.exe").code, 0);
+  ASSERT_EQ(Seal(second, {}, "out_中.exe").code, 0);
   const auto block2 = ReadSealedBlock(Utf8ToUtf16(Path("out_中.exe")), kSealTailLength);
   EXPECT_EQ(Read("out_中.exe"), Read("client.exe") + MakeSealedTrailer(block2));
   const std::string before = Read("out_中.exe");
   const std::string key = "00112233445566778899aabbccddeeff" + std::string(32, '7');
-  ASSERT_EQ(Seal(second, "out_中.exe", "out_中.exe", {"--key", key}).code, 0);
+  ASSERT_EQ(Seal(second, {"--key", key}, "out_中.exe").code, 0);
   EXPECT_EQ(Read("out_中.exe").substr(0, before.size()), before);
   const std::string upper = "00112233445566778899AABBCCDDEEFF" + std::string(32, '7');
   EXPECT_EQ(RunArgs({"show", "--key", upper, Path("out_中.exe")}).out, second);
@@ -82,17 +82,16 @@ TEST_F(ToolSeal, FailuresAndUsageErrors) {
   // Exit 1 names the fault: characters outside the code page by their line and code point,
   // wherever they stand; text that is no UTF-8 by its line; a wrong key; no block; no file.
   const std::pair<Result, std::string> failed[] = {
-      {Seal("[UpdateInfo]\nSoftName=x\nUpdateText=\xEF\xBD\x98\xF0\x9F\x98\x80\n", "client.exe",
-            "out_中.exe"),
+      {Seal("[UpdateInfo]\nSoftName=x\nUpdateText=\xEF\xBD\x98\xF0\x9F\x98\x80\xEF\xBD\x98\n"),
        "line 3: character U+1F600 "},
-      {Seal("\n\n\xF0\x90\x80\x80", "client.exe", "out_中.exe"), "line 3: character U+10000 "},
-      {Seal("\n\n\xF0\x90\x8F\xBF\n", "client.exe", "out_中.exe"), "line 3: character U+103FF "},
-      {Seal("\n\n\xEF\xBF\xBF\n", "client.exe", "out_中.exe"), "line 3: character U+FFFF "},
-      {Seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n", "client.exe", "out_中.exe"), "line 2"},
-      {Seal("", "client.exe", "out_中.exe"), "empty"},
-      {Seal("x", "missing.exe", "out_中.exe"), "cannot read"},
-      {Seal("x", "client.exe", "no-such-folder/out.exe"), "out.exe"},
-      {Seal("x", "client.exe", "out_中.exe", {"--codepage", "65535"}), "not available"},
+      {Seal("\n\n\xF0\x90\x80\x80"), "line 3: character U+10000 "},
+      {Seal("\n\n\xF0\x90\x8F\xBF\n"), "line 3: character U+103FF "},
+      {Seal("\n\n\xEF\xBF\xBF\n"), "line 3: character U+FFFF "},
+      {Seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n"), "line 2"},
+      {Seal(""), "empty"},
+      {Seal("x", {}, "missing.exe"), "cannot read"},
+      {Seal("x", {}, "client.exe", "no-such-folder/out.exe"), "out.exe"},
+      {Seal("x", {"--codepage", "65535"}), "not available"},
       {RunArgs({"show", Path("other.exe")}), "does not decipher"},
       {RunArgs({"show", in}), "carries no sealed configuration"},
       {RunArgs({"show", Path("missing.exe")}), "cannot read"},
@@ -105,9 +104,7 @@ TEST_F(ToolSeal, FailuresAndUsageErrors) {
   }
   EXPECT_EQ(Read("out_中.exe"), "<missing>");
   // The same text is fine in a code page that holds it.
-  EXPECT_EQ(
-      Seal("SoftName=\xF0\x9F\x98\x80", "client.exe", "out_中.exe", {"--codepage", "65001"}).code,
-      0);
+  EXPECT_EQ(Seal("SoftName=\xF0\x9F\x98\x80", {"--codepage", "65001"}).code, 0);
 
   const std::vector<std::string> usage[] = {
       {},
