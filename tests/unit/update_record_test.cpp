@@ -99,36 +99,22 @@ TEST(UpdateRecord, PackageNamesThatCouldLeaveTheFolderAreRefused) {
     const auto parts = Split(address, u"|");
     EXPECT_EQ(PackageFileName(parts[0], parts[1]), name) << Utf16ToUtf8(address);
   }
-  // Address and suffix, split at "|".
-  for (const char16_t* address : {u"http://h/..\\..\\outside\\victim.txt|",
-                                  u"http://h/setup.exe|\\..\\..\\mainprog.exe",
-                                  u"http://h/x|/../y.exe",
-                                  u"http://h/setup|:stream",
-                                  u"http://h/C:evil.exe|",
-                                  u"http://h/..|",
-                                  u"http://h/.|",
-                                  u"http://h/dl/|",
-                                  u"http://h|",
-
-                                  u"http://h/nul|.exe",
-                                  u"http://h/CON.txt|",
-                                  u"http://h/Com1 .exe|",
-                                  u"http://h/lpt9|",
-                                  u"http://h/conout$|",
-                                  u"http://h/com0|",
-                                  u"http://h/prn|",
-                                  u"http://h/aux|",
-                                  u"http://h/conin$|",
-                                  u"http://h/COM\u00B9|",
-                                  u"http://h/lpt\u00B2.txt|",
-                                  u"http://h/com\u00B3|",
-                                  u"http://h/setup.exe|.",
-                                  u"http://h/setup.exe |",
-                                  u"http://h/set\nup.exe|",
-                                  u"http://h/set\x1Fup.exe|"}) {
+  // Path after "http://h/" and suffix, split at "|".
+  const char16_t* const refused[] = {
+      u"x|/../y.exe",  u"setup|:stream",  u"C:evil.exe|",    u"..|",           u".|",
+      u"dl/|",         u"nul|.exe",       u"CON.txt|",       u"Com1 .exe|",    u"lpt9|",
+      u"conout$|",     u"com0|",          u"prn|",           u"aux|",          u"conin$|",
+      u"COM\u00B9|",   u"com\u00B3|",     u"lpt\u00B2.txt|", u"setup.exe|.",   u"setup.exe |",
+      u"set\nup.exe|", u"set\x1Fup.exe|", u"..\\a.exe|",     u"a|\\..\\b.exe",
+  };
+  for (const char16_t* address : refused) {
     const auto parts = Split(address, u"|");
-    EXPECT_EQ(PackageFileName(parts[0], parts[1]), std::nullopt) << Utf16ToUtf8(address);
+    EXPECT_EQ(PackageFileName(u"http://h/" + parts[0], parts[1]), std::nullopt)
+        << Utf16ToUtf8(address);
   }
+  EXPECT_EQ(PackageFileName(u"http://h", u""), std::nullopt);
+  EXPECT_EQ(PackageFileName(u"http://h/..\\..\\outside\\victim.txt", u""), std::nullopt);
+  EXPECT_EQ(PackageFileName(u"http://h/setup.exe", u"\\..\\..\\mainprog.exe"), std::nullopt);
   for (const char16_t* yes : {u"http://h/", u"HTTPS://h", u"Http://"}) {
     EXPECT_TRUE(IsWebAddress(yes));
   }
@@ -144,33 +130,24 @@ TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
     const char16_t *oldVer, *newVer;
     bool newer;
   } cases[] = {
-      {u"1.0.0.9", u"1.0.1.0", true},
-      {u"2.0", u"1.9.9.9", false},
-      {u"1.2.3.4", u"1.2.3.4", false},
-      {u"", u"0.0.0.1", true},
-      {u"1.0.0.0", u"1.0.0.0.5", false},
-      {u"1.9", u"1.10", true},
-      {u"1.2", u"1.2.0.0", false},
-      {u"", u"0.0.0.0", false},
-      {u"1.30", u"1.3 1", true},
-      {u"1.31", u"1.3 1", false},
-      {u"7.0", u"7a.1", true},
-      {u"8", u"7a.9", false},
-      {u"1.0.0.2", u"1.0.0.1.9", false},
-      {u"1.-1", u"1.0", true},
-      {u"1.2.5", u"1.2.4.5", false},
-      {u"1.&H10", u"1.15", false},
-      {u"1.0.1", u"1.0.0.9", false},
-      {u"junk", u"0.0.0.1", true},
-      {u"1.2", u"1.25E-1", false},
-      {u"1.3", u"1.35E-1", true},  // 2.5 to 2, 3.5 to 4
-      {u"2147483647", u"2147483647.0.0.1", true},
+      {u"1.0.0.9", u"1.0.1.0", true},    {u"2.0", u"1.9.9.9", false},
+      {u"1.2.3.4", u"1.2.3.4", false},   {u"", u"0.0.0.1", true},
+      {u"1.0.0.0", u"1.0.0.0.5", false}, {u"1.9", u"1.10", true},
+      {u"1.2", u"1.2.0.0", false},       {u"", u"0.0.0.0", false},
+      {u"1.30", u"1.3 1", true},         {u"1.31", u"1.3 1", false},
+      {u"7.0", u"7a.1", true},           {u"8", u"7a.9", false},
+      {u"1.0.0.2", u"1.0.0.1.9", false}, {u"1.-1", u"1.0", true},
+      {u"1.2.5", u"1.2.4.5", false},     {u"1.&H10", u"1.15", false},
+      {u"1.0.1", u"1.0.0.9", false},     {u"junk", u"0.0.0.1", true},
+      {u"1.2", u"1.25E-1", false},       {u"1.3", u"1.35E-1", true},  // 2.5 to 2, 3.5 to 4
   };
   for (const auto& c : cases) {
     info.SetVersion(c.newVer);
     EXPECT_EQ(info.IsNewerThan(c.oldVer), c.newer)
         << Utf16ToUtf8(c.oldVer) << " -> " << Utf16ToUtf8(c.newVer);
   }
+  info.SetVersion(u"2147483647.0.0.1");
+  EXPECT_EQ(info.IsNewerThan(u"2147483647"), true);
   info.SetVersion(u"1.0");
   EXPECT_EQ(info.IsNewerThan(u"1.2147483648"), std::nullopt);
   info.SetVersion(u"99999999999");
