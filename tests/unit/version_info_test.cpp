@@ -241,6 +241,12 @@ TEST(VersionInfo, MalformedBlocksGiveMissingFields) {
        u"1.2.3.4", u"Maker"},
       // A string block that ends with its name's terminator holds an empty value.
       {"name only", Resource({Node(u"CompanyName", "", true, {}, 6 + 2 * 12)}), u"1.2.3.4", u""},
+      // A table that no translation names.
+      {"no translation",
+       Node(u"VS_VERSION_INFO", Fixed(), false,
+            {Node(u"StringFileInfo", "", true,
+                  {Node(u"04BDFEEF", "", true, {Node(u"CompanyName", Wide(u"M"), true, {})})})}),
+       u"1.2.3.4", u"keep"},
       {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4", u"keep"},
       {"header only", good.substr(0, 6), u"keep", u"keep"},
       {"empty", "", u"keep", u"keep"},
