@@ -88,6 +88,7 @@ TEST_F(ToolSeal, FailuresAndUsageErrors) {
       {Seal("\n\n\xF0\x90\x8F\xBF\n"), "line 3: character U+103FF "},
       {Seal("\n\n\xEF\xBF\xBF\n"), "line 3: character U+FFFF "},
       {Seal("\n\xF4\x8F\xBF\xBF"), "line 2: character U+10FFFF "},
+      {Seal("\n\xF3\xBF\xBF\xBF"), "line 2: character U+FFFFF "},
       {Seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n"), "line 2"},
       {Seal(""), "empty"},
       {Seal("x", {}, "missing.exe"), "cannot read"},
