@@ -111,7 +111,9 @@ bool CodePageAvailable(unsigned codePage) { return Utf16ToCodePage(u"0", codePag
 std::string HexUnit(char32_t c) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
-  for (int shift = c > 0xFFFF ? 16 : 12; shift >= 0; shift -= 4) out += kDigits[(c >> shift) & 0xF];
+  // Four to six digits: plane 16 needs the sixth.
+  const int first = c > 0xFFFFF ? 20 : c > 0xFFFF ? 16 : 12;
+  for (int shift = first; shift >= 0; shift -= 4) out += kDigits[(c >> shift) & 0xF];
   return "U+" + out;
 }
 

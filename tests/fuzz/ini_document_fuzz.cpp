@@ -64,28 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string& app = names[(units[i] >> 3) % names.size()];
     const std::u16string& key = names[(units[i] >> 8) % names.size()];
     const std::u16string value = units.substr(i, units[i] % 5);
-    switch (op) {
-      case 0:
-        ini.GetKey(app, key, u"d");
-        break;
-      case 1:
-      case 2:
-        ini.SetKey(app, key, value);
-        break;
-      case 3:
-        ini.RemoveKey(app, key);
-        break;
-      case 4:
-        ini.RemoveSection(app);
-        break;
-      case 5:
-        ini.KeyNames(app);
-        ini.SectionNames();
-        break;
-      default:
-        ini.SetText(ini.Text());
-        break;
-    }
+    if (op == 0) ini.GetKey(app, key, u"d");
+    if (op == 1 || op == 2) ini.SetKey(app, key, value);
+    if (op == 3) ini.RemoveKey(app, key);
+    if (op == 4) ini.RemoveSection(app);
+    if (op == 5) ini.KeyNames(app);
+    if (op == 5) ini.SectionNames();
+    if (op == 6) ini.SetText(ini.Text());
     CheckStoredForm(ini);
     // A written key reads back when its names cannot cut the document apart.
     if ((op == 1 || op == 2) && !value.empty() && value.find(u"{#br}") == std::u16string::npos &&

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -43,30 +44,22 @@ IniDocument Store(std::u16string_view text) {
 
 TEST(IniDocument, NormalizesAssignedText) {
   const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"[A]\r\nk=v", u"[A]\r\nk=v"},
       {u"  [ A ]  \r\n  k  =  v  ", u"[A]\r\nk=  v  "},
       {u"  [ Main ]x\r\nName = Foo Bar \r\njunk\r\n[]\r\n[abc\r\n\r\n[Other]\r\nk==v",
        u"[Main]\r\nName= Foo Bar \r\njunk\r\n\r\n[Other]\r\nk==v"},
-      // Only CR LF separates lines.
-      {u"[A]\nk=v", u"[A]"},
+      {u"[A]\nk=v", u"[A]"},  // only CR LF separates lines
       {u"x=1\r\n[A]\r\n[B]\r\n\r\n\r\n[C]", u"x=1\r\n[A]\r\n\r\n[B]\r\n\r\n[C]"},
       // Tabs are not blanks; a line of "=" and a value keeps its empty key.
       {u"\tx \r\n = v\r\n[B]]z", u"\tx \r\n= v\r\n[B]"},
   };
   for (const auto& [input, body] : cases) {
     const IniDocument ini = Store(input);
-    EXPECT_EQ(ini.Text(), body) << Utf16ToUtf8(input);
     EXPECT_EQ(IniDocumentTestAccess::Stored(ini), u"\r\n" + body + u"\r\n");
     EXPECT_TRUE(StoredFormHolds(ini));
   }
-}
-
-TEST(IniDocument, BlankTextKeepsTheDocument) {
   IniDocument ini = Store(u"[A]\r\nk=v");
-  ini.SetText(u"");
-  ini.SetText(u"   ");
+  ini.SetText(u"   ");  // blank text keeps the document
   EXPECT_EQ(ini.GetKey(u"A", u"k", u"d"), u"v");
-  EXPECT_EQ(Store(u"").Text(), u"");
   EXPECT_TRUE(IniDocumentTestAccess::Stored(Store(u"  ")).empty());
 }
 
@@ -95,227 +88,172 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   }
   EXPECT_EQ(ini.SectionNames(), (Names{u"A", u"a", u"Ü"}));
   EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
+  EXPECT_TRUE(Store(u"[A]\r\nnote").KeyNames(u"A").empty());
 }
 
-TEST(IniDocument, SetKeyCreatesReplacesAndAppends) {
-  IniDocument ini = Store(u"");
-  ini.SetKey(u"Sec", u"Key", u"1");
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=1");
-  ini.SetKey(u"Sec", u"New", u"2");  // a key added to an existing section is written lower-case
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=1\r\nnew=2");
-  ini.SetKey(u"sEC", u"KEY", u"3");  // an existing key keeps the document's spelling
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=3\r\nnew=2");
-  ini.SetKey(u"Sec", u"Key", u"");
-  ini.SetKey(u"Other", u"k", u"");
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=3\r\nnew=2");
-
-  ini.SetKey(u"Sec", u"ml", u"a\r\nb\r\n");
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=3\r\nnew=2\r\nml=a{#br}b{#br}");
-  EXPECT_EQ(ini.GetKey(u"sec", u"ML", u""), u"a\r\nb\r\n");
-  ini.SetKey(u"Ext", u"Up", u"x");  // a new section follows an empty line, names as given
-  EXPECT_EQ(ini.Text(), u"[Sec]\r\nKey=3\r\nnew=2\r\nml=a{#br}b{#br}\r\n\r\n[Ext]\r\nUp=x");
-  EXPECT_TRUE(StoredFormHolds(ini));
-}
-
-TEST(IniDocument, EditsInASectionFollowedByAnotherStayInside) {
-  IniDocument ini = Store(u"[A]\r\na=1\r\nb=2\r\n[B]\r\nb=3");
-  ini.SetKey(u"A", u"a", u"7");
-  EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\n\r\n[B]\r\nb=3");
-  ini.SetKey(u"A", u"c", u"4");  // leaves a second empty line before the next header
-  EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\nc=4\r\n\r\n\r\n[B]\r\nb=3");
-  ini.SetKey(u"A", u"d", u"5");
-  EXPECT_EQ(ini.KeyNames(u"A"), (Names{u"a", u"b", u"c", u"d"}));
-  EXPECT_EQ(ini.GetKey(u"B", u"b", u""), u"3");
-  EXPECT_EQ(ini.SectionNames(), (Names{u"A", u"B"}));
-  ini.SetText(ini.Text());
-  EXPECT_EQ(ini.Text(), u"[A]\r\na=7\r\nb=2\r\nc=4\r\nd=5\r\n\r\n[B]\r\nb=3");
-
-  IniDocument twice = Store(u"[A]\r\nk=1\r\n[a]\r\nk=2");
-  twice.SetKey(u"a", u"k", u"5");
-  EXPECT_EQ(twice.Text(), u"[A]\r\nk=5\r\n\r\n\r\n[a]\r\nk=2");
-  EXPECT_EQ(twice.SectionNames(), (Names{u"A", u"a"}));
-  IniDocument empty = Store(u"[A]\r\n[B]\r\nb=1");  // a key for a section that has none
-  empty.SetKey(u"A", u"k", u"1");
-  EXPECT_EQ(empty.Text(), u"[A]\r\nk=1\r\n\r\n\r\n[B]\r\nb=1");
-
-  // A key name holding line breaks adds a header without the empty line before it; edits of
-  // the section in front must still cut at line boundaries.
-  IniDocument joined = Store(u"");
-  joined.SetKey(u"A", u"k\r\n[B]\r\nx", u"1");
-  joined.SetKey(u"A", u"n", u"2");
-  EXPECT_EQ(joined.Text(), u"[A]\r\nk\r\nn=2\r\n\r\n[B]\r\nx=1");
-  joined.RemoveSection(u"a");
-  EXPECT_EQ(joined.Text(), u"[B]\r\nx=1");
-}
-
-TEST(IniDocument, DeletesKeysAndSections) {
-  const std::u16string doc = u"[A]\r\na=1\r\nb=2\r\n[M]\r\nm=1\r\n[Z]\r\nz=1";
-  struct Case {
+// The whole text after each edit: where new keys and sections go and the empty lines around them.
+TEST(IniDocument, EditsKeepTheLayout) {
+  const struct {
+    std::u16string start;
     void (*edit)(IniDocument&);
     std::u16string expected;
-  };
-  const Case cases[] = {
-      {[](IniDocument& i) { i.RemoveKey(u"A", u"x"); },
-       u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](IniDocument& i) { i.RemoveKey(u"Q", u"a"); },
-       u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](IniDocument& i) { i.RemoveKey(u"a", u"A"); },
-       u"[A]\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](IniDocument& i) { i.RemoveKey(u"Z", u"z"); },
-       u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]"},
-      {[](IniDocument& i) { i.RemoveSection(u"q"); },
-       u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
-      {[](IniDocument& i) { i.RemoveSection(u"m"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[Z]\r\nz=1"},
-      {[](IniDocument& i) { i.RemoveSection(u"Z"); }, u"[A]\r\na=1\r\nb=2\r\n\r\n[M]\r\nm=1"},
-      {[](IniDocument& i) { i.RemoveSection(u"A"); }, u"[M]\r\nm=1\r\n\r\n[Z]\r\nz=1"},
+  } cases[] = {
+      {u"", [](IniDocument& i) { i.SetKey(u"Sec", u"Key", u"1"); }, u"[Sec]\r\nKey=1"},
+      // A key added to a section is written lower-case; an existing one keeps its spelling; an
+      // empty value writes nothing; line breaks are stored as marks.
+      {u"[Sec]\r\nKey=1",
+       [](IniDocument& i) {
+         i.SetKey(u"Sec", u"New", u"2");
+         i.SetKey(u"sEC", u"KEY", u"3");
+         i.SetKey(u"Sec", u"Key", u"");
+         i.SetKey(u"Other", u"k", u"");
+         i.SetKey(u"Sec", u"ml", u"a\r\nb\r\n");
+         i.SetKey(u"Ext", u"Up", u"x");
+       },
+       u"[Sec]\r\nKey=3\r\nnew=2\r\nml=a{#br}b{#br}\r\n\r\n[Ext]\r\nUp=x"},
+      // Edits in a section followed by another stay inside it.
+      {u"[A]\r\na=1\r\nb=2\r\n[B]\r\nb=3",
+       [](IniDocument& i) {
+         i.SetKey(u"A", u"a", u"7");
+         i.SetKey(u"A", u"c", u"4");
+         i.SetKey(u"A", u"d", u"5");
+       },
+       u"[A]\r\na=7\r\nb=2\r\nc=4\r\nd=5\r\n\r\n\r\n[B]\r\nb=3"},
+      {u"[A]\r\nk=1\r\n[a]\r\nk=2", [](IniDocument& i) { i.SetKey(u"a", u"k", u"5"); },
+       u"[A]\r\nk=5\r\n\r\n\r\n[a]\r\nk=2"},
+      {u"[A]\r\n[B]\r\nb=1", [](IniDocument& i) { i.SetKey(u"A", u"k", u"1"); },
+       u"[A]\r\nk=1\r\n\r\n\r\n[B]\r\nb=1"},
+      // A key name holding line breaks adds a header without the empty line before it; edits of
+      // the section in front must still cut at line boundaries.
+      {u"",
+       [](IniDocument& i) {
+         i.SetKey(u"A", u"k\r\n[B]\r\nx", u"1");
+         i.SetKey(u"A", u"n", u"2");
+       },
+       u"[A]\r\nk\r\nn=2\r\n\r\n[B]\r\nx=1"},
+      {u"[A]\r\na=1\r\nb=2\r\n[M]\r\nm=1\r\n[Z]\r\nz=1",
+       [](IniDocument& i) {
+         i.RemoveKey(u"A", u"x");
+         i.RemoveKey(u"Q", u"a");
+         i.RemoveSection(u"q");
+         i.RemoveKey(u"a", u"A");
+         i.RemoveKey(u"Z", u"z");
+       },
+       u"[A]\r\nb=2\r\n\r\n[M]\r\nm=1\r\n\r\n[Z]"},
+      {u"[A]\r\na=1\r\n[M]\r\nm=1\r\n[Z]\r\nz=1", [](IniDocument& i) { i.RemoveSection(u"m"); },
+       u"[A]\r\na=1\r\n\r\n[Z]\r\nz=1"},
+      {u"[A]\r\na=1\r\n[M]\r\nm=1\r\n[Z]\r\nz=1", [](IniDocument& i) { i.RemoveSection(u"Z"); },
+       u"[A]\r\na=1\r\n\r\n[M]\r\nm=1"},
+      {u"[A]\r\na=1\r\n[M]\r\nm=1", [](IniDocument& i) { i.RemoveSection(u"A"); }, u"[M]\r\nm=1"},
+      {u"[A]\r\nk\r\n[B]\r\nx=1", [](IniDocument& i) { i.RemoveSection(u"a"); }, u"[B]\r\nx=1"},
+      // The last section directly after other lines: those lines and the frame survive.
+      {u"junk\r\nk=v\r\n[A]\r\na=1",
+       [](IniDocument& i) {
+         i.RemoveSection(u"A");
+         i.SetKey(u"B", u"x", u"1");
+       },
+       u"junk\r\nk=v\r\n\r\n[B]\r\nx=1"},
+      {u"[A]\r\na=1", [](IniDocument& i) { i.RemoveSection(u"a"); }, u""},
   };
   for (const auto& c : cases) {
-    IniDocument ini = Store(doc);
+    IniDocument ini = Store(c.start);
     c.edit(ini);
-    EXPECT_EQ(ini.Text(), c.expected);
-    EXPECT_TRUE(StoredFormHolds(ini));
+    EXPECT_EQ(ini.Text(), c.expected) << Utf16ToUtf8(c.start);
+    EXPECT_TRUE(StoredFormHolds(ini)) << Utf16ToUtf8(c.start);
   }
-
-  IniDocument only = Store(u"[A]\r\na=1");
-  only.RemoveSection(u"a");
-  EXPECT_TRUE(IniDocumentTestAccess::Stored(only).empty());
-  EXPECT_TRUE(only.SectionNames().empty());
-
-  // The last section directly after other lines: those lines and the frame survive.
-  IniDocument after = Store(u"junk\r\nk=v\r\n[A]\r\na=1");
-  after.RemoveSection(u"A");
-  EXPECT_EQ(IniDocumentTestAccess::Stored(after), u"\r\njunk\r\nk=v\r\n");
-  after.SetKey(u"B", u"x", u"1");
-  EXPECT_EQ(after.Text(), u"junk\r\nk=v\r\n\r\n[B]\r\nx=1");
-  EXPECT_EQ(after.GetKey(u"b", u"X", u""), u"1");
 }
 
-TEST(IniDocument, ListsAreEmptyWhenThereIsNothing) {
-  EXPECT_TRUE(Store(u"").SectionNames().empty());
-  EXPECT_TRUE(Store(u"[A]\r\nk=v").KeyNames(u"B").empty());
-  EXPECT_TRUE(Store(u"[A]\r\nnote").KeyNames(u"A").empty());
-  IniDocument ini = Store(u"");
-  ini.SetKey(u"S", u" k ", u"v");  // names the caller writes stay untrimmed
-  EXPECT_EQ(ini.KeyNames(u"s"), (Names{u" k "}));
-}
-
-const std::string kGbkChinese = "\xD6\xD0\xCE\xC4";  // "中文"
-
-TEST(IniDocumentFiles, LoadsRelativePathsAndSavesAnsiText) {
+TEST(IniDocumentFiles, LoadsRelativePathsSavesAnsiTextAndAutoSaves) {
   const std::u16string folder = ScratchFolder();
-  if (Utf16ToAnsi(u"中文") != kGbkChinese) GTEST_SKIP() << "ANSI code page is not 936";
-  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + kGbkChinese + "\r\n"));
+  const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
+  if (Utf16ToAnsi(u"中文") != gbk) GTEST_SKIP() << "ANSI code page is not 936";
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + gbk + "\r\n"));
 
   IniDocument ini(folder);
-  ini.SetPath(u"abc");
+  ini.SetPath(u"abc");  // too short, and a folder path: nothing
   ini.SetPath(u"cfg.ini\\");
   EXPECT_EQ(ini.Path(), u"");
   ini.SetPath(u"abcd");  // four units are enough
   EXPECT_EQ(ini.Path(), folder + u"\\abcd");
   ini.SetPath(u"  cfg.ini ");
-  EXPECT_EQ(ini.Path(), folder + u"\\cfg.ini");
   EXPECT_EQ(ini.GetKey(u"info", u"name", u""), u"中文");
-
   ini.SetPath(u"missing.ini");  // the path changes, the document stays
-  EXPECT_EQ(ini.Path(), folder + u"\\missing.ini");
-  EXPECT_EQ(ini.GetKey(u"Info", u"Name", u""), u"中文");
-
+  EXPECT_EQ(ini.Path() + ini.GetKey(u"Info", u"Name", u""), folder + u"\\missing.ini中文");
   ASSERT_TRUE(ini.Save(folder + u"\\out.ini"));
-  EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + kGbkChinese);
-  EXPECT_EQ(ini.Path(), folder + u"\\missing.ini");
-  EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini"));
-  EXPECT_FALSE(IniDocument(folder).Save(u""));
-
+  EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + gbk);
+  EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini") || IniDocument(folder).Save(u""));
   IniDocument slashes(folder + u"\\");
   slashes.SetPath(u"sub\\\\cfg.ini");
   EXPECT_EQ(slashes.Path(), folder + u"\\sub\\cfg.ini");
-}
 
-TEST(IniDocumentFiles, AutoSaveWritesAfterEveryEdit) {
-  const std::u16string folder = ScratchFolder();
-  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[A]\r\nk=1\r\n"));
-  IniDocument ini(folder);
   ini.SetPath(u"cfg.ini");
-  ini.SetKey(u"A", u"k", u"2");
-  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]\r\nk=2");
-  ini.RemoveKey(u"A", u"k");
-  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]");
+  ini.SetKey(u"Info", u"k", u"2");  // every edit saves
+  ini.RemoveKey(u"Info", u"Name");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
   ini.SetAutoSave(false);
-  ini.SetKey(u"A", u"k", u"3");
-  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[A]");
+  ini.RemoveSection(u"Info");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
 }
 
 // Random edits against a plain model: every read must agree and the stored form must hold.
 TEST(IniDocument, RandomEditsAgreeWithAModel) {
-  struct ModelSection {
-    std::u16string name;
-    std::vector<std::pair<std::u16string, std::u16string>> keys;
-  };
-  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"};
-  const Names keys = {u"Key", u"KEY", u"k", u"ü", u"Ü"};
+  using Keys = std::vector<std::pair<std::u16string, std::u16string>>;
+  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"},
+              keys = {u"Key", u"KEY", u"k", u"ü", u"Ü"};
   const Names pieces = {u"a", u"Z", u" ", u"=", u"[", u"]", u"\r\n", u"\r", u"\n", u"值"};
-
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::mt19937 rng(seed);
     auto pick = [&rng](const Names& from) { return from[rng() % from.size()]; };
     IniDocument ini = Store(u"");
-    std::vector<ModelSection> model;
-    auto findSection = [&model](const std::u16string& app) {
-      for (auto it = model.begin(); it != model.end(); ++it) {
-        if (EqualsIgnoreCase(it->name, app)) return it;
-      }
-      return model.end();
-    };
-
+    std::vector<std::pair<std::u16string, Keys>> model;
     for (int step = 0; step < 150; ++step) {
       const std::u16string app = pick(apps), key = pick(keys);
-      const auto section = findSection(app);
-      const bool hasSection = section != model.end();
-      std::vector<std::pair<std::u16string, std::u16string>>::iterator found;
-      if (hasSection) {
-        found = section->keys.begin();
-        while (found != section->keys.end() && !EqualsIgnoreCase(found->first, key)) ++found;
+      auto section = std::find_if(model.begin(), model.end(),
+                                  [&](const auto& s) { return EqualsIgnoreCase(s.first, app); });
+      Keys::iterator found;
+      if (section != model.end()) {
+        found = std::find_if(section->second.begin(), section->second.end(),
+                             [&](const auto& k) { return EqualsIgnoreCase(k.first, key); });
       }
-      const bool hasKey = hasSection && found != section->keys.end();
+      const bool hasKey = section != model.end() && found != section->second.end();
+      std::u16string value;
       switch (rng() % 7) {
         case 4:
           ini.RemoveKey(app, key);
-          if (hasKey) section->keys.erase(found);
+          if (hasKey) section->second.erase(found);
           break;
         case 5:
           ini.RemoveSection(app);
-          if (hasSection) model.erase(section);
+          if (section != model.end()) model.erase(section);
           break;
         case 6:
           ini.SetText(ini.Text());
           break;
-        default: {
-          std::u16string value;
+        default:
           for (unsigned n = rng() % 5; n > 0; --n) value += pick(pieces);
           ini.SetKey(app, key, value);
           if (value.empty()) break;
-          if (!hasSection) {
+          if (section == model.end()) {
             model.push_back({app, {{key, value}}});
           } else if (!hasKey) {
-            section->keys.emplace_back(ToLowerUnits(key), value);
+            section->second.emplace_back(ToLowerUnits(key), value);  // new keys are lower-case
           } else {
             found->second = value;
           }
-        }
       }
-
-      ASSERT_TRUE(StoredFormHolds(ini)) << "seed " << seed << " step " << step;
+      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
+      ASSERT_TRUE(StoredFormHolds(ini));
       Names names;
-      for (const auto& s : model) {
-        names.push_back(s.name);
+      for (const auto& [name, pairs] : model) {
+        names.push_back(name);
         Names keyNames;
-        for (const auto& [k, v] : s.keys) {
+        for (const auto& [k, v] : pairs) {
           keyNames.push_back(k);
-          ASSERT_EQ(ini.GetKey(s.name, k, u"-"), v) << "seed " << seed << " step " << step;
+          ASSERT_EQ(ini.GetKey(name, k, u"-"), v);
         }
-        ASSERT_EQ(ini.KeyNames(s.name), keyNames) << "seed " << seed << " step " << step;
+        ASSERT_EQ(ini.KeyNames(name), keyNames);
       }
-      ASSERT_EQ(ini.SectionNames(), names) << "seed " << seed << " step " << step;
+      ASSERT_EQ(ini.SectionNames(), names);
     }
   }
 }

@@ -1,3 +1,4 @@
+// Start-up: the cipher, the sealed block at the end of the client, the configuration and mode.
 #include "startup/startup.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +15,133 @@
 namespace sealupdate {
 namespace {
 
-TEST(Startup, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
-  struct Case {
-    const char16_t* commandLine;
-    const char16_t* configured;
-    std::int32_t mode;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes FromHex(const std::string& hex) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+Bytes Encipher(Bytes data, const Bytes& key, bool decipher = false) {
+  const auto blocks = decipher ? DecipherBlocks : EncipherBlocks;
+  blocks(data.data(), data.data(), key.data(), static_cast<std::uint32_t>(data.size()));
+  return data;
+}
+
+const Bytes kKey = FromHex("0123456712345678234567893456789A");
+
+// Published TEA vectors (big-endian words): with both chaining values zero, the first block of
+// the chain is plain TEA. Later blocks chain as C1 = E(P1 ^ C0) ^ P0; a remainder stays as it is.
+TEST(Tea, MatchesPublishedVectorsAndChainsInInfiniteGarbleExtensionMode) {
+  const char* const vectors[][3] = {
+      {"00000000000000000000000000000000", "0000000000000000", "41ea3a0a94baa940"},
+      {"00000000000000000000000000000000", "0102030405060708", "6a2f9cf3fccf3c55"},
+      {"0123456712345678234567893456789A", "0000000000000000", "34e943b0900f5dcb"},
+      {"0123456712345678234567893456789A", "0102030405060708", "773dc179878a81c0"},
   };
-  const Case cases[] = {
+  for (const auto& [key, plain, cipher] : vectors) {
+    EXPECT_EQ(Encipher(FromHex(plain), FromHex(key)), FromHex(cipher)) << plain;
+    EXPECT_EQ(Encipher(FromHex(cipher), FromHex(key), true), FromHex(plain)) << cipher;
+  }
+  Bytes plain(45, 0xEE);
+  for (std::size_t i = 0; i < 40; ++i) plain[i] = static_cast<std::uint8_t>(i * 37 + 1);
+  const Bytes cipher = Encipher(plain, kKey);
+  Bytes second(plain.begin() + 8, plain.begin() + 16);
+  for (std::size_t i = 0; i < 8; ++i) second[i] ^= cipher[i];
+  second = Encipher(second, kKey);
+  for (std::size_t i = 0; i < 8; ++i) second[i] ^= plain[i];
+  EXPECT_EQ(Bytes(cipher.begin() + 8, cipher.begin() + 16), second);
+  EXPECT_EQ(Bytes(cipher.begin() + 40, cipher.end()), Bytes(5, 0xEE));
+  EXPECT_EQ(Encipher(cipher, kKey, true), plain);
+}
+
+// A frame of n bytes with pad count p (the header's low bits) and the given content.
+Bytes Frame(std::size_t n, std::uint8_t header, const Bytes& content) {
+  Bytes frame(n, 0);
+  frame[0] = header;
+  for (std::size_t i = 1; i < 3u + (header & 7u); ++i) frame[i] = 0xA5;
+  std::copy(content.begin(), content.end(), frame.begin() + 3 + (header & 7));
+  return Encipher(frame, kKey);
+}
+
+TEST(Tea, FramesCheckTheirLengthPaddingAndKey) {
+  const Bytes eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  EXPECT_EQ(DecipherBytes(Frame(24, 0xF3, eleven), kKey.data()), eleven);  // content at 6
+  Bytes otherKey = kKey, longKey = kKey;
+  otherKey[5] ^= 1;
+  longKey.resize(32, 0x5A);  // key bytes from 16 on are ignored
+  EXPECT_EQ(DecipherBytes(Frame(24, 0x03, eleven), longKey.data()), eleven);
+  for (const Bytes& refused : {Frame(16, 0x06, {}), Frame(16, 0x07, {}), Bytes(8), Bytes(20),
+                               Bytes(), Frame(24, 0x04, eleven)}) {
+    EXPECT_TRUE(DecipherBytes(refused, kKey.data()).empty()) << refused.size();
+  }
+  EXPECT_TRUE(DecipherBytes(Frame(24, 0x03, eleven), otherKey.data()).empty());
+
+  std::uint8_t counter = 0;
+  const auto random = [&counter] { return counter += 0x3B; };
+  for (std::size_t length = 0; length <= 40; ++length) {
+    Bytes content(length);
+    for (std::size_t i = 0; i < length; ++i) content[i] = static_cast<std::uint8_t>(i + 1);
+    const Bytes block = FrameAndEncipher(content, kKey.data(), random);
+    // The smallest frame that fits: a multiple of 8, at least 16 bytes.
+    EXPECT_EQ(block.size(), std::max<std::size_t>(16, (length + 17) / 8 * 8)) << length;
+    EXPECT_EQ(DecipherBytes(block, kKey.data()), content) << length;
+  }
+}
+
+TEST(SealedBlock, LengthFieldAndTrailer) {
+  const std::pair<std::string, std::int64_t> fields[] = {
+      {"         F", 15}, {"       FFF", 4095},       {" \t1 2\n  ab", 0x12AB},
+      {"        1G", 1},  {"  7FFFFFFF", 0x7FFFFFFF}, {"         0", 0},
+      {"    garbage", 0}, {"  FFFFFFFF", 0},          {"  80000000", 0},
+      {"FFFFFFFFFF", 0},  {"        -1", 0},          {std::string(10, '\0'), 0},
+  };
+  for (const auto& [field, value] : fields) EXPECT_EQ(ParseLengthField(field), value) << field;
+  EXPECT_EQ(MakeSealedTrailer(Bytes(16, 0xC0)),
+            std::string(16, '\xC0') + "         F" + std::string(kSealTailLength, '\0'));
+  EXPECT_EQ(MakeSealedTrailer(Bytes(4096)).substr(4096, 10), "       FFF");
+}
+
+TEST(SealedBlock, ReadsTheBlockInFrontOfTheTrailerOrNothing) {
+  const std::u16string path = ScratchFolder() + u"\\sealed_block_test.bin";
+  Bytes block(16);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0xC0 + i);
+  const std::string trailer = MakeSealedTrailer(block), tail(826, '\0');
+  // The tail is skipped by its length only; with no image in front the block still fits.
+  for (const auto& [bytes, tailLength] :
+       {std::pair{"MZ-image" + trailer, kSealTailLength},
+        {trailer, kSealTailLength},
+        {"MZ" + trailer.substr(0, 26) + std::string(826, 'x'), kSealTailLength},
+        {"MZ" + trailer.substr(0, 26), 0}}) {
+    ASSERT_TRUE(WriteWholeFile(path, bytes));
+    EXPECT_EQ(ReadSealedBlock(path, tailLength), block);
+  }
+  const std::string refused[] = {
+      std::string(2000, '\0'),                     // no length field
+      "         F" + std::string(100, '\0'),       // too short for the trailer
+      std::string(30, 'a') + "      FFFF" + tail,  // a block larger than the file
+      std::string(30, 'a') + "        1F" + tail,  // one byte more than there is
+      std::string(30, 'a') + "  FFFFFFFF" + tail,  // negative
+      std::string(),
+  };
+  for (const auto& bytes : refused) {
+    ASSERT_TRUE(WriteWholeFile(path, bytes));
+    EXPECT_TRUE(ReadSealedBlock(path, kSealTailLength).empty()) << bytes.size();
+  }
+  ASSERT_TRUE(WriteWholeFile(path, std::string(32, 'a') + "        1F" + tail));  // exactly 32
+  EXPECT_EQ(ReadSealedBlock(path, kSealTailLength).size(), 32u);
+  EXPECT_TRUE(ReadSealedBlock(path, -1).empty());
+  EXPECT_TRUE(ReadSealedBlock(u"no-such-folder\\no-such-file.exe", kSealTailLength).empty());
+}
+
+TEST(Startup, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
+  const struct {
+    const char16_t *commandLine, *configured;
+    std::int32_t mode;
+  } cases[] = {
       {u"  1  ", u"0", 1}, {u"7", u"0", 2},    {u"-3", u"2", 0},    {u"now", u"2", 0},
       {u"1.5", u"0", 2},   {u"2.5", u"0", 2},  {u"0.5", u"2", 0},   {u"   ", u"2", 2},
       {u"", u"1", 1},      {u"", u"", 0},      {u"", u"x", 0},      {u"1 2", u"0", 2},
@@ -32,71 +153,48 @@ TEST(Startup, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
   }
 }
 
-class StartupFile : public ::testing::Test {
- protected:
-  std::u16string folder = ScratchFolder();
-  std::u16string path = folder + u"\\startup_test_client.exe";
+TEST(Startup, FillsTheRecordFromTheSealedConfigurationOrNothing) {
+  const std::u16string folder = ScratchFolder(), path = folder + u"\\startup_test_client.exe";
   FakeProcessTable processes;
   SealKey key = BuildSealKey();
-
-  void WriteClient(const std::string& tail) {
-    ASSERT_TRUE(WriteWholeFile(path, std::string(5000, 'M') + tail));
-  }
-  void WriteSealed(std::u16string_view configuration) {
-    const std::string ansi = Utf16ToAnsi(configuration);
-    std::uint8_t next = 0;
-    const auto block = FrameAndEncipher(std::vector<std::uint8_t>(ansi.begin(), ansi.end()),
-                                        key.data(), [&] { return next++; });
-    WriteClient(MakeSealedTrailer(block));
-  }
-  StartupState Load(std::u16string_view commandLine) {
+  const auto load = [&](std::u16string_view commandLine) {
     return LoadStartupState(path, commandLine, key,
                             std::make_unique<UpdateRecord>(folder, processes));
-  }
-};
-
-TEST_F(StartupFile, FillsTheRecordFromTheSealedConfiguration) {
-  WriteSealed(
+  };
+  const std::string ansi = Utf16ToAnsi(
       u"[UpdateInfo]\r\nSoftName=示例程序\r\nHomeURL=http://example.test/\r\n"
       u"UpdateURL=  a.test/u.ini | |https://b.test/u.ini|\r\nUpdateText=第一行{#br}第二行\r\n"
       u"UpdateMode=1\r\n");
-  const StartupState state = Load(u"");
-  ASSERT_TRUE(state.info);
-  EXPECT_EQ(state.info->SoftName(), u"示例程序");
-  EXPECT_EQ(state.info->HomeURL(), u"http://example.test/");
+  const auto block =
+      FrameAndEncipher(Bytes(ansi.begin(), ansi.end()), key.data(), [] { return std::uint8_t{7}; });
+  ASSERT_TRUE(WriteWholeFile(path, std::string(5000, 'M') + MakeSealedTrailer(block)));
+  const StartupState state = load(u"");
   ASSERT_EQ(state.info->LastUpdateURLIndex(), 1);
-  state.info->SetUpdateURLIndex(0);
-  EXPECT_EQ(state.info->UpdateURL(), u"http://a.test/u.ini");
+  std::u16string urls = state.info->UpdateURL();
   state.info->SetUpdateURLIndex(1);
-  EXPECT_EQ(state.info->UpdateURL(), u"https://b.test/u.ini");
-  EXPECT_EQ(state.info->UpdateText(), u"第一行\r\n第二行");
+  urls += u"|" + state.info->UpdateURL();
+  EXPECT_EQ(
+      state.info->SoftName() + u"|" + state.info->HomeURL() + u"|" + urls + u"|" +
+          state.info->UpdateText(),
+      u"示例程序|http://example.test/|http://a.test/u.ini|https://b.test/u.ini|第一行\r\n第二行");
   EXPECT_EQ(state.mode, 1);
   EXPECT_EQ(state.info->UpdateMode(), 1);
-  EXPECT_EQ(Load(u" 2 ").mode, 2);
-  EXPECT_EQ(Load(u"x").mode, 0);
-}
+  EXPECT_EQ(load(u" 2 ").mode, 2);
 
-TEST_F(StartupFile, AnythingWrongGivesAnEmptyConfiguration) {
-  const std::string noBlock(836, '\0');
-  std::string tooLarge = "     FFFFF" + std::string(826, '\0');
-  for (const std::string& tail : {noBlock, tooLarge}) {
-    WriteClient(tail);
-    const StartupState state = Load(u"");
-    EXPECT_EQ(state.info->SoftName(), u"");
-    EXPECT_EQ(state.info->LastUpdateURLIndex(), -1);
-    EXPECT_EQ(state.mode, 0);
-  }
-  // Sealed with another key: deciphers to garbage, which is refused.
-  WriteSealed(u"[UpdateInfo]\r\nSoftName=x\r\nUpdateMode=2\r\n");
-  key[0] ^= 1;
-  EXPECT_EQ(Load(u"").info->SoftName(), u"");
-  path = folder + u"\\no_such_client.exe";
-  EXPECT_EQ(Load(u"1").mode, 1);
+  key[0] ^= 1;  // sealed with another key: deciphers to garbage, which is refused
+  EXPECT_EQ(load(u"").info->SoftName(), u"");
+  ASSERT_TRUE(WriteWholeFile(path, std::string(5000, 'M') + "     FFFFF" + std::string(826, '\0')));
+  const StartupState none = load(u"");
+  EXPECT_EQ(none.info->SoftName(), u"");
+  EXPECT_EQ(none.info->LastUpdateURLIndex(), -1);
+  EXPECT_EQ(none.mode, 0);
+  ASSERT_TRUE(WriteWholeFile(path, ""));
+  EXPECT_EQ(load(u"1").mode, 1);
 }
 
 TEST(Layout, TitleAndTwips) {
-  EXPECT_EQ(MainWindowTitle(u""), u"智能更新程序");
-  EXPECT_EQ(MainWindowTitle(u"甲"), u"甲 - 智能更新程序");
+  EXPECT_EQ(MainWindowTitle(u"") + u"|" + MainWindowTitle(u"甲"),
+            u"智能更新程序|甲 - 智能更新程序");
   EXPECT_EQ(TwipsToPixels(6255, 96), 417);   // 417.0
   EXPECT_EQ(TwipsToPixels(6255, 144), 626);  // 625.5 rounds up
   EXPECT_EQ(TwipsToPixels(-10000, 96), -667);

@@ -1,3 +1,4 @@
+// The update record and the update document it is filled from.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -5,51 +6,36 @@
 
 #include "base/text.h"
 #include "fake_process_table.h"
+#include "model/update_document.h"
 #include "model/update_record.h"
 #include "platform/files.h"
-#include "scratch.h"
-
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <thread>
-#endif
 
 namespace sealupdate {
 namespace {
 
-TEST(UpdateRecord, PathFoldsDoubledSeparatorsButKeepsUncPrefix) {
+TEST(UpdateRecord, PathsAddressesNamesAndMode) {
   FakeProcessTable table;
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"D:\\Soft", u"D:\\Soft\\"},
-      {u"C:\\", u"C:\\"},
-      {u"\\\\srv\\share", u"\\\\srv\\share\\"},
-      {u"\\\\srv\\share\\", u"\\\\srv\\share\\"},
-  };
-  for (const auto& [folder, path] : cases) EXPECT_EQ(UpdateRecord(folder, table).Path(), path);
+  for (const auto& [folder, path] : {std::pair{u"D:\\Soft", u"D:\\Soft\\"},
+                                     {u"C:\\", u"C:\\"},
+                                     {u"\\\\srv\\share", u"\\\\srv\\share\\"},
+                                     {u"\\\\srv\\share\\", u"\\\\srv\\share\\"}}) {
+    EXPECT_EQ(UpdateRecord(folder, table).Path(), path);
+  }
   EXPECT_EQ(UpdateRecord().Path(), FolderOf(GetOwnExePath()) + u"\\");
-}
 
-TEST(UpdateRecord, AddressesAreTrimmedAndCompleted) {
-  FakeProcessTable table;
   UpdateRecord info(u"D:\\Soft", table);
-  // Empty lists: last index -1, no address, no save path.
   EXPECT_EQ(info.LastUpdateURLIndex(), -1);
-  EXPECT_EQ(info.DownloadURL(), u"");
-  EXPECT_EQ(info.SavePath(), u"");
+  EXPECT_EQ(info.DownloadURL() + info.SavePath(), u"");
+  // Trimmed; "http://" in front unless a scheme is named.
   const std::pair<std::u16string, std::u16string> cases[] = {
       {u"  server/u.ini ", u"http://server/u.ini"},
-      {u"HTTP://Server/u.ini", u"HTTP://Server/u.ini"},
-      {u"https://server/u.ini", u"https://server/u.ini"},
       {u" HtTpS://Server/u.ini", u"HtTpS://Server/u.ini"},
-      {u"ftp://server/u.ini", u"ftp://server/u.ini"},
       {u"svn+ssh://server/u", u"svn+ssh://server/u"},
+      {u"a-0.b://server/u", u"a-0.b://server/u"},
+      {u"localhost", u"http://localhost"},
       {u"https:/server", u"http://https:/server"},
       {u"server/a://b", u"http://server/a://b"},
+      {u"1a://server", u"http://1a://server"},
       {u"://server", u"http://://server"},
   };
   for (const auto& [given, stored] : cases) {
@@ -57,38 +43,29 @@ TEST(UpdateRecord, AddressesAreTrimmedAndCompleted) {
     info.AddDownloadURL(given);
     info.SetUpdateURLIndex(info.LastUpdateURLIndex());
     info.SetDownloadURLIndex(info.LastDownloadURLIndex());
-    EXPECT_EQ(info.UpdateURL(), stored) << "given " << Utf16ToUtf8(given);
-    EXPECT_EQ(info.DownloadURL(), stored) << "given " << Utf16ToUtf8(given);
+    EXPECT_EQ(info.UpdateURL() + u"|" + info.DownloadURL(), stored + u"|" + stored);
   }
-  // A blank update address is kept as "http://"; a blank download address is dropped.
+  // A blank update address is kept as "http://"; a blank download address is dropped; a
+  // repeated one is appended again.
   info.AddUpdateURL(u"");
   info.AddDownloadURL(u"   ");
+  info.AddDownloadURL(u"server/u.ini");
   EXPECT_EQ(info.LastUpdateURLIndex(), 9);
-  EXPECT_EQ(info.LastDownloadURLIndex(), 8);
+  EXPECT_EQ(info.LastDownloadURLIndex(), 9);
   info.SetUpdateURLIndex(9);
   EXPECT_EQ(info.UpdateURL(), u"http://");
-  // Lists only grow: a repeated address is appended again.
-  info.AddDownloadURL(u"server/u.ini");
-  EXPECT_EQ(info.LastDownloadURLIndex(), 9);
-
   info.SetDownloadURLIndex(10);
   EXPECT_THROW(info.DownloadURL(), std::out_of_range);
   EXPECT_THROW(info.SavePath(), std::out_of_range);
   info.SetUpdateURLIndex(-1);
   EXPECT_THROW(info.UpdateURL(), std::out_of_range);
-}
 
-TEST(UpdateRecord, MainExeNamesNeedExeSuffixAndModeClamps) {
-  FakeProcessTable table;
-  UpdateRecord info(u"D:\\Soft", table);
   for (auto name : {u" Main.EXE ", u"main", u"run.bat", u".exe", u"exe", u"", u"helper.exe"}) {
     info.AddMainExeName(name);
   }
   EXPECT_EQ(info.MainExeCount(), 3);
   EXPECT_EQ(info.FirstMainExeName(), u"Main.EXE");
-
-  const std::pair<std::int32_t, std::int32_t> modes[] = {{-5, 0}, {0, 0}, {1, 1}, {2, 2}, {7, 2}};
-  for (const auto& [set, read] : modes) {
+  for (const auto& [set, read] : {std::pair{-5, 0}, {0, 0}, {1, 1}, {2, 2}, {7, 2}}) {
     info.SetUpdateMode(set);
     EXPECT_EQ(info.UpdateMode(), read) << set;
   }
@@ -99,7 +76,6 @@ TEST(UpdateRecord, SavePathFollowsTheCurrentDownloadAddress) {
   UpdateRecord info(u"D:\\Soft\\", table);
   info.AddDownloadURL(u"http://server/dl/setup.bin");
   info.AddDownloadURL(u"mirror/dl/");
-  EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin");
   info.SetModifySuffix(u".exe");
   EXPECT_EQ(info.SavePath(), u"D:\\Soft\\Update\\setup.bin.exe");
   info.SetDownloadURLIndex(1);
@@ -109,58 +85,40 @@ TEST(UpdateRecord, SavePathFollowsTheCurrentDownloadAddress) {
 }
 
 TEST(UpdateRecord, PackageNamesThatCouldLeaveTheFolderAreRefused) {
-  struct Case {
-    const char16_t* url;
-    const char16_t* suffix;
-    const char16_t* name;  // nullptr: refused
+  const std::pair<std::u16string, std::u16string> kept[] = {
+      {u"http://h/dl/setup.bin|.exe", u"setup.bin.exe"},
+      {u"https://h/a/b/c.zip?x=/y#/z|", u"c.zip"},
+      {u"http://h/%2e%2e%5cx.exe|", u"%2e%2e%5cx.exe"},  // never decoded
+      {u"http://h/|setup.exe", u"setup.exe"},
+      {u"h/x/console.exe|", u"console.exe"},
+      {u"http://h/com10.exe|", u"com10.exe"},
+      {u"http://h/coma|", u"coma"},
+      {u"http://h/set up.exe|", u"set up.exe"},
   };
-  const Case cases[] = {
-      {u"http://h/dl/setup.bin", u".exe", u"setup.bin.exe"},
-      {u"https://h/a/b/c.zip?x=/y#/z", u"", u"c.zip"},
-      {u"http://h/%2e%2e%5cx.exe", u"", u"%2e%2e%5cx.exe"},  // never decoded
-      {u"http://h/", u"setup.exe", u"setup.exe"},
-      {u"http://h/..\\..\\outside\\victim.txt", u"", nullptr},
-      {u"http://h/setup.exe", u"\\..\\..\\mainprog.exe", nullptr},
-      {u"http://h/x", u"/../y.exe", nullptr},
-      {u"http://h/setup", u":stream", nullptr},
-      {u"http://h/C:evil.exe", u"", nullptr},
-      {u"http://h/..", u"", nullptr},
-      {u"http://h/.", u"", nullptr},
-      {u"http://h/dl/", u"", nullptr},
-      {u"http://h", u"", nullptr},
-      {u"http://h/nul", u".exe", nullptr},
-      {u"http://h/CON.txt", u"", nullptr},
-      {u"http://h/Com1 .exe", u"", nullptr},
-      {u"http://h/lpt9", u"", nullptr},
-      {u"http://h/conout$", u"", nullptr},
-      {u"http://h/com0", u"", nullptr},
-      {u"http://h/COM\u00B9", u"", nullptr},
-      {u"http://h/lpt\u00B2.txt", u"", nullptr},
-      {u"http://h/com\u00B3", u"", nullptr},
-      {u"http://h/console.exe", u"", u"console.exe"},
-      {u"http://h/com10.exe", u"", u"com10.exe"},
-      {u"http://h/coma", u"", u"coma"},
-      {u"http://h/set up.exe", u"", u"set up.exe"},
-      {u"http://h/setup.exe", u".", nullptr},
-      {u"http://h/setup.exe ", u"", nullptr},
-      {u"http://h/set\nup.exe", u"", nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(Utf16ToUtf8(c.url) + " + " + Utf16ToUtf8(c.suffix));
-    const auto name = PackageFileName(c.url, c.suffix);
-    if (c.name) {
-      EXPECT_EQ(name, std::u16string(c.name));
-    } else {
-      EXPECT_EQ(name, std::nullopt);
-    }
+  for (const auto& [address, name] : kept) {
+    const auto parts = Split(address, u"|");
+    EXPECT_EQ(PackageFileName(parts[0], parts[1]), name) << Utf16ToUtf8(address);
   }
-}
-
-TEST(UpdateRecord, OnlyWebAddressesAreWebAddresses) {
-  for (const char16_t* yes : {u"http://h/", u"HTTPS://h", u"Http://"})
+  // Path after "http://h/" and suffix, split at "|".
+  const char16_t* const refused[] = {
+      u"x|/../y.exe",  u"setup|:stream",  u"C:evil.exe|",    u"..|",           u".|",
+      u"dl/|",         u"nul|.exe",       u"CON.txt|",       u"Com1 .exe|",    u"lpt9|",
+      u"conout$|",     u"com0|",          u"prn|",           u"aux|",          u"conin$|",
+      u"COM\u00B9|",   u"com\u00B3|",     u"lpt\u00B2.txt|", u"setup.exe|.",   u"setup.exe |",
+      u"set\nup.exe|", u"set\x1Fup.exe|", u"..\\a.exe|",     u"a|\\..\\b.exe",
+  };
+  for (const char16_t* address : refused) {
+    const auto parts = Split(address, u"|");
+    EXPECT_EQ(PackageFileName(u"http://h/" + parts[0], parts[1]), std::nullopt)
+        << Utf16ToUtf8(address);
+  }
+  EXPECT_EQ(PackageFileName(u"http://h", u""), std::nullopt);
+  EXPECT_EQ(PackageFileName(u"http://h/..\\..\\outside\\victim.txt", u""), std::nullopt);
+  EXPECT_EQ(PackageFileName(u"http://h/setup.exe", u"\\..\\..\\mainprog.exe"), std::nullopt);
+  for (const char16_t* yes : {u"http://h/", u"HTTPS://h", u"Http://"}) {
     EXPECT_TRUE(IsWebAddress(yes));
-  for (const char16_t* no : {u"", u"http:/h", u"file:///C:/x.exe", u"C:\\x.exe", u" http://h",
-                             u"mailto:a@b", u"https:"}) {
+  }
+  for (const char16_t* no : {u"", u"http:/h", u"file:///C:/x.exe", u" http://h", u"https:"}) {
     EXPECT_FALSE(IsWebAddress(no)) << Utf16ToUtf8(no);
   }
 }
@@ -168,12 +126,10 @@ TEST(UpdateRecord, OnlyWebAddressesAreWebAddresses) {
 TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
   FakeProcessTable table;
   UpdateRecord info(u"D:\\Soft", table);
-  struct Case {
-    const char16_t* oldVer;
-    const char16_t* newVer;
+  const struct {
+    const char16_t *oldVer, *newVer;
     bool newer;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {u"1.0.0.9", u"1.0.1.0", true},    {u"2.0", u"1.9.9.9", false},
       {u"1.2.3.4", u"1.2.3.4", false},   {u"", u"0.0.0.1", true},
       {u"1.0.0.0", u"1.0.0.0.5", false}, {u"1.9", u"1.10", true},
@@ -183,21 +139,19 @@ TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
       {u"1.0.0.2", u"1.0.0.1.9", false}, {u"1.-1", u"1.0", true},
       {u"1.2.5", u"1.2.4.5", false},     {u"1.&H10", u"1.15", false},
       {u"1.0.1", u"1.0.0.9", false},     {u"junk", u"0.0.0.1", true},
-      {u"1.2", u"1.25E-1", false},  // 2.5 rounds to 2
-      {u"1.3", u"1.35E-1", true},   // 3.5 rounds to 4
-
+      {u"1.2", u"1.25E-1", false},       {u"1.3", u"1.35E-1", true},  // 2.5 to 2, 3.5 to 4
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     info.SetVersion(c.newVer);
     EXPECT_EQ(info.IsNewerThan(c.oldVer), c.newer)
         << Utf16ToUtf8(c.oldVer) << " -> " << Utf16ToUtf8(c.newVer);
   }
+  info.SetVersion(u"2147483647.0.0.1");
+  EXPECT_EQ(info.IsNewerThan(u"2147483647"), true);
   info.SetVersion(u"1.0");
   EXPECT_EQ(info.IsNewerThan(u"1.2147483648"), std::nullopt);
   info.SetVersion(u"99999999999");
   EXPECT_EQ(info.IsNewerThan(u"1.0"), std::nullopt);
-  info.SetVersion(u"2147483647.0.0.1");
-  EXPECT_EQ(info.IsNewerThan(u"2147483647"), true);
 }
 
 // Every running process of a listed name whose file lies in the client's folder or below it is
@@ -265,63 +219,62 @@ TEST(SystemProcessTable, ListsItselfWithItsFileAndChecksItBeforeEnding) {
   EXPECT_FALSE(system.Terminate(self, u"", 91));
   EXPECT_FALSE(system.Terminate(0xFFFFFFF0u, ownPath, 0));  // no such process
 }
-#else
-namespace fs = std::filesystem;
-
-// Starts `exe` (a copy of sleep) and waits until the table lists it running that file.
-pid_t StartSleeper(const fs::path& exe, ProcessTable& table) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::execl(exe.c_str(), "upd_sleep.exe", "30", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  const std::u16string image = Utf8ToUtf16(exe.string());
-  for (int i = 0; i < 200 && child > 0; ++i) {
-    const auto snapshot = table.Snapshot();
-    for (const ProcessEntry& e : snapshot.value_or(std::vector<ProcessEntry>{})) {
-      if (e.id == static_cast<std::uint32_t>(child) && e.exeName == u"upd_sleep.exe" &&
-          e.imagePath == image) {
-        return child;
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ADD_FAILURE() << "not listed: " << exe;
-  return child;
-}
-
-// The real table: of two children running copies of one ".exe", only the one in the client's
-// folder is found and killed; the other is left running.
-TEST(SystemProcessTable, EndsOnlyTheChildInTheClientFolder) {
-  const fs::path scratch = NativePath(ScratchFolder());
-  const fs::path inside = scratch / "app" / "upd_sleep.exe";
-  const fs::path outside = scratch / "app2" / "upd_sleep.exe";
-  for (const auto& exe : {inside, outside}) {
-    fs::create_directories(exe.parent_path());
-    fs::copy_file("/bin/sleep", exe);
-  }
-  ProcessTable& system = SystemProcessTable();
-  EXPECT_EQ(system.CurrentProcessId(), static_cast<std::uint32_t>(::getpid()));
-  const pid_t ours = StartSleeper(inside, system);
-  const pid_t other = StartSleeper(outside, system);
-  ASSERT_GT(ours, 0);
-  ASSERT_GT(other, 0);
-  EXPECT_FALSE(system.Terminate(0, Utf8ToUtf16(inside.string()), 0));  // never a process group
-  EXPECT_FALSE(
-      system.Terminate(static_cast<std::uint32_t>(other), Utf8ToUtf16(inside.string()), 0));
-
-  UpdateRecord info(Utf8ToUtf16((scratch / "app").string()), system);
-  info.AddMainExeName(u"UPD_SLEEP.EXE");
-  info.EndRunningPrograms();
-  // Our SIGTERM ends a child only when the client sent it no SIGKILL before.
-  for (const auto& [child, killed] : {std::pair{ours, true}, std::pair{other, false}}) {
-    ::kill(child, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (killed ? SIGKILL : SIGTERM)) << child;
-  }
-}
 #endif
+
+std::string Utf16Bytes(std::u16string_view text, bool bigEndian = false) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+TEST(UpdateDocument, ReadsEveryFieldWhateverTheEncodingAndLineEnds) {
+  const std::u16string text =
+      u"[UpdateInfo]\r\nVersion=2.1\r\nDownloadURL=http://a/x.bin|http://b/x.bin\r\n"
+      u"MainExeName=主程序.exe\r\nKillExeName=helper.exe|tray.exe\r\nModifySuffix=.exe\r\n"
+      u"HomeURL=http://home/\r\nUpdateText=修正{#br}若干问题\r\n";
+  for (const std::string& bytes :
+       {"\xEF\xBB\xBF" + Utf16ToUtf8(text),
+        "\xEF\xBB\xBF" + Utf16ToUtf8(ReplaceAll(text, u"\r\n", u"\n")),
+        "\xEF\xBB\xBF" + Utf16ToUtf8(ReplaceAll(text, u"\r\n", u"\r")), Utf16Bytes(text),
+        Utf16Bytes(ReplaceAll(text, u"\r\n", u"\n"), true)}) {
+    const auto d = ParseUpdateDocument(bytes);
+    ASSERT_TRUE(d) << testing::PrintToString(bytes.substr(0, 24));
+    EXPECT_EQ(Join(d->downloadUrls, u"|") + u";" + Join(d->mainExeNames, u"|") + u";" + d->version +
+                  u";" + d->modifySuffix + u";" + d->homeUrl + u";" + d->updateText,
+              u"http://a/x.bin|http://b/x.bin;主程序.exe|helper.exe|tray.exe;2.1;.exe;"
+              u"http://home/;修正\r\n若干问题");
+  }
+#ifndef _WIN32  // the native build reads the ANSI code page as GBK
+  EXPECT_EQ(DecodeUpdateDocument("\xD6\xD0\r\xD6\xD0"), u"中\r\n中");
+#endif
+  EXPECT_EQ(DecodeUpdateDocument("a\r\n\r\nb\n\rc"), u"a\r\n\r\nb\r\n\r\nc");
+}
+
+TEST(UpdateDocument, AnswersThatAreNoDocumentAreRefused) {
+  for (const std::string& bytes : {
+           std::string(),
+           std::string("<!DOCTYPE html><html><body>[UpdateInfo] moved</body></html>"),
+           std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00[UpdateInfo]", 20),  // gzip as it came
+           std::string(4096, '\xA7'),
+           std::string("[Other]\r\nVersion=2.0\r\n"),
+           std::string("[UpdateInfo]\r\nDownloadURL=http://a/x.bin\r\n"),
+           std::string("[UpdateInfo]\r\nVersion=\r\n"),
+           std::string("[UpdateInfo]\r\nVersion=latest\r\n"),
+           Utf16Bytes(u"[Other]\r\nVersion=1\r\n"),
+       }) {
+    EXPECT_FALSE(ParseUpdateDocument(bytes)) << testing::PrintToString(bytes.substr(0, 40));
+  }
+  // The section name is matched without regard to case; a blank text is no text; one digit
+  // is a version.
+  const auto lower = ParseUpdateDocument("[updateinfo]\nversion=9\nUpdateText=   \n");
+  ASSERT_TRUE(lower);
+  EXPECT_EQ(lower->version + u"|" + lower->updateText, u"9|");
+  EXPECT_TRUE(ParseUpdateDocument("[UpdateInfo]\nVersion=v0\n"));
+  EXPECT_EQ(lower->downloadUrls, std::vector<std::u16string>{u""});
+}
 
 }  // namespace
 }  // namespace sealupdate

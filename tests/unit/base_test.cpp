@@ -1,0 +1,177 @@
+// Text helpers, path containment, code pages and files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "base/paths.h"
+#include "base/text.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace sealupdate {
+namespace {
+
+using Pieces = std::vector<std::u16string>;
+
+// Signs, fractions, exponents (E or D, not without digits); blanks, tabs and line feeds skipped
+// anywhere, CR not; the first unit that cannot continue ends the number, nothing readable is 0,
+// full-width digits are no digits; after "&H" up to eight hexadecimal digits are a signed 32-bit
+// pattern, more are their plain value.
+TEST(Text, LeadingNumberAndHalfEvenRounding) {
+  const std::pair<std::u16string, double> numbers[] = {
+      {u"42", 42},    {u"  -3", -3},        {u"+7", 7},          {u"1.5", 1.5},
+      {u".5", .5},    {u"1e3", 1e3},        {u"2D2", 200},       {u"1E", 1},
+      {u"1e+", 1},    {u"1 2", 12},         {u"\t3\n1", 31},     {u"- 4", -4},
+      {u"\r1", 0},    {u"7a", 7},           {u"1.2.3", 1.2},     {u"1e-999", 0},
+      {u"", 0},       {u"abc", 0},          {u"-", 0},           {u".", 0},
+      {u"\uFF11", 0}, {u"&HFFF", 4095},     {u"&hff", 255},      {u"&H  F", 15},
+      {u"&H1G", 1},   {u"&H", 0},           {u"&HFFFFFFFF", -1}, {u"&H9aA", 2474},
+      {u"7h", 7},     {u"1e999", HUGE_VAL},
+  };
+  for (const auto& [text, value] : numbers) {
+    EXPECT_EQ(ParseLeadingNumber(text), value) << Utf16ToUtf8(text);
+  }
+  EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 0x7FFFFFFF);
+  EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 0x1p32);
+  EXPECT_EQ(ParseLeadingNumber(u"-1e999"), -HUGE_VAL);
+  const std::pair<double, std::int32_t> rounded[] = {
+      {0.5, 0}, {1.5, 2}, {2.5, 2}, {-2.5, -2}, {2.6, 3},
+  };
+  for (const auto& [value, expected] : rounded) EXPECT_EQ(ToInt32RoundHalfEven(value), expected);
+  EXPECT_EQ(ToInt32RoundHalfEven(-2147483648.0), INT32_MIN);
+  EXPECT_EQ(ToInt32RoundHalfEven(2147483647.4), INT32_MAX);
+  for (double overflow : {2147483647.5, -2147483649.0, 1e300, 0.0 / 0.0}) {
+    EXPECT_THROW(ToInt32RoundHalfEven(overflow), std::overflow_error) << overflow;
+  }
+}
+
+TEST(Text, TrimsSplitsJoinsReplacesAndFoldsCase) {
+  EXPECT_EQ(TrimSpaces(u"  a b  ") + TrimSpaces(u"   ") + TrimSpaces(u"\ta\u3000"),
+            u"a b\ta\u3000");
+  EXPECT_EQ(TrimLeadingSpaces(u"  a ") + TrimLeadingSpaces(u"  "), u"a ");
+  EXPECT_EQ(SplitCrLf(u""), Pieces{u""});
+  EXPECT_EQ(SplitCrLf(u"a\r\n\r\nb\n\r\n"), (Pieces{u"a", u"", u"b\n", u""}));
+  EXPECT_EQ(Split(u"|a||b|", u"|"), (Pieces{u"", u"a", u"", u"b", u""}));
+  EXPECT_EQ(Split(u"a|b", u""), Pieces{u"a|b"});
+  EXPECT_EQ(Join({u"a", u"", u"b"}, u"\r\n"), u"a\r\n\r\nb");
+  // Left to right, without overlap; the replacement is not searched again.
+  EXPECT_EQ(ReplaceAll(u"\r\n\r\n\r\n", u"\r\n\r\n", u"\r\n"), u"\r\n\r\n");
+  EXPECT_EQ(ReplaceAll(u"aaa", u"aa", u"b") + ReplaceAll(u"x", u"", u"y"), u"bax");
+  EXPECT_EQ(ReplaceAll(u"ab", u"b", u"bb"), u"abb");
+  // Each range of capitals at its ends and just outside them, lower-cased as Unicode does where
+  // the lower case is one unit; the dotted I (two units) stays.
+  EXPECT_EQ(ToLowerUnits(u"@AZ[¿À×ÞßĀįİĶĸĹŇňŉŊŶŸŹŽžΐΑΡ\u03A2ΣΫάЀЏАЯа＠ＡＺ［中"),
+            u"@az[¿à×þßāįİķĸĺňňŉŋŷÿźžžΐαρ\u03A2σϋάѐџаяа＠ａｚ［中");
+  EXPECT_TRUE(EqualsIgnoreCase(u"NOTEPAD.EXE", u"notepad.exe"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"a", u"ab") || EqualsIgnoreCase(u"ab", u"ac"));
+}
+
+// Each sequence length at its ends and the units around the surrogates, both ways; whatever is
+// malformed becomes U+FFFD, one per byte or unit.
+TEST(Text, ConvertsBetweenUtf8AndUtf16) {
+  const std::string utf8 =
+      "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xEF\xBF\xBF\xF4\x8F"
+      "\xBF\xBF";
+  const std::u16string utf16 = u"\x7F\u0080\u07FF\u0800\uD7FF\uE000\U00010000\uFFFF\U0010FFFF";
+  EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+  for (const std::string bad : {"\x80\x90\x80\x80", "\xFF", "\xC1\x81", "\xE4\xB8", "\xE0\x9F\xBF",
+                                "\xED\xA0\x80", "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF",
+                                "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x90\x80\x80"}) {
+    EXPECT_EQ(Utf8ToUtf16(bad + "a"), std::u16string(bad.size(), u'\uFFFD') + u"a") << bad;
+  }
+  for (const char16_t lone : {0xD800, 0xDBFF, 0xDC00, 0xDFFF}) {
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{lone, u'a'}),
+              "\xEF\xBF\xBD"
+              "a");
+  }
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");  // a high unit at the end
+}
+
+// Letter case, either separator, doubled ones, "." and ".." segments and namespace prefixes on
+// either side; the folder itself, a sibling with a longer name, climbing above a root, UNC roots,
+// relative, drive-relative, NT device and empty paths.
+TEST(Paths, IsInsideFolder) {
+  const struct {
+    const char16_t* folder;
+    bool inside;
+    std::vector<const char16_t*> paths;
+  } cases[] = {
+      {u"C:\\App\\",
+       true,
+       {u"C:\\App\\main.exe", u"c:\\APP\\MAIN.EXE", u"C:/App/main.exe", u"C:\\App\\.\\main.exe",
+        u"C:\\\\App\\\\sub\\\\main.exe", u"C:\\Other\\..\\App\\main.exe", u"\\??\\C:\\App\\a.exe",
+        u"\\\\?\\C:\\App\\main.exe", u"\\\\.\\C:\\App\\main.exe"}},
+      {u"C:\\App\\",
+       false,
+       {u"C:\\App2\\main.exe", u"C:\\Ap\\main.exe", u"C:\\main.exe", u"D:\\App\\main.exe",
+        u"C:\\App\\", u"C:\\App", u"C:\\App\\sub\\..", u"C:\\App\\..\\App2\\main.exe",
+        u"C:/App/sub/../../Other/main.exe", u"C:\\..\\App\\main.exe", u"\\\\C:\\App\\main.exe",
+        u"\\Device\\HarddiskVolume2\\App\\main.exe", u""}},
+      {u"C:\\App", true, {u"C:\\App\\bin\\main.exe"}},
+      {u"C:\\App", false, {u"C:\\AppX.exe"}},
+      {u"C:/App/", true, {u"C:\\App\\main.exe"}},
+      {u"\\\\?\\C:\\App\\", true, {u"C:\\App\\main.exe"}},
+      {u"C:\\", true, {u"C:\\main.exe"}},
+      {u"C:\\", false, {u"C:App\\main.exe"}},
+      {u"a:\\App", true, {u"A:\\App\\main.exe"}},
+      {u"Z:\\App", true, {u"z:\\App\\main.exe"}},
+      {u"c:\\программа\\", true, {u"C:\\ПРОГРАММА\\main.exe"}},
+      {u"/opt/app/\\", true, {u"/opt/app/main.exe"}},
+      {u"\\\\srv\\share\\App\\",
+       true,
+       {u"\\\\?\\UNC\\srv\\share\\App\\main.exe", u"\\\\SRV\\Share\\App\\main.exe"}},
+      {u"\\\\srv\\share\\App\\",
+       false,
+       {u"\\\\srv2\\share\\App\\main.exe", u"\\srv\\share\\App\\main.exe"}},
+      {u"\\\\srv\\share2\\App\\", false, {u"\\\\srv\\share\\App\\main.exe"}},
+      {u"\\\\srv\\other\\App\\", false, {u"\\\\srv\\share\\..\\other\\App\\main.exe"}},
+      {u"\\\\srv\\.\\App\\", false, {u"\\\\srv\\.\\App\\main.exe"}},
+      {u"\\\\srv\\", false, {u"\\\\srv\\main.exe"}},
+      {u"C:\\..\\App\\", false, {u"C:\\App\\main.exe"}},
+      {u"App\\", false, {u"App\\main.exe"}},
+      {u"C:App\\", false, {u"C:App\\main.exe"}},
+      {u"1:\\App\\", false, {u"1:\\App\\main.exe"}},
+      {u"", false, {u"C:\\App\\main.exe"}},
+  };
+  for (const auto& c : cases) {
+    for (const char16_t* path : c.paths) {
+      EXPECT_EQ(IsInsideFolder(path, c.folder), c.inside)
+          << Utf16ToUtf8(path) << " in " << Utf16ToUtf8(c.folder);
+    }
+  }
+}
+
+// The seal tool and the update document lean on these; natively the ANSI code page is 936.
+TEST(CodePage, ConvertsStrictlyOrLeniently) {
+  const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
+  EXPECT_EQ(CodePageToUtf16(gbk, 936), u"中文");
+  EXPECT_EQ(Utf16ToCodePage(u"中文 ok", 936), gbk + " ok");
+  EXPECT_FALSE(Utf16ToCodePage(u"\u00e9\u4e2d", 1252) || CodePageToUtf16("\xD6", 936) ||
+               Utf16ToCodePage(std::u16string(1, char16_t(0xDC00)), 65001));
+#ifndef _WIN32
+  EXPECT_EQ(AnsiToUtf16(gbk + "a\xD6"), u"中文a\uFFFD");
+  EXPECT_EQ(Utf16ToAnsi(u"中文a\U0001F600b"), gbk + "a?b");
+#endif
+}
+
+TEST(Files, ReadsAtOffsetsWithinTheFileOnly) {
+  const std::u16string path = FolderOf(GetOwnExePath()) + u"\\files_test_中.bin";
+  ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
+  auto file = InputFile::Open(path);
+  ASSERT_TRUE(file.has_value());
+  char buf[4] = {};
+  EXPECT_TRUE(file->Size() == 10 && file->ReadAt(6, buf, 4));
+  EXPECT_EQ(std::string(buf, 4), "6789");
+  EXPECT_FALSE(file->ReadAt(7, buf, 4) || file->ReadAt(~0ull, buf, 1));
+  EXPECT_FALSE(InputFile::Open(u"no-such-folder\\no-such-file") ||
+               WriteWholeFile(u"no-such-folder\\x", "x"));
+  EXPECT_EQ(FolderOf(u"C:\\a\\b.exe") + u"|" + FileNameOf(u"C:\\a\\b.exe") + FileNameOf(u"b.exe"),
+            u"C:\\a|b.exeb.exe");
+}
+
+}  // namespace
+}  // namespace sealupdate
