@@ -15,8 +15,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests" / "wine"))
 
-from harness import Nginx, WineEnv, wait_exit  # noqa: E402
-from update_site import UpdateSite  # noqa: E402
+from harness import Nginx, UpdateSite, WineEnv, wait_exit  # noqa: E402
 
 
 def step(text):
@@ -46,15 +45,15 @@ def main():
         config = (ROOT / "samples" / "config.ini").read_text(encoding="utf-8")
         config = re.sub(r"http://127\.0\.0\.1:8080/", web.base, config)
         config = re.sub(r"\|http://localhost:8080/update\.ini", "", config)
-        sealed = site.client = env.seal(config, name="app/sealupdate.exe")
+        sealed = env.seal(config, name="app/sealupdate.exe")
         step(f"sealed samples/config.ini (addresses pointed at nginx) into {sealed}")
         _, shown = env.run(env.build / "sealupdate-tool.exe", "show", env.win_path(sealed))
         print(shown.rstrip())
         main_program = site.start_main_program()
         step("started the main program SampleApp.exe")
-        client = site.start_client()
+        client = env.start(sealed)
         step("started sealupdate.exe (mode 1: it checks at once)")
-        env.driver("wait", site.title, "--visible", "--timeout", "30000")
+        env.wait_window(site.title, timeout_ms=30000)
         if interactive:
             step("the client is yours: answer its questions; the demo ends when it exits")
             wait_exit(client, 3600)

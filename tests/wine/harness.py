@@ -1,24 +1,32 @@
-"""Shared pieces of the end-to-end tests: the Wine environment written by wine_env.sh, Windows
-paths, starting the client, and the driver program that plays the user."""
+# Shared pieces of the end-to-end tests, the benchmarks and the demo: the Wine environment that
+# wine_env.sh wrote, starting programs under it, driver.exe that plays the user, the loopback web
+# servers (test_server.py, nginx), a certificate the prefix trusts, and a whole update laid out
+# on disk. Scenario scripts run as `script.py BUILD_DIR STATE_DIR SCENARIO`.
+import contextlib
+import hashlib
+import json
 import os
 import pathlib
+import re
 import shutil
 import socket
+import ssl
+import struct
 import subprocess
 import sys
 import time
+
+TITLE = "智能更新程序"
+STATUS, SPEED, TIME_LEFT, PROGRESS, BUTTON = 200, 202, 203, 300, 400  # the window's control ids
 
 
 class WineEnv:
     def __init__(self, build_dir, state_dir, work_name, work_dir=None):
         self.build = pathlib.Path(build_dir).resolve()
-        self.state = pathlib.Path(state_dir).resolve()
-        self.env = dict(os.environ)
-        for key in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
-            self.env.pop(key, None)
-        for line in (self.state / "env.list").read_text().splitlines():
+        self.env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+        for line in (pathlib.Path(state_dir) / "env.list").read_text().splitlines():
             key, _, value = line.partition("=")
-            self.env[key] = value
+            self.env[key] = value.strip('"')
         self.wine = self.env["WINE"]
         self.work = pathlib.Path(work_dir).resolve() if work_dir else self.build / "e2e" / work_name
         shutil.rmtree(self.work, ignore_errors=True)
@@ -29,194 +37,70 @@ class WineEnv:
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
     def run(self, exe, *args, timeout=60, check=True):
-        """Runs a Windows program to its end; returns (exit code, stdout text)."""
+        # Runs a Windows program to its end; returns (exit code, stdout text).
         proc = subprocess.run([self.wine, str(exe), *args], env=self.env, cwd=self.work,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout)
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         out = proc.stdout.decode("utf-8", "replace")
-        if check and proc.returncode != 0:
-            raise AssertionError(f"{exe} {args} exited {proc.returncode}: {out}"
-                                 f"{proc.stderr.decode('utf-8', 'replace')}")
+        expect(not check or proc.returncode == 0,
+               f"{pathlib.Path(exe).name} {args} exited {proc.returncode}: {out}"
+               f"{proc.stderr.decode('utf-8', 'replace')}")
         return proc.returncode, out
 
-    def start(self, exe, *args):
-        """Starts a Windows program in the background. Its output goes to a file: an inherited
-        pipe would keep CTest waiting."""
-        log = open(self.work / (pathlib.Path(exe).stem + ".log"), "wb")
-        return subprocess.Popen([self.wine, str(exe), *args], env=self.env, cwd=self.work,
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+    def start(self, exe, *args, log=None):
+        # Starts a Windows program in the background. Its output goes to a file: an inherited
+        # pipe would keep CTest waiting.
+        with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
+            return subprocess.Popen([self.wine, str(exe), *args], env=self.env, cwd=self.work,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
-        code, out = self.run(self.build / "driver.exe", *args, timeout=timeout, check=False)
-        if check and code != 0:
-            raise AssertionError(f"driver {args} failed ({code}): {out}")
-        return code, out
+        return self.run(self.build / "driver.exe", *args, timeout=timeout, check=check)
 
     def info(self, title):
-        _, out = self.driver("info", title)
-        return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return fields(self.driver("info", title)[1])
 
     def texts(self, title):
-        _, out = self.driver("texts", title)
-        """The window and its controls: dicts with class, id, visible, rect (x, y, w, h), text."""
-        controls = []
-        for line in out.splitlines():
-            cls, ident, visible, rect, text = line.split("|", 4)
-            controls.append({"class": cls, "id": int(ident), "visible": visible == "1",
-                             "rect": tuple(map(int, rect.split(","))), "text": unescape(text)})
-        return controls
+        # The window's controls by id: dicts with class, rect (x, y, w, h) and text.
+        rows = [line[8:].split("|", 3) for line in self.driver("info", title)[1].splitlines()
+                if line.startswith("control=")]
+        return {int(i): {"class": c, "rect": tuple(map(int, r.split(","))), "text": unescape(t)}
+                for c, i, r, t in rows}
 
-    def seal(self, config_text, name="client.exe", client=None):
-        """Seals `config_text` into a copy of the client with the Windows build of the tool."""
+    def wait_window(self, title, visible=True, timeout_ms=20000):
+        self.driver("wait", title, *(["--visible"] if visible else []), "--timeout", str(timeout_ms))
+
+    def launch(self, exe, title, *args, visible=True):
+        proc = self.start(exe, *args)
+        self.wait_window(title, visible)
+        return proc
+
+    def close(self, title, proc):
+        self.driver("close", title)
+        expect(wait_exit(proc, 15) == 0, f"closing {title} must end it with 0")
+
+    def seal(self, config_text, name="client.exe"):
+        # Seals `config_text` into a copy of the client with the Windows build of the tool.
         config = self.work / (name + ".ini")
         config.write_text(config_text, encoding="utf-8")
-        out = self.work / name
         self.run(self.build / "sealupdate-tool.exe", "seal", "--config", self.win_path(config),
-                 self.win_path(client or self.build / "sealupdate.exe"), self.win_path(out))
-        return out
+                 self.win_path(self.build / "sealupdate.exe"),
+                 self.win_path(self.work / name))
+        return self.work / name
 
     def screenshot(self, name):
         target = self.work / (name + ".png")
         subprocess.run(["import", "-window", "root", str(target)], env=self.env, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                       capture_output=True, timeout=30)
         return target
 
 
+def fields(text):
+    return {k: unescape(v) for k, _, v in (line.partition("=") for line in text.splitlines()) if _}
+
+
 def unescape(text):
-    """Undoes the driver's escaping of backslashes and line breaks."""
-    out, i = [], 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            out.append({"r": "\r", "n": "\n"}.get(text[i + 1], text[i + 1]))
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
-
-
-def wait_exit(proc, timeout):
-    try:
-        return proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        raise AssertionError("the client did not end")
-
-
-def never_visible(env, title, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if env.info(title).get("visible") != "0":
-            return False
-        time.sleep(0.1)
-    return True
-
-
-class Server:
-    """test_server.py in the background, serving `root` on loopback; its output goes to a file."""
-
-    def __init__(self, env, root, lifetime=100):
-        port_file = env.work / "port"
-        port_file.unlink(missing_ok=True)
-        self.log = open(env.work / "server.log", "wb")
-        self.proc = subprocess.Popen(
-            [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
-             str(port_file), "--lifetime", str(lifetime)],
-            stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        for _ in range(200):
-            port = port_file.read_text().strip() if port_file.exists() else ""
-            if port:
-                self.base = f"http://127.0.0.1:{port}/"
-                return
-            time.sleep(0.05)
-        raise AssertionError("the test server did not start")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.log.close()
-
-
-class Nginx:
-    """nginx on a free loopback port with a configuration of our own, serving `root`: the web
-    server a deployer would use."""
-
-    def __init__(self, env, root, limit_rate=None):
-        self.dir = env.work / "nginx"
-        (self.dir / "logs").mkdir(parents=True, exist_ok=True)
-        self.port = free_port()
-        conf = self.dir / "nginx.conf"
-        conf.write_text(f"""daemon off;
-master_process off;
-worker_processes 1;
-pid {self.dir}/nginx.pid;
-error_log {self.dir}/logs/error.log;
-events {{ worker_connections 64; }}
-http {{
-  access_log {self.dir}/logs/access.log;
-  client_body_temp_path {self.dir}/body;
-  proxy_temp_path {self.dir}/proxy;
-  fastcgi_temp_path {self.dir}/fastcgi;
-  uwsgi_temp_path {self.dir}/uwsgi;
-  scgi_temp_path {self.dir}/scgi;
-  types {{ application/octet-stream bin exe; text/plain ini txt; }}
-  server {{
-    listen 127.0.0.1:{self.port};
-    {f"limit_rate {limit_rate};" if limit_rate else ""}
-    root {pathlib.Path(root).resolve()};
-  }}
-}}
-""")
-        self.log = open(self.dir / "nginx.out", "wb")
-        self.proc = subprocess.Popen(["nginx", "-p", str(self.dir), "-c", str(conf)],
-                                     stdin=subprocess.DEVNULL, stdout=self.log,
-                                     stderr=subprocess.STDOUT)
-        self.base = f"http://127.0.0.1:{self.port}/"
-        for _ in range(200):
-            try:
-                with socket.create_connection(("127.0.0.1", self.port), timeout=0.2):
-                    return
-            except OSError:
-                if self.proc.poll() is not None:
-                    raise AssertionError("nginx did not start: " +
-                                         (self.dir / "nginx.out").read_text(errors="replace"))
-                time.sleep(0.05)
-        raise AssertionError("nginx did not start")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-        self.log.close()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Scenarios(dict):
-    """A script's scenarios by name; used as the decorator that registers them."""
-
-    def __call__(self, fn):
-        self[fn.__name__] = fn
-        return fn
+    # Undoes the driver's escaping of backslashes and line breaks.
+    return re.sub(r"\\(.)", lambda m: {"r": "\r", "n": "\n"}.get(m[1], m[1]), text)
 
 
 def expect(condition, message):
@@ -224,8 +108,18 @@ def expect(condition, message):
         raise AssertionError(message)
 
 
+def until(predicate, seconds, step=0.1):
+    # Polls until the predicate holds; False when the time runs out first.
+    end = time.time() + seconds
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(step)
+    return bool(predicate())
+
+
 def ended(proc, timeout=15):
-    """True when the process ends within the time."""
+    # True when the process ends within the time.
     try:
         proc.wait(timeout=timeout)
         return True
@@ -233,8 +127,182 @@ def ended(proc, timeout=15):
         return False
 
 
+def wait_exit(proc, timeout):
+    if not ended(proc, timeout):
+        proc.kill()
+        raise AssertionError("the client did not end")
+    return proc.returncode
+
+
+class Process:
+    # A background helper process whose output goes to a file, ended when the test is done.
+
+    def spawn(self, args, log, ready):
+        self.out = open(log, "wb")
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.out,
+                                     stderr=subprocess.STDOUT)
+        expect(until(lambda: ready() or self.proc.poll() is not None, 10, 0.05) and
+               self.proc.poll() is None, f"{args[0]} did not start: {log.read_text('utf-8', 'replace')}")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.kill()
+        self.proc.wait()
+        self.out.close()
+
+
+class Server(Process):
+    # test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls`
+    # (certificate and key files, from trusted_certificate).
+
+    def __init__(self, env, root, name="server", tls=None, lifetime=100):
+        port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
+        port_file.unlink(missing_ok=True)
+        self.log_path.unlink(missing_ok=True)
+        args = [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
+                str(port_file), str(lifetime), str(self.log_path)]
+        self.spawn(args + list(tls or ()),
+                   env.work / (name + ".out"), port_file.exists)
+        # Certificates name hosts, not addresses: Wine checks the name against them.
+        host = "https://localhost" if tls else "http://127.0.0.1"
+        self.base = f"{host}:{port_file.read_text().strip()}/"
+
+    def requests(self):
+        # What the server was asked, in order: dicts with target and headers.
+        if not self.log_path.exists():
+            return []
+        return [json.loads(line) for line in self.log_path.read_text().splitlines()]
+
+    def targets(self):
+        return [r["target"] for r in self.requests()]
+
+
+class Nginx(Process):
+    # nginx on a free loopback port with a configuration of our own, serving `root`: the web
+    # server a deployer would use. Its access log names every request.
+
+    def __init__(self, env, root, limit_rate=None):
+        d = env.work / "nginx"
+        (d / "logs").mkdir(parents=True, exist_ok=True)
+        with socket.socket() as free:
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
+        temps = "".join(f"{t}_temp_path {d}/{t};" for t in ("client_body", "proxy", "fastcgi",
+                                                           "uwsgi", "scgi"))
+        (d / "nginx.conf").write_text(
+            f"daemon off; master_process off; worker_processes 1; pid {d}/nginx.pid;"
+            f"error_log {d}/logs/error.log; events {{ worker_connections 64; }}"
+            f"http {{ access_log {d}/logs/access.log; {temps}"
+            "types { application/octet-stream bin exe; text/plain ini txt; }"
+            f"server {{ listen 127.0.0.1:{port}; root {pathlib.Path(root).resolve()};"
+            f"{f'limit_rate {limit_rate};' if limit_rate else ''} }} }}\n")
+        # nginx writes its pid file once it listens.
+        self.spawn(["nginx", "-p", str(d), "-c", str(d / "nginx.conf")], d / "nginx.out",
+                   (d / "nginx.pid").exists)
+        self.base, self.access_log = f"http://127.0.0.1:{port}/", d / "logs" / "access.log"
+
+    def __exit__(self, *exc):
+        self.proc.terminate()  # lets nginx write its log
+        ended(self.proc, 10)
+        super().__exit__()
+
+
+@contextlib.contextmanager
+def trusted_certificate(env):
+    # A self-signed certificate for localhost, made with openssl, that the Wine prefix trusts
+    # while the test runs: it sits in the user's root store of the prefix (the registry key that
+    # crypt32 reads), never in the host's. Each test makes its own and removes it when done.
+    # Yields the certificate and key files.
+    cert, key = env.work / "tls.crt", env.work / "tls.key"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-keyout", str(key), "-out", str(cert), "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost",
+                    "-addext", "basicConstraints=critical,CA:TRUE",
+                    "-addext", "extendedKeyUsage=serverAuth"],
+                   check=True, capture_output=True, timeout=60)
+    der = ssl.PEM_cert_to_DER_cert(cert.read_text())
+    entry = (r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
+             hashlib.sha1(der).hexdigest().upper())
+    # A serialized store element: the certificate property (32), X.509 encoding (1), length.
+    blob = struct.pack("<III", 32, 1, len(der)) + der
+    env.run("reg", "add", entry, "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex(), "/f")
+    try:
+        yield str(cert), str(key)
+    finally:
+        env.run("reg", "delete", entry, "/f", check=False)
+
+
+class UpdateSite:
+    # A whole update on disk: the program folder (app: the sealed client beside the sample main
+    # program at version 1.0.0.0) and the web folder (www: the update document and the sample
+    # package as dl/setup.bin).
+
+    def __init__(self, env, soft_name):
+        self.env, self.soft_name = env, soft_name
+        self.title = f"{soft_name} - {TITLE}"
+        self.app, self.www = env.work / "app", env.work / "www"
+        (self.www / "dl").mkdir(parents=True)
+        self.app.mkdir()
+        self.package = env.build / "sample_package.exe"
+        shutil.copy(self.package, self.www / "dl" / "setup.bin")
+        shutil.copy(env.build / "SampleApp.exe", self.app / "SampleApp.exe")
+
+    def publish(self, version, download_urls, extra="", suffix=".exe"):
+        # Writes the update document in the code page the client reads (GBK).
+        text = (f"[UpdateInfo]\r\nVersion={version}\r\nDownloadURL={'|'.join(download_urls)}\r\n"
+                f"ModifySuffix={suffix}\r\nMainExeName=SampleApp.exe\r\n"
+                f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
+        (self.www / "update.ini").write_bytes(text.encode("gbk"))
+
+    def seal(self, update_urls, mode):
+        return self.env.seal(
+            f"[UpdateInfo]\nSoftName={self.soft_name}\nHomeURL=http://127.0.0.1/\n"
+            f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n",
+            name="app/sealupdate.exe")
+
+    def launch(self, update_urls, mode):
+        # Seals the client, starts it and waits for its window to show.
+        return self.env.launch(self.seal(update_urls, mode), self.title)
+
+    def start_main_program(self, path=None):
+        return self.env.start(path or self.app / "SampleApp.exe")
+
+    def pid(self):
+        return self.env.info(self.title)["pid"]
+
+    def message_box(self, answer, timeout_ms=30000):
+        # Waits for the client's message box, answers it and returns (title, text).
+        out = self.env.driver("msgbox", self.pid(), answer, "--timeout", str(timeout_ms),
+                              timeout=timeout_ms / 1000 + 30)[1]
+        box = fields(out)
+        return box.get("title", ""), box.get("text", "")
+
+    def control_text(self, ident):
+        return self.env.texts(self.title)[ident]["text"]
+
+    def close(self, client):
+        self.env.close(self.title, client)
+
+    def saved_package(self):
+        return self.app / "Update" / "setup.bin.exe"
+
+    def package_saved_intact(self):
+        saved = self.saved_package()
+        return saved.exists() and saved.read_bytes() == self.package.read_bytes()
+
+    def nothing_saved(self):
+        update = self.app / "Update"
+        return not update.exists() or not any(update.iterdir())
+
+    def package_opened(self, timeout=15):
+        return until((self.app / "Update" / "package-opened.txt").exists, timeout)
+
+
 def run_scenario(scenarios):
-    """Command line of the scenario scripts: BUILD_DIR STATE_DIR SCENARIO."""
+    # The command line of the scenario scripts, BUILD_DIR STATE_DIR SCENARIO: runs the function
+    # of that name from the script's `scenarios`.
     build, state, name = sys.argv[1:4]
     scenarios[name](WineEnv(build, state, name))
     print(f"{name}: ok")

@@ -28,6 +28,28 @@ std::string Utf8(const std::u16string& text) { return sealupdate::Utf16ToUtf8(te
 std::u16string Decimal(unsigned n) { return sealupdate::Utf8ToUtf16(std::to_string(n)); }
 std::u16string Halves(DWORD word) { return Decimal(HIWORD(word)) + u'.' + Decimal(LOWORD(word)); }
 
+// The labels of the fixed info's words, written from the SDK's names rather than taken from the
+// parser.
+const std::pair<DWORD, const char16_t*> kOs[] = {{VOS__WINDOWS16, u"Win16位"},
+                                                 {VOS__WINDOWS32, u"Win32位"},
+                                                 {VOS_DOS, u"DOS"},
+                                                 {VOS_DOS_WINDOWS16, u"DOS-Win16"},
+                                                 {VOS_DOS_WINDOWS32, u"DOS-Win32"},
+                                                 {VOS_OS216_PM16, u"OS/2-16 PM-16"},
+                                                 {VOS_OS232_PM32, u"OS/2-16 PM-32"},
+                                                 {VOS_NT_WINDOWS32, u"NT-Win32"}};
+const std::pair<DWORD, const char16_t*> kTypes[] = {
+    {VFT_APP, u"应用程序"}, {VFT_DLL, u"动态连接库"}, {VFT_DRV, u"驱动程序"},
+    {VFT_FONT, u"字体"},    {VFT_VXD, u"VxD"},        {VFT_STATIC_LIB, u"Lib"}};
+
+template <std::size_t N>
+std::u16string Label(const std::pair<DWORD, const char16_t*> (&table)[N], DWORD value) {
+  for (const auto& [key, label] : table) {
+    if (key == value) return label;
+  }
+  return u"未知";
+}
+
 // The record as the version services give it, built independently of the parser's code.
 bool ReadWithVersionServices(const std::u16string& path, VersionInfo& info) {
   const std::wstring wide = Wide(path);
@@ -59,57 +81,8 @@ bool ReadWithVersionServices(const std::u16string& path, VersionInfo& info) {
     for (unsigned bit = 0; bit < 6; ++bit) {
       if (fixed->dwFileFlags & (1u << bit)) info.FileFlags += kFlags[bit];
     }
-    switch (fixed->dwFileOS) {
-      case VOS__WINDOWS16:
-        info.FileOS = u"Win16位";
-        break;
-      case VOS__WINDOWS32:
-        info.FileOS = u"Win32位";
-        break;
-      case VOS_DOS:
-        info.FileOS = u"DOS";
-        break;
-      case VOS_DOS_WINDOWS16:
-        info.FileOS = u"DOS-Win16";
-        break;
-      case VOS_DOS_WINDOWS32:
-        info.FileOS = u"DOS-Win32";
-        break;
-      case VOS_OS216_PM16:
-        info.FileOS = u"OS/2-16 PM-16";
-        break;
-      case VOS_OS232_PM32:
-        info.FileOS = u"OS/2-16 PM-32";
-        break;
-      case VOS_NT_WINDOWS32:
-        info.FileOS = u"NT-Win32";
-        break;
-      default:
-        info.FileOS = u"未知";
-    }
-    info.FileOS += u"操作系统";
-    switch (fixed->dwFileType) {
-      case VFT_APP:
-        info.FileType = u"应用程序";
-        break;
-      case VFT_DLL:
-        info.FileType = u"动态连接库";
-        break;
-      case VFT_DRV:
-        info.FileType = u"驱动程序";
-        break;
-      case VFT_FONT:
-        info.FileType = u"字体";
-        break;
-      case VFT_VXD:
-        info.FileType = u"VxD";
-        break;
-      case VFT_STATIC_LIB:
-        info.FileType = u"Lib";
-        break;
-      default:
-        info.FileType = u"未知";
-    }
+    info.FileOS = Label(kOs, fixed->dwFileOS) + u"操作系统";
+    info.FileType = Label(kTypes, fixed->dwFileType);
     if (fixed->dwFileType == VFT_DRV) {
       static const char16_t* const kKinds[] = {u"未知",        u"打印", u"键盘", u"语言模块",
                                                u"显示",        u"鼠标", u"网络", u"系统",
@@ -185,19 +158,17 @@ int wmain(int argc, wchar_t** argv) {
 
   int withVersion = 0, without = 0, mismatches = 0;
   for (const std::u16string& file : files) {
-    VersionInfo expected, actual;
+    VersionInfo expected;
     const bool services = ReadWithVersionServices(file, expected);
     const auto parsed = sealupdate::ReadVersionInfo(file);
-    const bool parser = parsed.has_value();
-    if (parsed) actual = *parsed;
-    if (services != parser) {
-      std::printf("MISMATCH %s: version services %s, parser %s\n", Utf8(file).c_str(),
-                  services ? "true" : "false", parser ? "true" : "false");
+    if (services != parsed.has_value()) {
+      std::printf("MISMATCH %s: a version resource for the version services: %d, the parser: %d\n",
+                  Utf8(file).c_str(), services, parsed.has_value());
       ++mismatches;
       continue;
     }
     (services ? withVersion : without) += 1;
-    const auto want = Fields(expected), got = Fields(actual);
+    const auto want = Fields(expected), got = Fields(parsed.value_or(VersionInfo{}));
     for (std::size_t f = 0; f < want.size(); ++f) {
       if (want[f] == got[f]) continue;
       std::printf("MISMATCH %s: %s: version services \"%s\", parser \"%s\"\n", Utf8(file).c_str(),

@@ -4,36 +4,41 @@
 #
 #   wine_env.sh setup STATE_DIR KEEPER_EXE   create or reuse the prefix, start Xvfb and Wine
 #   wine_env.sh cleanup STATE_DIR            stop Wine and Xvfb (the prefix is kept)
+#   wine_env.sh run STATE_DIR PROGRAM ARGS   run a Windows program in it (CTest's emulator)
 #
-# setup writes STATE_DIR/env.sh (for shells) and STATE_DIR/env.list (KEY=VALUE, for Python).
+# setup writes STATE_DIR/env.list (KEY="VALUE" lines: sourced by shells, read by the harness).
 # Every long-lived process it starts writes to STATE_DIR/*.log, never to our stdout: CTest would
 # otherwise wait on the inherited pipe until the test times out.
 set -euo pipefail
 
-cmd=${1:?usage: wine_env.sh setup|cleanup STATE_DIR [KEEPER_EXE]}
+cmd=${1:?usage: wine_env.sh setup|cleanup|run STATE_DIR ...}
 state=$(mkdir -p "${2:?state dir}" && cd "$2" && pwd)
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
 
+load_env() {
+  set -a
+  # Quiet: bash itself warns that it cannot take on LC_ALL, which is meant for Wine.
+  # shellcheck disable=SC1091
+  . "$state/env.list" 2>/dev/null
+  set +a
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy
+}
+
 write_env() {
-  local display=$1
   cat >"$state/env.list" <<LIST
-WINEPREFIX=$state/prefix
-WINEARCH=win64
-WINEDEBUG=-all
-WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d
-LOCPATH=$state/locale
-LC_ALL=zh_CN.UTF-8
-LANG=zh_CN.UTF-8
-DISPLAY=$display
-WINE=$wine
-WINESERVER=$wineserver
+WINEPREFIX="$state/prefix"
+WINEARCH="win64"
+WINEDEBUG="-all"
+WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+LOCPATH="$state/locale"
+LC_ALL="zh_CN.UTF-8"
+LANG="zh_CN.UTF-8"
+DISPLAY="$1"
+WINE="$wine"
+WINESERVER="$wineserver"
 LIST
-  {
-    sed 's/^\([^=]*\)=\(.*\)$/export \1="\2" 2>\/dev\/null/' "$state/env.list"
-    echo 'unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy'
-  } >"$state/env.sh"
 }
 
 make_locale() {
@@ -49,8 +54,7 @@ make_prefix() {
   rm -rf "$state/prefix"
   echo "wine_env: creating the Wine prefix (about 25 s, once)"
   (
-    # shellcheck disable=SC1091
-    . "$state/env.sh"
+    load_env
     "$wine" wineboot -i
     "$wineserver" -w
     fonts="$WINEPREFIX/drive_c/windows/Fonts"
@@ -88,14 +92,9 @@ start_xvfb() {
 }
 
 stop() {
-  if [ -f "$state/env.sh" ]; then
-    # shellcheck disable=SC1091
-    (. "$state/env.sh" && "$wineserver" -k) >/dev/null 2>&1 || true
-  fi
-  if [ -f "$state/xvfb.pid" ]; then
-    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
-    rm -f "$state/xvfb.pid"
-  fi
+  [ -f "$state/env.list" ] && (load_env && "$wineserver" -k) >/dev/null 2>&1 || true
+  [ -f "$state/xvfb.pid" ] && kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+  rm -f "$state/xvfb.pid"
 }
 
 case "$cmd" in
@@ -103,23 +102,17 @@ case "$cmd" in
     keeper=${3:?keeper exe}
     stop
     make_locale
-    write_env ":0"
     display=$(start_xvfb)
     write_env "$display"
     make_prefix
-    # shellcheck disable=SC1091
-    . "$state/env.sh"
+    load_env
     setsid "$wineserver" -p >"$state/wineserver.log" 2>&1 </dev/null &
     setsid "$wine" "$keeper" >"$state/keeper.log" 2>&1 </dev/null &
     # Wait until the desktop is up, so the first test does not pay for it.
     "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || true
     echo "wine_env: ready on $DISPLAY with $WINEPREFIX"
     ;;
-  cleanup)
-    stop
-    ;;
-  *)
-    echo "usage: wine_env.sh setup|cleanup STATE_DIR [KEEPER_EXE]" >&2
-    exit 2
-    ;;
+  cleanup) stop ;;
+  run) load_env && shift 2 && exec "$wine" "$@" ;;
+  *) echo "usage: wine_env.sh setup|cleanup|run STATE_DIR [KEEPER_EXE | PROGRAM ARGS...]" >&2; exit 2 ;;
 esac

@@ -6,13 +6,14 @@ Prints the medians of several runs and their ratio.
 
 Usage: check_bench.py BUILD_DIR STATE_DIR [RUNS]
 """
+import pathlib
 import statistics
 import subprocess
 import sys
 import time
 
-from harness import Nginx, WineEnv
-from update_site import UpdateSite
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "wine"))
+from harness import Nginx, UpdateSite, WineEnv  # noqa: E402
 
 
 def timed(env, exe, *args):
@@ -33,13 +34,13 @@ def main():
     site = UpdateSite(env, "基准测试")
     with Nginx(env, site.www) as web:
         site.publish("1.0.0.0", [web.base + "dl/setup.bin"])  # up to date: the client just ends
-        site.seal([web.base + "update.ini"], mode=2)
+        sealed = site.seal([web.base + "update.ini"], mode=2)
         document = web.base + "update.ini"
-        timed(env, site.client)  # warm both once
+        timed(env, sealed)  # warm both once
         timed(env, env.build / "bench_get.exe", document)
         client, baseline = [], []
         for _ in range(runs):  # interleaved, so drift hits both alike
-            client.append(timed(env, site.client))
+            client.append(timed(env, sealed))
             baseline.append(timed(env, env.build / "bench_get.exe", document))
     c, b = statistics.median(client), statistics.median(baseline)
     print(f"silent check (mode 2, up to date): median {c * 1000:.0f} ms over {runs} runs")

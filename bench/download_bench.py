@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Throughput and memory of the download component (driver.exe download) against a bare WinINet
+read loop with the same 256 KiB buffer (bench_get.exe), both fetching one file from nginx on
+loopback under the same Wine. Reported, not asserted.
+
+Usage: download_bench.py BUILD_DIR STATE_DIR [MIB]   (MIB defaults to 512)
+"""
+import os
+import pathlib
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "wine"))
+from harness import Nginx, WineEnv  # noqa: E402
+
+
+def measure(env, url, raw):
+    target = env.work / ("raw.bin" if raw else "package.bin")
+    if raw:
+        _, out = env.run(env.build / "bench_get.exe", url, env.win_path(target), timeout=600)
+    else:
+        _, out = env.driver("download", "--get", "下载更新文件", url,
+                            env.win_path(target), timeout=600)
+        if "complete 下载更新文件|0|" not in out:
+            raise AssertionError(out)
+    got = target.stat().st_size
+    target.unlink()
+    values = dict(line.split(" ", 1) for line in out.splitlines() if line.split(" ")[0] in
+                  ("elapsed_ms", "peak_working_set"))
+    return got, float(values["elapsed_ms"]) / 1000, int(values["peak_working_set"])
+
+
+def main():
+    build, state = sys.argv[1:3]
+    mib = int(sys.argv[3]) if len(sys.argv) > 3 else 512
+    env = WineEnv(build, state, "download_bench")
+    www = env.work / "www"
+    www.mkdir()
+    pattern = os.urandom(1 << 20)
+    with open(www / "big.bin", "wb") as big:
+        for _ in range(mib):
+            big.write(pattern)
+    runs = {True: [], False: []}
+    with Nginx(env, www) as web:
+        for _ in range(5):  # alternate; the median of each (the machine is shared)
+            for raw in (True, False):
+                runs[raw].append(measure(env, web.base + "big.bin", raw))
+    median = {}
+    for raw, label in ((True, "bare WinINet loop"), (False, "Downloader")):
+        got = runs[raw][0][0]
+        seconds = sorted(r[1] for r in runs[raw])
+        median[raw] = seconds[len(seconds) // 2]
+        peak = max(r[2] for r in runs[raw])
+        print(f"{label:18}: {got >> 20} MiB, median {median[raw]:.2f} s "
+              f"({(got >> 20) / median[raw]:.0f} MiB/s; runs {' '.join(f'{t:.2f}' for t in seconds)}),"
+              f" peak working set {peak / (1 << 20):.1f} MiB")
+    print(f"throughput ratio (Downloader / bare loop): {median[True] / median[False]:.2f}"
+          "  (target >= 0.9)")
+    print(f"Downloader peak working set: {max(r[2] for r in runs[False]) / (1 << 20):.1f} MiB"
+          "  (target <= 32 MiB)")
+
+
+if __name__ == "__main__":
+    main()
