@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "model/document_trust.h"
 #include "model/version_info.h"
+#include "pkcs8.h"
 #include "platform/files.h"
 #include "scratch.h"
 #include "startup/sealed_block.h"
@@ -101,6 +102,28 @@ TEST_F(ToolTrust, KeygenWritesAPairAndNeverOverwritesIt) {
   }
   EXPECT_EQ(Read("k1.key"), pem);
   EXPECT_FALSE(PathExists(Utf8ToUtf16(Path("k3.key"))));
+}
+
+TEST_F(ToolTrust, Pkcs8FramingMatchesTheSystemsAndRefusesOtherKeys) {
+  const auto der = PrivateKeyDer(Read("k1.key"));
+  ASSERT_TRUE(der);
+  const auto key = DecodeP256Pkcs8(*der);
+  ASSERT_TRUE(key && key->publicKey);
+  EXPECT_EQ(Utf16ToUtf8(FormatPublicKey(*key->publicKey)) + "\n", Read("k1.pub"));
+  EXPECT_EQ(EncodeP256Pkcs8(key->d, *key->publicKey), *der);
+  EXPECT_EQ(PrivateKeyPem(*der), Read("k1.key"));
+
+  const auto changed = [&](std::size_t at, std::uint8_t value) {
+    auto bytes = *der;
+    bytes[at] = value;
+    return bytes;
+  };
+  std::vector<std::uint8_t> trailing = *der;
+  trailing.push_back(0);
+  for (const auto& bad : {changed(5, 1), changed(24, 0x08), changed(1, 0x82), trailing,
+                          std::vector<std::uint8_t>(der->begin(), der->end() - 1)}) {
+    EXPECT_FALSE(DecodeP256Pkcs8(bad));
+  }
 }
 
 TEST_F(ToolTrust, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
