@@ -289,6 +289,10 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   const auto bytes = ReadFile(files[0]);
   if (!bytes) return UsageError(command, "cannot read " + files[0], err);
 
+  std::optional<std::pair<std::uint64_t, Sha256Digest>> hashed;
+  if (package && !(hashed = HashFile(*package)))
+    return UsageError(command, "cannot read " + *package, err);
+
   TrustAnchors anchors;
   if (client) {
     const std::u16string path = Utf8ToUtf16(*client);
@@ -385,9 +389,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
   }
 
-  if (package) {
-    const auto hashed = HashFile(*package);
-    if (!hashed) return UsageError(command, "cannot read " + *package, err);
+  if (hashed) {
     out << "package: " << *package << ", " << hashed->first << " bytes, SHA256 "
         << HexEncode(hashed->second.data(), hashed->second.size()) << ": ";
     if (!document || !document->packageSize || !document->packageSha256) {
