@@ -12,7 +12,7 @@ packages=(
   wine wine64
   xvfb xauth imagemagick xdotool
   fonts-wqy-microhei fonts-wine locales
-  python3 python3-pefile nginx-light openssl
+  python3 python3-pefile nginx-light openssl libssl-dev osslsigncode
 )
 
 missing=()

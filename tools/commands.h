@@ -2,9 +2,12 @@
 // returns the process exit code: 0 done, 1 failed (one line on `err`), 2 usage error.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "startup/seal_key.h"
 
 namespace sealupdate::tool {
 
@@ -20,9 +23,19 @@ struct Command {
 };
 
 // Registered commands, in the order --help lists them. Each command defines its own object.
+extern const Command kKeygenCommand;
+extern const Command kSignCommand;
+extern const Command kCheckCommand;
 extern const Command kSealCommand;
 extern const Command kShowCommand;
 extern const Command kVersionCommand;
+
+// A sealing key from 64 hexadecimal digits.
+std::optional<SealKey> ParseKey(const std::string& hex);
+
+// Writes beside the target and renames over it, so the target is either the old file or the
+// complete new one; false with `problem` set on failure.
+bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem);
 
 // Runs the tool with argv-style arguments (without the program name).
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

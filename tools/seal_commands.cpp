@@ -1,17 +1,17 @@
 // `seal` appends an enciphered configuration to a client; `show` prints the one a client carries.
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <optional>
 #include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "base/text.h"
 #include "commands.h"
+#include "ini_lines.h"
+#include "model/document_trust.h"
+#include "model/ini_document.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "startup/seal_key.h"
@@ -28,28 +28,9 @@ struct Options {
   SealKey key = BuildSealKey();
   unsigned codePage = kDefaultCodePage;
   std::optional<std::string> config;
+  std::vector<std::string> publicKeyFiles;
   std::vector<std::string> files;
 };
-
-std::optional<SealKey> ParseKey(const std::string& hex) {
-  if (hex.size() != 64) return std::nullopt;
-  SealKey key{};
-  for (std::size_t i = 0; i < hex.size(); ++i) {
-    const char c = hex[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    key[i / 2] = static_cast<std::uint8_t>((key[i / 2] << 4) | digit);
-  }
-  return key;
-}
 
 std::optional<unsigned> ParseCodePage(const std::string& text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
@@ -76,7 +57,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bo
       onlyFiles = true;
       continue;
     }
-    const bool known = arg == "--key" || arg == "--codepage" || (takesConfig && arg == "--config");
+    const bool known = arg == "--key" || arg == "--codepage" ||
+                       (takesConfig && (arg == "--config" || arg == "--public-key"));
     if (!known) return "unknown option '" + arg + "'";
     if (i + 1 == args.size()) return "option " + arg + " needs a value";
     const std::string& value = args[++i];
@@ -88,6 +70,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bo
       const auto codePage = ParseCodePage(value);
       if (!codePage) return "--codepage needs a code page number (1-65535)";
       options.codePage = *codePage;
+    } else if (arg == "--public-key") {
+      options.publicKeyFiles.push_back(value);
     } else {
       options.config = value;
     }
@@ -169,25 +153,63 @@ std::optional<std::u16string> ReadConfigText(const std::string& bytes, std::stri
   return out;
 }
 
-// Writes beside the target and renames over it, so the target is either the old file or the
-// complete new one.
-bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem) {
-  namespace fs = std::filesystem;
-  std::random_device random;
-  const fs::path to = fs::u8path(target);
-  const fs::path temporary = fs::u8path(target + ".tmp" + std::to_string(random() % 1000000));
-  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  std::error_code error;
-  if (file) fs::rename(temporary, to, error);
-  if (!file || error) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    problem = "cannot write " + target + (error ? ": " + error.message() : std::string());
-    return false;
+// The public-key line of a .pub file: its text without line ends and blanks around it.
+std::optional<std::string> ReadPublicKeyLine(const std::string& path, std::string& problem) {
+  const auto bytes = ReadWholeFile(Utf8ToUtf16(path));
+  if (!bytes) {
+    problem = "cannot read " + path;
+    return std::nullopt;
   }
-  return true;
+  std::string line = *bytes;
+  while (!line.empty() && std::string_view(" \t\r\n").find(line.back()) != std::string::npos)
+    line.pop_back();
+  line.erase(0, std::min(line.find_first_not_of(" \t"), line.size()));
+  int invalid = 0;
+  const TrustAnchors anchors = ParsePublicKeys(Utf8ToUtf16(line), &invalid);
+  if (invalid > 0 || anchors.keys.size() != 1) {
+    problem = path + " holds no public key line (base64 of a 65-byte point 04||X||Y)";
+    return std::nullopt;
+  }
+  return line;
+}
+
+// The configuration with the keys of the --public-key files added to its PublicKey (a key it
+// names already is not repeated).
+std::optional<std::string> AddPublicKeys(const std::string& configBytes,
+                                         const std::u16string& configText,
+                                         const std::vector<std::string>& files,
+                                         std::string& problem) {
+  IniDocument ini;
+  ini.SetAutoSave(false);
+  ini.SetText(configText);
+  std::vector<std::string> pieces;
+  for (const std::u16string& piece : Split(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), u"|")) {
+    if (!TrimSpaces(piece).empty()) pieces.push_back(Utf16ToUtf8(TrimSpaces(piece)));
+  }
+  for (const std::string& file : files) {
+    const auto line = ReadPublicKeyLine(file, problem);
+    if (!line) return std::nullopt;
+    if (std::find(pieces.begin(), pieces.end(), *line) == pieces.end()) pieces.push_back(*line);
+  }
+  std::string joined;
+  for (const std::string& piece : pieces) joined += (joined.empty() ? "" : "|") + piece;
+  return SetIniKeys(configBytes, "UpdateInfo", {{"PublicKey", joined}});
+}
+
+// A PublicKey the client could not read would make it refuse every document: refused here.
+std::optional<std::string> CheckPublicKeys(const std::u16string& configText) {
+  IniDocument ini;
+  ini.SetAutoSave(false);
+  ini.SetText(configText);
+  int invalid = 0;
+  ParsePublicKeys(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), &invalid);
+  if (invalid == 0) return std::nullopt;
+  return "PublicKey: " + std::to_string(invalid) +
+         " piece(s) are no public key line (base64 of a 65-byte point 04||X||Y)";
+}
+
+void PutLittle32(std::string& bytes, std::uint64_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
 }
 
 int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
@@ -197,7 +219,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 const Command kSealCommand = {
     "seal",
-    "[--key HEX64] [--codepage N] --config CONFIG.ini CLIENT.exe OUT.exe",
+    "[--key HEX64] [--codepage N] [--public-key NAME.pub] --config CONFIG.ini CLIENT.exe OUT.exe",
     "  Appends the enciphered configuration CONFIG.ini to a copy of CLIENT.exe and writes it to\n"
     "  OUT.exe (which may be CLIENT.exe itself). A configuration CLIENT.exe already carries under\n"
     "  the same key is replaced, not stacked. OUT.exe is replaced only once complete.\n"
@@ -206,7 +228,12 @@ const Command kSealCommand = {
     "  --key HEX64          the sealing key, 64 hexadecimal digits; it must be the key the client\n"
     "                       was built with (default: the key this tool was built with)\n"
     "  --codepage N         the code page the client reads the configuration in (default 936);\n"
-    "                       a character it cannot hold is an error\n",
+    "                       a character it cannot hold is an error\n"
+    "  --public-key NAME.pub  adds the key of NAME.pub (from keygen) to PublicKey in\n"
+    "                       [UpdateInfo]: the client then accepts only documents signed by one\n"
+    "                       of its keys. Repeat it to pin several keys. A PublicKey that is not\n"
+    "                       a list of such keys is an error.\n"
+    "  A signed CLIENT.exe (Authenticode) loses its signature: sign OUT.exe again afterwards.\n",
     RunSeal,
 };
 
@@ -223,7 +250,7 @@ const Command kShowCommand = {
 
 namespace {
 
-int RunSeal(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Command& command = kSealCommand;
   Options options;
   if (auto problem = ParseOptions(args, true, options)) return UsageError(command, *problem, err);
@@ -236,11 +263,19 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& /*out*/, std::os
   const std::string& clientPath = options.files[0];
   const std::string& outPath = options.files[1];
 
-  const auto configBytes = ReadWholeFile(Utf8ToUtf16(configPath));
+  auto configBytes = ReadWholeFile(Utf8ToUtf16(configPath));
   if (!configBytes) return Failed(command, "cannot read " + configPath, err);
   std::string problem;
-  const auto text = ReadConfigText(*configBytes, problem);
+  auto text = ReadConfigText(*configBytes, problem);
   if (!text) return Failed(command, configPath + ": " + problem, err);
+  if (!options.publicKeyFiles.empty()) {
+    configBytes = AddPublicKeys(*configBytes, *text, options.publicKeyFiles, problem);
+    if (!configBytes) return Failed(command, problem, err);
+    text = ReadConfigText(*configBytes, problem);
+    if (!text) return Failed(command, configPath + ": " + problem, err);
+  }
+  if (const auto keyProblem = CheckPublicKeys(*text))
+    return Failed(command, configPath + ": " + *keyProblem, err);
   const auto encoded = Utf16ToCodePage(*text, options.codePage);
   if (!encoded)
     return Failed(command, configPath + ": " + DescribeUnmappable(*text, options.codePage), err);
@@ -249,12 +284,17 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& /*out*/, std::os
   const std::u16string client16 = Utf8ToUtf16(clientPath);
   const auto client = ReadWholeFile(client16);
   if (!client) return Failed(command, "cannot read " + clientPath, err);
+  // An Authenticode signature could no longer verify once the file changes: it goes, with its
+  // directory entry, and the client must be signed again.
+  MemoryByteView view(*client);
+  const std::optional<CertificateTable> signature = FindTrailingCertificateTable(view);
+  std::size_t keep = signature ? static_cast<std::size_t>(signature->offset) : client->size();
   // A block that deciphers with this key is an earlier seal: drop it with its trailer.
-  std::size_t keep = client->size();
-  const std::vector<std::uint8_t> old = ReadSealedBlock(client16, kSealTailLength);
+  const std::uint64_t sealedEnd = SealedTrailerEnd(view, kSealTailLength);
+  const std::vector<std::uint8_t> old = ReadSealedBlock(view, kSealTailLength);
   if (!old.empty() && !DecipherBytes(old, options.key.data()).empty()) {
     const std::size_t sealed = old.size() + kSealLengthFieldSize + kSealTailLength;
-    if (sealed <= keep) keep -= sealed;
+    if (sealed <= sealedEnd) keep = static_cast<std::size_t>(sealedEnd) - sealed;
   }
 
   std::random_device random;
@@ -264,8 +304,24 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& /*out*/, std::os
   if (block.empty() ||
       block.size() - 1 > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
     return Failed(command, configPath + " is too large", err);
-  if (!ReplaceFile(outPath, client->substr(0, keep) + MakeSealedTrailer(block), problem))
-    return Failed(command, problem, err);
+  std::string output = client->substr(0, keep);
+  if (signature && signature->directoryEntry + 8 <= output.size())
+    output.replace(signature->directoryEntry, 8, 8, '\0');
+  output += MakeSealedTrailer(block);
+  // A checksum the linker set is kept true; zero stays zero (user-mode loaders ignore it).
+  const std::optional<std::uint64_t> checksum = PeChecksumOffset(view);
+  if (checksum && *checksum + 4 <= keep) {
+    const auto* at = reinterpret_cast<const unsigned char*>(output.data() + *checksum);
+    if ((at[0] | at[1] | at[2] | at[3]) != 0)
+      PutLittle32(output, *checksum, PeChecksum(output, *checksum));
+  }
+  if (!ReplaceFile(outPath, output, problem)) return Failed(command, problem, err);
+  if (signature) {
+    err << "sealupdate-tool seal: " << clientPath
+        << " carried an Authenticode signature, removed because sealing breaks it: sign " << outPath
+        << " again\n";
+  }
+  (void)out;
   return kExitOk;
 }
 

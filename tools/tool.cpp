@@ -1,12 +1,17 @@
 // Command-line parsing and dispatch of sealupdate-tool.
+#include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <random>
+#include <system_error>
 
 #include "commands.h"
 
 namespace sealupdate::tool {
 namespace {
 
-const Command* const kCommands[] = {&kSealCommand, &kShowCommand, &kVersionCommand};
+const Command* const kCommands[] = {&kKeygenCommand, &kSignCommand, &kCheckCommand,
+                                    &kSealCommand,   &kShowCommand, &kVersionCommand};
 
 void PrintUsage(std::ostream& s) {
   s << "usage:\n";
@@ -16,6 +21,47 @@ void PrintUsage(std::ostream& s) {
 }
 
 }  // namespace
+
+std::optional<SealKey> ParseKey(const std::string& hex) {
+  if (hex.size() != 64) return std::nullopt;
+  SealKey key{};
+  for (std::size_t i = 0; i < hex.size(); ++i) {
+    const char c = hex[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::nullopt;
+    }
+    key[i / 2] = static_cast<std::uint8_t>((key[i / 2] << 4) | digit);
+  }
+  return key;
+}
+
+// Writes beside the target and renames over it, so the target is either the old file or the
+// complete new one.
+bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem) {
+  namespace fs = std::filesystem;
+  std::random_device random;
+  const fs::path to = fs::u8path(target);
+  const fs::path temporary = fs::u8path(target + ".tmp" + std::to_string(random() % 1000000));
+  std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  std::error_code error;
+  if (file) fs::rename(temporary, to, error);
+  if (!file || error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    problem = "cannot write " + target + (error ? ": " + error.message() : std::string());
+    return false;
+  }
+  return true;
+}
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

@@ -20,9 +20,20 @@
 namespace sealupdate {
 namespace {
 
+// Libraries loaded from now on come from the system folder only, never from the program's
+// folder, where a planted DLL would run inside the client. Looked up at run time: Windows 7
+// has the call only with its loader update.
+void HardenLibrarySearch() {
+  using SetDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const auto setDirectories = reinterpret_cast<SetDirectoriesFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 void InitCommonControls() {
-  // Loaded by name so that a system without the function still starts.
-  HMODULE comctl = LoadLibraryW(L"comctl32.dll");
+  // Loaded at run time so that a system without the function still starts; from the system
+  // folder only (the manifest still selects version 6).
+  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!comctl) return;
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   auto init = reinterpret_cast<InitFn>(
@@ -64,6 +75,7 @@ int Run(std::u16string_view commandLine) {
 }  // namespace sealupdate
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
+  sealupdate::HardenLibrarySearch();
   try {
     return sealupdate::Run(sealupdate::win::FromWide(commandLine ? commandLine : L""));
   } catch (...) {

@@ -127,6 +127,7 @@ std::pair<std::u16string, std::u16string> Downloader::RateTexts(double read, dou
 
 std::u16string Downloader::BeginDownload(const std::u16string& url, const std::u16string& task,
                                          const std::u16string& requestedPath) {
+  heldPackage_.reset();
   const std::u16string name = MakeUniqueTaskName(task);
   std::u16string savePath = requestedPath;
   TransferError error;
@@ -160,6 +161,7 @@ bool Downloader::RemoveTask(const std::u16string& task) {
 }
 
 void Downloader::RemoveAllTasks() {
+  heldPackage_.reset();
   if (!names_) return;
   std::vector<std::u16string> registered;
   for (const auto& entry : *names_) {
@@ -207,6 +209,7 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
       } else {
         if (bodyCheck_) error = bodyCheck_(*result.file, record.savePath);
         if (!error) error = result.file->MoveTo(record.savePath);
+        if (!error) heldPackage_ = std::move(result.file);
       }
     } else {
       body_ = std::move(result.body);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,12 @@ class Downloader final : private UrlReaderSink {
   using BodyCheck =
       std::function<TransferError(DownloadedFile& body, const std::u16string& savePath)>;
   void SetBodyCheck(BodyCheck check) { bodyCheck_ = std::move(check); }
+
+  // Reads started from now on hash their file bodies (DownloadedFile::Digest).
+  void SetHashFileBodies(bool on) { reader_.SetHashFileBodies(on); }
+  // The last package moved onto its save path stays open, refusing writers and deletion, until
+  // this is called (or the next download starts, or the tasks are removed).
+  void ReleasePackage() { heldPackage_.reset(); }
 
   const std::string& Body() const { return body_; }
   void SetBody(std::string value) { body_ = std::move(value); }
@@ -93,6 +100,7 @@ class Downloader final : private UrlReaderSink {
   std::u16string clientFolder_;
   DownloaderEvents* events_ = nullptr;
   BodyCheck bodyCheck_;
+  std::unique_ptr<DownloadedFile> heldPackage_;
   std::string body_;
   std::vector<TaskRecord> tasks_{1};  // slot 0 never holds a task
   // Lower-cased task name -> index in tasks_; absent until the first BeginDownload.

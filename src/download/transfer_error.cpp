@@ -44,6 +44,8 @@ int ErrorNumber(TransferError error) {
       return 8021;
     case TransferFailure::kIncompletePackage:
       return 8022;
+    case TransferFailure::kPackageMismatch:
+      return 8023;
   }
   return -1;
 }

@@ -27,6 +27,7 @@ enum class TransferFailure : std::uint8_t {
   kFolderNotCreated,   // the save path's folder could not be created
   kSavePathRefused,    // the package name could land outside its folder
   kIncompletePackage,  // a program package that is no whole image
+  kPackageMismatch,    // the package's length or SHA-256 differs from the signed document's
 };
 
 struct TransferError {

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "download/transfer_error.h"
+#include "platform/crypto.h"
 
 namespace sealupdate {
 
@@ -22,10 +24,14 @@ class DownloadedFile {
  public:
   virtual ~DownloadedFile() = default;
   virtual std::uint64_t Size() const = 0;
+  // The SHA-256 of the body, taken while it streamed; nullopt unless hashing was asked for
+  // (UrlReader::SetHashFileBodies) and succeeded.
+  virtual std::optional<Sha256Digest> Digest() const { return std::nullopt; }
   // Exactly `length` bytes at `offset` of the body; false when they are not all there.
   virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   // Replaces `savePath` with the body; kAccessDenied when the target is held open or
-  // write-protected.
+  // write-protected. On success the file stays open, refusing writers and deletion, until this
+  // object goes: what was checked is what the shell opens.
   virtual TransferError MoveTo(const std::u16string& savePath) = 0;
 };
 
@@ -57,6 +63,8 @@ class UrlReader {
   // Stops the read under `key`; after this no notification for that read arrives. False when
   // no read runs under the key.
   virtual bool Cancel(const std::u16string& key) = 0;
+  // Whether reads started from now on hash their file bodies while they stream.
+  virtual void SetHashFileBodies(bool /*on*/) {}
 };
 
 // The system's reader (WinINet; Windows builds only). Create and use it on the user-interface

@@ -17,6 +17,7 @@
 
 #include "download/url_policy.h"
 #include "download/url_reader.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/win32.h"
 
@@ -64,12 +65,29 @@ TransferError FileError(DWORD code) {
   }
 }
 
+// Which file a handle has open: a file renamed onto a path, or written anew, is another one.
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+  }
+};
+
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
 // One read. The worker owns the transfer; the UI thread owns the maps that find the job.
 struct Job {
   std::uint64_t id = 0;
   std::u16string key;
   std::u16string url;
   std::wstring tempPath;  // empty for a memory read
+  bool hash = false;      // file reads: take the body's SHA-256 as it streams
   HWND target = nullptr;
   std::atomic<bool> cancelled{false};
   std::atomic<bool> finished{false};  // the worker no longer touches the temporary file
@@ -79,6 +97,8 @@ struct Job {
   std::mutex mutex;  // guards the result below
   TransferError error;
   std::string body;
+  std::optional<Sha256Digest> digest;
+  FileIdentity identity;  // of the temporary file, to tell it from a swapped one
 };
 
 void DeleteTemp(const Job& job) {
@@ -179,7 +199,8 @@ TransferError Open(Job& job, HINTERNET session, UniqueInternet& request) {
 }
 
 // Reads the whole body; returns 0 or an error number. Stops early, returning 0, once cancelled.
-TransferError Fetch(Job& job, std::string& body) {
+TransferError Fetch(Job& job, std::string& body, std::optional<Sha256Digest>& digest,
+                    FileIdentity& identity) {
   // The system proxy settings apply; certificate and host name checks stay on.
   UniqueInternet session(
       InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -207,6 +228,8 @@ TransferError Fetch(Job& job, std::string& body) {
     deleteOnClose = SetDeleteOnClose(file.get(), true);
   }
 
+  std::optional<Sha256> hasher;
+  if (!memory && job.hash) hasher.emplace();
   std::vector<char> buffer(memory ? 0 : kBufferSize);
   ReadPacer pacer(kBufferSize);
   const Stopwatch clock;
@@ -237,6 +260,7 @@ TransferError Fetch(Job& job, std::string& body) {
     lastRead = now;
     if (got == 0) break;
     if (!memory && !WriteAll(file.get(), buffer.data(), got)) return FileError(GetLastError());
+    if (hasher) hasher->Update(buffer.data(), got);
     read += got;
     job.read = read;
     if (memory && read > kMaxMemoryBody) return TransferFailure::kBodyTooLarge;
@@ -257,15 +281,23 @@ TransferError Fetch(Job& job, std::string& body) {
   // in HttpQueryInfo or the request's options), just as a body that ends with the connection
   // carries nothing to check. Only a look at the body itself can catch those.
   if (total > 0 && read < total) return TransferFailure::kBodyShort;
+  if (!memory) {
+    const std::optional<FileIdentity> written = IdentityOf(file.get());
+    if (!written) return FileError(GetLastError());
+    identity = *written;
+    if (hasher) digest = hasher->Finish();
+  }
   if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return TransferFailure::kFileAccess;
   return {};
 }
 
 void Worker(std::shared_ptr<Job> job) {
   std::string body;
+  std::optional<Sha256Digest> digest;
+  FileIdentity identity;
   TransferError error;
   try {
-    error = Fetch(*job, body);
+    error = Fetch(*job, body, digest, identity);
   } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
     error = TransferFailure::kOutOfMemory;
     body = std::string();
@@ -278,6 +310,8 @@ void Worker(std::shared_ptr<Job> job) {
     std::lock_guard<std::mutex> lock(job->mutex);
     job->error = error;
     job->body = std::move(body);
+    job->digest = digest;
+    job->identity = identity;
   }
   if (!PostMessageW(job->target, kReadMessage, static_cast<WPARAM>(job->id), kComplete)) {
     DeleteTemp(*job);  // the reader is gone
@@ -286,12 +320,15 @@ void Worker(std::shared_ptr<Job> job) {
 
 class TempFile final : public DownloadedFile {
  public:
-  TempFile(std::wstring path, std::uint64_t size) : path_(std::move(path)), size_(size) {}
+  TempFile(std::wstring path, std::uint64_t size, std::optional<Sha256Digest> digest,
+           FileIdentity identity)
+      : path_(std::move(path)), size_(size), digest_(digest), identity_(identity) {}
   ~TempFile() override {
     input_.reset();
     if (!path_.empty()) DeleteFileW(path_.c_str());
   }
   std::uint64_t Size() const override { return size_; }
+  std::optional<Sha256Digest> Digest() const override { return digest_; }
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
     if (path_.empty()) return false;
     if (!input_) input_ = InputFile::Open(win::FromWide(path_));
@@ -308,13 +345,29 @@ class TempFile final : public DownloadedFile {
       return FileError(GetLastError());
     }
     path_.clear();
+    // Held from here until the shell has opened it: nobody may write, rename or delete it.
+    held_.reset(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held_) return FileError(GetLastError());
+    LARGE_INTEGER size{};
+    const std::optional<FileIdentity> now = IdentityOf(held_.get());
+    if (!now || !(*now == identity_) || !GetFileSizeEx(held_.get(), &size) ||
+        static_cast<std::uint64_t>(size.QuadPart) != size_) {
+      // Another file took the body's place between the move and the lock: it is not ours.
+      held_.reset();
+      DeleteFileW(target.c_str());
+      return TransferFailure::kPackageMismatch;
+    }
     return {};
   }
 
  private:
   std::wstring path_;
   std::uint64_t size_;
+  std::optional<Sha256Digest> digest_;
+  FileIdentity identity_;
   std::optional<InputFile> input_;
+  win::UniqueFileHandle held_;
 };
 
 class WinInetUrlReader final : public UrlReader {
@@ -337,6 +390,7 @@ class WinInetUrlReader final : public UrlReader {
   }
 
   void SetSink(UrlReaderSink* sink) override { sink_ = sink; }
+  void SetHashFileBodies(bool on) override { hashFileBodies_ = on; }
 
   TransferError Start(const std::u16string& url, const std::u16string& key,
                       const std::u16string& savePath) override {
@@ -347,6 +401,7 @@ class WinInetUrlReader final : public UrlReader {
     job->key = key;
     job->url = url;
     job->target = window_.get();
+    job->hash = hashFileBodies_;
     if (!savePath.empty()) {
       // Beside the save path, so the final move stays on one volume.
       job->tempPath = win::Wide(savePath) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
@@ -406,13 +461,15 @@ class WinInetUrlReader final : public UrlReader {
       result.body = std::move(job->body);
     }
     if (!result.error && !job->tempPath.empty()) {
-      result.file = std::make_unique<TempFile>(job->tempPath, job->read);
+      result.file =
+          std::make_unique<TempFile>(job->tempPath, job->read, job->digest, job->identity);
     }
     if (sink_) sink_->OnReadComplete(job->key, std::move(result));
   }
 
   UniqueWindow window_;
   UrlReaderSink* sink_ = nullptr;
+  bool hashFileBodies_ = false;
   std::uint64_t nextId_ = 1;
   std::map<std::u16string, std::shared_ptr<Job>> byKey_;
   std::map<std::uint64_t, std::shared_ptr<Job>> byId_;

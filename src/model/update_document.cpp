@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
+#include "base/encoding.h"
 #include "base/text.h"
+#include "model/document_trust.h"
 #include "model/ini_document.h"
 #include "platform/codepage.h"
 
@@ -43,6 +45,37 @@ bool HasDigit(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }
 
+std::optional<std::uint64_t> ParseDecimal(std::u16string_view text) {
+  if (text.empty() || text.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - u'0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::optional<Sha256Digest> ParseDigest(std::u16string_view text) {
+  std::string ascii;
+  for (const char16_t c : text) ascii += c < 0x80 ? static_cast<char>(c) : 'x';
+  const auto raw = HexDecode(ascii);
+  if (!raw || raw->size() != Sha256Digest().size()) return std::nullopt;
+  Sha256Digest digest;
+  std::copy(raw->begin(), raw->end(), digest.begin());
+  return digest;
+}
+
+// Reads one integrity field: absent stays absent, present must parse.
+template <typename T, typename Parse>
+void ReadField(const std::u16string& text, Parse parse, std::optional<T>& into, bool& malformed) {
+  const std::u16string value = TrimSpaces(text);
+  if (value.empty()) return;
+  into = parse(value);
+  if (!into) malformed = true;
+}
+
 }  // namespace
 
 std::u16string DecodeUpdateDocument(std::string_view bytes) {
@@ -79,6 +112,10 @@ std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
   for (auto& name : Split(get(u"KillExeName"), u"|")) document.mainExeNames.push_back(name);
   const std::u16string text = get(u"UpdateText");
   if (!TrimSpaces(text).empty()) document.updateText = text;
+  bool& malformed = document.malformedIntegrityField;
+  ReadField(get(u"Size"), ParseDecimal, document.packageSize, malformed);
+  ReadField(get(u"SHA256"), ParseDigest, document.packageSha256, malformed);
+  ReadField(get(u"Expires"), ParseUtcTime, document.expires, malformed);
   return document;
 }
 

@@ -3,10 +3,13 @@
 // window so the tool and the tests use the same rules.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/crypto.h"
 
 namespace sealupdate {
 
@@ -17,6 +20,14 @@ struct UpdateDocument {
   std::u16string updateText;  // empty when the document carries none (or only spaces)
   std::vector<std::u16string> downloadUrls;  // as written, split at "|"
   std::vector<std::u16string> mainExeNames;  // MainExeName, then KillExeName, split at "|"
+  // Integrity: the package's length and SHA-256, and the moment the document stops being valid
+  // (seconds since 1970 UTC). Absent when the document does not give them.
+  std::optional<std::uint64_t> packageSize;
+  std::optional<Sha256Digest> packageSha256;
+  std::optional<std::int64_t> expires;
+  // Size, SHA256 or Expires is given but not exactly a decimal length, 64 hex digits or
+  // YYYY-MM-DDTHH:MM:SSZ: such a document is refused, never read as if the field were absent.
+  bool malformedIntegrityField = false;
 };
 
 // The document's bytes as text: UTF-8 after its byte-order mark, UTF-16 (either byte order)

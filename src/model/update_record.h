@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/document_trust.h"
 #include "platform/processes.h"
 
 namespace sealupdate {
@@ -62,6 +63,17 @@ class UpdateRecord {
   void SetVersion(std::u16string value) { version_ = std::move(value); }
   const std::u16string& HomeURL() const { return homeURL_; }
   void SetHomeURL(std::u16string value) { homeURL_ = std::move(value); }
+  // The keys the sealed configuration pins; documents must be signed by one of them when
+  // `required`.
+  const TrustAnchors& PinnedKeys() const { return pinnedKeys_; }
+  void SetPinnedKeys(TrustAnchors value) { pinnedKeys_ = std::move(value); }
+  // What the accepted document promises about the package; absent when it does not say.
+  const std::optional<std::uint64_t>& PackageSize() const { return packageSize_; }
+  const std::optional<Sha256Digest>& PackageSha256() const { return packageSha256_; }
+  void SetPackageIntegrity(std::optional<std::uint64_t> size, std::optional<Sha256Digest> sha256) {
+    packageSize_ = size;
+    packageSha256_ = sha256;
+  }
   const std::u16string& SoftName() const { return softName_; }
   void SetSoftName(std::u16string value) { softName_ = std::move(value); }
 
@@ -103,6 +115,9 @@ class UpdateRecord {
   std::u16string path_;
   std::u16string modifySuffix_;
   std::function<void()> checkUpdate_;
+  TrustAnchors pinnedKeys_;
+  std::optional<std::uint64_t> packageSize_;
+  std::optional<Sha256Digest> packageSha256_;
 };
 
 }  // namespace sealupdate

@@ -1,4 +1,5 @@
-// The clock seam. Task start times and transfer rates use whole seconds of a monotonic clock.
+// The clock seam. Task start times and transfer rates use whole seconds of a monotonic clock;
+// only expiry dates use the wall clock.
 #pragma once
 
 #include <cstdint>
@@ -13,5 +14,8 @@ class Clock {
 };
 
 Clock& SystemClock();
+
+// The wall clock: seconds since 1970-01-01 UTC, for dates that documents name. No time zone.
+std::int64_t UtcSecondsNow();
 
 }  // namespace sealupdate

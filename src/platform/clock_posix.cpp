@@ -17,6 +17,8 @@ class MonotonicClock final : public Clock {
 
 }  // namespace
 
+std::int64_t UtcSecondsNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
 Clock& SystemClock() {
   static MonotonicClock clock;
   return clock;

@@ -13,6 +13,14 @@ class TickClock final : public Clock {
 
 }  // namespace
 
+std::int64_t UtcSecondsNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                              now.dwLowDateTime;  // 100 ns since 1601-01-01
+  return static_cast<std::int64_t>(ticks / 10000000ULL) - 11644473600LL;
+}
+
 Clock& SystemClock() {
   static TickClock clock;
   return clock;

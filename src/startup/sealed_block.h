@@ -1,20 +1,43 @@
 // The sealed configuration block at the end of a client executable:
 //   enciphered block (B bytes) | length field (10 bytes: B - 1 in hex, right-aligned, blanks)
 //   | reserved tail (826 zero bytes, never examined)
+// A client Authenticode-signed after sealing carries the signer's attribute certificate table
+// behind that, after the zero bytes that aligned it to 8: the trailer then ends just before them.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "model/version_info.h"
 
 namespace sealupdate {
 
 constexpr std::int32_t kSealTailLength = 826;
 constexpr std::size_t kSealLengthFieldSize = 10;
 
-// The enciphered block of the file at `path`, given the length of the tail behind the length
-// field; empty when the file has no readable block. Two reads of known size; never scans.
+// The attribute certificate table of a PE file (data directory 4, whose address is a file
+// offset), when it ends the file exactly.
+struct CertificateTable {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::uint64_t directoryEntry = 0;  // file offset of the 8-byte data directory entry
+  std::uint64_t checksum = 0;        // file offset of the optional header's CheckSum
+};
+// nullopt for anything else: no PE headers, no such directory entry, or a table that does not
+// end the file (anything appended after signing hides it).
+std::optional<CertificateTable> FindTrailingCertificateTable(ByteView& file);
+
+// Where the sealed trailer ends: the end of the file, or before a trailing certificate table and
+// the zero padding (0 to 7 bytes) a signer put in front of it. The padding is told from the
+// zero tail by the length field's last character, a hex digit, so this reads 8 bytes, no more.
+std::uint64_t SealedTrailerEnd(ByteView& file, std::int32_t tailLength);
+
+// The enciphered block, given the length of the tail behind the length field; empty when the
+// file has no readable block. Reads the PE headers, the length field and the block; never scans.
+std::vector<std::uint8_t> ReadSealedBlock(ByteView& file, std::int32_t tailLength);
 std::vector<std::uint8_t> ReadSealedBlock(const std::u16string& path, std::int32_t tailLength);
 
 // The value (B - 1) of a length field: spaces, tabs and line feeds removed, read as hexadecimal
@@ -24,5 +47,11 @@ std::int64_t ParseLengthField(std::string_view tenBytes);
 
 // What the sealing tool appends to a client: the block, its length field and the zero tail.
 std::string MakeSealedTrailer(const std::vector<std::uint8_t>& block);
+
+// The file offset of a PE file's CheckSum field; nullopt when the file is no PE image.
+std::optional<std::uint64_t> PeChecksumOffset(ByteView& file);
+// The PE checksum of an image whose CheckSum field lies at `checksumOffset` (that field counts
+// as zero), as the loader and signers compute it.
+std::uint32_t PeChecksum(std::string_view image, std::uint64_t checksumOffset);
 
 }  // namespace sealupdate

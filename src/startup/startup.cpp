@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/text.h"
+#include "model/document_trust.h"
 #include "model/ini_document.h"
 #include "platform/codepage.h"
 #include "startup/sealed_block.h"
@@ -29,6 +30,7 @@ void ApplyConfiguration(const IniDocument& ini, UpdateRecord& info) {
     if (!url.empty()) info.AddUpdateURL(url);
   }
   info.SetUpdateText(ini.GetKey(kSection, u"UpdateText", u""));
+  info.SetPinnedKeys(ParsePublicKeys(ini.GetKey(kSection, u"PublicKey", u"")));
 }
 
 std::int32_t SettleUpdateMode(std::u16string_view commandLine, std::u16string_view configuredMode) {

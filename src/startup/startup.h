@@ -18,7 +18,8 @@ namespace sealupdate {
 std::u16string ReadSealedConfiguration(const std::u16string& exePath, const SealKey& key);
 
 // Copies SoftName, HomeURL, UpdateURL (split at "|", blanks trimmed, empty pieces skipped) and
-// UpdateText from the configuration's "UpdateInfo" section into the record.
+// UpdateText from the configuration's "UpdateInfo" section into the record, and the keys that
+// PublicKey pins.
 void ApplyConfiguration(const IniDocument& configuration, UpdateRecord& info);
 
 // The update mode: the command line (text after the program name) wins whenever it is not

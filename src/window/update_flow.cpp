@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "download/url_reader.h"
+#include "model/document_trust.h"
 #include "model/version_info.h"
 #include "window/layout.h"
 
@@ -13,6 +14,8 @@ constexpr char16_t kBalloonTitle[] = u"自动更新";
 constexpr char16_t kStatusChecking[] = u"正在检查新版本...";
 constexpr char16_t kStatusCancelled[] = u"用户取消下载更新！";
 constexpr char16_t kStatusCheckFailed[] = u"获取升级信息失败！";
+constexpr char16_t kStatusUnverified[] = u"升级信息未通过验证！";
+constexpr char16_t kStatusPackageMismatch[] = u"下载文件校验失败！";
 constexpr char16_t kStatusUpToDate[] = u"已是最新！无需更新！";
 constexpr char16_t kStatusDownloaded[] = u"下载完成！";
 constexpr char16_t kStatusDownloadFailed[] = u"下载文件出错！";
@@ -40,15 +43,6 @@ class DownloadedBytes final : public ByteView {
   DownloadedFile& file_;
 };
 
-// A package the shell will run as a program must be a whole image: a body cut short that the
-// transfer could not detect is refused before any process is ended.
-TransferError CheckPackage(DownloadedFile& body, const std::u16string& savePath) {
-  if (!EndsWithExe(savePath)) return {};
-  DownloadedBytes bytes(body);
-  if (IsCompletePeImage(bytes)) return {};
-  return TransferFailure::kIncompletePackage;
-}
-
 // Totals past the bar's 32-bit range are scaled down so the bar still runs from 0 to full.
 std::int32_t ToProgress(double value, double scale) {
   return ToInt32RoundHalfEven(scale > 1 ? value / scale : value);
@@ -71,13 +65,31 @@ std::u16string_view PrimaryCaption(Stage stage) {
 }
 
 UpdateFlow::UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader,
-                       std::int32_t mode, FileVersionReader readFileVersion)
+                       std::int32_t mode, FileVersionReader readFileVersion, UtcClock utcNow)
     : view_(view),
       info_(info),
       downloader_(downloader),
       mode_(mode),
-      readFileVersion_(std::move(readFileVersion)) {
-  downloader_.SetBodyCheck(CheckPackage);
+      readFileVersion_(std::move(readFileVersion)),
+      utcNow_(std::move(utcNow)) {
+  downloader_.SetBodyCheck([this](DownloadedFile& body, const std::u16string& savePath) {
+    return CheckPackage(body, savePath);
+  });
+}
+
+// The package must be what the document promised (when it promised anything), and a package
+// the shell will run as a program must be a whole image: a body cut short that the transfer
+// could not detect is refused before any process is ended.
+TransferError UpdateFlow::CheckPackage(DownloadedFile& body, const std::u16string& savePath) const {
+  const auto& size = info_.PackageSize();
+  const auto& sha256 = info_.PackageSha256();
+  if ((size && body.Size() != *size) || (sha256 && body.Digest() != sha256)) {
+    return TransferFailure::kPackageMismatch;
+  }
+  if (!EndsWithExe(savePath)) return {};
+  DownloadedBytes bytes(body);
+  if (IsCompletePeImage(bytes)) return {};
+  return TransferFailure::kIncompletePackage;
 }
 
 void UpdateFlow::EnterStage(Stage stage) {
@@ -153,6 +165,7 @@ void UpdateFlow::StartCheck() {
   EnterStage(Stage::Checking);
   view_.SetStatus(kStatusChecking);
   info_.SetUpdateURLIndex(0);
+  documentRefused_ = false;
   Balloon(kStatusChecking, TrayIconKind::Information);
   downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
 }
@@ -169,6 +182,7 @@ void UpdateFlow::StartDownload() {
   view_.SetProgress(0, progressMax_);
   view_.SetStatus(u"正在从旧版：" + info_.LocalVersion() + u"        升级到：" + info_.Version());
   info_.SetDownloadURLIndex(0);  // every attempt starts from the first address
+  otherPackageFailure_ = false;
   DownloadFromCurrentAddress();
 }
 
@@ -186,6 +200,7 @@ void UpdateFlow::DownloadFromCurrentAddress() {
     PackageFailed(TransferFailure::kSavePathRefused);
     return;
   }
+  downloader_.SetHashFileBodies(info_.PackageSha256().has_value());
   downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, savePath);
 }
 
@@ -226,14 +241,16 @@ void UpdateFlow::CheckFailed(bool tryNextAddress) {
     downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
     return;
   }
+  // An address that answered with a document nobody vouches for says more than one that failed.
+  const std::u16string failure = documentRefused_ ? kStatusUnverified : kStatusCheckFailed;
   EnterStage(Stage::Idle);
-  view_.SetStatus(kStatusCheckFailed);
+  view_.SetStatus(failure);
   if (mode_ == 2) {
     CloseWindow();
     return;
   }
-  Balloon(kStatusCheckFailed, TrayIconKind::Information);
-  view_.ShowMessage(kStatusCheckFailed, u" 提示：", MessageButtons::Ok, MessageIcon::Information);
+  Balloon(failure, TrayIconKind::Information);
+  view_.ShowMessage(failure, u" 提示：", MessageButtons::Ok, MessageIcon::Information);
 }
 
 void UpdateFlow::ApplyDocument(const UpdateDocument& document) {
@@ -243,15 +260,18 @@ void UpdateFlow::ApplyDocument(const UpdateDocument& document) {
   for (const auto& url : document.downloadUrls) info_.AddDownloadURL(url);
   for (const auto& name : document.mainExeNames) info_.AddMainExeName(name);
   if (!document.updateText.empty()) info_.SetUpdateText(document.updateText);
+  info_.SetPackageIntegrity(document.packageSize, document.packageSha256);
 }
 
 void UpdateFlow::CheckSucceeded(const std::string& bytes) {
-  const std::optional<UpdateDocument> document = ParseUpdateDocument(bytes);
-  if (!document) {
-    CheckFailed(true);  // not a document at all: the next address may serve one
+  const DocumentVerdict verdict = CheckUpdateDocument(bytes, info_.PinnedKeys(), utcNow_());
+  if (!verdict.accepted()) {
+    // Not a document, or one that cannot be trusted: the next address may serve a good one.
+    if (verdict.refusal != DocumentRefusal::kNotADocument) documentRefused_ = true;
+    CheckFailed(true);
     return;
   }
-  ApplyDocument(*document);
+  ApplyDocument(*verdict.document);
   view_.SetNotes(info_.UpdateText());
   if (info_.MainExeCount() > 0) {
     const std::u16string version = readFileVersion_(info_.Path() + info_.FirstMainExeName());
@@ -301,6 +321,7 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   if (closed_) return;
   info_.EndRunningPrograms();
   const ShellResult opened = view_.ShellOpen(savePath, kShowNormal);
+  downloader_.ReleasePackage();  // held unchanged until the shell has it
   if (!opened.ok) {
     // The update has not started: say so instead of ending as if it had.
     EnterStage(Stage::UpdateOffered);
@@ -320,14 +341,17 @@ void UpdateFlow::PackageFailed(TransferError error) {
     view_.ShowMessage(kAccessDeniedText, u"提示：", MessageButtons::Ok, MessageIcon::Information);
     return;
   }
+  if (error.kind != TransferFailure::kPackageMismatch) otherPackageFailure_ = true;
   if (info_.DownloadURLIndex() < info_.LastDownloadURLIndex()) {
     info_.SetDownloadURLIndex(info_.DownloadURLIndex() + 1);
     DownloadFromCurrentAddress();
     return;
   }
+  const std::u16string failure =
+      otherPackageFailure_ ? kStatusDownloadFailed : kStatusPackageMismatch;
   EnterStage(Stage::UpdateOffered);
-  view_.SetStatus(kStatusDownloadFailed);
-  view_.ShowMessage(kStatusDownloadFailed, u"提示：", MessageButtons::Ok, MessageIcon::Information);
+  view_.SetStatus(failure);
+  view_.ShowMessage(failure, u"提示：", MessageButtons::Ok, MessageIcon::Information);
 }
 
 }  // namespace sealupdate

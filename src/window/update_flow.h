@@ -11,6 +11,7 @@
 #include "download/downloader.h"
 #include "model/update_document.h"
 #include "model/update_record.h"
+#include "platform/clock.h"
 
 namespace sealupdate {
 
@@ -79,9 +80,11 @@ class UpdateFlow final : public DownloaderEvents {
  public:
   // Reads the file version of an executable ("" when it has none).
   using FileVersionReader = std::function<std::u16string(const std::u16string& path)>;
+  // Seconds since 1970 UTC, for the document's expiry.
+  using UtcClock = std::function<std::int64_t()>;
 
   UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader, std::int32_t mode,
-             FileVersionReader readFileVersion);
+             FileVersionReader readFileVersion, UtcClock utcNow = UtcSecondsNow);
 
   // The window is loaded: place it by mode, set up the tray, and check at once in modes 1 and 2.
   void Start();
@@ -118,12 +121,18 @@ class UpdateFlow final : public DownloaderEvents {
   void ApplyDocument(const UpdateDocument& document);
   void PackageSucceeded(const std::u16string& savePath);
   void PackageFailed(TransferError error);
+  TransferError CheckPackage(DownloadedFile& body, const std::u16string& savePath) const;
 
   UpdateView& view_;
   UpdateRecord& info_;
   Downloader& downloader_;
   std::int32_t mode_;
   FileVersionReader readFileVersion_;
+  UtcClock utcNow_;
+  // This check met a document that answered but could not be trusted.
+  bool documentRefused_ = false;
+  // This download met a failure other than a package that did not match its document.
+  bool otherPackageFailure_ = false;
   Stage stage_ = Stage::Idle;
   std::int32_t progressMax_ = 100;
   bool closed_ = false;

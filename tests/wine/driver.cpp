@@ -16,6 +16,7 @@
 //                                           bar= (screen x,y,w,h), events= and model=, then
 //                                           runs until the window is closed
 //   download [--get NAME URL SAVE]... [--cancel-on-progress NAME N] [--lock PATH] [--linger MS]
+//            [--sha256]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
 //       has; SAVE "-": in memory, then written to NAME.bin in the working folder. It removes
 //       task NAME at its Nth progress event, holds PATH open without sharing, and waits MS
@@ -395,6 +396,7 @@ int Download(const Args& args) {
   std::vector<std::u16string> gets;  // name, URL, save path
   std::u16string lockPath;
   DWORD linger = 0;
+  bool hash = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const auto next = [&] { return i + 1 < args.size() ? win::FromWide(args[++i]) : u""; };
     if (args[i] == L"--get") {
@@ -405,6 +407,8 @@ int Download(const Args& args) {
       host.cancelAfter = std::stol(win::Wide(next()));
     } else if (args[i] == L"--lock") {
       lockPath = next();
+    } else if (args[i] == L"--sha256") {
+      hash = true;
     } else if (args[i] == L"--linger") {
       linger = std::stoul(win::Wide(next()));
     } else {
@@ -421,6 +425,7 @@ int Download(const Args& args) {
   Downloader dl(*reader, SystemClock(), SystemEventPump(), FolderOf(GetOwnExePath()));
   host.dl = &dl;
   dl.SetEvents(&host);
+  dl.SetHashFileBodies(hash);
   const ULONGLONG start = GetTickCount64();
   for (std::size_t g = 0; g + 2 < gets.size(); g += 3)
     Print("begin " +

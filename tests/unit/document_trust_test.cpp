@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/encoding.h"
+#include "base/text.h"
+#include "model/document_trust.h"
+#include "platform/files.h"
+#include "scratch.h"
+#include "signing.h"
+
+namespace sealupdate {
+namespace {
+
+constexpr std::int64_t kNow = 1'800'000'000;  // 2027-01-15T08:00:00Z
+
+constexpr char kDocument[] =
+    "[UpdateInfo]\r\nVersion=1.1.0.0\r\nDownloadURL=http://example.com/dl/setup.bin\r\n"
+    "ModifySuffix=.exe\r\nSize=1000\r\nSHA256="
+    "2d394db942e4bd9eb610bd7a17a06f560ca14db4a1c0af577068c61aff0367a9\r\n";
+
+tool::KeyPair NewKey() {
+  std::string problem;
+  auto pair = tool::GenerateP256Key(problem);
+  EXPECT_TRUE(pair) << problem;
+  return pair.value_or(tool::KeyPair{});
+}
+
+std::string SignatureLine(const tool::KeyPair& key, std::string_view signedBytes) {
+  std::string problem;
+  const auto made = tool::SignP256(key.privatePem, signedBytes, problem);
+  EXPECT_TRUE(made) << problem;
+  if (!made) return "P256=\r\n";
+  EXPECT_EQ(made->publicKey, key.publicKey);
+  return "P256=" + Base64Encode(made->signature.data(), made->signature.size()) + "\r\n";
+}
+
+std::string Signed(std::string_view body, const std::vector<const tool::KeyPair*>& keys) {
+  std::string out = std::string(body) + "[Signature]\r\n";
+  for (const auto* key : keys) out += SignatureLine(*key, body);
+  return out;
+}
+
+TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
+  std::u16string text;
+  for (const auto* key : keys) text += FormatPublicKey(key->publicKey) + u"|";
+  return ParsePublicKeys(text);
+}
+
+TEST(Base64, EncodesAndDecodesOnlyCanonicalText) {
+  const struct {
+    std::string bytes, text;
+  } pairs[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\xFE\xFD", "//79"}};
+  for (const auto& p : pairs) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(p.bytes.data());
+    EXPECT_EQ(Base64Encode(data, p.bytes.size()), p.text);
+    EXPECT_EQ(Base64Decode(p.text), std::vector<std::uint8_t>(data, data + p.bytes.size()));
+  }
+  for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9v", "Zm9v\n",
+                          "Zm-v", "=Zg=", "Zm9v===="}) {
+    EXPECT_FALSE(Base64Decode(bad)) << bad;
+  }
+}
+
+TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
+  const struct {
+    std::string bytes;
+    std::string signedBytes;
+    bool hasSection;
+  } cases[] = {
+      {"A\r\n[Signature]\r\nP256=x\r\n", "A\r\n", true},
+      {"[Signature]\r\n", "", true},  // the first line
+      {"A\r\n[Signature]", "A\r\n", true},
+      {"A\n[Signature]\r\n", "A\n[Signature]\r\n", false},  // only after CR LF
+      {"A\r\n[Signature] \r\n", "A\r\n[Signature] \r\n", false},
+      {"A\r\n[signature]\r\n", "A\r\n[signature]\r\n", false},
+      {"A\r\nx[Signature]\r\n[Signature]\r\n", "A\r\nx[Signature]\r\n", true},
+  };
+  for (const auto& c : cases) {
+    const SignedDocument split = SplitSignedDocument(c.bytes);
+    EXPECT_EQ(split.signedBytes, c.signedBytes) << c.bytes;
+    EXPECT_EQ(split.hasSignatureSection, c.hasSection) << c.bytes;
+  }
+}
+
+TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
+  const tool::KeyPair key = NewKey();
+  const std::string document = Signed(kDocument, {&key});
+  const DocumentVerdict verdict = CheckUpdateDocument(document, Pinned({&key}), kNow);
+  EXPECT_TRUE(verdict.accepted());
+  EXPECT_EQ(verdict.signature, SignatureStatus::kValid);
+  ASSERT_TRUE(verdict.document);
+  EXPECT_EQ(verdict.document->packageSize, 1000u);
+
+  const std::size_t signedLength = std::string_view(kDocument).size();
+  for (std::size_t i = 0; i < signedLength; ++i) {
+    std::string changed = document;
+    changed[i] = static_cast<char>(changed[i] ^ 0x01);
+    EXPECT_FALSE(CheckUpdateDocument(changed, Pinned({&key}), kNow).accepted()) << i;
+  }
+}
+
+TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWill) {
+  const tool::KeyPair a = NewKey(), b = NewKey(), c = NewKey();
+  const struct {
+    std::vector<const tool::KeyPair*> signers, pinned;
+    SignatureStatus status;
+    int keyIndex;
+  } cases[] = {
+      {{&a}, {&a}, SignatureStatus::kValid, 0},
+      {{&b}, {&a, &b}, SignatureStatus::kValid, 1},  // rotation: the new key among the old
+      {{&c, &b}, {&b}, SignatureStatus::kValid, 0},  // one line per key, any one verifies
+      {{&a, &b}, {&c}, SignatureStatus::kInvalid, -1},
+      {{}, {&a}, SignatureStatus::kMissing, -1},
+  };
+  for (const auto& t : cases) {
+    const DocumentVerdict verdict =
+        CheckUpdateDocument(Signed(kDocument, t.signers), Pinned(t.pinned), kNow);
+    EXPECT_EQ(verdict.signature, t.status) << t.signers.size() << " " << t.pinned.size();
+    EXPECT_EQ(verdict.keyIndex, t.keyIndex);
+    EXPECT_EQ(verdict.accepted(), t.status == SignatureStatus::kValid);
+  }
+  // A signature line swapped for another document's does not verify this one.
+  const std::string other = Signed("[UpdateInfo]\r\nVersion=9\r\n", {&a});
+  const std::string spliced = std::string(kDocument) + other.substr(other.find("[Signature]"));
+  EXPECT_EQ(CheckUpdateDocument(spliced, Pinned({&a}), kNow).signature, SignatureStatus::kInvalid);
+}
+
+TEST(DocumentTrust, ExpiresAtItsSecond) {
+  const tool::KeyPair key = NewKey();
+  const std::string body = std::string(kDocument) + "Expires=2027-01-15T08:00:00Z\r\n";
+  const std::string document = Signed(body, {&key});
+  EXPECT_TRUE(CheckUpdateDocument(document, Pinned({&key}), kNow - 1).accepted());
+  EXPECT_EQ(CheckUpdateDocument(document, Pinned({&key}), kNow).refusal, DocumentRefusal::kExpired);
+  EXPECT_EQ(CheckUpdateDocument(body, TrustAnchors{}, kNow + 86400).refusal,
+            DocumentRefusal::kExpired);  // unsigned documents expire too
+}
+
+TEST(DocumentTrust, PinnedKeysNeedTheDigestInTheSignedPart) {
+  const tool::KeyPair key = NewKey();
+  const std::string bare = "[UpdateInfo]\r\nVersion=1.1\r\n";
+  EXPECT_EQ(CheckUpdateDocument(Signed(bare, {&key}), Pinned({&key}), kNow).refusal,
+            DocumentRefusal::kDigestMissing);
+  // Fields after the signature line are not read at all.
+  const std::string appended = Signed(bare, {&key}) + "[UpdateInfo]\r\nSize=1\r\n";
+  EXPECT_EQ(CheckUpdateDocument(appended, Pinned({&key}), kNow).refusal,
+            DocumentRefusal::kDigestMissing);
+  EXPECT_TRUE(CheckUpdateDocument(bare, TrustAnchors{}, kNow).accepted());
+}
+
+#ifndef _WIN32
+// An independent signer: the OpenSSL command line, its DER signature turned into r || s.
+TEST(DocumentTrust, AcceptsADocumentSignedByTheOpenSslCommandLine) {
+  const std::string folder = NativePath(ScratchFolder());
+  const std::string body = std::string(kDocument) + "UpdateText=由命令行签名\r\n";
+  ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(folder + "/body"), body));
+  const std::string script =
+      "cd '" + folder +
+      "' && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out k.pem && "
+      "openssl pkey -in k.pem -pubout -outform DER -out pub.der && "
+      "openssl dgst -sha256 -sign k.pem -out sig.der body && "
+      "openssl asn1parse -inform DER -in sig.der > sig.txt";
+  ASSERT_EQ(std::system(script.c_str()), 0);
+  const std::string publicDer = ReadWholeFile(Utf8ToUtf16(folder + "/pub.der")).value();
+  ASSERT_EQ(publicDer.size(), 91u);
+  const std::string point = publicDer.substr(26);
+  // asn1parse prints the two INTEGERs as "INTEGER :<hex>"; each is padded to 32 bytes.
+  const std::string parsed = ReadWholeFile(Utf8ToUtf16(folder + "/sig.txt")).value();
+  std::vector<std::uint8_t> rs;
+  for (std::size_t at = 0; (at = parsed.find("INTEGER", at)) != std::string::npos; ++at) {
+    const std::size_t colon = parsed.find(':', at) + 1;
+    std::string hex = parsed.substr(colon, parsed.find('\n', colon) - colon);
+    hex.insert(0, 64 - hex.size(), '0');
+    const auto half = HexDecode(hex).value();
+    rs.insert(rs.end(), half.begin(), half.end());
+  }
+  ASSERT_EQ(rs.size(), 64u);
+  const std::string document = body + "[Signature]\r\nP256=" + Base64Encode(rs.data(), 64) + "\r\n";
+  const TrustAnchors anchors = ParsePublicKeys(
+      Utf8ToUtf16(Base64Encode(reinterpret_cast<const std::uint8_t*>(point.data()), point.size())));
+  EXPECT_TRUE(CheckUpdateDocument(document, anchors, kNow).accepted());
+}
+#endif
+
+}  // namespace
+}  // namespace sealupdate

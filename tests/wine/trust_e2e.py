@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+# Signed documents and verified packages: documents signed with the OpenSSL command line (an
+# implementation independent of the client's) and verified by the client through CNG.
+# Usage: trust_e2e.py BUILD_DIR STATE_DIR SCENARIO
+import base64
+import hashlib
+import subprocess
+
+from harness import Nginx, Server, UpdateSite, ended, expect, run_scenario, wait_exit
+
+
+def openssl(*args, data=None):
+    return subprocess.run(["openssl", *map(str, args)], input=data, capture_output=True,
+                          check=True).stdout
+
+
+def make_key(folder, name="publisher"):
+    # A P-256 key pair: the PKCS#8 file and the public-key line (base64 of 04 || X || Y).
+    key = folder / f"{name}.key"
+    openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key)
+    return key, base64.b64encode(openssl("pkey", "-in", key, "-pubout", "-outform", "DER")[-65:])
+
+
+def signed(document, key):
+    # `document` (ending with CR LF) and its [Signature] section; the DER signature as r || s.
+    der, rs, at = openssl("dgst", "-sha256", "-sign", key, data=document), b"", 2
+    for _ in range(2):
+        rs += der[at + 2:at + 2 + der[at + 1]].lstrip(b"\0").rjust(32, b"\0")
+        at += 2 + der[at + 1]
+    return document + b"[Signature]\r\nP256=" + base64.b64encode(rs) + b"\r\n"
+
+
+class SignedSite(UpdateSite):
+    # A client that pins a key, and documents that give the package's Size and SHA256.
+    def __init__(self, env, soft_name):
+        super().__init__(env, soft_name)
+        self.key, self.public_key = make_key(env.work)
+
+    def document(self, version, download_urls):
+        package = self.package.read_bytes()
+        self.publish(version, download_urls, extra=f"Size={len(package)}\r\n"
+                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
+        return signed((self.www / "update.ini").read_bytes(), self.key)
+
+    def seal(self, update_urls, mode):
+        return self.env.seal(
+            f"[UpdateInfo]\nSoftName={self.soft_name}\nUpdateURL={'|'.join(update_urls)}\n"
+            f"UpdateMode={mode}\nPublicKey={self.public_key.decode()}\n",
+            name="app/sealupdate.exe")
+
+
+def osslsign(env, client):
+    # Signs the sealed client in place with a self-made code-signing certificate.
+    key, cert, out = env.work / "code.key", env.work / "code.crt", client.with_suffix(".signed")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+            "/CN=sealupdate test publisher", "-keyout", key, "-out", cert)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-in",
+                    client, "-out", out], check=True, capture_output=True)
+    out.replace(client)
+
+
+def signed_update(env):
+    # An Authenticode-signed client still reads its sealed keys; a tampered document at the
+    # first address falls back to the good one at the second, and the update completes.
+    site = SignedSite(env, "签名更新")
+    with Nginx(env, site.www) as web:
+        good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
+        # Accepted, the tampered one would fail its download.
+        (site.www / "tampered.ini").write_bytes(good.replace(b"setup.bin", b"setup.bad"))
+        (site.www / "update.ini").write_bytes(good)
+        main_program = site.start_main_program()
+        client = site.seal([web.base + "tampered.ini", web.base + "update.ini"], mode=1)
+        osslsign(env, client)
+        client = env.launch(client, site.title)
+        expect(site.message_box("yes")[0] == "自动更新：", "the signed document offers the update")
+        expect(site.message_box("ok")[0] == "下载完成：", "the verified package completes")
+        expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
+    expect(site.package_saved_intact(), "the package is saved byte for byte")
+    expect(ended(main_program), "the main program's process must be ended")
+    expect(site.package_opened(), "the package was not opened")
+
+
+def unverifiable_documents_are_refused(env):
+    # Tampered, unsigned, and signed by a key the client does not pin.
+    site = SignedSite(env, "验证失败")
+    with Server(env, site.www) as web:
+        good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
+        unsigned = good.split(b"[Signature]")[0]
+        (site.www / "tampered.ini").write_bytes(good.replace(b"=1.1.0.0", b"=9.1.0.0"))
+        (site.www / "unsigned.ini").write_bytes(unsigned)
+        (site.www / "stranger.ini").write_bytes(signed(unsigned, make_key(env.work, "x")[0]))
+        client = site.launch([web.base + n for n in ("tampered.ini", "unsigned.ini",
+                                                     "stranger.ini")], mode=1)
+        expect(site.message_box("ok") == (" 提示：", "升级信息未通过验证！"), "refused")
+        site.close(client)
+    expect(site.nothing_saved(), "nothing is downloaded")
+
+
+def changed_package_is_never_opened(env):
+    site = SignedSite(env, "文件校验")
+    with Server(env, site.www) as web:
+        (site.www / "update.ini").write_bytes(site.document("1.1", [web.base + "dl/setup.bin"]))
+        package = bytearray(site.package.read_bytes())
+        package[len(package) // 2] ^= 0x01
+        (site.www / "dl" / "setup.bin").write_bytes(package)
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(site.message_box("ok") == ("提示：", "下载文件校验失败！"), "the mismatch is told")
+        site.close(client)
+    expect(site.nothing_saved(), "nothing is left at the save path")
+    expect(main_program.poll() is None, "the main program keeps running")
+    expect(not site.package_opened(timeout=1), "nothing is opened")
+    main_program.kill()
+
+
+if __name__ == "__main__":
+    run_scenario(globals())
