@@ -27,6 +27,7 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
   TransferError startError;
   std::int64_t now = 1000;
   int pumped = 0;
+  bool hashing = false;  // file bodies get their digest
   std::deque<std::function<void()>> queue;
   std::function<void(S, TransferError)> onComplete;
 
@@ -36,6 +37,7 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
     return startError;
   }
   bool Cancel(S key) override { return log.push_back(u"cancel " + key), true; }
+  void SetHashFileBodies(bool on) override { hashing = on; }
   std::int64_t NowSeconds() override { return now; }
   void ProcessPendingEvents() override {
     if (++pumped, queue.empty()) return;
@@ -70,11 +72,16 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
       std::string body;
       TransferError moveResult;
       bool moved = false;
-      Fake(Log16* l, std::string b, TransferError m) : log(l), body(std::move(b)), moveResult(m) {}
+      std::optional<Sha256Digest> digest;
+      Fake(Log16* l, std::string b, TransferError m, bool hash)
+          : log(l), body(std::move(b)), moveResult(m) {
+        if (hash) digest = Sha256Of(body);
+      }
       ~Fake() override {
         if (!moved) log->push_back(u"discard");
       }
       std::uint64_t Size() const override { return body.size(); }
+      std::optional<Sha256Digest> Digest() const override { return digest; }
       bool ReadAt(std::uint64_t at, void* to, std::size_t n) override {
         return MemoryByteView(body).ReadAt(at, to, n);
       }
@@ -83,7 +90,8 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
         return moved = !moveResult, moveResult;
       }
     };
-    sink->OnReadComplete(key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult)});
+    sink->OnReadComplete(
+        key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult, hashing)});
   }
   std::u16string LastKey() const {
     for (auto it = log.rbegin(); it != log.rend(); ++it) {

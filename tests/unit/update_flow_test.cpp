@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "base/encoding.h"
 #include "fake_process_table.h"
 #include "fake_reader.h"
 #include "platform/files.h"
@@ -269,6 +270,58 @@ TEST_F(Flow, HomePageOpensOnlyWebAddressesAndTheTrayMenuActs) {
   EXPECT_EQ(Started(), u"");
   EXPECT_EQ(view.Tail(5), (Log{"balloon 示例|智能更新程序|1", "shell HTTPS://home.test/|0",
                                "restore", "untray close", "untray"}));
+}
+
+TEST_F(Flow, DocumentsThatCannotBeTrustedFailTheirAddressAndSaySo) {
+  // A valid point (the curve's generator): nothing this test sends is signed by it.
+  info.SetPinnedKeys(ParsePublicKeys(
+      u"BGsX0fLhLEJH+Lzm5WOkQPJ3A32BLeszoPShOUXYmMKWT+NC4v4af5uO5+tKfA+eFivOM1drMV7Oy7ZAaDe/UfU="));
+  Start(1, {u"a.test/u.ini", u"b.test/u.ini", u"c.test/u.ini"});
+  reader.Body(Document("2.0"));  // unsigned
+  EXPECT_EQ(Started(), u"start 检查新版本 http://b.test/u.ini");
+  reader.Body(Document("2.0", ("[Signature]\r\nP256=" + std::string(86, 'A') + "==\r\n").c_str()));
+  reader.Body("", HttpStatusError(404));  // one address that answered badly is enough
+  EXPECT_EQ(Now(), State(Stage::Idle, u"升级信息未通过验证！"));
+  EXPECT_EQ(view.log.back(), "msgbox 升级信息未通过验证！| 提示：|0");
+  flow->OnPrimaryButton();  // a new check forgets the refusal
+  reader.Body("", HttpStatusError(404));
+  reader.Body("", HttpStatusError(404));
+  reader.Body("", HttpStatusError(404));
+  EXPECT_EQ(Now(), State(Stage::Idle, u"获取升级信息失败！"));
+
+  Harness expired;  // no pinned key: an expired document is still refused
+  expired.Start(1);
+  expired.reader.Body(Document("2.0", "Expires=2001-01-01T00:00:00Z\r\n"));
+  EXPECT_EQ(expired.Now(), State(Stage::Idle, u"升级信息未通过验证！"));
+}
+
+TEST_F(Flow, PackagesMustMatchTheirDocument) {
+  const std::string image = Image();
+  const Sha256Digest digest = *Sha256Of(image);
+  std::string changed = image;
+  changed[changed.size() / 2] ^= 1;
+  processes.processes = {{7, u"main.exe", info.Path() + u"main.exe"}};
+  installed = u"1.0";
+  view.answer = MessageAnswer::Yes;
+  Start(1);
+  reader.Body(Document("2.0", ("Size=" + std::to_string(image.size()) +
+                               "\r\nSHA256=" + HexEncode(digest.data(), digest.size()) + "\r\n")
+                                  .c_str()));
+  EXPECT_TRUE(reader.hashing);
+  reader.File(kTaskDownload, changed);
+  EXPECT_EQ(FileNameOf(Started()), u"setup2.bin.exe");  // a mismatch fails its address
+  reader.File(kTaskDownload, image + "x");              // so does a longer body
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件校验失败！"));
+  EXPECT_EQ(view.log.back(), "msgbox 下载文件校验失败！|提示：|0");
+  EXPECT_TRUE(processes.terminated.empty());
+  flow->OnPrimaryButton();
+  reader.Body("", HttpStatusError(500));  // any other failure gives the plain message
+  reader.File(kTaskDownload, changed);
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
+  flow->OnPrimaryButton();
+  reader.File(kTaskDownload, image);
+  EXPECT_EQ(view.status, u"下载完成！");
+  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
 }
 
 }  // namespace
