@@ -33,6 +33,11 @@ extern const Command kVersionCommand;
 // A sealing key from 64 hexadecimal digits.
 std::optional<SealKey> ParseKey(const std::string& hex);
 
+// One line "sealupdate-tool NAME: PROBLEM" on `err` (and the usage line for UsageError); the
+// exit code to return.
+int UsageError(const Command& command, const std::string& problem, std::ostream& err);
+int Failed(const Command& command, const std::string& problem, std::ostream& err);
+
 // Writes beside the target and renames over it, so the target is either the old file or the
 // complete new one; false with `problem` set on failure.
 bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem);

@@ -79,17 +79,6 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bo
   return std::nullopt;
 }
 
-int UsageError(const Command& command, const std::string& problem, std::ostream& err) {
-  err << "sealupdate-tool " << command.name << ": " << problem << '\n'
-      << "usage: sealupdate-tool " << command.name << ' ' << command.synopsis << '\n';
-  return kExitUsage;
-}
-
-int Failed(const Command& command, const std::string& problem, std::ostream& err) {
-  err << "sealupdate-tool " << command.name << ": " << problem << '\n';
-  return kExitFailed;
-}
-
 bool CodePageAvailable(unsigned codePage) { return Utf16ToCodePage(u"0", codePage).has_value(); }
 
 std::string HexUnit(char32_t c) {

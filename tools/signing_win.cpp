@@ -1,7 +1,6 @@
 // Key generation and signing through CNG (bcrypt.dll); the PKCS#8 key file through crypt32.
-#include "platform/win32.h"
+#include "platform/cng_win.h"
 // After <windows.h>:
-#include <bcrypt.h>
 #include <wincrypt.h>
 
 #include <cstring>
@@ -14,18 +13,8 @@
 namespace sealupdate::tool {
 namespace {
 
-struct AlgorithmTraits {
-  using Handle = BCRYPT_ALG_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct KeyTraits {
-  using Handle = BCRYPT_KEY_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { BCryptDestroyKey(h); }
-};
-using UniqueAlgorithm = win::UniqueHandle<AlgorithmTraits>;
-using UniqueKey = win::UniqueHandle<KeyTraits>;
+using win::UniqueAlgorithm;
+using win::UniqueKey;
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // The algorithm parameters of a P-256 key: the DER of OID 1.2.840.10045.3.1.7.

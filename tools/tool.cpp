@@ -22,6 +22,17 @@ void PrintUsage(std::ostream& s) {
 
 }  // namespace
 
+int UsageError(const Command& command, const std::string& problem, std::ostream& err) {
+  err << "sealupdate-tool " << command.name << ": " << problem << '\n'
+      << "usage: sealupdate-tool " << command.name << ' ' << command.synopsis << '\n';
+  return kExitUsage;
+}
+
+int Failed(const Command& command, const std::string& problem, std::ostream& err) {
+  err << "sealupdate-tool " << command.name << ": " << problem << '\n';
+  return kExitFailed;
+}
+
 std::optional<SealKey> ParseKey(const std::string& hex) {
   if (hex.size() != 64) return std::nullopt;
   SealKey key{};

@@ -36,17 +36,6 @@
 namespace sealupdate::tool {
 namespace {
 
-int UsageError(const Command& command, const std::string& problem, std::ostream& err) {
-  err << "sealupdate-tool " << command.name << ": " << problem << '\n'
-      << "usage: sealupdate-tool " << command.name << ' ' << command.synopsis << '\n';
-  return kExitUsage;
-}
-
-int Failed(const Command& command, const std::string& problem, std::ostream& err) {
-  err << "sealupdate-tool " << command.name << ": " << problem << '\n';
-  return kExitFailed;
-}
-
 std::optional<std::string> ReadFile(const std::string& path) {
   return ReadWholeFile(Utf8ToUtf16(path));
 }

@@ -1,8 +1,6 @@
 // SHA-256 and P-256 verification through CNG (bcrypt.dll), which every supported Windows has.
+#include "platform/cng_win.h"
 #include "platform/crypto.h"
-#include "platform/win32.h"
-
-#include <bcrypt.h>  // after <windows.h>
 
 #include <cstring>
 #include <vector>
@@ -10,24 +8,9 @@
 namespace sealupdate {
 namespace {
 
-struct AlgorithmTraits {
-  using Handle = BCRYPT_ALG_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct HashTraits {
-  using Handle = BCRYPT_HASH_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { BCryptDestroyHash(h); }
-};
-struct KeyTraits {
-  using Handle = BCRYPT_KEY_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { BCryptDestroyKey(h); }
-};
-using UniqueAlgorithm = win::UniqueHandle<AlgorithmTraits>;
-using UniqueHash = win::UniqueHandle<HashTraits>;
-using UniqueKey = win::UniqueHandle<KeyTraits>;
+using win::UniqueAlgorithm;
+using win::UniqueHash;
+using win::UniqueKey;
 
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 

@@ -12,20 +12,10 @@
 #include "startup/seal_key.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
+#include "tool_run.h"
 
 namespace sealupdate::tool {
 namespace {
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result RunArgs(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunTool(args, out, err);
-  return {code, out.str(), err.str()};
-}
 
 class ToolSeal : public ::testing::Test {
  protected:

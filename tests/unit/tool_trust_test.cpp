@@ -17,20 +17,10 @@
 #include "platform/files.h"
 #include "scratch.h"
 #include "startup/sealed_block.h"
+#include "tool_run.h"
 
 namespace sealupdate::tool {
 namespace {
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-Result Tool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunTool(args, out, err);
-  return {code, out.str(), err.str()};
-}
 
 constexpr char kDocument[] =
     "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
@@ -71,8 +61,8 @@ class ToolTrust : public ::testing::Test {
     return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("<missing>");
   }
   void SetUp() override {
-    ASSERT_EQ(Tool({"keygen", Path("k1")}).code, 0);
-    ASSERT_EQ(Tool({"keygen", Path("k2")}).code, 0);
+    ASSERT_EQ(RunArgs({"keygen", Path("k1")}).code, 0);
+    ASSERT_EQ(RunArgs({"keygen", Path("k2")}).code, 0);
     Write("package.bin", "the package");
     Write("update.ini", kDocument);
     Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://127.0.0.1/u.ini\n");
@@ -80,7 +70,7 @@ class ToolTrust : public ::testing::Test {
   }
   Result Check(std::vector<std::string> extra) {
     extra.insert(extra.begin(), {"check", Path("signed.ini")});
-    return Tool(extra);
+    return RunArgs(extra);
   }
 };
 
@@ -96,7 +86,7 @@ TEST_F(ToolTrust, KeygenWritesAPairAndNeverOverwritesIt) {
 #endif
   Write("k3.pub", "");
   for (const char* name : {"k1", "k3"}) {
-    const Result again = Tool({"keygen", Path(name)});
+    const Result again = RunArgs({"keygen", Path(name)});
     EXPECT_EQ(again.code, 1);
     EXPECT_NE(again.err.find("exists already"), std::string::npos);
   }
@@ -128,8 +118,8 @@ TEST_F(ToolTrust, Pkcs8FramingMatchesTheSystemsAndRefusesOtherKeys) {
 
 TEST_F(ToolTrust, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
   const Result signedOnce =
-      Tool({"sign", "--key", Path("k1.key"), "--key", Path("k2.key"), "--package",
-            Path("package.bin"), "--expires", "2", Path("update.ini"), Path("signed.ini")});
+      RunArgs({"sign", "--key", Path("k1.key"), "--key", Path("k2.key"), "--package",
+               Path("package.bin"), "--expires", "2", Path("update.ini"), Path("signed.ini")});
   ASSERT_EQ(signedOnce.code, 0) << signedOnce.err;
   EXPECT_EQ(Read("update.ini"), kDocument);
   const std::string document = Read("signed.ini");
@@ -150,7 +140,7 @@ TEST_F(ToolTrust, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
   }
 
   // Signing again in place gives the same signed part and one section.
-  ASSERT_EQ(Tool({"sign", "--key", Path("k1.key"), Path("signed.ini")}).code, 0);
+  ASSERT_EQ(RunArgs({"sign", "--key", Path("k1.key"), Path("signed.ini")}).code, 0);
   const std::string again = Read("signed.ini");
   EXPECT_EQ(again.substr(0, again.find("[Signature]")), body);
   EXPECT_EQ(std::count(again.begin(), again.end(), '['), 3);
@@ -178,22 +168,23 @@ TEST_F(ToolTrust, SignRefusesWhatNoClientCouldUse) {
       {{"sign", "--key", Path("k1.key"), Path("update.ini")}, 1},  // SHA256=00 is malformed
   };
   for (const auto& c : cases) {
-    const Result result = Tool(c.args);
+    const Result result = RunArgs(c.args);
     EXPECT_EQ(result.code, c.code) << c.args.back() << " " << result.err;
   }
   EXPECT_EQ(Read("update.ini"), kDocument);
 }
 
 TEST_F(ToolTrust, CheckExitCodes) {
-  ASSERT_EQ(Tool({"seal", "--public-key", Path("k1.pub"), "--config", Path("config.ini"),
-                  Path("client.exe"), Path("pinned.exe")})
+  ASSERT_EQ(RunArgs({"seal", "--public-key", Path("k1.pub"), "--config", Path("config.ini"),
+                     Path("client.exe"), Path("pinned.exe")})
                 .code,
             0);
   ASSERT_EQ(
-      Tool({"seal", "--config", Path("config.ini"), Path("client.exe"), Path("open.exe")}).code, 0);
+      RunArgs({"seal", "--config", Path("config.ini"), Path("client.exe"), Path("open.exe")}).code,
+      0);
   Write("other.bin", "the packagf");
-  ASSERT_EQ(Tool({"sign", "--key", Path("k1.key"), "--package", Path("package.bin"),
-                  Path("update.ini"), Path("signed.ini")})
+  ASSERT_EQ(RunArgs({"sign", "--key", Path("k1.key"), "--package", Path("package.bin"),
+                     Path("update.ini"), Path("signed.ini")})
                 .code,
             0);
   const std::string good = Read("signed.ini");
@@ -209,7 +200,7 @@ TEST_F(ToolTrust, CheckExitCodes) {
   EXPECT_EQ(Check({"--client", Path("pinned.exe"), "--bogus"}).code, 2);
   EXPECT_EQ(Check({"--client", Path("missing.exe")}).code, 2);
   EXPECT_EQ(Check({"--client", Path("client.exe")}).code, 2);  // nothing sealed
-  EXPECT_EQ(Tool({"check"}).code, 2);
+  EXPECT_EQ(RunArgs({"check"}).code, 2);
 
   Write("signed.ini", good.substr(0, good.find("[Signature]")));
   const Result unsigned_ = Check({"--client", Path("pinned.exe")});
@@ -223,22 +214,22 @@ TEST_F(ToolTrust, CheckExitCodes) {
   Write("signed.ini", tampered);
   EXPECT_EQ(Check({"--client", Path("pinned.exe")}).code, 1);
 
-  ASSERT_EQ(Tool({"sign", "--key", Path("k2.key"), "--package", Path("package.bin"),
-                  Path("update.ini"), Path("signed.ini")})
+  ASSERT_EQ(RunArgs({"sign", "--key", Path("k2.key"), "--package", Path("package.bin"),
+                     Path("update.ini"), Path("signed.ini")})
                 .code,
             0);
   EXPECT_EQ(Check({"--client", Path("pinned.exe")}).code, 1);  // not the pinned key
 }
 
 TEST_F(ToolTrust, SealPinsReadableKeysOnly) {
-  ASSERT_EQ(
-      Tool({"seal", "--public-key", Path("k1.pub"), "--public-key", Path("k2.pub"), "--public-key",
-            Path("k1.pub"), "--config", Path("config.ini"), Path("client.exe"), Path("out.exe")})
-          .code,
-      0);
+  ASSERT_EQ(RunArgs({"seal", "--public-key", Path("k1.pub"), "--public-key", Path("k2.pub"),
+                     "--public-key", Path("k1.pub"), "--config", Path("config.ini"),
+                     Path("client.exe"), Path("out.exe")})
+                .code,
+            0);
   const std::string pinned =
       "PublicKey=" + Read("k1.pub").substr(0, 88) + "|" + Read("k2.pub").substr(0, 88) + "\r\n";
-  EXPECT_NE(Tool({"show", Path("out.exe")}).out.find(pinned), std::string::npos);
+  EXPECT_NE(RunArgs({"show", Path("out.exe")}).out.find(pinned), std::string::npos);
 
   Write("bad.pub", "BAAA\n");
   Write("bad.ini", "[UpdateInfo]\nPublicKey=" + Read("k1.pub").substr(0, 88) + "|nonsense\n");
@@ -249,7 +240,7 @@ TEST_F(ToolTrust, SealPinsReadableKeysOnly) {
     std::vector<std::string> args = {"seal", "--config", Path("config.ini")};
     args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), {Path("client.exe"), Path("refused.exe")});
-    const Result result = Tool(args);
+    const Result result = RunArgs(args);
     EXPECT_EQ(result.code, 1) << options.back();
     EXPECT_FALSE(result.err.empty());
   }
@@ -260,18 +251,19 @@ TEST_F(ToolTrust, ReadsTheBlockOfASignedClientWhateverThePadding) {
   for (std::size_t extra = 0; extra < 8; ++extra) {
     Write("client.exe", MinimalPe() + std::string(extra, '\x90'));
     ASSERT_EQ(
-        Tool({"seal", "--config", Path("config.ini"), Path("client.exe"), Path("sealed.exe")}).code,
+        RunArgs({"seal", "--config", Path("config.ini"), Path("client.exe"), Path("sealed.exe")})
+            .code,
         0);
     const std::string sealed = Read("sealed.exe");
     Write("signed.exe", AddCertificateTable(sealed));
-    const Result shown = Tool({"show", Path("signed.exe")});
+    const Result shown = RunArgs({"show", Path("signed.exe")});
     EXPECT_EQ(shown.code, 0) << extra << shown.err;
     EXPECT_NE(shown.out.find("SoftName=x"), std::string::npos);
 
     // Sealing the signed client drops the table, its directory entry and the old block, and
     // keeps the checksum true.
     const Result resealed =
-        Tool({"seal", "--config", Path("config.ini"), Path("signed.exe"), Path("again.exe")});
+        RunArgs({"seal", "--config", Path("config.ini"), Path("signed.exe"), Path("again.exe")});
     EXPECT_EQ(resealed.code, 0);
     EXPECT_NE(resealed.err.find("sign " + Path("again.exe") + " again"), std::string::npos);
     const std::string again = Read("again.exe");
@@ -283,7 +275,7 @@ TEST_F(ToolTrust, ReadsTheBlockOfASignedClientWhateverThePadding) {
     for (int i = 3; i >= 0; --i)
       checksum = checksum << 8 | static_cast<unsigned char>(again[0x98 + i]);
     EXPECT_EQ(checksum, PeChecksum(again, 0x98));
-    EXPECT_EQ(Tool({"show", Path("again.exe")}).code, 0);
+    EXPECT_EQ(RunArgs({"show", Path("again.exe")}).code, 0);
   }
 }
 
@@ -291,8 +283,8 @@ TEST_F(ToolTrust, ReadsTheBlockOfASignedClientWhateverThePadding) {
 // The real thing: a client sealed, then signed by osslsigncode with a self-made certificate.
 TEST_F(ToolTrust, ShowsAndResealsAClientSignedByOsslsigncode) {
   const std::string fixture = NativePath(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe");
-  ASSERT_EQ(Tool({"seal", "--public-key", Path("k1.pub"), "--config", Path("config.ini"), fixture,
-                  Path("sealed.exe")})
+  ASSERT_EQ(RunArgs({"seal", "--public-key", Path("k1.pub"), "--config", Path("config.ini"),
+                     fixture, Path("sealed.exe")})
                 .code,
             0);
   const std::string script =
@@ -301,12 +293,12 @@ TEST_F(ToolTrust, ShowsAndResealsAClientSignedByOsslsigncode) {
       "-subj /CN=Publisher 2>/dev/null && osslsigncode sign -certs c.pem -key c.key "
       "-in sealed.exe -out signed.exe >/dev/null";
   ASSERT_EQ(std::system(script.c_str()), 0);
-  const Result shown = Tool({"show", Path("signed.exe")});
+  const Result shown = RunArgs({"show", Path("signed.exe")});
   ASSERT_EQ(shown.code, 0) << shown.err;
-  EXPECT_EQ(shown.out, Tool({"show", Path("sealed.exe")}).out);
+  EXPECT_EQ(shown.out, RunArgs({"show", Path("sealed.exe")}).out);
 
   ASSERT_EQ(
-      Tool({"seal", "--config", Path("config.ini"), Path("signed.exe"), Path("again.exe")}).code,
+      RunArgs({"seal", "--config", Path("config.ini"), Path("signed.exe"), Path("again.exe")}).code,
       0);
   const std::string verify = "osslsigncode verify -in '" + Path("again.exe") + "' >/dev/null 2>&1";
   EXPECT_NE(std::system(verify.c_str()), 0);  // no signature left to verify
@@ -315,7 +307,7 @@ TEST_F(ToolTrust, ShowsAndResealsAClientSignedByOsslsigncode) {
                              "-out again-signed.exe >/dev/null && osslsigncode verify -CAfile "
                              "c.pem -in again-signed.exe >/dev/null";
   EXPECT_EQ(std::system(resign.c_str()), 0);
-  EXPECT_EQ(Tool({"show", Path("again-signed.exe")}).code, 0);
+  EXPECT_EQ(RunArgs({"show", Path("again-signed.exe")}).code, 0);
 }
 #endif
 
