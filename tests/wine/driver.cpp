@@ -11,6 +11,8 @@
 //   popup [--timeout MS]                    the rect= of the open popup menu
 //   msgbox PID ANSWER [--timeout MS]        title= and text= of the visible message box of PID,
 //                                           then press ANSWER (yes, no, ok; wait: nothing)
+//   probe PATH                              write= and delete=: whether another program could
+//                                           open PATH for writing or delete it (1) or not (0)
 //   tray-check                              the notification-icon module on real windows
 //   progress-bar TITLE                      a bar at 50 % in a window titled TITLE; prints
 //                                           bar= (screen x,y,w,h), events= and model=, then
@@ -132,6 +134,13 @@ int Drive(const Args& args) {
     RECT r{};
     GetWindowRect(menu, &r);
     Print("rect=" + Rect(r, false));
+    return 0;
+  }
+  if (cmd == L"probe") {
+    const win::UniqueFileHandle writer(CreateFileW(
+        target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Print("write=" + Number(writer ? 1 : 0) + "\ndelete=" + Number(DeleteFileW(target.c_str())));
     return 0;
   }
   if (cmd == L"msgbox" && args.size() > 2) {

@@ -73,7 +73,11 @@ def signed_update(env):
         osslsign(env, client)
         client = env.launch(client, site.title)
         expect(site.message_box("yes")[0] == "自动更新：", "the signed document offers the update")
-        expect(site.message_box("ok")[0] == "下载完成：", "the verified package completes")
+        expect(site.message_box("wait")[0] == "下载完成：", "the verified package completes")
+        # From the check until the shell has it, nobody may write or delete the package.
+        probe = env.driver("probe", env.win_path(site.saved_package()))[1].split()
+        expect(probe == ["write=0", "delete=0"], f"the package is not held: {probe}")
+        site.message_box("ok")
         expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
     expect(site.package_saved_intact(), "the package is saved byte for byte")
     expect(ended(main_program), "the main program's process must be ended")
