@@ -196,6 +196,28 @@ bool IsIdentityEncoding(std::u16string_view contentEncoding) {
   return true;
 }
 
+bool IsRetryable(TransferError error, bool bodyStarted) {
+  switch (error.kind) {
+    case TransferFailure::kBodyShort:
+    case TransferFailure::kNoResponse:
+      return true;
+    case TransferFailure::kHttpStatus:
+      return error.code >= 500 || error.code == 408 || error.code == 429;
+    case TransferFailure::kSystem:
+      // ERROR_INTERNET_TIMEOUT, _CONNECTION_ABORTED, _CONNECTION_RESET, _INVALID_SERVER_RESPONSE.
+      return bodyStarted || error.code == 12002 || error.code == 12030 || error.code == 12031 ||
+             error.code == 12152;
+    default:
+      return false;
+  }
+}
+
+std::uint32_t BackoffMs(std::uint32_t firstMs, std::uint32_t retry) {
+  if (retry >= 32) return firstMs == 0 ? 0 : 0xFFFF'FFFFu;
+  const std::uint64_t ms = static_cast<std::uint64_t>(firstMs) << retry;
+  return ms > 0xFFFF'FFFFu ? 0xFFFF'FFFFu : static_cast<std::uint32_t>(ms);
+}
+
 std::uint32_t ReadPacer::Next(std::uint64_t arrived) const {
   const std::uint64_t wanted = SizeByArrival() ? arrived : paced_;
   return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(wanted, 1, bufferSize_));

@@ -67,9 +67,20 @@ class UrlReader {
   virtual void SetHashFileBodies(bool /*on*/) {}
 };
 
+// How the system's reader copes with a bad link. An attempt that receives no byte for
+// `stallTimeoutMs` (connecting included) fails with ERROR_INTERNET_TIMEOUT (12002). A file body
+// whose attempt fails in a way a later try may cure (IsRetryable) is tried again up to
+// `retriesPerAddress` times, after `firstBackoffMs`, then twice that, and so on; the waits end at
+// once on a cancel. Memory bodies (update documents) are small and are not retried here.
+struct ReaderTuning {
+  std::uint32_t stallTimeoutMs = 30'000;
+  std::uint32_t firstBackoffMs = 1'000;
+  std::uint32_t retriesPerAddress = 3;
+};
+
 // The system's reader (WinINet; Windows builds only). Create and use it on the user-interface
 // thread: it delivers its notifications as posted messages to a window of that thread, so they
 // run whenever that thread dispatches messages.
-std::unique_ptr<UrlReader> CreateSystemUrlReader();
+std::unique_ptr<UrlReader> CreateSystemUrlReader(ReaderTuning tuning = {});
 
 }  // namespace sealupdate

@@ -81,7 +81,7 @@ def transfers(env):
         args += ["--get", name, "{base}" + address, env.win_path(out / (name + ".exe")) if to_file
                  else "-"]
     with Server(env, www) as srv:
-        run = Run(env, *[a.replace("{base}", srv.base) for a in args])
+        run = Run(env, "--backoff", "20", *[a.replace("{base}", srv.base) for a in args])
         requests = srv.requests()
     for name, (_, to_file, err) in TRANSFERS.items():
         got = out / (name + (".exe" if to_file else ".bin"))
@@ -155,6 +155,58 @@ def lock_and_cancel(env):
            f"progress as it arrives: {progress}")
     time.sleep(0.5)
     expect("cancelled slow" in run.lines and not (out / "slow.exe").exists(), run.lines)
+    no_leftovers(out)
+
+
+def retries(env):
+    # Attempts that fail part-way, answers that ask for a later try and silent servers are tried
+    # again at the same address with short injected waits; other failures are final at once.
+    www, out, body = setup(env)
+    (www / "small.bin").write_bytes(b"abcd")
+    n = len(body)
+    # name: (address, saved to a file?, expected error, requests expected).
+    cases = {
+        "cut30": (f"pkg.bin?cut={n * 3 // 10}&faults=1", True, 0, 2),
+        "cut70": (f"pkg.bin?cut={n * 7 // 10}&faults=2", True, 0, 3),
+        "reset": ("pkg.bin?close=1&faults=3", True, 0, 4),
+        "busy": ("pkg.bin?status=503&faults=1", True, 0, 2),
+        "e408": ("pkg.bin?status=408&faults=1", True, 0, 2),
+        "e429": ("pkg.bin?status=429&faults=1", True, 0, 2),
+        "silent": ("pkg.bin?hang=1&faults=1", True, 0, 2),
+        # One byte every 0.7 s never leaves the link quiet for the 1.5 s stall timeout.
+        "trickle": ("small.bin?trickle=1,700", True, 0, 1),
+        "used_up": ("pkg.bin?status=500", True, 500, 4),
+        "dead": ("pkg.bin?hang=1", True, 12002, 4),
+        "e404": ("pkg.bin?status=404&faults=1", True, 404, 1),
+        "e403": ("pkg.bin?status=403&faults=1", True, 403, 1),
+        # A document is not retried, but it does not hang either.
+        "silent_doc": ("pkg.bin?hang=1&x=doc", False, 12002, 1),
+    }
+    with Server(env, www) as srv:
+        args = ["--stall", "1500", "--backoff", "100", "--retries", "3"]
+        for name, (address, to_file, _, _) in cases.items():
+            args += ["--get", name, srv.base + address,
+                     env.win_path(out / (name + ".exe")) if to_file else "-"]
+        run = Run(env, *args)
+        targets = srv.targets()
+    for name, (address, to_file, err, asked) in cases.items():
+        got = out / (name + (".exe" if to_file else ".bin"))
+        expected = (www / address.split("?")[0]).read_bytes()
+        expect(run.complete(name) == err, f"{name}: {run.of('complete', name)}")
+        expect(got.exists() == (err == 0) and (err != 0 or got.read_bytes() == expected),
+               f"{name}: the file is wrong")
+        expect(targets.count("/" + address) == asked,
+               f"{name}: asked {targets.count('/' + address)} times, not {asked}")
+    no_leftovers(out)
+
+    # A cancel during the back-off ends the read: no further request, no file.
+    with Server(env, www) as srv:
+        run = Run(env, "--backoff", "4000", "--cancel-at", "1000", "wait", "--linger", "5000",
+                  "--get", "wait", srv.base + "pkg.bin?status=500", env.win_path(out / "w.exe"))
+        targets = srv.targets()
+    expect("cancelled wait" in run.lines and not run.of("complete", "wait"), run.lines)
+    expect(targets == ["/pkg.bin?status=500"], f"asked again after the cancel: {targets}")
+    expect(not (out / "w.exe").exists(), "the cancelled task left a file")
     no_leftovers(out)
 
 

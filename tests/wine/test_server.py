@@ -7,7 +7,8 @@
 # listens, and ends itself after LIFETIME seconds. Each request is appended to LOG as one JSON
 # line {"target": the request target as sent, "headers": {name: value}}, so tests can see what a
 # client asked for (a fragment it should not have sent, its Accept-Encoding). With CERT and KEY
-# (PEM files) it speaks HTTPS.
+# (PEM files) it speaks HTTPS. Each answer's body bytes actually sent are appended to LOG.sent as
+# {"target", "sent"}, so tests can tell how much a retry asked for again.
 #
 # The query string bends the answer:
 #   status=N            answer N with a short text body (404, 500 ...)
@@ -22,6 +23,9 @@
 #   trickle=BYTES,MS    send the body in pieces of BYTES every MS milliseconds
 #   hang=first          the first request for this address gets no answer at all (the connection
 #                       stays open); later ones are answered as usual
+#   hang=1              no answer at all, the connection open
+#   faults=K            the faults above (cut, close, hang, status, trickle) bend only the first K
+#                       requests for this address; later ones get the plain file
 #   endless=1           a body that never ends (until the client goes), without a length
 #   announce=N          Content-Length: N whatever the body is
 #   encoding=NAME       Content-Encoding: NAME whatever the request accepted; gzip compresses the
@@ -45,6 +49,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     root = pathlib.Path(".")
     lock = threading.Lock()
     seen = set()
+    counts = {}
     log_file = None
 
     def log_message(self, fmt, *args):  # quiet: the tests read their own output
@@ -59,7 +64,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with self.lock:
             first = self.path not in self.seen
             self.seen.add(self.path)
-        if query.get("hang") == "first" and first:
+            count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
+        if count > int(query.get("faults", count)):
+            query = {}
+        if (query.get("hang") == "first" and first) or query.get("hang") == "1":
             time.sleep(3600)
         elif query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -96,12 +104,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         size, ms = map(int, query.get("trickle", f"{1 << 20},0").split(","))
         pieces = body if not isinstance(body, bytes) else [body[:int(query.get("cut", len(body)))]]
+        sent = 0
         try:
             for piece in pieces:
                 for at in range(0, len(piece), size):
                     data = piece[at:at + size]
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data) if mode == "chunked"
                                      else data)
+                    sent += len(data)
                     if ms:
                         self.wfile.flush()
                         time.sleep(ms / 1000)
@@ -110,6 +120,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
         except OSError:
             pass  # the client went away (a cancelled read, a refused answer)
+        with self.lock, open(self.log_file + ".sent", "a", encoding="utf-8") as out:
+            out.write(json.dumps({"target": self.path, "sent": sent}) + "\n")
 
 
 class Server(http.server.ThreadingHTTPServer):
