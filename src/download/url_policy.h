@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,16 @@ bool IsRetryable(TransferError error, bool bodyStarted);
 
 // The wait before retry number `retry` (0 for the first): `firstMs`, doubled each time.
 std::uint32_t BackoffMs(std::uint32_t firstMs, std::uint32_t retry);
+
+// A Content-Range header of a 206 answer: bytes `first` to `last` (inclusive) of `total`.
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t total = 0;
+};
+// Parses "bytes FIRST-LAST/TOTAL"; nullopt for anything else (an unknown total "*" included, or
+// a range that does not fit in its total).
+std::optional<ContentRange> ParseContentRange(std::u16string_view header);
 
 // Sizes each read of a body. A synchronous WinINet read returns only when its buffer is full or
 // the body ends, so a read larger than what arrives soon hides progress on a slow link, while

@@ -106,7 +106,8 @@ struct Job {
   std::uint64_t serial = 0;
   win::UniqueFileHandle file;
   std::optional<Sha256> hasher;
-  std::string body;  // memory reads
+  std::string body;        // memory reads
+  std::wstring validator;  // the ETag (else Last-Modified) of the body so far; empty: none
   TransferError error;
   std::optional<Sha256Digest> digest;
   FileIdentity identity;  // of the temporary file, to tell it from a swapped one
@@ -118,7 +119,12 @@ struct Attempt {
   win::UniqueKernelHandle done;     // set when the attempt's thread has its result
   std::atomic<ULONGLONG> alive{0};  // when the server last sent anything (GetTickCount64)
   std::atomic<bool> bodyStarted{false};
-  TransferError error;  // read once `done` is set
+  // Set when a range request was answered so that no range can continue the body: the next
+  // attempt starts from zero at once (it asks for no range, so this cannot repeat).
+  std::atomic<bool> startOver{false};
+  std::uint64_t offset = 0;  // > 0: asks for the body from here on (Range, If-Range)
+  std::wstring validator;    // with `offset`: what If-Range carries
+  TransferError error;       // read once `done` is set
 };
 
 void DeleteTemp(const Job& job) {
@@ -157,6 +163,14 @@ std::wstring QueryText(HINTERNET request, DWORD what) {
   return text;
 }
 
+// What tells this body from a changed one in If-Range: a strong ETag, else Last-Modified;
+// empty when neither (a weak ETag never matches there).
+std::wstring Validator(HINTERNET request) {
+  const std::wstring tag = QueryText(request, HTTP_QUERY_ETAG);
+  if (!tag.empty() && tag.rfind(L"W/", 0) != 0) return tag;
+  return QueryText(request, HTTP_QUERY_LAST_MODIFIED);
+}
+
 std::uint64_t ContentLength(HINTERNET request) {
   const std::wstring text = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
   std::uint64_t value = 0;
@@ -187,15 +201,21 @@ class Stopwatch {
 
 // Requests `job.url` and follows its redirects into `request`: 0 with the request of a final
 // 2xx answer (or of a protocol without status), or an error number.
-TransferError Open(Job& job, Attempt& attempt, HINTERNET session, UniqueInternet& request) {
+TransferError Open(Job& job, Attempt& attempt, HINTERNET session, UniqueInternet& request,
+                   DWORD& status) {
   std::u16string url = StripFragment(job.url);
+  std::wstring headers = kRequestHeaders;
+  if (attempt.offset > 0) {
+    headers += L"Range: bytes=" + std::to_wstring(attempt.offset) + L"-\r\nIf-Range: " +
+               attempt.validator + L"\r\n";
+  }
   for (int followed = 0;; ++followed) {
-    request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), kRequestHeaders,
+    request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), headers.c_str(),
                                    static_cast<DWORD>(-1), kRequestFlags, 0));
     if (!request) return SystemError(GetLastError());
     attempt.alive = GetTickCount64();
     if (job.cancelled) return {};
-    DWORD status = 0;
+    status = 0;
     DWORD size = sizeof status;
     DWORD index = 0;
     if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
@@ -245,6 +265,7 @@ TransferError RestartBody(Job& job) {
   job.read = 0;
   job.total = 0;
   job.body.clear();
+  job.validator.clear();
   if (job.tempPath.empty()) return {};
   if (job.hash) job.hasher.emplace();
   LARGE_INTEGER zero{};
@@ -263,18 +284,37 @@ TransferError Transfer(Job& job, Attempt& attempt) {
       InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return SystemError(GetLastError());
   UniqueInternet request;
-  if (const TransferError error = Open(job, attempt, session.get(), request);
+  DWORD status = 0;
+  if (const TransferError error = Open(job, attempt, session.get(), request, status);
       error || job.cancelled) {
+    if (attempt.offset > 0 && error == HttpStatusError(416)) attempt.startOver = true;
     return error;
   }
-  const std::uint64_t total = ContentLength(request.get());
   const bool memory = job.tempPath.empty();
-  if (memory && total > kMaxMemoryBody) {
+  const bool resumed = attempt.offset > 0 && status == 206;
+  std::uint64_t total = ContentLength(request.get());
+  if (resumed) {
+    // Only the rest of this very body, up to its end, may continue it.
+    const std::optional<ContentRange> range =
+        ParseContentRange(win::FromWide(QueryText(request.get(), HTTP_QUERY_CONTENT_RANGE)));
+    if (!range || range->first != attempt.offset || range->last + 1 != range->total ||
+        range->total != job.total || total != range->total - range->first) {
+      attempt.startOver = true;
+      return HttpStatusError(status);
+    }
+    total = range->total;
+  } else if (memory && total > kMaxMemoryBody) {
     return TransferFailure::kBodyTooLarge;  // refused before any byte is read
   }
   {
     std::lock_guard<std::mutex> lock(job.mutex);
     if (attempt.serial != job.serial) return {};
+    if (!resumed) {
+      // A whole body (a first answer, or a server that ignored the range or whose file changed):
+      // it replaces whatever an earlier attempt left.
+      if (const TransferError error = RestartBody(job)) return error;
+      job.validator = total > 0 ? Validator(request.get()) : std::wstring();
+    }
     job.total = total;
   }
   attempt.bodyStarted = true;
@@ -370,7 +410,9 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     deleteOnClose = SetDeleteOnClose(job.file.get(), true);
   }
   TransferError error;
-  for (std::uint32_t retry = 0;; ++retry) {
+  bool resume = false;
+  for (std::uint32_t retry = 0;;) {
+    error = {};
     auto attempt = std::make_shared<Attempt>();
     attempt->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!attempt->done) {
@@ -380,7 +422,12 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     {
       std::lock_guard<std::mutex> lock(job.mutex);
       attempt->serial = ++job.serial;
-      error = RestartBody(job);
+      if (resume) {
+        attempt->offset = job.read;
+        attempt->validator = job.validator;
+      } else {
+        error = RestartBody(job);
+      }
     }
     if (error) break;
     attempt->alive = GetTickCount64();
@@ -392,6 +439,10 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     }
     error = Watch(job, *attempt);
     if (!error || job.cancelled) break;
+    if (attempt->startOver) {
+      resume = false;
+      continue;
+    }
     if (memory || retry >= job.tuning.retriesPerAddress ||
         !IsRetryable(error, attempt->bodyStarted)) {
       break;
@@ -399,8 +450,10 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     {
       std::lock_guard<std::mutex> lock(job.mutex);
       ++job.serial;  // a stalled attempt may still wake up: its bytes are refused from now on
+      // The next attempt asks only for the rest when this very body can be told again.
+      resume = !job.validator.empty() && job.read > 0 && job.read < job.total;
     }
-    if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry)) !=
+    if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry++)) !=
         WAIT_TIMEOUT) {
       break;  // cancelled (or the wait failed, which the cancel flag below settles)
     }

@@ -125,6 +125,20 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   EXPECT_EQ(BackoffMs(1000, 40), 0xFFFF'FFFFu);  // saturates rather than wraps
 }
 
+TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
+  const auto range = ParseContentRange(u" Bytes 100-999/1000 ");
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->first, 100u);
+  EXPECT_EQ(range->last, 999u);
+  EXPECT_EQ(range->total, 1000u);
+  for (const char16_t* bad :
+       {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
+        u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
+        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
+    EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
+  }
+}
+
 TEST(UrlPolicyTest, ReadsFollowWhatArrivesUntilTheLinkFillsThemQuickly) {
   constexpr std::uint32_t kBuffer = 256 * 1024;
   ReadPacer pacer(kBuffer);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # The download component with the real WinINet reader under Wine (driver.exe download), against
 # test_server.py. Usage: download_e2e.py BUILD_DIR STATE_DIR CASE
+import hashlib
 import os
 import time
 
@@ -207,6 +208,46 @@ def retries(env):
     expect("cancelled wait" in run.lines and not run.of("complete", "wait"), run.lines)
     expect(targets == ["/pkg.bin?status=500"], f"asked again after the cancel: {targets}")
     expect(not (out / "w.exe").exists(), "the cancelled task left a file")
+    no_leftovers(out)
+
+
+def resume(env):
+    # A retry asks only for the rest when the first answer gave a validator and the server
+    # honours the range for that very file; anything else starts the body over. The streamed
+    # SHA-256 covers the whole body either way.
+    www, out, body = setup(env)
+    n, cut, slack = len(body), 900_000, 2 * 256 * 1024
+    # name: (query, ranges asked (If-Range value or None for no Range) after the first request,
+    # resumed: bytes sent stay within the body plus slack).
+    cases = {
+        "etag": ("etag=a", ['"a"'], True),
+        "lastmod": ("lastmod=1", ["Mon, 07 Dec 2026 05:00:00 GMT"], True),
+        "twice": ("etag=a&faults=2", ['"a"', '"a"'], True),
+        "no_validator": ("", [None], False),
+        "ignored": ("etag=a&range=ignore", ['"a"'], False),
+        "changed": ("etag=change", ['"v1"'], False),
+        "e416": ("etag=a&range=416", ['"a"', None], False),
+        "wrong_offset": ("etag=a&range=wrong", ['"a"', None], False),
+    }
+    address = lambda name, query: f"pkg.bin?cut={cut}&x={name}&{query}" + \
+        ("" if "faults" in query else "&faults=1")
+    with Server(env, www) as srv:
+        args = ["--sha256", "--backoff", "50"]
+        for name, (query, _, _) in cases.items():
+            args += ["--get", name, srv.base + address(name, query), env.win_path(out / name)]
+        run = Run(env, *args)
+        requests = srv.requests()
+        sent = {name: srv.sent(f"x={name}&") for name in cases}
+    digest = hashlib.sha256(body).hexdigest()
+    for name, (query, ranges, resumed) in cases.items():
+        expect(run.complete(name) == 0 and (out / name).read_bytes() == body, f"{name}: body {[l for l in run.lines if not l.startswith('progress')]}")
+        expect(f"sha256 {env.win_path(out / name)}|{digest}" in run.lines, f"{name}: digest")
+        asked = [r["headers"] for r in requests if r["target"] == "/" + address(name, query)]
+        expect("Range" not in asked[0] and [h.get("If-Range") for h in asked[1:]] == ranges,
+               f"{name}: asked {asked}")
+        expect(all(h.get("Range", "bytes=1-").startswith("bytes=") and
+                   int(h.get("Range", "bytes=1-")[6:-1]) > 0 for h in asked), asked)
+        expect((sent[name] <= n + slack) == resumed, f"{name}: {sent[name]} bytes sent")
     no_leftovers(out)
 
 

@@ -23,7 +23,8 @@
 //       sharing, and waits MS after the last task ended; the reader's stall timeout, first
 //       back-off and retries per address are as given (short ones keep the tests fast). Prints
 //       "begin NAME|RESULT", "progress NAME|VALUE|MAX", "complete NAME|ERR|BYTES", "cancelled
-//       NAME", then "elapsed_ms N" (first request to last completion) and "peak_working_set N".
+//       NAME", with --sha256 "sha256 SAVE|HEX" of each finished file body, then "elapsed_ms N"
+//       (first request to last completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -439,6 +440,17 @@ int Download(const Args& args) {
   host.dl = &dl;
   dl.SetEvents(&host);
   dl.SetHashFileBodies(hash);
+  if (hash) {
+    dl.SetBodyCheck([](DownloadedFile& body, const std::u16string& savePath) {
+      static const char kDigits[] = "0123456789abcdef";
+      std::string hex;
+      if (const auto digest = body.Digest()) {
+        for (const std::uint8_t b : *digest) hex += {kDigits[b >> 4], kDigits[b & 15]};
+      }
+      Print("sha256 " + Utf16ToUtf8(savePath) + "|" + hex);
+      return TransferError();
+    });
+  }
   const ULONGLONG start = GetTickCount64();
   for (std::size_t g = 0; g + 2 < gets.size(); g += 3)
     Print("begin " +

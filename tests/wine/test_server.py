@@ -25,7 +25,16 @@
 #                       stays open); later ones are answered as usual
 #   hang=1              no answer at all, the connection open
 #   faults=K            the faults above (cut, close, hang, status, trickle) bend only the first K
-#                       requests for this address; later ones get the plain file
+#                       requests for this address; later ones are answered without them
+#
+# Files are served whole (200) unless a request asks for "Range: bytes=N-" with an If-Range that
+# matches the file's validator; then its rest comes as a 206. The validator and the range
+# handling are bent by:
+#   etag=V              ETag: "V" (V=change: a new ETag for every request)
+#   lastmod=1           a Last-Modified date
+#   range=ignore        every range is ignored (200 and the whole file)
+#   range=416           every range request is answered 416
+#   range=wrong         the 206 starts 1000 bytes later than asked
 #   endless=1           a body that never ends (until the client goes), without a length
 #   announce=N          Content-Length: N whatever the body is
 #   encoding=NAME       Content-Encoding: NAME whatever the request accepted; gzip compresses the
@@ -34,6 +43,7 @@ import gzip
 import http.server
 import itertools
 import json
+import re
 import os
 import pathlib
 import socket
@@ -66,7 +76,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.seen.add(self.path)
             count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
         if count > int(query.get("faults", count)):
-            query = {}
+            query = {k: v for k, v in query.items()
+                     if k not in ("cut", "close", "hang", "status", "trickle")}
         if (query.get("hang") == "first" and first) or query.get("hang") == "1":
             time.sleep(3600)
         elif query.get("close"):
@@ -82,11 +93,31 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             target = (self.root / urllib.parse.unquote(url.path).lstrip("/")).resolve()
             if self.root in target.parents and target.is_file():
-                self.answer(200, target.read_bytes(), query)
+                self.answer_file(target.read_bytes(), query, count)
             else:
                 self.answer(404, b"not found\r\n", {})
 
-    def answer(self, code, body, query, location=None):
+    def answer_file(self, data, query, count):
+        headers = {}
+        tag = query.get("etag")
+        if tag:
+            headers["ETag"] = f'"{f"v{count}" if tag == "change" else tag}"'
+        if query.get("lastmod"):
+            headers["Last-Modified"] = "Mon, 07 Dec 2026 05:00:00 GMT"
+        validator = headers.get("ETag") or headers.get("Last-Modified")
+        ranged = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
+        mode = query.get("range")
+        if ranged and mode == "416":
+            self.answer(416, b"", {}, headers={"Content-Range": f"bytes */{len(data)}"})
+        elif (ranged and mode != "ignore" and validator and
+              self.headers.get("If-Range") == validator and int(ranged[1]) < len(data)):
+            start = int(ranged[1]) + (1000 if mode == "wrong" else 0)
+            headers["Content-Range"] = f"bytes {start}-{len(data) - 1}/{len(data)}"
+            self.answer(206, data[start:], query, headers=headers)
+        else:
+            self.answer(200, data, query, headers=headers)
+
+    def answer(self, code, body, query, location=None, headers=None):
         # Sends `body` (bytes, or an endless iterator of pieces) bent by the query.
         if query.get("encoding") == "gzip":
             body = gzip.compress(body)
@@ -95,7 +126,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Connection", "close")
         for name, value in (("Location", location), ("Content-Encoding", query.get("encoding")),
-                            ("Transfer-Encoding", "chunked" if mode == "chunked" else None)):
+                            ("Transfer-Encoding", "chunked" if mode == "chunked" else None),
+                            *(headers or {}).items()):
             if value is not None:
                 self.send_header(name, value)
         if "announce" in query or not mode:
