@@ -48,6 +48,11 @@ class UrlReaderSink {
   virtual void OnReadProgress(const std::u16string& key, std::uint64_t read,
                               std::uint64_t total) = 0;
   virtual void OnReadComplete(const std::u16string& key, ReadResult result) = 0;
+  // The read's attempt failed and retry `retry` of `retries` follows after a wait; the next
+  // attempt continues from `resumeFrom` bytes (0: from the start, though an answer may still
+  // send the whole body again).
+  virtual void OnReadRetry(const std::u16string& /*key*/, std::uint32_t /*retry*/,
+                           std::uint32_t /*retries*/, std::uint64_t /*resumeFrom*/) {}
 };
 
 class UrlReader {

@@ -44,6 +44,7 @@ constexpr ULONGLONG kProgressIntervalMs = 100;
 constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
 constexpr LPARAM kComplete = 1;
+constexpr LPARAM kRetry = 2;
 constexpr wchar_t kWindowClass[] = L"SealUpdate.UrlReader";
 
 using win::UniqueInternet;
@@ -100,6 +101,8 @@ struct Job {
   std::atomic<bool> progressQueued{false};
   std::atomic<std::uint64_t> read{0};
   std::atomic<std::uint64_t> total{0};
+  std::atomic<std::uint32_t> retry{0};       // the retry announced last (1 for the first)
+  std::atomic<std::uint64_t> resumeFrom{0};  // where it continues
   // Guards everything below. Only the attempt whose serial is current may add to the body: one
   // left behind may wake up later, and its bytes must not land.
   std::mutex mutex;
@@ -452,7 +455,10 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
       ++job.serial;  // a stalled attempt may still wake up: its bytes are refused from now on
       // The next attempt asks only for the rest when this very body can be told again.
       resume = !job.validator.empty() && job.read > 0 && job.read < job.total;
+      job.resumeFrom = resume ? job.read.load() : 0;
     }
+    job.retry = retry + 1;
+    PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
     if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry++)) !=
         WAIT_TIMEOUT) {
       break;  // cancelled (or the wait failed, which the cancel flag below settles)
@@ -632,6 +638,12 @@ class WinInetUrlReader final : public UrlReader {
     if (kind == kProgress) {
       job->progressQueued = false;
       if (sink_) sink_->OnReadProgress(job->key, job->read, job->total);
+      return;
+    }
+    if (kind == kRetry) {
+      if (sink_) {
+        sink_->OnReadRetry(job->key, job->retry, job->tuning.retriesPerAddress, job->resumeFrom);
+      }
       return;
     }
     byId_.erase(found);

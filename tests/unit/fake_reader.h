@@ -53,6 +53,9 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
     log.push_back(u"progress " + name + u" " + Num(read) + u"/" + Num(total) + u" " + rate + u" " +
                   left + u" " + Num(n));
   }
+  void DownloadRetry(S, S name, S, std::int32_t retry, std::int32_t retries) override {
+    log.push_back(u"retry " + name + u" " + Num(retry) + u"/" + Num(retries));
+  }
   void DownloadComplete(S, S name, S path, const std::string& body, TransferError error,
                         std::int32_t n) override {
     log.push_back(u"complete " + name + u" [" + path + u"] \"" + Utf8ToUtf16(body) + u"\" " +

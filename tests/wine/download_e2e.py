@@ -198,6 +198,8 @@ def retries(env):
                f"{name}: the file is wrong")
         expect(targets.count("/" + address) == asked,
                f"{name}: asked {targets.count('/' + address)} times, not {asked}")
+        expect(run.of("retry", name) == [[name, str(k), "3"] for k in range(1, asked)] or
+               name == "silent_doc", f"{name}: retries told {run.of('retry', name)}")
     no_leftovers(out)
 
     # A cancel during the back-off ends the read: no further request, no file.
@@ -205,7 +207,8 @@ def retries(env):
         run = Run(env, "--backoff", "4000", "--cancel-at", "1000", "wait", "--linger", "5000",
                   "--get", "wait", srv.base + "pkg.bin?status=500", env.win_path(out / "w.exe"))
         targets = srv.targets()
-    expect("cancelled wait" in run.lines and not run.of("complete", "wait"), run.lines)
+    expect("cancelled wait" in run.lines and not run.of("complete", "wait") and
+           run.of("retry", "wait") == [["wait", "1", "3"]], run.lines)
     expect(targets == ["/pkg.bin?status=500"], f"asked again after the cancel: {targets}")
     expect(not (out / "w.exe").exists(), "the cancelled task left a file")
     no_leftovers(out)
@@ -248,6 +251,9 @@ def resume(env):
         expect(all(h.get("Range", "bytes=1-").startswith("bytes=") and
                    int(h.get("Range", "bytes=1-")[6:-1]) > 0 for h in asked), asked)
         expect((sent[name] <= n + slack) == resumed, f"{name}: {sent[name]} bytes sent")
+        progress = [int(row[1]) for row in run.of("progress", name)]
+        expect(progress[-1] == n and (not resumed or progress == sorted(progress)),
+               f"{name}: progress {progress}")
     no_leftovers(out)
 
 

@@ -22,9 +22,9 @@
 //       task NAME at its Nth progress event (or MS after the start), holds PATH open without
 //       sharing, and waits MS after the last task ended; the reader's stall timeout, first
 //       back-off and retries per address are as given (short ones keep the tests fast). Prints
-//       "begin NAME|RESULT", "progress NAME|VALUE|MAX", "complete NAME|ERR|BYTES", "cancelled
-//       NAME", with --sha256 "sha256 SAVE|HEX" of each finished file body, then "elapsed_ms N"
-//       (first request to last completion) and "peak_working_set N".
+//       "begin NAME|RESULT", "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete
+//       NAME|ERR|BYTES", "cancelled NAME", with --sha256 "sha256 SAVE|HEX" of each finished file
+//       body, then "elapsed_ms N" (first request to last completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -383,6 +383,10 @@ struct Host final : DownloaderEvents {
       dl->RemoveTask(name);
       Print("cancelled " + Utf16ToUtf8(name));
     }
+  }
+  void DownloadRetry(const std::u16string&, const std::u16string& name, const std::u16string&,
+                     std::int32_t retry, std::int32_t retries) override {
+    Print("retry " + Utf16ToUtf8(name) + "|" + Number(retry) + "|" + Number(retries));
   }
   void DownloadComplete(const std::u16string&, const std::u16string& name, const std::u16string&,
                         const std::string& bytes, TransferError err, std::int32_t) override {

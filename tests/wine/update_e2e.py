@@ -52,6 +52,28 @@ def whole_update(env):
         stranger.kill()
 
 
+def resumed_update(env):
+    # The package's connection is cut half-way: the client says it retries, asks only for the
+    # rest, and the update completes as if nothing had happened.
+    site = UpdateSite(env, "断点续传")
+    size = site.package.stat().st_size
+    with Server(env, site.www) as web:
+        address = f"dl/setup.bin?cut={size // 2}&faults=1&etag=v1"
+        site.publish("1.1.0.0", [web.base + address])
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(until(lambda: site.control_text(STATUS) == "网络中断，正在重试（1/3）…", 10, 0.05),
+               "the retry is told")
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
+        sent = web.sent(address)
+    expect(asked == [None, f"bytes={size // 2}-"] and sent == size, f"{asked}, {sent} sent")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program), "the main program was not ended")
+
+
 def mode0_session(env):
     # Mode 0 waits for the click; the update addresses fall back past endless redirects and an
     # endless document; a check stopped while its request hangs starts afresh; the document's
