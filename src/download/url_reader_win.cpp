@@ -8,6 +8,7 @@
 // sends no fragment, refuses coded bodies, caps memory bodies and checks every announced length.
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "download/url_policy.h"
 #include "download/url_reader.h"
 #include "platform/crypto.h"
@@ -92,7 +94,12 @@ struct Job {
   std::u16string key;
   std::u16string url;
   std::wstring tempPath;  // empty for a memory read
-  bool hash = false;      // file reads: take the body's SHA-256 as it streams
+  // File reads: the partial body that outlives the process, beside the save path, and its record
+  // (the address, the validator and the total length) that lets a later run resume it.
+  std::wstring partPath;
+  std::wstring recordPath;
+  std::atomic<bool> resumable{false};  // the body on disk has a record: a cancel keeps both
+  bool hash = false;                   // file reads: take the body's SHA-256 as it streams
   ReaderTuning tuning;
   HWND target = nullptr;
   win::UniqueKernelHandle cancelEvent;  // set by Cancel
@@ -131,7 +138,10 @@ struct Attempt {
 };
 
 void DeleteTemp(const Job& job) {
-  if (!job.tempPath.empty()) DeleteFileW(job.tempPath.c_str());
+  // A cancel (the window closing, the user stopping) keeps a resumable body for the next run.
+  if (job.tempPath.empty() || (job.cancelled && job.resumable)) return;
+  DeleteFileW(job.tempPath.c_str());
+  if (job.tempPath == job.partPath) DeleteFileW(job.recordPath.c_str());
 }
 
 bool WriteAll(HANDLE file, const char* data, DWORD size) {
@@ -149,6 +159,21 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
   disposition.DeleteFile = remove ? TRUE : FALSE;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
          0;
+}
+
+// The record of a partial body: three lines, the address (UTF-8), the validator and the total.
+std::string RecordText(const Job& job) {
+  return Utf16ToUtf8(job.url) + "\n" + Utf16ToUtf8(win::FromWide(job.validator)) + "\n" +
+         std::to_string(job.total.load()) + "\n";
+}
+
+// Makes the body on disk resumable by a later run, or not (under the job's mutex): with a
+// record it outlives its handle, without one it goes when the handle closes.
+void KeepForLaterRuns(Job& job, bool keep) {
+  if (job.tempPath != job.partPath) return;  // a private temporary file: never kept
+  keep = keep && WriteWholeFile(win::FromWide(job.recordPath), RecordText(job));
+  if (!keep) DeleteFileW(job.recordPath.c_str());
+  if (SetDeleteOnClose(job.file.get(), !keep)) job.resumable = keep;
 }
 
 // A response header's text; empty when absent.
@@ -279,6 +304,46 @@ TransferError RestartBody(Job& job) {
   return {};
 }
 
+// Takes up the body a previous run left at the partial path (under the job's mutex): true when
+// its record names this address, a validator and a total it has not reached, and the next
+// attempt may ask for the rest; otherwise the file is emptied and its record removed. The
+// hash is rebuilt over the bytes on disk.
+bool LoadPartial(Job& job) {
+  LARGE_INTEGER size{};
+  const std::optional<std::string> record = ReadWholeFile(win::FromWide(job.recordPath));
+  if (record && GetFileSizeEx(job.file.get(), &size) && size.QuadPart > 0) {
+    const std::size_t a = record->find('\n');
+    const std::size_t b = a == std::string::npos ? a : record->find('\n', a + 1);
+    const std::uint64_t total =
+        b == std::string::npos ? 0 : std::strtoull(record->c_str() + b + 1, nullptr, 10);
+    const auto have = static_cast<std::uint64_t>(size.QuadPart);
+    if (total > have && a > 0 && b > a + 1 && Utf8ToUtf16(record->substr(0, a)) == job.url) {
+      job.validator = win::Wide(Utf8ToUtf16(record->substr(a + 1, b - a - 1)));
+      job.total = total;
+      job.read = have;
+      job.resumable = true;
+      std::uint64_t hashed = 0;
+      if (job.hash) {
+        job.hasher.emplace();
+        std::vector<char> buffer(kBufferSize);
+        for (DWORD got = 0;
+             ReadFile(job.file.get(), buffer.data(), kBufferSize, &got, nullptr) && got > 0;) {
+          job.hasher->Update(buffer.data(), got);
+          hashed += got;
+        }
+      }
+      LARGE_INTEGER end{};
+      if ((!job.hash || hashed == have) &&
+          SetFilePointerEx(job.file.get(), end, nullptr, FILE_END)) {
+        return true;
+      }
+    }
+  }
+  DeleteFileW(job.recordPath.c_str());
+  RestartBody(job);
+  return false;
+}
+
 // One request and its body; returns 0 or an error number. Stops early, returning 0, once
 // cancelled or left behind.
 TransferError Transfer(Job& job, Attempt& attempt) {
@@ -317,6 +382,8 @@ TransferError Transfer(Job& job, Attempt& attempt) {
       // it replaces whatever an earlier attempt left.
       if (const TransferError error = RestartBody(job)) return error;
       job.validator = total > 0 ? Validator(request.get()) : std::wstring();
+      job.total = total;
+      if (!memory) KeepForLaterRuns(job, !job.validator.empty());
     }
     job.total = total;
   }
@@ -403,17 +470,25 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
   Job& job = *self;
   const bool memory = job.tempPath.empty();
   bool deleteOnClose = false;
+  bool resume = false;
   if (!memory) {
     std::lock_guard<std::mutex> lock(job.mutex);
-    job.file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    job.file.reset(CreateFileW(job.partPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (job.file) {
+      job.tempPath = job.partPath;
+      resume = LoadPartial(job);
+    } else {
+      // Another run holds the partial body: this one reads into a private file.
+      job.file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     if (!job.file) return FileError(GetLastError());
-    // The file goes when its handle closes, whatever the reason (a failure, a cancelled read,
-    // the process ending mid-read with this thread abandoned), until the body is complete.
-    deleteOnClose = SetDeleteOnClose(job.file.get(), true);
+    // Until it has a record, the file goes when its handle closes, whatever the reason (a
+    // failure, a cancelled read, the process ending mid-read with this thread abandoned).
+    deleteOnClose = resume || SetDeleteOnClose(job.file.get(), true);
   }
   TransferError error;
-  bool resume = false;
   for (std::uint32_t retry = 0;;) {
     error = {};
     auto attempt = std::make_shared<Attempt>();
@@ -473,6 +548,8 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     } else {
       job.identity = *written;
       if (job.hasher) job.digest = job.hasher->Finish();
+      job.resumable = false;  // whole: the next step moves it onto the save path or deletes it
+      if (job.tempPath == job.partPath) DeleteFileW(job.recordPath.c_str());
       if (deleteOnClose && !SetDeleteOnClose(job.file.get(), false)) {
         error = TransferFailure::kFileAccess;
       }
@@ -593,6 +670,8 @@ class WinInetUrlReader final : public UrlReader {
       // Beside the save path, so the final move stays on one volume.
       job->tempPath = win::Wide(savePath) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                       std::to_wstring(job->id) + L".part";
+      job->partPath = win::Wide(savePath) + L".part";
+      job->recordPath = job->partPath + L".info";
     }
     try {
       std::thread(Worker, job).detach();

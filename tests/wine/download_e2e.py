@@ -5,7 +5,7 @@ import hashlib
 import os
 import time
 
-from harness import Server, expect, run_scenario, trusted_certificate
+from harness import Server, expect, run_scenario, trusted_certificate, until
 
 
 class Run:
@@ -254,6 +254,49 @@ def resume(env):
         progress = [int(row[1]) for row in run.of("progress", name)]
         expect(progress[-1] == n and (not resumed or progress == sorted(progress)),
                f"{name}: progress {progress}")
+    no_leftovers(out)
+
+
+def across_runs(env):
+    # A run that is killed or cancelled mid-body leaves it beside the save path with its record;
+    # the next run of the same address resumes it (the hash rebuilt over the bytes on disk), and
+    # one of another address starts afresh. Nothing partial is ever at the save path.
+    www, out, body = setup(env)
+    n, slack = len(body), 256 * 1024
+    save, part, record = out / "pkg.exe", out / "pkg.exe.part", out / "pkg.exe.part.info"
+    digest = hashlib.sha256(body).hexdigest()
+    with Server(env, www) as srv:
+        slow, fast = srv.base + "pkg.bin?etag=a&trickle=65536,100", srv.base + "pkg.bin?etag=a"
+        first = env.start(env.build / "driver.exe", "download", "--get", "pkg", slow,
+                          env.win_path(save), log="first.log")
+        expect(until(lambda: part.exists() and part.stat().st_size > n // 4, 20), "no progress")
+        first.kill()
+        first.wait()
+        time.sleep(0.5)
+        kept = part.stat().st_size
+        expect(record.exists() and 0 < kept < n and not save.exists(), f"kept {kept}")
+        run = Run(env, "--sha256", "--get", "pkg", slow.replace("trickle=65536,100", "x=1"),
+                  env.win_path(save))
+        # Another address: the partial body is not taken up.
+        expect(run.complete("pkg") == 0 and f"sha256 {env.win_path(save)}|{digest}" in run.lines
+               and save.read_bytes() == body, run.lines)
+        asked = [r["headers"].get("Range") for r in srv.requests()]
+        expect(asked == [None, None], f"ranges asked: {asked}")
+        expect(not part.exists() and not record.exists(), "the partial body was left")
+
+        # Cancelled (as when the window closes) and resumed.
+        save.unlink()
+        run = Run(env, "--cancel-at", "1000", "pkg", "--get", "pkg", slow, env.win_path(save))
+        time.sleep(0.5)
+        kept = part.stat().st_size if part.exists() else 0
+        expect(record.exists() and 0 < kept < n and not save.exists(), f"kept {kept}")
+        before = srv.sent()
+        run = Run(env, "--sha256", "--get", "pkg", slow, env.win_path(save))
+        expect(run.complete("pkg") == 0 and f"sha256 {env.win_path(save)}|{digest}" in run.lines
+               and save.read_bytes() == body, run.lines)
+        expect(srv.requests()[-1]["headers"].get("Range") == f"bytes={kept}-", "not resumed")
+        expect(srv.sent() - before <= n - kept + slack, f"{srv.sent() - before} bytes sent")
+        expect(not part.exists() and not record.exists(), "the partial body was left")
     no_leftovers(out)
 
 

@@ -74,6 +74,38 @@ def resumed_update(env):
     expect(ended(main_program), "the main program was not ended")
 
 
+def killed_and_resumed(env):
+    # The client is killed mid-download; started again, it asks only for the rest of the package
+    # it left beside the save path, and the update completes.
+    site = UpdateSite(env, "中断续传")
+    size = site.package.stat().st_size
+    part = site.app / "Update" / "setup.bin.exe.part"
+    with Server(env, site.www) as web:
+        address = "dl/setup.bin?etag=v1&trickle=32768,100"
+        site.publish("1.1.0.0", [web.base + address])
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20), "no progress")
+        client.kill()
+        client.wait()
+        time.sleep(0.5)
+        kept = part.stat().st_size
+        expect(kept < size and not site.saved_package().exists() and not site.package_opened(0.1),
+               f"after the kill: {kept} kept")
+        before = web.sent(address)
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
+        sent = web.sent(address) - before
+    expect(asked[-1] == f"bytes={kept}-" and sent < size - kept + 256 * 1024,
+           f"ranges {asked}, {sent} bytes sent for {size - kept} missing")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program) and not part.exists(), "the main program ran on, or a part was left")
+
+
 def mode0_session(env):
     # Mode 0 waits for the click; the update addresses fall back past endless redirects and an
     # endless document; a check stopped while its request hangs starts afresh; the document's
