@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Whole updates: the real client under Wine against loopback web servers, some of them hostile,
 # driven like a user through driver.exe. Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
+import re
 import shutil
 import time
 
@@ -74,36 +75,59 @@ def resumed_update(env):
     expect(ended(main_program), "the main program was not ended")
 
 
+def kill_and_resume(env, site, web, address, sent_after):
+    # Kills the client mid-download of `address`, starts it again and lets the update complete.
+    # Returns the bytes kept by the killed run and those the server sent after it
+    # (`sent_after(checkpoint)`; checkpoint from `sent_after(None)`).
+    size = site.package.stat().st_size
+    part = site.app / "Update" / "setup.bin.exe.part"
+    site.publish("1.1.0.0", [web.base + address])
+    client = site.launch([web.base + "update.ini"], mode=1)
+    site.message_box("yes")
+    expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20), "no progress")
+    client.kill()
+    client.wait()
+    time.sleep(0.5)
+    kept = part.stat().st_size
+    expect(kept < size and not site.saved_package().exists() and not site.package_opened(0.1),
+           f"after the kill: {kept} kept")
+    checkpoint = sent_after(None)
+    main_program = site.start_main_program()
+    client = site.launch([web.base + "update.ini"], mode=1)
+    site.message_box("yes")
+    expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+    expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+    sent = sent_after(checkpoint)
+    expect(sent < size - kept + 256 * 1024, f"{sent} bytes sent for {size - kept} missing")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program) and not part.exists(), "the main program ran on, or a part was left")
+    return kept
+
+
 def killed_and_resumed(env):
     # The client is killed mid-download; started again, it asks only for the rest of the package
     # it left beside the save path, and the update completes.
     site = UpdateSite(env, "中断续传")
-    size = site.package.stat().st_size
-    part = site.app / "Update" / "setup.bin.exe.part"
+    address = "dl/setup.bin?etag=v1&trickle=32768,100"
     with Server(env, site.www) as web:
-        address = "dl/setup.bin?etag=v1&trickle=32768,100"
-        site.publish("1.1.0.0", [web.base + address])
-        client = site.launch([web.base + "update.ini"], mode=1)
-        site.message_box("yes")
-        expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20), "no progress")
-        client.kill()
-        client.wait()
-        time.sleep(0.5)
-        kept = part.stat().st_size
-        expect(kept < size and not site.saved_package().exists() and not site.package_opened(0.1),
-               f"after the kill: {kept} kept")
-        before = web.sent(address)
-        main_program = site.start_main_program()
-        client = site.launch([web.base + "update.ini"], mode=1)
-        site.message_box("yes")
-        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        kept = kill_and_resume(env, site, web, address,
+                               lambda since: web.sent(address) - (since or 0))
         asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
-        sent = web.sent(address) - before
-    expect(asked[-1] == f"bytes={kept}-" and sent < size - kept + 256 * 1024,
-           f"ranges {asked}, {sent} bytes sent for {size - kept} missing")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
-    expect(ended(main_program) and not part.exists(), "the main program ran on, or a part was left")
+    expect(asked == [None, f"bytes={kept}-"], f"ranges asked: {asked}")
+
+
+def killed_and_resumed_nginx(env):
+    # The same against nginx, which honours Range and If-Range with its own ETag.
+    site = UpdateSite(env, "续传二")
+    with Nginx(env, site.www, limit_rate="256k") as web:
+        def answers():
+            return [(int(m[1]), int(m[2])) for m in re.finditer(
+                r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
+        kill_and_resume(env, site, web, "dl/setup.bin",
+                        lambda since: sum(b for _, b in answers()[since or 0:]) if since is not None
+                        else len(answers()))
+        statuses = [status for status, _ in answers()]
+    expect(statuses == [200, 206], f"nginx answered {statuses}")
 
 
 def mode0_session(env):
