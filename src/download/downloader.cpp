@@ -207,7 +207,7 @@ void Downloader::OnReadRetry(const std::u16string& key, std::uint32_t retry, std
   current.startTime = clock_.NowSeconds();
   current.startBytes = resumeFrom;
   const TaskRecord record = current;
-  if (events_) {
+  if (events_ && retry > 0) {
     events_->DownloadRetry(record.url, record.task, record.savePath,
                            static_cast<std::int32_t>(retry), static_cast<std::int32_t>(retries));
   }
@@ -228,6 +228,14 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
         error = TransferFailure::kFileAccess;  // a reader contract breach: a file nobody asked for
       } else {
         if (bodyCheck_) error = bodyCheck_(*result.file, record.savePath);
+        if (error == TransferError(TransferFailure::kPackageMismatch) &&
+            result.file->CarriedOver()) {
+          // What an earlier run left may not be what this one would have read: the file goes,
+          // and one whole fresh read replaces it (it carries nothing over, so this cannot repeat).
+          result.file.reset();
+          error = reader_.Start(record.url, record.task, record.savePath);
+          if (!error) return;
+        }
         if (!error) error = result.file->MoveTo(record.savePath);
         if (!error) heldPackage_ = std::move(result.file);
       }

@@ -33,6 +33,8 @@ class DownloadedFile {
   // write-protected. On success the file stays open, refusing writers and deletion, until this
   // object goes: what was checked is what the shell opens.
   virtual TransferError MoveTo(const std::u16string& savePath) = 0;
+  // Whether the body continues one an earlier run left on disk: bytes nobody watched arrive.
+  virtual bool CarriedOver() const { return false; }
 };
 
 struct ReadResult {
@@ -50,7 +52,7 @@ class UrlReaderSink {
   virtual void OnReadComplete(const std::u16string& key, ReadResult result) = 0;
   // The read's attempt failed and retry `retry` of `retries` follows after a wait; the next
   // attempt continues from `resumeFrom` bytes (0: from the start, though an answer may still
-  // send the whole body again).
+  // send the whole body again). Retry 0: the first attempt continues a body an earlier run left.
   virtual void OnReadRetry(const std::u16string& /*key*/, std::uint32_t /*retry*/,
                            std::uint32_t /*retries*/, std::uint64_t /*resumeFrom*/) {}
 };

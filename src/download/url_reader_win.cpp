@@ -99,7 +99,8 @@ struct Job {
   std::wstring partPath;
   std::wstring recordPath;
   std::atomic<bool> resumable{false};  // the body on disk has a record: a cancel keeps both
-  bool hash = false;                   // file reads: take the body's SHA-256 as it streams
+  bool carried = false;  // the body begins with bytes an earlier run left (under the mutex)
+  bool hash = false;     // file reads: take the body's SHA-256 as it streams
   ReaderTuning tuning;
   HWND target = nullptr;
   win::UniqueKernelHandle cancelEvent;  // set by Cancel
@@ -294,6 +295,7 @@ TransferError RestartBody(Job& job) {
   job.total = 0;
   job.body.clear();
   job.validator.clear();
+  job.carried = false;
   if (job.tempPath.empty()) return {};
   if (job.hash) job.hasher.emplace();
   LARGE_INTEGER zero{};
@@ -322,6 +324,7 @@ bool LoadPartial(Job& job) {
       job.total = total;
       job.read = have;
       job.resumable = true;
+      job.carried = true;
       std::uint64_t hashed = 0;
       if (job.hash) {
         job.hasher.emplace();
@@ -478,6 +481,10 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
     if (job.file) {
       job.tempPath = job.partPath;
       resume = LoadPartial(job);
+      if (resume) {  // the rate counts only what arrives from here
+        job.resumeFrom = job.read.load();
+        PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
+      }
     } else {
       // Another run holds the partial body: this one reads into a private file.
       job.file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
@@ -582,8 +589,13 @@ void Worker(std::shared_ptr<Job> job) {
 class TempFile final : public DownloadedFile {
  public:
   TempFile(std::wstring path, std::uint64_t size, std::optional<Sha256Digest> digest,
-           FileIdentity identity)
-      : path_(std::move(path)), size_(size), digest_(digest), identity_(identity) {}
+           FileIdentity identity, bool carried)
+      : path_(std::move(path)),
+        size_(size),
+        digest_(digest),
+        identity_(identity),
+        carried_(carried) {}
+  bool CarriedOver() const override { return carried_; }
   ~TempFile() override {
     input_.reset();
     if (!path_.empty()) DeleteFileW(path_.c_str());
@@ -629,6 +641,7 @@ class TempFile final : public DownloadedFile {
   FileIdentity identity_;
   std::optional<InputFile> input_;
   win::UniqueFileHandle held_;
+  bool carried_;
 };
 
 class WinInetUrlReader final : public UrlReader {
@@ -732,10 +745,10 @@ class WinInetUrlReader final : public UrlReader {
       std::lock_guard<std::mutex> lock(job->mutex);
       result.error = job->error;
       result.body = std::move(job->body);
-    }
-    if (!result.error && !job->tempPath.empty()) {
-      result.file =
-          std::make_unique<TempFile>(job->tempPath, job->read, job->digest, job->identity);
+      if (!result.error && !job->tempPath.empty()) {
+        result.file = std::make_unique<TempFile>(job->tempPath, job->read, job->digest,
+                                                 job->identity, job->carried);
+      }
     }
     if (sink_) sink_->OnReadComplete(job->key, std::move(result));
   }

@@ -167,6 +167,24 @@ TEST(DownloaderText, SavePathNormalisation) {
   }
 }
 
+TEST_F(DownloaderTest, ABodyCarriedOverThatFailsItsCheckIsReadAfreshOnce) {
+  const std::u16string folder = ScratchFolder();
+  Downloader dl(rig, rig, rig, folder);
+  dl.SetEvents(&rig);
+  dl.SetBodyCheck([](DownloadedFile& body, S) {
+    return body.Size() == 3 ? TransferError(TransferFailure::kPackageMismatch) : TransferError();
+  });
+  dl.BeginDownload(u"u", u"P", u"p.exe");
+  rig.sink->OnReadRetry(u"P", 0, 3, 100);  // continues an earlier run's body: not a retry
+  rig.File(u"P", "abc", {}, true);
+  rig.File(u"P", "abc");  // the fresh read fails its check too: final
+  Log16 log = rig.Take();
+  for (auto& line : log) line = ReplaceAll(line, folder, u"~");
+  EXPECT_EQ(log, (Log16{u"start P u -> ~\\p.exe", u"add P u [~\\p.exe] 1", u"discard",
+                        u"start P u -> ~\\p.exe", u"discard", u"cancel P",
+                        u"complete P [~\\p.exe] \"\" 8023 0"}));
+}
+
 TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   const std::u16string folder = ScratchFolder();
   Downloader dl(rig, rig, rig, folder);

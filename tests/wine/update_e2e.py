@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Whole updates: the real client under Wine against loopback web servers, some of them hostile,
 # driven like a user through driver.exe. Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
+import hashlib
 import re
 import shutil
 import time
@@ -128,6 +129,33 @@ def killed_and_resumed_nginx(env):
                         else len(answers()))
         statuses = [status for status, _ in answers()]
     expect(statuses == [200, 206], f"nginx answered {statuses}")
+
+
+def carried_over_body_that_fails_its_check(env):
+    # An earlier run left a partial package whose bytes are not the package's: the resumed body
+    # fails the document's SHA-256, is thrown away and read once afresh, and the update completes.
+    site = UpdateSite(env, "续传校验")
+    package = site.package.read_bytes()
+    half = len(package) // 2
+    (site.app / "Update").mkdir()
+    (site.app / "Update" / "setup.bin.exe.part").write_bytes(b"\0" * half)
+    with Server(env, site.www) as web:
+        address = web.base + "dl/setup.bin?etag=v1"
+        (site.app / "Update" / "setup.bin.exe.part.info").write_text(
+            f'{address}\n"v1"\n{len(package)}\n')
+        site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
+                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
+    expect(asked == [f"bytes={half}-", None], f"ranges asked: {asked}")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program), "the main program ran on")
+    expect(sorted(p.name for p in (site.app / "Update").iterdir()) ==
+           ["package-opened.txt", "setup.bin.exe"], "a partial body was left")
 
 
 def mode0_session(env):
