@@ -76,6 +76,26 @@ def resumed_update(env):
     expect(ended(main_program), "the main program was not ended")
 
 
+def retries_then_next_address(env):
+    # A busy first address is tried 4 times, after 1, 2 and 4 s, the status telling each retry;
+    # then the next address serves the package.
+    site = UpdateSite(env, "重试换址")
+    with Server(env, site.www) as web:
+        busy = "dl/setup.bin?status=503"
+        site.publish("1.1.0.0", [web.base + busy, web.base + "dl/setup.bin"])
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        seen = set()
+        until(lambda: seen.add(site.control_text(STATUS)) or
+              web.targets()[-1] == "/dl/setup.bin", 20, 0.1)
+        expect(site.message_box("ok")[0] == "下载完成：", "the next address completes")
+        expect(ended(client, 20), "the client ends after the hand-over")
+        asked = web.targets()
+    expect(asked.count("/" + busy) == 4 and asked[-1] == "/dl/setup.bin", f"asked {asked}")
+    expect({f"网络中断，正在重试（{k}/3）…" for k in (1, 2, 3)} <= seen, f"statuses {seen}")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+
+
 def kill_and_resume(env, site, web, address, sent_after):
     # Kills the client mid-download of `address`, starts it again and lets the update complete.
     # Returns the bytes kept by the killed run and those the server sent after it
