@@ -174,8 +174,8 @@ def retries(env):
         "e408": ("pkg.bin?status=408&faults=1", True, 0, 2),
         "e429": ("pkg.bin?status=429&faults=1", True, 0, 2),
         "silent": ("pkg.bin?hang=1&faults=1", True, 0, 2),
-        # One byte every 0.7 s never leaves the link quiet for the 1.5 s stall timeout.
-        "trickle": ("small.bin?trickle=1,700", True, 0, 1),
+        # One byte every 0.6 s never leaves the link quiet for the 2 s stall timeout.
+        "trickle": ("small.bin?trickle=1,600", True, 0, 1),
         "used_up": ("pkg.bin?status=500", True, 500, 4),
         "dead": ("pkg.bin?hang=1", True, 12002, 4),
         "e404": ("pkg.bin?status=404&faults=1", True, 404, 1),
@@ -184,7 +184,7 @@ def retries(env):
         "silent_doc": ("pkg.bin?hang=1&x=doc", False, 12002, 1),
     }
     with Server(env, www) as srv:
-        args = ["--stall", "1500", "--backoff", "100", "--retries", "3"]
+        args = ["--stall", "2000", "--backoff", "100", "--retries", "3"]
         for name, (address, to_file, _, _) in cases.items():
             args += ["--get", name, srv.base + address,
                      env.win_path(out / (name + ".exe")) if to_file else "-"]
