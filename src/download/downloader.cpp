@@ -183,13 +183,33 @@ void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
   if (total == 0) return;
   const int i = GetTaskIndex(key);
   if (i == 0) return;
-  const TaskRecord record = tasks_[static_cast<std::size_t>(i)];
-  if (record.task != key) return;  // a read of an earlier task with a look-alike name
-  const auto texts = RateTexts(static_cast<double>(read), static_cast<double>(total),
+  TaskRecord& current = tasks_[static_cast<std::size_t>(i)];
+  if (current.task != key) return;  // a read of an earlier task with a look-alike name
+  // A retry announced a resume, but its answer brought the whole body again.
+  if (read < current.startBytes) current.startBytes = 0;
+  const TaskRecord record = current;
+  // The rate is this attempt's; the remaining time is that of the real remaining length.
+  const auto texts = RateTexts(static_cast<double>(read - record.startBytes),
+                               static_cast<double>(total - record.startBytes),
                                clock_.NowSeconds() - record.startTime);
   if (events_) {
     events_->DownloadProgress(record.url, record.task, record.savePath, static_cast<double>(read),
                               static_cast<double>(total), texts.first, texts.second, TaskCount());
+  }
+}
+
+void Downloader::OnReadRetry(const std::u16string& key, std::uint32_t retry, std::uint32_t retries,
+                             std::uint64_t resumeFrom) {
+  const int i = GetTaskIndex(key);
+  if (i == 0) return;
+  TaskRecord& current = tasks_[static_cast<std::size_t>(i)];
+  if (current.task != key) return;
+  current.startTime = clock_.NowSeconds();
+  current.startBytes = resumeFrom;
+  const TaskRecord record = current;
+  if (events_ && retry > 0) {
+    events_->DownloadRetry(record.url, record.task, record.savePath,
+                           static_cast<std::int32_t>(retry), static_cast<std::int32_t>(retries));
   }
 }
 
@@ -208,6 +228,14 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
         error = TransferFailure::kFileAccess;  // a reader contract breach: a file nobody asked for
       } else {
         if (bodyCheck_) error = bodyCheck_(*result.file, record.savePath);
+        if (error == TransferError(TransferFailure::kPackageMismatch) &&
+            result.file->CarriedOver()) {
+          // What an earlier run left may not be what this one would have read: the file goes,
+          // and one whole fresh read replaces it (it carries nothing over, so this cannot repeat).
+          result.file.reset();
+          error = reader_.Start(record.url, record.task, record.savePath);
+          if (!error) return;
+        }
         if (!error) error = result.file->MoveTo(record.savePath);
         if (!error) heldPackage_ = std::move(result.file);
       }

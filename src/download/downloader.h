@@ -29,6 +29,10 @@ class DownloaderEvents {
                                 const std::u16string& /*savePath*/, double /*read*/,
                                 double /*total*/, const std::u16string& /*rate*/,
                                 const std::u16string& /*remaining*/, std::int32_t /*taskCount*/) {}
+  // The transfer broke off; retry `retry` of `retries` at the same address follows shortly.
+  virtual void DownloadRetry(const std::u16string& /*url*/, const std::u16string& /*task*/,
+                             const std::u16string& /*savePath*/, std::int32_t /*retry*/,
+                             std::int32_t /*retries*/) {}
   virtual void DownloadComplete(const std::u16string& /*url*/, const std::u16string& /*task*/,
                                 const std::u16string& /*savePath*/, const std::string& /*body*/,
                                 TransferError /*error*/, std::int32_t /*taskCount*/) {}
@@ -83,7 +87,8 @@ class Downloader final : private UrlReaderSink {
     std::u16string url;
     std::u16string savePath;
     std::u16string task;
-    std::int64_t startTime = 0;
+    std::int64_t startTime = 0;    // of the current attempt: the rate counts only its bytes
+    std::uint64_t startBytes = 0;  // where the current attempt started
   };
 
   int GetTaskIndex(const std::u16string& task) const;
@@ -93,6 +98,8 @@ class Downloader final : private UrlReaderSink {
 
   void OnReadProgress(const std::u16string& key, std::uint64_t read, std::uint64_t total) override;
   void OnReadComplete(const std::u16string& key, ReadResult result) override;
+  void OnReadRetry(const std::u16string& key, std::uint32_t retry, std::uint32_t retries,
+                   std::uint64_t resumeFrom) override;
 
   UrlReader& reader_;
   Clock& clock_;

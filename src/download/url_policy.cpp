@@ -196,6 +196,56 @@ bool IsIdentityEncoding(std::u16string_view contentEncoding) {
   return true;
 }
 
+bool IsRetryable(TransferError error, bool bodyStarted) {
+  switch (error.kind) {
+    case TransferFailure::kBodyShort:
+    case TransferFailure::kNoResponse:
+      return true;
+    case TransferFailure::kHttpStatus:
+      return error.code >= 500 || error.code == 408 || error.code == 429;
+    case TransferFailure::kSystem:
+      // ERROR_INTERNET_TIMEOUT, _CONNECTION_ABORTED, _CONNECTION_RESET, _INVALID_SERVER_RESPONSE.
+      return bodyStarted || error.code == 12002 || error.code == 12030 || error.code == 12031 ||
+             error.code == 12152;
+    default:
+      return false;
+  }
+}
+
+std::uint32_t BackoffMs(std::uint32_t firstMs, std::uint32_t retry) {
+  if (retry >= 32) return firstMs == 0 ? 0 : 0xFFFF'FFFFu;
+  const std::uint64_t ms = static_cast<std::uint64_t>(firstMs) << retry;
+  return ms > 0xFFFF'FFFFu ? 0xFFFF'FFFFu : static_cast<std::uint32_t>(ms);
+}
+
+std::optional<ContentRange> ParseContentRange(std::u16string_view header) {
+  std::u16string_view rest = Trim(header);
+  constexpr std::u16string_view kUnit = u"bytes ";
+  if (rest.size() < kUnit.size() || ToLower(rest.substr(0, kUnit.size())) != kUnit) {
+    return std::nullopt;
+  }
+  rest.remove_prefix(kUnit.size());
+  // One number up to `end`, digits only, without overflow.
+  const auto number = [&rest](char16_t end) -> std::optional<std::uint64_t> {
+    std::uint64_t value = 0;
+    std::size_t i = 0;
+    for (; i < rest.size() && rest[i] >= u'0' && rest[i] <= u'9'; ++i) {
+      if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+      value = value * 10 + static_cast<std::uint64_t>(rest[i] - u'0');
+    }
+    if (i == 0 || (end != 0 ? i >= rest.size() || rest[i] != end : i != rest.size())) {
+      return std::nullopt;
+    }
+    rest.remove_prefix(end != 0 ? i + 1 : i);
+    return value;
+  };
+  const std::optional<std::uint64_t> first = number(u'-');
+  const std::optional<std::uint64_t> last = first ? number(u'/') : std::nullopt;
+  const std::optional<std::uint64_t> total = last ? number(0) : std::nullopt;
+  if (!total || *first > *last || *last >= *total) return std::nullopt;
+  return ContentRange{*first, *last, *total};
+}
+
 std::uint32_t ReadPacer::Next(std::uint64_t arrived) const {
   const std::uint64_t wanted = SizeByArrival() ? arrived : paced_;
   return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(wanted, 1, bufferSize_));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,26 @@ RedirectStep NextRedirect(std::u16string_view current, std::u16string_view locat
 // True for a body sent as it is: no Content-Encoding header (empty) or only "identity". The
 // reader decodes nothing, so anything else (gzip ...) must not be taken for the body.
 bool IsIdentityEncoding(std::u16string_view contentEncoding);
+
+// Whether a failed attempt at a file body is worth another try at the same address: a
+// connection closed, reset or timed out, a body cut short or stalled, a read that failed once the
+// answer had begun (`bodyStarted`), and the answers that ask for a later try (5xx, 408, 429).
+// Other answers, refused connections, names that do not resolve and file failures go straight
+// to the next address.
+bool IsRetryable(TransferError error, bool bodyStarted);
+
+// The wait before retry number `retry` (0 for the first): `firstMs`, doubled each time.
+std::uint32_t BackoffMs(std::uint32_t firstMs, std::uint32_t retry);
+
+// A Content-Range header of a 206 answer: bytes `first` to `last` (inclusive) of `total`.
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t total = 0;
+};
+// Parses "bytes FIRST-LAST/TOTAL"; nullopt for anything else (an unknown total "*" included, or
+// a range that does not fit in its total).
+std::optional<ContentRange> ParseContentRange(std::u16string_view header);
 
 // Sizes each read of a body. A synchronous WinINet read returns only when its buffer is full or
 // the body ends, so a read larger than what arrives soon hides progress on a slow link, while

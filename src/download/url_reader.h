@@ -33,6 +33,8 @@ class DownloadedFile {
   // write-protected. On success the file stays open, refusing writers and deletion, until this
   // object goes: what was checked is what the shell opens.
   virtual TransferError MoveTo(const std::u16string& savePath) = 0;
+  // Whether the body continues one an earlier run left on disk: bytes nobody watched arrive.
+  virtual bool CarriedOver() const { return false; }
 };
 
 struct ReadResult {
@@ -48,6 +50,11 @@ class UrlReaderSink {
   virtual void OnReadProgress(const std::u16string& key, std::uint64_t read,
                               std::uint64_t total) = 0;
   virtual void OnReadComplete(const std::u16string& key, ReadResult result) = 0;
+  // The read's attempt failed and retry `retry` of `retries` follows after a wait; the next
+  // attempt continues from `resumeFrom` bytes (0: from the start, though an answer may still
+  // send the whole body again). Retry 0: the first attempt continues a body an earlier run left.
+  virtual void OnReadRetry(const std::u16string& /*key*/, std::uint32_t /*retry*/,
+                           std::uint32_t /*retries*/, std::uint64_t /*resumeFrom*/) {}
 };
 
 class UrlReader {
@@ -67,9 +74,20 @@ class UrlReader {
   virtual void SetHashFileBodies(bool /*on*/) {}
 };
 
+// How the system's reader copes with a bad link. An attempt that receives no byte for
+// `stallTimeoutMs` (connecting included) fails with ERROR_INTERNET_TIMEOUT (12002). A file body
+// whose attempt fails in a way a later try may cure (IsRetryable) is tried again up to
+// `retriesPerAddress` times, after `firstBackoffMs`, then twice that, and so on; the waits end at
+// once on a cancel. Memory bodies (update documents) are small and are not retried here.
+struct ReaderTuning {
+  std::uint32_t stallTimeoutMs = 30'000;
+  std::uint32_t firstBackoffMs = 1'000;
+  std::uint32_t retriesPerAddress = 3;
+};
+
 // The system's reader (WinINet; Windows builds only). Create and use it on the user-interface
 // thread: it delivers its notifications as posted messages to a window of that thread, so they
 // run whenever that thread dispatches messages.
-std::unique_ptr<UrlReader> CreateSystemUrlReader();
+std::unique_ptr<UrlReader> CreateSystemUrlReader(ReaderTuning tuning = {});
 
 }  // namespace sealupdate

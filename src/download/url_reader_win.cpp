@@ -1,12 +1,14 @@
-// The WinINet reader. Each read runs on a worker thread of its own with its own session; the
-// worker hands results to the user-interface thread only by posting messages to a message-only
-// window, so every notification runs on that thread. A cancelled read is abandoned, never
-// joined: under Wine a read blocked on a stalled server cannot be interrupted promptly.
+// The WinINet reader. Each read runs on a worker thread of its own, each attempt at it on a
+// thread with its own session; the worker hands results to the user-interface thread only by
+// posting messages to a message-only window, so every notification runs on that thread. A
+// cancelled read, or a stalled attempt, is abandoned, never joined: under Wine a read blocked on
+// a stalled server cannot be interrupted promptly.
 //
 // The server is not trusted: the reader follows redirects itself under url_policy.h's rules,
 // sends no fragment, refuses coded bodies, caps memory bodies and checks every announced length.
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "download/url_policy.h"
 #include "download/url_reader.h"
 #include "platform/crypto.h"
@@ -43,6 +46,7 @@ constexpr ULONGLONG kProgressIntervalMs = 100;
 constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
 constexpr LPARAM kComplete = 1;
+constexpr LPARAM kRetry = 2;
 constexpr wchar_t kWindowClass[] = L"SealUpdate.UrlReader";
 
 using win::UniqueInternet;
@@ -81,28 +85,64 @@ std::optional<FileIdentity> IdentityOf(HANDLE file) {
   return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
-// One read. The worker owns the transfer; the UI thread owns the maps that find the job.
+// One read. Its worker controls the transfer: it runs each attempt on a thread of its own and
+// waits on it, so that a stalled attempt is left behind (under Wine a blocked read cannot be
+// interrupted) and a cancel ends every wait at once. The UI thread owns the maps that find the
+// job.
 struct Job {
   std::uint64_t id = 0;
   std::u16string key;
   std::u16string url;
   std::wstring tempPath;  // empty for a memory read
-  bool hash = false;      // file reads: take the body's SHA-256 as it streams
+  // File reads: the partial body that outlives the process, beside the save path, and its record
+  // (the address, the validator and the total length) that lets a later run resume it.
+  std::wstring partPath;
+  std::wstring recordPath;
+  std::atomic<bool> resumable{false};  // the body on disk has a record: a cancel keeps both
+  bool carried = false;  // the body begins with bytes an earlier run left (under the mutex)
+  bool hash = false;     // file reads: take the body's SHA-256 as it streams
+  ReaderTuning tuning;
   HWND target = nullptr;
+  win::UniqueKernelHandle cancelEvent;  // set by Cancel
   std::atomic<bool> cancelled{false};
   std::atomic<bool> finished{false};  // the worker no longer touches the temporary file
   std::atomic<bool> progressQueued{false};
   std::atomic<std::uint64_t> read{0};
   std::atomic<std::uint64_t> total{0};
-  std::mutex mutex;  // guards the result below
+  std::atomic<std::uint32_t> retry{0};       // the retry announced last (1 for the first)
+  std::atomic<std::uint64_t> resumeFrom{0};  // where it continues
+  // Guards everything below. Only the attempt whose serial is current may add to the body: one
+  // left behind may wake up later, and its bytes must not land.
+  std::mutex mutex;
+  std::uint64_t serial = 0;
+  win::UniqueFileHandle file;
+  std::optional<Sha256> hasher;
+  std::string body;        // memory reads
+  std::wstring validator;  // the ETag (else Last-Modified) of the body so far; empty: none
   TransferError error;
-  std::string body;
   std::optional<Sha256Digest> digest;
   FileIdentity identity;  // of the temporary file, to tell it from a swapped one
 };
 
+// One request of a job, shared by the worker and the attempt's thread.
+struct Attempt {
+  std::uint64_t serial = 0;
+  win::UniqueKernelHandle done;     // set when the attempt's thread has its result
+  std::atomic<ULONGLONG> alive{0};  // when the server last sent anything (GetTickCount64)
+  std::atomic<bool> bodyStarted{false};
+  // Set when a range request was answered so that no range can continue the body: the next
+  // attempt starts from zero at once (it asks for no range, so this cannot repeat).
+  std::atomic<bool> startOver{false};
+  std::uint64_t offset = 0;  // > 0: asks for the body from here on (Range, If-Range)
+  std::wstring validator;    // with `offset`: what If-Range carries
+  TransferError error;       // read once `done` is set
+};
+
 void DeleteTemp(const Job& job) {
-  if (!job.tempPath.empty()) DeleteFileW(job.tempPath.c_str());
+  // A cancel (the window closing, the user stopping) keeps a resumable body for the next run.
+  if (job.tempPath.empty() || (job.cancelled && job.resumable)) return;
+  DeleteFileW(job.tempPath.c_str());
+  if (job.tempPath == job.partPath) DeleteFileW(job.recordPath.c_str());
 }
 
 bool WriteAll(HANDLE file, const char* data, DWORD size) {
@@ -122,6 +162,21 @@ bool SetDeleteOnClose(HANDLE file, bool remove) {
          0;
 }
 
+// The record of a partial body: three lines, the address (UTF-8), the validator and the total.
+std::string RecordText(const Job& job) {
+  return Utf16ToUtf8(job.url) + "\n" + Utf16ToUtf8(win::FromWide(job.validator)) + "\n" +
+         std::to_string(job.total.load()) + "\n";
+}
+
+// Makes the body on disk resumable by a later run, or not (under the job's mutex): with a
+// record it outlives its handle, without one it goes when the handle closes.
+void KeepForLaterRuns(Job& job, bool keep) {
+  if (job.tempPath != job.partPath) return;  // a private temporary file: never kept
+  keep = keep && WriteWholeFile(win::FromWide(job.recordPath), RecordText(job));
+  if (!keep) DeleteFileW(job.recordPath.c_str());
+  if (SetDeleteOnClose(job.file.get(), !keep)) job.resumable = keep;
+}
+
 // A response header's text; empty when absent.
 std::wstring QueryText(HINTERNET request, DWORD what) {
   std::wstring text(128, L'\0');
@@ -135,6 +190,14 @@ std::wstring QueryText(HINTERNET request, DWORD what) {
   }
   text.resize(size / sizeof(wchar_t));
   return text;
+}
+
+// What tells this body from a changed one in If-Range: a strong ETag, else Last-Modified;
+// empty when neither (a weak ETag never matches there).
+std::wstring Validator(HINTERNET request) {
+  const std::wstring tag = QueryText(request, HTTP_QUERY_ETAG);
+  if (!tag.empty() && tag.rfind(L"W/", 0) != 0) return tag;
+  return QueryText(request, HTTP_QUERY_LAST_MODIFIED);
 }
 
 std::uint64_t ContentLength(HINTERNET request) {
@@ -167,14 +230,21 @@ class Stopwatch {
 
 // Requests `job.url` and follows its redirects into `request`: 0 with the request of a final
 // 2xx answer (or of a protocol without status), or an error number.
-TransferError Open(Job& job, HINTERNET session, UniqueInternet& request) {
+TransferError Open(Job& job, Attempt& attempt, HINTERNET session, UniqueInternet& request,
+                   DWORD& status) {
   std::u16string url = StripFragment(job.url);
+  std::wstring headers = kRequestHeaders;
+  if (attempt.offset > 0) {
+    headers += L"Range: bytes=" + std::to_wstring(attempt.offset) + L"-\r\nIf-Range: " +
+               attempt.validator + L"\r\n";
+  }
   for (int followed = 0;; ++followed) {
-    request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), kRequestHeaders,
+    request.reset(InternetOpenUrlW(session, win::Wide(url).c_str(), headers.c_str(),
                                    static_cast<DWORD>(-1), kRequestFlags, 0));
     if (!request) return SystemError(GetLastError());
+    attempt.alive = GetTickCount64();
     if (job.cancelled) return {};
-    DWORD status = 0;
+    status = 0;
     DWORD size = sizeof status;
     DWORD index = 0;
     if (!HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
@@ -198,42 +268,133 @@ TransferError Open(Job& job, HINTERNET session, UniqueInternet& request) {
   }
 }
 
-// Reads the whole body; returns 0 or an error number. Stops early, returning 0, once cancelled.
-TransferError Fetch(Job& job, std::string& body, std::optional<Sha256Digest>& digest,
-                    FileIdentity& identity) {
+// Adds `size` bytes to the body of the attempt `serial`; false to stop reading: the attempt
+// was left behind (`error` stays none) or the bytes could not be kept (`error`).
+bool Append(Job& job, std::uint64_t serial, const char* data, DWORD size, TransferError& error) {
+  std::lock_guard<std::mutex> lock(job.mutex);
+  if (serial != job.serial) return false;
+  const std::uint64_t read = job.read + size;
+  if (job.tempPath.empty()) {
+    if (read > kMaxMemoryBody) {
+      error = TransferFailure::kBodyTooLarge;
+      return false;
+    }
+    job.body.append(data, size);
+  } else if (!WriteAll(job.file.get(), data, size)) {
+    error = FileError(GetLastError());
+    return false;
+  }
+  if (job.hasher) job.hasher->Update(data, size);
+  job.read = read;
+  return true;
+}
+
+// Empties the body for a new attempt: under the job's mutex.
+TransferError RestartBody(Job& job) {
+  job.read = 0;
+  job.total = 0;
+  job.body.clear();
+  job.validator.clear();
+  job.carried = false;
+  if (job.tempPath.empty()) return {};
+  if (job.hash) job.hasher.emplace();
+  LARGE_INTEGER zero{};
+  if (!SetFilePointerEx(job.file.get(), zero, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(job.file.get())) {
+    return FileError(GetLastError());
+  }
+  return {};
+}
+
+// Takes up the body a previous run left at the partial path (under the job's mutex): true when
+// its record names this address, a validator and a total it has not reached, and the next
+// attempt may ask for the rest; otherwise the file is emptied and its record removed. The
+// hash is rebuilt over the bytes on disk.
+bool LoadPartial(Job& job) {
+  LARGE_INTEGER size{};
+  const std::optional<std::string> record = ReadWholeFile(win::FromWide(job.recordPath));
+  if (record && GetFileSizeEx(job.file.get(), &size) && size.QuadPart > 0) {
+    const std::size_t a = record->find('\n');
+    const std::size_t b = a == std::string::npos ? a : record->find('\n', a + 1);
+    const std::uint64_t total =
+        b == std::string::npos ? 0 : std::strtoull(record->c_str() + b + 1, nullptr, 10);
+    const auto have = static_cast<std::uint64_t>(size.QuadPart);
+    if (total > have && a > 0 && b > a + 1 && Utf8ToUtf16(record->substr(0, a)) == job.url) {
+      job.validator = win::Wide(Utf8ToUtf16(record->substr(a + 1, b - a - 1)));
+      job.total = total;
+      job.read = have;
+      job.resumable = true;
+      job.carried = true;
+      std::uint64_t hashed = 0;
+      if (job.hash) {
+        job.hasher.emplace();
+        std::vector<char> buffer(kBufferSize);
+        for (DWORD got = 0;
+             ReadFile(job.file.get(), buffer.data(), kBufferSize, &got, nullptr) && got > 0;) {
+          job.hasher->Update(buffer.data(), got);
+          hashed += got;
+        }
+      }
+      LARGE_INTEGER end{};
+      if ((!job.hash || hashed == have) &&
+          SetFilePointerEx(job.file.get(), end, nullptr, FILE_END)) {
+        return true;
+      }
+    }
+  }
+  DeleteFileW(job.recordPath.c_str());
+  RestartBody(job);
+  return false;
+}
+
+// One request and its body; returns 0 or an error number. Stops early, returning 0, once
+// cancelled or left behind.
+TransferError Transfer(Job& job, Attempt& attempt) {
   // The system proxy settings apply; certificate and host name checks stay on.
   UniqueInternet session(
       InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return SystemError(GetLastError());
   UniqueInternet request;
-  if (const TransferError error = Open(job, session.get(), request); error || job.cancelled) {
+  DWORD status = 0;
+  if (const TransferError error = Open(job, attempt, session.get(), request, status);
+      error || job.cancelled) {
+    if (attempt.offset > 0 && error == HttpStatusError(416)) attempt.startOver = true;
     return error;
   }
-  const std::uint64_t total = ContentLength(request.get());
-  job.total = total;
-
   const bool memory = job.tempPath.empty();
-  win::UniqueFileHandle file;
-  bool deleteOnClose = false;
-  if (memory) {
-    if (total > kMaxMemoryBody)
-      return TransferFailure::kBodyTooLarge;  // refused before any byte is read
-    body.reserve(static_cast<std::size_t>(total));
-  } else {
-    file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return FileError(GetLastError());
-    // The file goes when its handle closes, whatever the reason (a failure, a cancelled read,
-    // the process ending mid-read with this thread abandoned), until the body is complete.
-    deleteOnClose = SetDeleteOnClose(file.get(), true);
+  const bool resumed = attempt.offset > 0 && status == 206;
+  std::uint64_t total = ContentLength(request.get());
+  if (resumed) {
+    // Only the rest of this very body, up to its end, may continue it.
+    const std::optional<ContentRange> range =
+        ParseContentRange(win::FromWide(QueryText(request.get(), HTTP_QUERY_CONTENT_RANGE)));
+    if (!range || range->first != attempt.offset || range->last + 1 != range->total ||
+        range->total != job.total || total != range->total - range->first) {
+      attempt.startOver = true;
+      return HttpStatusError(status);
+    }
+    total = range->total;
+  } else if (memory && total > kMaxMemoryBody) {
+    return TransferFailure::kBodyTooLarge;  // refused before any byte is read
   }
+  {
+    std::lock_guard<std::mutex> lock(job.mutex);
+    if (attempt.serial != job.serial) return {};
+    if (!resumed) {
+      // A whole body (a first answer, or a server that ignored the range or whose file changed):
+      // it replaces whatever an earlier attempt left.
+      if (const TransferError error = RestartBody(job)) return error;
+      job.validator = total > 0 ? Validator(request.get()) : std::wstring();
+      job.total = total;
+      if (!memory) KeepForLaterRuns(job, !job.validator.empty());
+    }
+    job.total = total;
+  }
+  attempt.bodyStarted = true;
 
-  std::optional<Sha256> hasher;
-  if (!memory && job.hash) hasher.emplace();
-  std::vector<char> buffer(memory ? 0 : kBufferSize);
+  std::vector<char> buffer(kBufferSize);
   ReadPacer pacer(kBufferSize);
   const Stopwatch clock;
-  std::uint64_t read = 0;
   std::uint64_t lastRead = clock.Microseconds();
   ULONGLONG lastProgress = 0;
   for (;;) {
@@ -243,27 +404,18 @@ TransferError Fetch(Job& job, std::string& body, std::optional<Sha256Digest>& di
     if (pacer.SizeByArrival() && !InternetQueryDataAvailable(request.get(), &arrived, 0, 0)) {
       return SystemError(GetLastError());
     }
-    DWORD want = pacer.Next(arrived);
-    char* into = buffer.data();
-    if (memory) {  // memory reads land in place; one byte past the limit tells an overlong body
-      want = static_cast<DWORD>(std::min<std::uint64_t>(want, kMaxMemoryBody + 1 - read));
-      body.resize(static_cast<std::size_t>(read) + want);
-      into = body.data() + read;
-    }
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), into, want, &got)) {
+    if (!InternetReadFile(request.get(), buffer.data(), pacer.Next(arrived), &got)) {
       return SystemError(GetLastError());
     }
-    if (memory) body.resize(static_cast<std::size_t>(read) + got);
     const std::uint64_t now = clock.Microseconds();
     pacer.Record(got, now - lastRead);
     lastRead = now;
     if (got == 0) break;
-    if (!memory && !WriteAll(file.get(), buffer.data(), got)) return FileError(GetLastError());
-    if (hasher) hasher->Update(buffer.data(), got);
-    read += got;
-    job.read = read;
-    if (memory && read > kMaxMemoryBody) return TransferFailure::kBodyTooLarge;
+    attempt.alive = GetTickCount64();
+    TransferError error;
+    if (!Append(job, attempt.serial, buffer.data(), got, error)) return error;
+    const std::uint64_t read = job.read;
     // At most one progress message waits per read, and they come at most every
     // kProgressInterval (waking the UI thread for each buffer costs a third of the throughput
     // under Wine); the UI thread reads the latest count. The last buffer is always reported.
@@ -280,39 +432,155 @@ TransferError Fetch(Job& job, std::string& body, std::optional<Sha256Digest>& di
   // Wine 8: InternetReadFile TRUE with 0 bytes, InternetQueryDataAvailable 0, no error, nothing
   // in HttpQueryInfo or the request's options), just as a body that ends with the connection
   // carries nothing to check. Only a look at the body itself can catch those.
-  if (total > 0 && read < total) return TransferFailure::kBodyShort;
-  if (!memory) {
-    const std::optional<FileIdentity> written = IdentityOf(file.get());
-    if (!written) return FileError(GetLastError());
-    identity = *written;
-    if (hasher) digest = hasher->Finish();
-  }
-  if (deleteOnClose && !SetDeleteOnClose(file.get(), false)) return TransferFailure::kFileAccess;
+  if (total > 0 && job.read < total) return TransferFailure::kBodyShort;
   return {};
 }
 
+void RunAttempt(std::shared_ptr<Job> job, std::shared_ptr<Attempt> attempt) {
+  try {
+    attempt->error = Transfer(*job, *attempt);
+  } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
+    attempt->error = TransferFailure::kOutOfMemory;
+  }
+  SetEvent(attempt->done.get());
+}
+
+// Waits for the attempt to end: its result, a stall (ERROR_INTERNET_TIMEOUT), or 0 on a cancel.
+TransferError Watch(const Job& job, const Attempt& attempt) {
+  const HANDLE events[] = {attempt.done.get(), job.cancelEvent.get()};
+  const ULONGLONG stall = job.tuning.stallTimeoutMs;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG alive = attempt.alive;
+    const ULONGLONG quiet = now > alive ? now - alive : 0;
+    if (quiet >= stall) return SystemError(ERROR_INTERNET_TIMEOUT);
+    switch (WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(stall - quiet))) {
+      case WAIT_OBJECT_0:
+        return attempt.error;
+      case WAIT_OBJECT_0 + 1:
+        return {};
+      case WAIT_TIMEOUT:
+        break;
+      default:
+        return SystemError(GetLastError());
+    }
+  }
+}
+
+// Runs attempts until the body is whole, the failure is final or the read is cancelled; returns
+// 0 or an error number (0 too when cancelled).
+TransferError Fetch(const std::shared_ptr<Job>& self) {
+  Job& job = *self;
+  const bool memory = job.tempPath.empty();
+  bool deleteOnClose = false;
+  bool resume = false;
+  if (!memory) {
+    std::lock_guard<std::mutex> lock(job.mutex);
+    job.file.reset(CreateFileW(job.partPath.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (job.file) {
+      job.tempPath = job.partPath;
+      resume = LoadPartial(job);
+      if (resume) {  // the rate counts only what arrives from here
+        job.resumeFrom = job.read.load();
+        PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
+      }
+    } else {
+      // Another run holds the partial body: this one reads into a private file.
+      job.file.reset(CreateFileW(job.tempPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    if (!job.file) return FileError(GetLastError());
+    // Until it has a record, the file goes when its handle closes, whatever the reason (a
+    // failure, a cancelled read, the process ending mid-read with this thread abandoned).
+    deleteOnClose = resume || SetDeleteOnClose(job.file.get(), true);
+  }
+  TransferError error;
+  for (std::uint32_t retry = 0;;) {
+    error = {};
+    auto attempt = std::make_shared<Attempt>();
+    attempt->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!attempt->done) {
+      error = TransferFailure::kNoThread;
+      break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(job.mutex);
+      attempt->serial = ++job.serial;
+      if (resume) {
+        attempt->offset = job.read;
+        attempt->validator = job.validator;
+      } else {
+        error = RestartBody(job);
+      }
+    }
+    if (error) break;
+    attempt->alive = GetTickCount64();
+    try {
+      std::thread(RunAttempt, self, attempt).detach();
+    } catch (...) {
+      error = TransferFailure::kNoThread;
+      break;
+    }
+    error = Watch(job, *attempt);
+    if (!error || job.cancelled) break;
+    if (attempt->startOver) {
+      resume = false;
+      continue;
+    }
+    if (memory || retry >= job.tuning.retriesPerAddress ||
+        !IsRetryable(error, attempt->bodyStarted)) {
+      break;
+    }
+    {
+      std::lock_guard<std::mutex> lock(job.mutex);
+      ++job.serial;  // a stalled attempt may still wake up: its bytes are refused from now on
+      // The next attempt asks only for the rest when this very body can be told again.
+      resume = !job.validator.empty() && job.read > 0 && job.read < job.total;
+      job.resumeFrom = resume ? job.read.load() : 0;
+    }
+    job.retry = retry + 1;
+    PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
+    if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry++)) !=
+        WAIT_TIMEOUT) {
+      break;  // cancelled (or the wait failed, which the cancel flag below settles)
+    }
+  }
+  std::lock_guard<std::mutex> lock(job.mutex);
+  ++job.serial;  // nothing more lands in the body
+  if (!error && !job.cancelled && !memory) {
+    const std::optional<FileIdentity> written = IdentityOf(job.file.get());
+    if (!written) {
+      error = FileError(GetLastError());
+    } else {
+      job.identity = *written;
+      if (job.hasher) job.digest = job.hasher->Finish();
+      job.resumable = false;  // whole: the next step moves it onto the save path or deletes it
+      if (job.tempPath == job.partPath) DeleteFileW(job.recordPath.c_str());
+      if (deleteOnClose && !SetDeleteOnClose(job.file.get(), false)) {
+        error = TransferFailure::kFileAccess;
+      }
+    }
+  }
+  job.file.reset();
+  return error;
+}
+
 void Worker(std::shared_ptr<Job> job) {
-  std::string body;
-  std::optional<Sha256Digest> digest;
-  FileIdentity identity;
   TransferError error;
   try {
-    error = Fetch(*job, body, digest, identity);
+    error = Fetch(job);
   } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
     error = TransferFailure::kOutOfMemory;
-    body = std::string();
   }
   job->finished = true;
-  if (error) body = std::string();  // a refused body (up to kMaxMemoryBody) goes now
   if (job->cancelled || error) DeleteTemp(*job);
-  if (job->cancelled) return;
   {
     std::lock_guard<std::mutex> lock(job->mutex);
+    if (error || job->cancelled) job->body = std::string();  // a refused body goes now
     job->error = error;
-    job->body = std::move(body);
-    job->digest = digest;
-    job->identity = identity;
   }
+  if (job->cancelled) return;
   if (!PostMessageW(job->target, kReadMessage, static_cast<WPARAM>(job->id), kComplete)) {
     DeleteTemp(*job);  // the reader is gone
   }
@@ -321,8 +589,13 @@ void Worker(std::shared_ptr<Job> job) {
 class TempFile final : public DownloadedFile {
  public:
   TempFile(std::wstring path, std::uint64_t size, std::optional<Sha256Digest> digest,
-           FileIdentity identity)
-      : path_(std::move(path)), size_(size), digest_(digest), identity_(identity) {}
+           FileIdentity identity, bool carried)
+      : path_(std::move(path)),
+        size_(size),
+        digest_(digest),
+        identity_(identity),
+        carried_(carried) {}
+  bool CarriedOver() const override { return carried_; }
   ~TempFile() override {
     input_.reset();
     if (!path_.empty()) DeleteFileW(path_.c_str());
@@ -368,11 +641,12 @@ class TempFile final : public DownloadedFile {
   FileIdentity identity_;
   std::optional<InputFile> input_;
   win::UniqueFileHandle held_;
+  bool carried_;
 };
 
 class WinInetUrlReader final : public UrlReader {
  public:
-  WinInetUrlReader() {
+  explicit WinInetUrlReader(ReaderTuning tuning) : tuning_(tuning) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -402,10 +676,15 @@ class WinInetUrlReader final : public UrlReader {
     job->url = url;
     job->target = window_.get();
     job->hash = hashFileBodies_;
+    job->tuning = tuning_;
+    job->cancelEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!job->cancelEvent) return TransferFailure::kNoThread;
     if (!savePath.empty()) {
       // Beside the save path, so the final move stays on one volume.
       job->tempPath = win::Wide(savePath) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                       std::to_wstring(job->id) + L".part";
+      job->partPath = win::Wide(savePath) + L".part";
+      job->recordPath = job->partPath + L".info";
     }
     try {
       std::thread(Worker, job).detach();
@@ -424,6 +703,7 @@ class WinInetUrlReader final : public UrlReader {
     byKey_.erase(found);
     byId_.erase(job->id);
     job->cancelled = true;
+    SetEvent(job->cancelEvent.get());
     // The worker deletes its file when it stops; if it already has, the file is ours to delete.
     if (job->finished) DeleteTemp(*job);
     return true;
@@ -452,6 +732,12 @@ class WinInetUrlReader final : public UrlReader {
       if (sink_) sink_->OnReadProgress(job->key, job->read, job->total);
       return;
     }
+    if (kind == kRetry) {
+      if (sink_) {
+        sink_->OnReadRetry(job->key, job->retry, job->tuning.retriesPerAddress, job->resumeFrom);
+      }
+      return;
+    }
     byId_.erase(found);
     byKey_.erase(job->key);
     ReadResult result;
@@ -459,14 +745,15 @@ class WinInetUrlReader final : public UrlReader {
       std::lock_guard<std::mutex> lock(job->mutex);
       result.error = job->error;
       result.body = std::move(job->body);
-    }
-    if (!result.error && !job->tempPath.empty()) {
-      result.file =
-          std::make_unique<TempFile>(job->tempPath, job->read, job->digest, job->identity);
+      if (!result.error && !job->tempPath.empty()) {
+        result.file = std::make_unique<TempFile>(job->tempPath, job->read, job->digest,
+                                                 job->identity, job->carried);
+      }
     }
     if (sink_) sink_->OnReadComplete(job->key, std::move(result));
   }
 
+  ReaderTuning tuning_;
   UniqueWindow window_;
   UrlReaderSink* sink_ = nullptr;
   bool hashFileBodies_ = false;
@@ -477,6 +764,8 @@ class WinInetUrlReader final : public UrlReader {
 
 }  // namespace
 
-std::unique_ptr<UrlReader> CreateSystemUrlReader() { return std::make_unique<WinInetUrlReader>(); }
+std::unique_ptr<UrlReader> CreateSystemUrlReader(ReaderTuning tuning) {
+  return std::make_unique<WinInetUrlReader>(tuning);
+}
 
 }  // namespace sealupdate

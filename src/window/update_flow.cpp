@@ -1,6 +1,8 @@
 // The update flow's stages and transitions.
 #include "window/update_flow.h"
 
+#include <string>
+
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/document_trust.h"
@@ -180,10 +182,15 @@ void UpdateFlow::StopCheck() {
 void UpdateFlow::StartDownload() {
   EnterStage(Stage::Downloading);
   view_.SetProgress(0, progressMax_);
-  view_.SetStatus(u"正在从旧版：" + info_.LocalVersion() + u"        升级到：" + info_.Version());
+  ShowDownloadStatus();
   info_.SetDownloadURLIndex(0);  // every attempt starts from the first address
   otherPackageFailure_ = false;
   DownloadFromCurrentAddress();
+}
+
+void UpdateFlow::ShowDownloadStatus() {
+  retrying_ = false;
+  view_.SetStatus(u"正在从旧版：" + info_.LocalVersion() + u"        升级到：" + info_.Version());
 }
 
 void UpdateFlow::CancelDownload() {
@@ -214,6 +221,15 @@ void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& t
   view_.SetProgress(ToProgress(read, scale), progressMax_);
   view_.SetSpeed(u"速度：  " + rate);
   view_.SetRemaining(u"剩余时间：" + remaining);
+  if (retrying_) ShowDownloadStatus();
+}
+
+void UpdateFlow::DownloadRetry(const std::u16string&, const std::u16string& task,
+                               const std::u16string&, std::int32_t retry, std::int32_t retries) {
+  if (closed_ || stage_ != Stage::Downloading || task != kTaskDownload) return;
+  retrying_ = true;
+  view_.SetStatus(u"网络中断，正在重试（" + Utf8ToUtf16(std::to_string(retry)) + u"/" +
+                  Utf8ToUtf16(std::to_string(retries)) + u"）…");
 }
 
 void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& task,

@@ -103,6 +103,9 @@ class UpdateFlow final : public DownloaderEvents {
                         const std::u16string& savePath, double read, double total,
                         const std::u16string& rate, const std::u16string& remaining,
                         std::int32_t taskCount) override;
+  void DownloadRetry(const std::u16string& url, const std::u16string& task,
+                     const std::u16string& savePath, std::int32_t retry,
+                     std::int32_t retries) override;
   void DownloadComplete(const std::u16string& url, const std::u16string& task,
                         const std::u16string& savePath, const std::string& body,
                         TransferError error, std::int32_t taskCount) override;
@@ -114,6 +117,7 @@ class UpdateFlow final : public DownloaderEvents {
   void StartCheck();
   void StopCheck();
   void StartDownload();
+  void ShowDownloadStatus();
   void CancelDownload();
   void DownloadFromCurrentAddress();
   void CheckFailed(bool tryNextAddress);
@@ -135,6 +139,8 @@ class UpdateFlow final : public DownloaderEvents {
   bool otherPackageFailure_ = false;
   Stage stage_ = Stage::Idle;
   std::int32_t progressMax_ = 100;
+  // The status tells of a retry until bytes flow again.
+  bool retrying_ = false;
   bool closed_ = false;
 };
 

@@ -63,6 +63,27 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrderAndRemovedTasksEndSilently) {
                    u"add D d [] 2", u"cancel C", u"cancel D", u"discard"}));
 }
 
+TEST_F(DownloaderTest, RetriesAreAnnouncedAndTheRateCountsOnlyTheCurrentAttempt) {
+  dl.BeginDownload(u"http://h/p", u"P");
+  rig.now += 10;
+  rig.sink->OnReadProgress(u"P", 40960, 102400);  // 4 KiB/s, 60 KiB left
+  rig.sink->OnReadRetry(u"P", 1, 3, 40960);       // resumes at 40 KiB
+  rig.now += 2;
+  rig.sink->OnReadProgress(u"P", 61440, 102400);  // 20 KiB in 2 s, 40 KiB left
+  rig.sink->OnReadRetry(u"P", 2, 3, 0);           // starts over
+  rig.now += 1;
+  rig.sink->OnReadProgress(u"P", 10240, 102400);
+  rig.sink->OnReadRetry(u"P", 3, 3, 61440);  // announced a resume, got the whole body again
+  rig.now += 2;
+  rig.sink->OnReadProgress(u"P", 20480, 102400);
+  rig.sink->OnReadRetry(u"Q", 1, 3, 0);  // no such task
+  EXPECT_EQ(rig.Take(), (Log16{u"start P http://h/p", u"add P http://h/p [] 1",
+                               u"progress P 40960/102400 4.00 KB/S 00:00:15 1", u"retry P 1/3",
+                               u"progress P 61440/102400 10.00 KB/S 00:00:04 1", u"retry P 2/3",
+                               u"progress P 10240/102400 10.00 KB/S 00:00:09 1", u"retry P 3/3",
+                               u"progress P 20480/102400 10.00 KB/S 00:00:08 1"}));
+}
+
 TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) {
   rig.onComplete = [&](S name, TransferError error) {
     if (error) {
@@ -144,6 +165,24 @@ TEST(DownloaderText, SavePathNormalisation) {
     EXPECT_EQ(target.folder + u"|" + target.path.substr(target.folder.size()), expected)
         << Utf16ToUtf8(in);
   }
+}
+
+TEST_F(DownloaderTest, ABodyCarriedOverThatFailsItsCheckIsReadAfreshOnce) {
+  const std::u16string folder = ScratchFolder();
+  Downloader dl(rig, rig, rig, folder);
+  dl.SetEvents(&rig);
+  dl.SetBodyCheck([](DownloadedFile& body, S) {
+    return body.Size() == 3 ? TransferError(TransferFailure::kPackageMismatch) : TransferError();
+  });
+  dl.BeginDownload(u"u", u"P", u"p.exe");
+  rig.sink->OnReadRetry(u"P", 0, 3, 100);  // continues an earlier run's body: not a retry
+  rig.File(u"P", "abc", {}, true);
+  rig.File(u"P", "abc");  // the fresh read fails its check too: final
+  Log16 log = rig.Take();
+  for (auto& line : log) line = ReplaceAll(line, folder, u"~");
+  EXPECT_EQ(log, (Log16{u"start P u -> ~\\p.exe", u"add P u [~\\p.exe] 1", u"discard",
+                        u"start P u -> ~\\p.exe", u"discard", u"cancel P",
+                        u"complete P [~\\p.exe] \"\" 8023 0"}));
 }
 
 TEST_F(DownloaderTest, FileTasksAndTheirErrors) {

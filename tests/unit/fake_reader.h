@@ -53,6 +53,9 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
     log.push_back(u"progress " + name + u" " + Num(read) + u"/" + Num(total) + u" " + rate + u" " +
                   left + u" " + Num(n));
   }
+  void DownloadRetry(S, S name, S, std::int32_t retry, std::int32_t retries) override {
+    log.push_back(u"retry " + name + u" " + Num(retry) + u"/" + Num(retries));
+  }
   void DownloadComplete(S, S name, S path, const std::string& body, TransferError error,
                         std::int32_t n) override {
     log.push_back(u"complete " + name + u" [" + path + u"] \"" + Utf8ToUtf16(body) + u"\" " +
@@ -65,18 +68,21 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
     ReadResult result{error, std::move(body), nullptr};
     sink->OnReadComplete(key.empty() ? LastKey() : key, std::move(result));
   }
-  // A finished temporary file holding `body` whose move gives `moveResult`.
-  void File(S key, std::string body, TransferError moveResult = {}) {
+  // A finished temporary file holding `body` whose move gives `moveResult`; `carried`: it
+  // continues a body an earlier run left.
+  void File(S key, std::string body, TransferError moveResult = {}, bool carried = false) {
     struct Fake final : DownloadedFile {
       Log16* log;
       std::string body;
       TransferError moveResult;
       bool moved = false;
       std::optional<Sha256Digest> digest;
-      Fake(Log16* l, std::string b, TransferError m, bool hash)
-          : log(l), body(std::move(b)), moveResult(m) {
+      bool carried;
+      Fake(Log16* l, std::string b, TransferError m, bool hash, bool c)
+          : log(l), body(std::move(b)), moveResult(m), carried(c) {
         if (hash) digest = Sha256Of(body);
       }
+      bool CarriedOver() const override { return carried; }
       ~Fake() override {
         if (!moved) log->push_back(u"discard");
       }
@@ -91,7 +97,7 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
       }
     };
     sink->OnReadComplete(
-        key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult, hashing)});
+        key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult, hashing, carried)});
   }
   std::u16string LastKey() const {
     for (auto it = log.rbegin(); it != log.rend(); ++it) {

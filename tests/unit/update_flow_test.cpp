@@ -178,10 +178,16 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   EXPECT_EQ(view.speed + view.remaining, u"速度：  1.25 MB/S剩余时间：00:00:02");
   flow->DownloadProgress(u"", kTaskCheck, u"", 1, 2, u"x", u"y", 1);  // not shown
   EXPECT_EQ(std::pair(view.value, view.max), std::pair(2621440, 5242880));
+  // A retry is told until bytes flow again.
+  const std::u16string downloading = view.status;
+  flow->DownloadRetry(u"", kTaskDownload, u"", 2, 3);
+  flow->DownloadRetry(u"", kTaskCheck, u"", 1, 3);  // not this download's
+  EXPECT_EQ(view.status, u"网络中断，正在重试（2/3）…");
   // Past the bar's 32-bit range the totals are scaled: half is still half.
   flow->DownloadProgress(u"", kTaskDownload, u"", 3e9, 6e9, u"9.00 MB/S", u"00:05:00", 1);
   EXPECT_EQ(view.max, 2147483647);
   EXPECT_NEAR(view.value, 1073741824, 1);
+  EXPECT_EQ(view.status, downloading);
 
   reader.File(kTaskDownload, Image());
   EXPECT_EQ(Now(), State(Stage::Idle, u"下载完成！"));

@@ -88,6 +88,57 @@ TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
   }
 }
 
+TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
+  struct Case {
+    TransferError error;
+    bool bodyStarted;
+    bool retried;
+  };
+  const Case cases[] = {
+      {TransferFailure::kBodyShort, true, true},
+      {TransferFailure::kNoResponse, false, true},
+      {HttpStatusError(500), false, true},
+      {HttpStatusError(503), false, true},
+      {HttpStatusError(408), false, true},
+      {HttpStatusError(429), false, true},
+      {HttpStatusError(404), false, false},
+      {HttpStatusError(403), false, false},
+      {HttpStatusError(416), false, false},
+      {SystemError(12002), false, true},   // timed out, or stalled
+      {SystemError(12031), false, true},   // reset
+      {SystemError(12029), false, false},  // refused: the next address
+      {SystemError(12007), false, false},  // no such name
+      {SystemError(12038), false, false},  // certificate name
+      {SystemError(12029), true, true},    // any failure once the body flows
+      {TransferFailure::kDiskFull, true, false},
+      {TransferFailure::kAccessDenied, true, false},
+      {TransferFailure::kContentEncoding, false, false},
+      {TransferFailure::kTooManyRedirects, false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsRetryable(c.error, c.bodyStarted), c.retried)
+        << ErrorNumber(c.error) << " started " << c.bodyStarted;
+  }
+  EXPECT_EQ(BackoffMs(1000, 0), 1000u);
+  EXPECT_EQ(BackoffMs(1000, 1), 2000u);
+  EXPECT_EQ(BackoffMs(1000, 2), 4000u);
+  EXPECT_EQ(BackoffMs(1000, 40), 0xFFFF'FFFFu);  // saturates rather than wraps
+}
+
+TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
+  const auto range = ParseContentRange(u" Bytes 100-999/1000 ");
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->first, 100u);
+  EXPECT_EQ(range->last, 999u);
+  EXPECT_EQ(range->total, 1000u);
+  for (const char16_t* bad :
+       {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
+        u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
+        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
+    EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
+  }
+}
+
 TEST(UrlPolicyTest, ReadsFollowWhatArrivesUntilTheLinkFillsThemQuickly) {
   constexpr std::uint32_t kBuffer = 256 * 1024;
   ReadPacer pacer(kBuffer);

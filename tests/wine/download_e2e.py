@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 # The download component with the real WinINet reader under Wine (driver.exe download), against
 # test_server.py. Usage: download_e2e.py BUILD_DIR STATE_DIR CASE
+import hashlib
 import os
 import time
 
-from harness import Server, expect, run_scenario, trusted_certificate
+from harness import Server, expect, run_scenario, trusted_certificate, until
 
 
 class Run:
@@ -81,7 +82,7 @@ def transfers(env):
         args += ["--get", name, "{base}" + address, env.win_path(out / (name + ".exe")) if to_file
                  else "-"]
     with Server(env, www) as srv:
-        run = Run(env, *[a.replace("{base}", srv.base) for a in args])
+        run = Run(env, "--backoff", "20", *[a.replace("{base}", srv.base) for a in args])
         requests = srv.requests()
     for name, (_, to_file, err) in TRANSFERS.items():
         got = out / (name + (".exe" if to_file else ".bin"))
@@ -155,6 +156,148 @@ def lock_and_cancel(env):
            f"progress as it arrives: {progress}")
     time.sleep(0.5)
     expect("cancelled slow" in run.lines and not (out / "slow.exe").exists(), run.lines)
+    no_leftovers(out)
+
+
+def retries(env):
+    # Attempts that fail part-way, answers that ask for a later try and silent servers are tried
+    # again at the same address with short injected waits; other failures are final at once.
+    www, out, body = setup(env)
+    (www / "small.bin").write_bytes(b"abcd")
+    n = len(body)
+    # name: (address, saved to a file?, expected error, requests expected).
+    cases = {
+        "cut30": (f"pkg.bin?cut={n * 3 // 10}&faults=1", True, 0, 2),
+        "cut70": (f"pkg.bin?cut={n * 7 // 10}&faults=2", True, 0, 3),
+        "reset": ("pkg.bin?close=1&faults=3", True, 0, 4),
+        "busy": ("pkg.bin?status=503&faults=1", True, 0, 2),
+        "e408": ("pkg.bin?status=408&faults=1", True, 0, 2),
+        "e429": ("pkg.bin?status=429&faults=1", True, 0, 2),
+        "silent": ("pkg.bin?hang=1&faults=1", True, 0, 2),
+        # One byte every 0.6 s never leaves the link quiet for the 2 s stall timeout.
+        "trickle": ("small.bin?trickle=1,600", True, 0, 1),
+        "used_up": ("pkg.bin?status=500", True, 500, 4),
+        "dead": ("pkg.bin?hang=1", True, 12002, 4),
+        "e404": ("pkg.bin?status=404&faults=1", True, 404, 1),
+        "e403": ("pkg.bin?status=403&faults=1", True, 403, 1),
+        # A document is not retried, but it does not hang either.
+        "silent_doc": ("pkg.bin?hang=1&x=doc", False, 12002, 1),
+    }
+    with Server(env, www) as srv:
+        args = ["--stall", "2000", "--backoff", "100", "--retries", "3"]
+        for name, (address, to_file, _, _) in cases.items():
+            args += ["--get", name, srv.base + address,
+                     env.win_path(out / (name + ".exe")) if to_file else "-"]
+        run = Run(env, *args)
+        targets = srv.targets()
+    for name, (address, to_file, err, asked) in cases.items():
+        got = out / (name + (".exe" if to_file else ".bin"))
+        expected = (www / address.split("?")[0]).read_bytes()
+        expect(run.complete(name) == err, f"{name}: {run.of('complete', name)}")
+        expect(got.exists() == (err == 0) and (err != 0 or got.read_bytes() == expected),
+               f"{name}: the file is wrong")
+        expect(targets.count("/" + address) == asked,
+               f"{name}: asked {targets.count('/' + address)} times, not {asked}")
+        expect(run.of("retry", name) == [[name, str(k), "3"] for k in range(1, asked)] or
+               name == "silent_doc", f"{name}: retries told {run.of('retry', name)}")
+    no_leftovers(out)
+
+    # A cancel during the back-off ends the read: no further request, no file.
+    with Server(env, www) as srv:
+        run = Run(env, "--backoff", "4000", "--cancel-at", "1000", "wait", "--linger", "5000",
+                  "--get", "wait", srv.base + "pkg.bin?status=500", env.win_path(out / "w.exe"))
+        targets = srv.targets()
+    expect("cancelled wait" in run.lines and not run.of("complete", "wait") and
+           run.of("retry", "wait") == [["wait", "1", "3"]], run.lines)
+    expect(targets == ["/pkg.bin?status=500"], f"asked again after the cancel: {targets}")
+    expect(not (out / "w.exe").exists(), "the cancelled task left a file")
+    no_leftovers(out)
+
+
+def resume(env):
+    # A retry asks only for the rest when the first answer gave a validator and the server
+    # honours the range for that very file; anything else starts the body over. The streamed
+    # SHA-256 covers the whole body either way.
+    www, out, body = setup(env)
+    n, cut, slack = len(body), 900_000, 2 * 256 * 1024
+    # name: (query, ranges asked (If-Range value or None for no Range) after the first request,
+    # resumed: bytes sent stay within the body plus slack).
+    cases = {
+        "etag": ("etag=a", ['"a"'], True),
+        "lastmod": ("lastmod=1", ["Mon, 07 Dec 2026 05:00:00 GMT"], True),
+        "etag70": ("etag=b&cut=2100000", ['"b"'], True),
+        "twice": ("etag=a&faults=2", ['"a"', '"a"'], True),
+        "no_validator": ("", [None], False),
+        "ignored": ("etag=a&range=ignore", ['"a"'], False),
+        "changed": ("etag=change", ['"v1"'], False),
+        "e416": ("etag=a&range=416", ['"a"', None], False),
+        "wrong_offset": ("etag=a&range=wrong", ['"a"', None], False),
+    }
+    address = lambda name, query: f"pkg.bin?x={name}&{query}" + \
+        ("" if "cut=" in query else f"&cut={cut}") + ("" if "faults" in query else "&faults=1")
+    with Server(env, www) as srv:
+        args = ["--sha256", "--backoff", "50"]
+        for name, (query, _, _) in cases.items():
+            args += ["--get", name, srv.base + address(name, query), env.win_path(out / name)]
+        run = Run(env, *args)
+        requests = srv.requests()
+        sent = {name: srv.sent(f"x={name}&") for name in cases}
+    digest = hashlib.sha256(body).hexdigest()
+    for name, (query, ranges, resumed) in cases.items():
+        expect(run.complete(name) == 0 and (out / name).read_bytes() == body, f"{name}: body {[l for l in run.lines if not l.startswith('progress')]}")
+        expect(f"sha256 {env.win_path(out / name)}|{digest}" in run.lines, f"{name}: digest")
+        asked = [r["headers"] for r in requests if r["target"] == "/" + address(name, query)]
+        expect("Range" not in asked[0] and [h.get("If-Range") for h in asked[1:]] == ranges,
+               f"{name}: asked {asked}")
+        expect(all(h.get("Range", "bytes=1-").startswith("bytes=") and
+                   int(h.get("Range", "bytes=1-")[6:-1]) > 0 for h in asked), asked)
+        expect((sent[name] <= n + slack) == resumed, f"{name}: {sent[name]} bytes sent")
+        progress = [int(row[1]) for row in run.of("progress", name)]
+        expect(progress[-1] == n and (not resumed or progress == sorted(progress)),
+               f"{name}: progress {progress}")
+    no_leftovers(out)
+
+
+def across_runs(env):
+    # A run that is killed or cancelled mid-body leaves it beside the save path with its record;
+    # the next run of the same address resumes it (the hash rebuilt over the bytes on disk), and
+    # one of another address starts afresh. Nothing partial is ever at the save path.
+    www, out, body = setup(env)
+    n, slack = len(body), 256 * 1024
+    save, part, record = out / "pkg.exe", out / "pkg.exe.part", out / "pkg.exe.part.info"
+    digest = hashlib.sha256(body).hexdigest()
+    with Server(env, www) as srv:
+        slow, fast = srv.base + "pkg.bin?etag=a&trickle=65536,100", srv.base + "pkg.bin?etag=a"
+        first = env.start(env.build / "driver.exe", "download", "--get", "pkg", slow,
+                          env.win_path(save), log="first.log")
+        expect(until(lambda: part.exists() and part.stat().st_size > n // 4, 20), "no progress")
+        first.kill()
+        first.wait()
+        time.sleep(0.5)
+        kept = part.stat().st_size
+        expect(record.exists() and 0 < kept < n and not save.exists(), f"kept {kept}")
+        run = Run(env, "--sha256", "--get", "pkg", slow.replace("trickle=65536,100", "x=1"),
+                  env.win_path(save))
+        # Another address: the partial body is not taken up.
+        expect(run.complete("pkg") == 0 and f"sha256 {env.win_path(save)}|{digest}" in run.lines
+               and save.read_bytes() == body, run.lines)
+        asked = [r["headers"].get("Range") for r in srv.requests()]
+        expect(asked == [None, None], f"ranges asked: {asked}")
+        expect(not part.exists() and not record.exists(), "the partial body was left")
+
+        # Cancelled (as when the window closes) and resumed.
+        save.unlink()
+        run = Run(env, "--cancel-at", "1000", "pkg", "--get", "pkg", slow, env.win_path(save))
+        time.sleep(0.5)
+        kept = part.stat().st_size if part.exists() else 0
+        expect(record.exists() and 0 < kept < n and not save.exists(), f"kept {kept}")
+        before = srv.sent()
+        run = Run(env, "--sha256", "--get", "pkg", slow, env.win_path(save))
+        expect(run.complete("pkg") == 0 and f"sha256 {env.win_path(save)}|{digest}" in run.lines
+               and save.read_bytes() == body, run.lines)
+        expect(srv.requests()[-1]["headers"].get("Range") == f"bytes={kept}-", "not resumed")
+        expect(srv.sent() - before <= n - kept + slack, f"{srv.sent() - before} bytes sent")
+        expect(not part.exists() and not record.exists(), "the partial body was left")
     no_leftovers(out)
 
 

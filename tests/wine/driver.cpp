@@ -17,14 +17,16 @@
 //   progress-bar TITLE                      a bar at 50 % in a window titled TITLE; prints
 //                                           bar= (screen x,y,w,h), events= and model=, then
 //                                           runs until the window is closed
-//   download [--get NAME URL SAVE]... [--cancel-on-progress NAME N] [--lock PATH] [--linger MS]
-//            [--sha256]
+//   download [--get NAME URL SAVE]... [--cancel-on-progress NAME N] [--cancel-at MS NAME]
+//            [--lock PATH] [--linger MS] [--sha256] [--stall MS] [--backoff MS] [--retries N]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
 //       has; SAVE "-": in memory, then written to NAME.bin in the working folder. It removes
-//       task NAME at its Nth progress event, holds PATH open without sharing, and waits MS
-//       after the last task ended. Prints "begin NAME|RESULT", "progress NAME|VALUE|MAX",
-//       "complete NAME|ERR|BYTES", "cancelled NAME", then "elapsed_ms N" (first request to last
-//       completion) and "peak_working_set N".
+//       task NAME at its Nth progress event (or MS after the start), holds PATH open without
+//       sharing, and waits MS after the last task ended; the reader's stall timeout, first
+//       back-off and retries per address are as given (short ones keep the tests fast). Prints
+//       "begin NAME|RESULT", "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete
+//       NAME|ERR|BYTES", "cancelled NAME", with --sha256 "sha256 SAVE|HEX" of each finished file
+//       body, then "elapsed_ms N" (first request to last completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -391,6 +393,10 @@ struct Host final : DownloaderEvents {
       Print("cancelled " + Utf16ToUtf8(name));
     }
   }
+  void DownloadRetry(const std::u16string&, const std::u16string& name, const std::u16string&,
+                     std::int32_t retry, std::int32_t retries) override {
+    Print("retry " + Utf16ToUtf8(name) + "|" + Number(retry) + "|" + Number(retries));
+  }
   void DownloadComplete(const std::u16string&, const std::u16string& name, const std::u16string&,
                         const std::string& bytes, TransferError err, std::int32_t) override {
     lastCompletion = GetTickCount64();
@@ -406,6 +412,9 @@ int Download(const Args& args) {
   std::u16string lockPath;
   DWORD linger = 0;
   bool hash = false;
+  ReaderTuning tuning;
+  ULONGLONG cancelAt = 0;
+  std::u16string cancelAtName;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const auto next = [&] { return i + 1 < args.size() ? win::FromWide(args[++i]) : u""; };
     if (args[i] == L"--get") {
@@ -418,6 +427,15 @@ int Download(const Args& args) {
       lockPath = next();
     } else if (args[i] == L"--sha256") {
       hash = true;
+    } else if (args[i] == L"--cancel-at") {
+      cancelAt = std::stoull(win::Wide(next()));
+      cancelAtName = next();
+    } else if (args[i] == L"--stall") {
+      tuning.stallTimeoutMs = std::stoul(win::Wide(next()));
+    } else if (args[i] == L"--backoff") {
+      tuning.firstBackoffMs = std::stoul(win::Wide(next()));
+    } else if (args[i] == L"--retries") {
+      tuning.retriesPerAddress = std::stoul(win::Wide(next()));
     } else if (args[i] == L"--linger") {
       linger = std::stoul(win::Wide(next()));
     } else {
@@ -430,11 +448,22 @@ int Download(const Args& args) {
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lock) return 3;
   }
-  auto reader = CreateSystemUrlReader();
+  auto reader = CreateSystemUrlReader(tuning);
   Downloader dl(*reader, SystemClock(), SystemEventPump(), FolderOf(GetOwnExePath()));
   host.dl = &dl;
   dl.SetEvents(&host);
   dl.SetHashFileBodies(hash);
+  if (hash) {
+    dl.SetBodyCheck([](DownloadedFile& body, const std::u16string& savePath) {
+      static const char kDigits[] = "0123456789abcdef";
+      std::string hex;
+      if (const auto digest = body.Digest()) {
+        for (const std::uint8_t b : *digest) hex += {kDigits[b >> 4], kDigits[b & 15]};
+      }
+      Print("sha256 " + Utf16ToUtf8(savePath) + "|" + hex);
+      return TransferError();
+    });
+  }
   const ULONGLONG start = GetTickCount64();
   for (std::size_t g = 0; g + 2 < gets.size(); g += 3)
     Print("begin " +
@@ -442,6 +471,10 @@ int Download(const Args& args) {
   // The client's message loop: every notification arrives as a posted message.
   for (ULONGLONG idleSince = 0;; MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT)) {
     SystemEventPump().ProcessPendingEvents();
+    if (!cancelAtName.empty() && GetTickCount64() - start >= cancelAt) {
+      if (dl.RemoveTask(cancelAtName)) Print("cancelled " + Utf16ToUtf8(cancelAtName));
+      cancelAtName.clear();
+    }
     if (dl.TaskCount() != 0) {
       idleSince = 0;
     } else if (idleSince == 0) {

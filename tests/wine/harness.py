@@ -161,6 +161,7 @@ class Server(Process):
         port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
         port_file.unlink(missing_ok=True)
         self.log_path.unlink(missing_ok=True)
+        pathlib.Path(str(self.log_path) + ".sent").unlink(missing_ok=True)
         args = [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
                 str(port_file), str(lifetime), str(self.log_path)]
         self.spawn(args + list(tls or ()),
@@ -177,6 +178,12 @@ class Server(Process):
 
     def targets(self):
         return [r["target"] for r in self.requests()]
+
+    def sent(self, part=""):
+        # Body bytes sent in all answers to targets containing `part`.
+        path = pathlib.Path(str(self.log_path) + ".sent")
+        rows = [json.loads(line) for line in path.read_text().splitlines()] if path.exists() else []
+        return sum(r["sent"] for r in rows if part in r["target"])
 
 
 class Nginx(Process):

@@ -7,7 +7,8 @@
 # listens, and ends itself after LIFETIME seconds. Each request is appended to LOG as one JSON
 # line {"target": the request target as sent, "headers": {name: value}}, so tests can see what a
 # client asked for (a fragment it should not have sent, its Accept-Encoding). With CERT and KEY
-# (PEM files) it speaks HTTPS.
+# (PEM files) it speaks HTTPS. Each answer's body bytes actually sent are appended to LOG.sent as
+# {"target", "sent"}, so tests can tell how much a retry asked for again.
 #
 # The query string bends the answer:
 #   status=N            answer N with a short text body (404, 500 ...)
@@ -22,6 +23,18 @@
 #   trickle=BYTES,MS    send the body in pieces of BYTES every MS milliseconds
 #   hang=first          the first request for this address gets no answer at all (the connection
 #                       stays open); later ones are answered as usual
+#   hang=1              no answer at all, the connection open
+#   faults=K            the faults above (cut, close, hang, status, trickle) bend only the first K
+#                       requests for this address; later ones are answered without them
+#
+# Files are served whole (200) unless a request asks for "Range: bytes=N-" with an If-Range that
+# matches the file's validator; then its rest comes as a 206. The validator and the range
+# handling are bent by:
+#   etag=V              ETag: "V" (V=change: a new ETag for every request)
+#   lastmod=1           a Last-Modified date
+#   range=ignore        every range is ignored (200 and the whole file)
+#   range=416           every range request is answered 416
+#   range=wrong         the 206 starts 1000 bytes later than asked
 #   endless=1           a body that never ends (until the client goes), without a length
 #   announce=N          Content-Length: N whatever the body is
 #   encoding=NAME       Content-Encoding: NAME whatever the request accepted; gzip compresses the
@@ -30,6 +43,7 @@ import gzip
 import http.server
 import itertools
 import json
+import re
 import os
 import pathlib
 import socket
@@ -45,6 +59,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     root = pathlib.Path(".")
     lock = threading.Lock()
     seen = set()
+    counts = {}
+    cache = {}
     log_file = None
 
     def log_message(self, fmt, *args):  # quiet: the tests read their own output
@@ -59,7 +75,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with self.lock:
             first = self.path not in self.seen
             self.seen.add(self.path)
-        if query.get("hang") == "first" and first:
+            count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
+        if count > int(query.get("faults", count)):
+            query = {k: v for k, v in query.items()
+                     if k not in ("cut", "close", "hang", "status", "trickle")}
+        if (query.get("hang") == "first" and first) or query.get("hang") == "1":
             time.sleep(3600)
         elif query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -74,11 +94,41 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             target = (self.root / urllib.parse.unquote(url.path).lstrip("/")).resolve()
             if self.root in target.parents and target.is_file():
-                self.answer(200, target.read_bytes(), query)
+                self.answer_file(memoryview(self.contents(target)), query, count)
             else:
                 self.answer(404, b"not found\r\n", {})
 
-    def answer(self, code, body, query, location=None):
+    @classmethod
+    def contents(cls, path):
+        # Read once while unchanged: a large file read anew for every retry would time the disk.
+        stat = path.stat()
+        key = (str(path), stat.st_mtime_ns, stat.st_size)
+        with cls.lock:
+            if cls.cache.get("key") != key:
+                cls.cache = {"key": key, "data": path.read_bytes()}
+            return cls.cache["data"]
+
+    def answer_file(self, data, query, count):
+        headers = {}
+        tag = query.get("etag")
+        if tag:
+            headers["ETag"] = f'"{f"v{count}" if tag == "change" else tag}"'
+        if query.get("lastmod"):
+            headers["Last-Modified"] = "Mon, 07 Dec 2026 05:00:00 GMT"
+        validator = headers.get("ETag") or headers.get("Last-Modified")
+        ranged = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
+        mode = query.get("range")
+        if ranged and mode == "416":
+            self.answer(416, b"", {}, headers={"Content-Range": f"bytes */{len(data)}"})
+        elif (ranged and mode != "ignore" and validator and
+              self.headers.get("If-Range") == validator and int(ranged[1]) < len(data)):
+            start = int(ranged[1]) + (1000 if mode == "wrong" else 0)
+            headers["Content-Range"] = f"bytes {start}-{len(data) - 1}/{len(data)}"
+            self.answer(206, data[start:], query, headers=headers)
+        else:
+            self.answer(200, data, query, headers=headers)
+
+    def answer(self, code, body, query, location=None, headers=None):
         # Sends `body` (bytes, or an endless iterator of pieces) bent by the query.
         if query.get("encoding") == "gzip":
             body = gzip.compress(body)
@@ -87,7 +137,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Connection", "close")
         for name, value in (("Location", location), ("Content-Encoding", query.get("encoding")),
-                            ("Transfer-Encoding", "chunked" if mode == "chunked" else None)):
+                            ("Transfer-Encoding", "chunked" if mode == "chunked" else None),
+                            *(headers or {}).items()):
             if value is not None:
                 self.send_header(name, value)
         if "announce" in query or not mode:
@@ -95,13 +146,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                              else str(len(body)))
         self.end_headers()
         size, ms = map(int, query.get("trickle", f"{1 << 20},0").split(","))
-        pieces = body if not isinstance(body, bytes) else [body[:int(query.get("cut", len(body)))]]
+        # Slices of a file's contents are views: copying hundreds of MiB per answer would time
+        # the memory, not the client.
+        whole = isinstance(body, (bytes, memoryview))
+        pieces = [body[:int(query.get("cut", len(body)))]] if whole else body
+        sent = 0
         try:
             for piece in pieces:
                 for at in range(0, len(piece), size):
                     data = piece[at:at + size]
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data) if mode == "chunked"
                                      else data)
+                    sent += len(data)
                     if ms:
                         self.wfile.flush()
                         time.sleep(ms / 1000)
@@ -110,6 +166,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
         except OSError:
             pass  # the client went away (a cancelled read, a refused answer)
+        with self.lock, open(self.log_file + ".sent", "a", encoding="utf-8") as out:
+            out.write(json.dumps({"target": self.path, "sent": sent}) + "\n")
 
 
 class Server(http.server.ThreadingHTTPServer):

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 # Whole updates: the real client under Wine against loopback web servers, some of them hostile,
 # driven like a user through driver.exe. Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
+import hashlib
+import re
 import shutil
 import time
 
@@ -50,6 +52,130 @@ def whole_update(env):
         expect(victim.read_bytes() == b"keep me", "a file outside Update was overwritten")
     finally:
         stranger.kill()
+
+
+def resumed_update(env):
+    # The package's connection is cut half-way: the client says it retries, asks only for the
+    # rest, and the update completes as if nothing had happened.
+    site = UpdateSite(env, "断点续传")
+    size = site.package.stat().st_size
+    with Server(env, site.www) as web:
+        address = f"dl/setup.bin?cut={size // 2}&faults=1&etag=v1"
+        site.publish("1.1.0.0", [web.base + address])
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(until(lambda: site.control_text(STATUS) == "网络中断，正在重试（1/3）…", 10, 0.05),
+               "the retry is told")
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
+        sent = web.sent(address)
+    expect(asked == [None, f"bytes={size // 2}-"] and sent == size, f"{asked}, {sent} sent")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program), "the main program was not ended")
+
+
+def retries_then_next_address(env):
+    # A busy first address is tried 4 times, after 1, 2 and 4 s, the status telling each retry;
+    # then the next address serves the package.
+    site = UpdateSite(env, "重试换址")
+    with Server(env, site.www) as web:
+        busy = "dl/setup.bin?status=503"
+        site.publish("1.1.0.0", [web.base + busy, web.base + "dl/setup.bin"])
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        seen = set()
+        until(lambda: seen.add(site.control_text(STATUS)) or
+              web.targets()[-1] == "/dl/setup.bin", 20, 0.1)
+        expect(site.message_box("ok")[0] == "下载完成：", "the next address completes")
+        expect(ended(client, 20), "the client ends after the hand-over")
+        asked = web.targets()
+    expect(asked.count("/" + busy) == 4 and asked[-1] == "/dl/setup.bin", f"asked {asked}")
+    expect({f"网络中断，正在重试（{k}/3）…" for k in (1, 2, 3)} <= seen, f"statuses {seen}")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+
+
+def kill_and_resume(env, site, web, address, sent_after):
+    # Kills the client mid-download of `address`, starts it again and lets the update complete.
+    # Returns the bytes kept by the killed run and those the server sent after it
+    # (`sent_after(checkpoint)`; checkpoint from `sent_after(None)`).
+    size = site.package.stat().st_size
+    part = site.app / "Update" / "setup.bin.exe.part"
+    site.publish("1.1.0.0", [web.base + address])
+    client = site.launch([web.base + "update.ini"], mode=1)
+    site.message_box("yes")
+    expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20), "no progress")
+    client.kill()
+    client.wait()
+    time.sleep(0.5)
+    kept = part.stat().st_size
+    expect(kept < size and not site.saved_package().exists() and not site.package_opened(0.1),
+           f"after the kill: {kept} kept")
+    checkpoint = sent_after(None)
+    main_program = site.start_main_program()
+    client = site.launch([web.base + "update.ini"], mode=1)
+    site.message_box("yes")
+    expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+    expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+    sent = sent_after(checkpoint)
+    expect(sent < size - kept + 256 * 1024, f"{sent} bytes sent for {size - kept} missing")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program) and not part.exists(), "the main program ran on, or a part was left")
+    return kept
+
+
+def killed_and_resumed(env):
+    # The client is killed mid-download; started again, it asks only for the rest of the package
+    # it left beside the save path, and the update completes.
+    site = UpdateSite(env, "中断续传")
+    address = "dl/setup.bin?etag=v1&trickle=32768,100"
+    with Server(env, site.www) as web:
+        kept = kill_and_resume(env, site, web, address,
+                               lambda since: web.sent(address) - (since or 0))
+        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
+    expect(asked == [None, f"bytes={kept}-"], f"ranges asked: {asked}")
+
+
+def killed_and_resumed_nginx(env):
+    # The same against nginx, which honours Range and If-Range with its own ETag.
+    site = UpdateSite(env, "续传二")
+    with Nginx(env, site.www, limit_rate="256k") as web:
+        def answers():
+            return [(int(m[1]), int(m[2])) for m in re.finditer(
+                r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
+        kill_and_resume(env, site, web, "dl/setup.bin",
+                        lambda since: sum(b for _, b in answers()[since or 0:]) if since is not None
+                        else len(answers()))
+        statuses = [status for status, _ in answers()]
+    expect(statuses == [200, 206], f"nginx answered {statuses}")
+
+
+def carried_over_body_that_fails_its_check(env):
+    # An earlier run left a partial package whose bytes are not the package's: the resumed body
+    # fails the document's SHA-256, is thrown away and read once afresh, and the update completes.
+    site = UpdateSite(env, "续传校验")
+    package = site.package.read_bytes()
+    half = len(package) // 2
+    (site.app / "Update").mkdir()
+    (site.app / "Update" / "setup.bin.exe.part").write_bytes(b"\0" * half)
+    with Server(env, site.www) as web:
+        address = web.base + "dl/setup.bin?etag=v1"
+        (site.app / "Update" / "setup.bin.exe.part.info").write_text(
+            f'{address}\n"v1"\n{len(package)}\n')
+        site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
+                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
+        main_program = site.start_main_program()
+        client = site.launch([web.base + "update.ini"], mode=1)
+        site.message_box("yes")
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
+    expect(asked == [f"bytes={half}-", None], f"ranges asked: {asked}")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+    expect(ended(main_program), "the main program ran on")
+    expect(sorted(p.name for p in (site.app / "Update").iterdir()) ==
+           ["package-opened.txt", "setup.bin.exe"], "a partial body was left")
 
 
 def mode0_session(env):
