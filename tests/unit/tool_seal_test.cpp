@@ -17,16 +17,8 @@
 namespace sealupdate::tool {
 namespace {
 
-class ToolSeal : public ::testing::Test {
+class ToolSeal : public ToolFolder {
  protected:
-  std::string folder_ = NativePath(ScratchFolder());
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) {
-    ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
-  }
-  std::string Read(const std::string& name) const {
-    return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("<missing>");
-  }
   void SetUp() override { Write("client.exe", "MZ" + std::string(3000, '\x90')); }
   Result Seal(const std::string& config, std::vector<std::string> options = {},
               const std::string& client = "client.exe", const std::string& out = "out_中.exe") {

@@ -50,16 +50,8 @@ std::string AddCertificateTable(std::string file) {
   return file + std::string(size, '\x5A');
 }
 
-class ToolTrust : public ::testing::Test {
+class ToolTrust : public ToolFolder {
  protected:
-  std::string folder_ = NativePath(ScratchFolder());
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) {
-    ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
-  }
-  std::string Read(const std::string& name) const {
-    return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("<missing>");
-  }
   void SetUp() override {
     ASSERT_EQ(RunArgs({"keygen", Path("k1")}).code, 0);
     ASSERT_EQ(RunArgs({"keygen", Path("k2")}).code, 0);
