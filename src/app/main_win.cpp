@@ -1,5 +1,7 @@
 // The one place that assembles the client: the sealed configuration, the update record, the
 // reader, the downloader, the window and the flow, and the message loop that drives them.
+#include <cstdlib>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -14,11 +16,6 @@
 #include "startup/startup.h"
 #include "window/main_window_win.h"
 #include "window/update_flow.h"
-// After <windows.h>:
-#include <commctrl.h>
-
-#include <cstdlib>
-#include <exception>
 
 // The client has no console, so the library's default handler for an uncaught exception
 // (print the demangled type to stderr, then abort) prints nowhere; it also links in the whole
@@ -40,21 +37,6 @@ void HardenLibrarySearch() {
   if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-void InitCommonControls() {
-  // Loaded at run time so that a system without the function still starts; from the system
-  // folder only (the manifest still selects version 6).
-  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!comctl) return;
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
-      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
-  if (!init) return;
-  INITCOMMONCONTROLSEX icc{};
-  icc.dwSize = sizeof icc;
-  icc.dwICC = ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
-  init(&icc);
-}
-
 std::u16string FileVersionOf(const std::u16string& path) {
   const std::optional<VersionInfo> info = ReadVersionInfo(path);
   return info ? info->FileVersion : std::u16string();
@@ -63,7 +45,6 @@ std::u16string FileVersionOf(const std::u16string& path) {
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
   const std::u16string ownFolder = FolderOf(ownPath);
-  InitCommonControls();
   StartupState state =
       LoadStartupState(ownPath, commandLine, BuildSealKey(),
                        std::make_unique<UpdateRecord>(ownFolder, SystemProcessTable()));
