@@ -37,10 +37,25 @@ void HardenLibrarySearch() {
   if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-std::u16string FileVersionOf(const std::u16string& path) {
-  const std::optional<VersionInfo> info = ReadVersionInfo(path);
-  return info ? info->FileVersion : std::u16string();
-}
+// The main program's version resource is read once per run: a check started again asks for the
+// same file, which cannot change while the client runs.
+class FileVersionCache {
+ public:
+  std::u16string operator()(const std::u16string& path) {
+    if (!read_ || path_ != path) {
+      const std::optional<VersionInfo> info = ReadVersionInfo(path);
+      version_ = info ? info->FileVersion : std::u16string();
+      path_ = path;
+      read_ = true;
+    }
+    return version_;
+  }
+
+ private:
+  bool read_ = false;
+  std::u16string path_;
+  std::u16string version_;
+};
 
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
@@ -55,7 +70,7 @@ int Run(std::u16string_view commandLine) {
   // The reader posts its results to a window of this thread, so it comes after the window.
   const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
   Downloader downloader(*reader, SystemClock(), SystemEventPump(), ownFolder);
-  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionOf);
+  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionCache());
   downloader.SetEvents(&flow);
   record.SetCheckUpdateHandler([&flow] { flow.RestartCheck(); });
   window->Attach(flow);
