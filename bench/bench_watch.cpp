@@ -2,6 +2,7 @@
 // nothing for it.
 //
 //   bench_watch TITLE TIMEOUT_MS
+//   bench_watch --peak PID          prints "peak_working_set N" of the running process PID
 //
 // Prints "ready" once it polls, then "visible" when a top-level window titled TITLE is visible,
 // then "painted" when neither the window nor any of its children has anything left to paint
@@ -9,8 +10,11 @@
 // the time runs out first. Each line is flushed at once: the reader timestamps it.
 #include "platform/win32.h"
 
+#include <psapi.h>  // after <windows.h>
+
 #include <cstdio>
 #include <cwchar>
+#include <string_view>
 
 namespace {
 
@@ -34,10 +38,24 @@ void Say(const char* line) {
   std::fflush(stdout);
 }
 
+int PeakWorkingSet(DWORD pid) {
+  const sealupdate::win::UniqueKernelHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!process || !GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) return 1;
+  std::printf("peak_working_set %llu\n",
+              static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;
+  if (std::wstring_view(argv[1]) == L"--peak") {
+    return PeakWorkingSet(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+  }
   const ULONGLONG deadline = GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
   Say("ready");
   bool visible = false;
