@@ -7,7 +7,7 @@ figures are medians of interleaved runs, so load on the shared machine hits both
              with the same flags and stripped the same way (and build/win32's when it exists)
   check      the silent check (mode 2, up to date: start, fetch the document, read the main
              program's version, exit) against the two floors: one bare WinINet GET and exit, and
-             the same with one hidden top-level window (bench_get --window)
+             the same with one hidden top-level window (bench_get_window.exe)
   startup    mode 1 from its start to the server seeing its first request, and to the first
              paint of its window (seen from outside by bench_watch.exe), against the floors
   download   a large package through the download component against a bare WinINet read loop
@@ -31,6 +31,7 @@ from harness import Nginx, Server, UpdateSite, WineEnv, expect  # noqa: E402
 
 SECTIONS = ("sizes", "check", "startup", "download", "resume")
 FLOOR = "bench_get.exe"
+WINDOW_FLOOR = "bench_get_window.exe"
 MIB = 1 << 20
 
 
@@ -109,11 +110,10 @@ def silent_check(table, env, runs):
         site.publish("1.0.0.0", [web.base + "dl/setup.bin"])  # up to date: the client just ends
         client = site.seal([web.base + "update.ini"], mode=2)
         document = web.base + "update.ini"
-        floor = env.build / FLOOR
         median = interleaved({
             "client": lambda: run_timed(env, client),
-            "window": lambda: run_timed(env, floor, "--window", document),
-            "bare": lambda: run_timed(env, floor, document),
+            "window": lambda: run_timed(env, env.build / WINDOW_FLOOR, document),
+            "bare": lambda: run_timed(env, env.build / FLOOR, document),
         }, runs)
     for name, label, target in (("window", "one hidden window + GET", "<= 1.15"),
                                 ("bare", "one bare GET", "")):
@@ -162,7 +162,6 @@ def startup(table, env, runs):
                 f"MainExeName=SampleApp.exe\r\n").encode()
     server = FirstRequests(document)
     client = site.seal([server.url], mode=1)
-    floor = env.build / FLOOR
 
     def mode1():
         # The watcher polls before the client starts; its lines are timestamped as they come.
@@ -185,12 +184,13 @@ def startup(table, env, runs):
                 proc.kill()
         return request, seen["painted"]
 
-    def floor_run(*args):
+    def floor_run(floor):
         start = time.perf_counter()
-        total = run_timed(env, floor, *args, server.url)
+        total = run_timed(env, env.build / floor, server.url)
         return server.first_since(start), total
 
-    cases = {"client": mode1, "window": lambda: floor_run("--window"), "bare": lambda: floor_run()}
+    cases = {"client": mode1, "window": lambda: floor_run(WINDOW_FLOOR),
+             "bare": lambda: floor_run(FLOOR)}
     for case in cases.values():
         case()
     samples = {name: [] for name in cases}
@@ -311,7 +311,7 @@ def main():
     parser.add_argument("build")
     parser.add_argument("state")
     parser.add_argument("--only", default=",".join(SECTIONS))
-    parser.add_argument("--runs", type=int, default=11, help="rounds of the timed start-ups")
+    parser.add_argument("--runs", type=int, default=15, help="rounds of the timed start-ups")
     parser.add_argument("--mib", type=int, default=512)
     args = parser.parse_args()
     only = args.only.split(",")
