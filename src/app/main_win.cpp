@@ -1,5 +1,7 @@
 // The one place that assembles the client: the sealed configuration, the update record, the
 // reader, the downloader, the window and the flow, and the message loop that drives them.
+#include <cstdlib>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -14,11 +16,6 @@
 #include "startup/startup.h"
 #include "window/main_window_win.h"
 #include "window/update_flow.h"
-// After <windows.h>:
-#include <commctrl.h>
-
-#include <cstdlib>
-#include <exception>
 
 // The client has no console, so the library's default handler for an uncaught exception
 // (print the demangled type to stderr, then abort) prints nowhere; it also links in the whole
@@ -40,30 +37,29 @@ void HardenLibrarySearch() {
   if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-void InitCommonControls() {
-  // Loaded at run time so that a system without the function still starts; from the system
-  // folder only (the manifest still selects version 6).
-  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!comctl) return;
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
-      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
-  if (!init) return;
-  INITCOMMONCONTROLSEX icc{};
-  icc.dwSize = sizeof icc;
-  icc.dwICC = ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
-  init(&icc);
-}
+// The main program's version resource is read once per run: a check started again asks for the
+// same file, which cannot change while the client runs.
+class FileVersionCache {
+ public:
+  std::u16string operator()(const std::u16string& path) {
+    if (!read_ || path_ != path) {
+      const std::optional<VersionInfo> info = ReadVersionInfo(path);
+      version_ = info ? info->FileVersion : std::u16string();
+      path_ = path;
+      read_ = true;
+    }
+    return version_;
+  }
 
-std::u16string FileVersionOf(const std::u16string& path) {
-  const std::optional<VersionInfo> info = ReadVersionInfo(path);
-  return info ? info->FileVersion : std::u16string();
-}
+ private:
+  bool read_ = false;
+  std::u16string path_;
+  std::u16string version_;
+};
 
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
   const std::u16string ownFolder = FolderOf(ownPath);
-  InitCommonControls();
   StartupState state =
       LoadStartupState(ownPath, commandLine, BuildSealKey(),
                        std::make_unique<UpdateRecord>(ownFolder, SystemProcessTable()));
@@ -74,7 +70,7 @@ int Run(std::u16string_view commandLine) {
   // The reader posts its results to a window of this thread, so it comes after the window.
   const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
   Downloader downloader(*reader, SystemClock(), SystemEventPump(), ownFolder);
-  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionOf);
+  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionCache());
   downloader.SetEvents(&flow);
   record.SetCheckUpdateHandler([&flow] { flow.RestartCheck(); });
   window->Attach(flow);

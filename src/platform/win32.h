@@ -118,6 +118,51 @@ using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 
+struct ActivationContextTraits {  // CreateActCtxW fails with INVALID_HANDLE_VALUE
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::ReleaseActCtx(h); }
+};
+
+// An activation context made from a manifest resource of `module` and active on the calling
+// thread until the owner goes; empty when the system refuses it. Owners go in the reverse order
+// of their making, on the thread that made them.
+class ActiveContext {
+ public:
+  ActiveContext() noexcept = default;
+  ActiveContext(HMODULE module, const wchar_t* path, WORD manifestId) noexcept {
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+    request.lpSource = path;
+    request.lpResourceName = MAKEINTRESOURCEW(manifestId);
+    request.hModule = module;
+    context_.reset(::CreateActCtxW(&request));
+    if (context_ && !::ActivateActCtx(context_.get(), &cookie_)) context_.reset();
+  }
+  ~ActiveContext() { reset(); }
+  ActiveContext(ActiveContext&& other) noexcept
+      : context_(std::move(other.context_)), cookie_(std::exchange(other.cookie_, 0)) {}
+  ActiveContext& operator=(ActiveContext&& other) noexcept {
+    if (this != &other) {
+      reset();
+      context_ = std::move(other.context_);
+      cookie_ = std::exchange(other.cookie_, 0);
+    }
+    return *this;
+  }
+  explicit operator bool() const noexcept { return static_cast<bool>(context_); }
+  void reset() noexcept {
+    if (context_) ::DeactivateActCtx(0, cookie_);
+    context_.reset();
+    cookie_ = 0;
+  }
+
+ private:
+  UniqueHandle<ActivationContextTraits> context_;
+  ULONG_PTR cookie_ = 0;
+};
+
 // The device context of a window (GetDC), released with the window it came from.
 class WindowDc {
  public:

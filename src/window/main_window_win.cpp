@@ -2,7 +2,9 @@
 #include "window/main_window_win.h"
 
 #include <exception>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -13,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/win32.h"
 // After <windows.h>:
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include "widgets/progress_bar_win.h"
@@ -62,6 +65,26 @@ SIZE WindowSizeFor(int dpi) {
   return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
+// Common controls version 6 (visual styles) come from the activation context of this manifest
+// resource of the executable, made active only once the window is about to be shown: the main
+// manifest does not ask for them, so a silent check that ends unseen never loads comctl32.
+constexpr WORD kControlsManifestId = 2;
+
+void InitCommonControls() {
+  // Loaded at run time so that a system without the function still starts; from the system
+  // folder only (the active context still selects version 6).
+  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!comctl) return;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(
+      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+  if (!init) return;
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
+  init(&icc);
+}
+
 // The system's message font face (the UI font for the user's language, which covers its
 // script) at the window's designed size.
 win::UniqueFont CreateWindowFont(int dpi) {
@@ -103,6 +126,8 @@ class Win32MainWindow final : public MainWindow {
   }
   void SetNotes(const std::u16string& text) override { SetControlText(kNotesId, text); }
   void SetProgress(std::int32_t value, std::int32_t max) override {
+    progressValue_ = value;
+    progressMax_ = max;
     if (ProgressBar* bar = ProgressBarOf(Control(kProgressBarId))) {
       bar->SetMax(max);
       bar->SetValue(value);
@@ -115,7 +140,10 @@ class Win32MainWindow final : public MainWindow {
   void ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
                        TrayIconKind icon) override;
   void RemoveTrayIcon(bool close) override { tray_.RemoveTrayIcon(close); }
-  void RestoreWindow() override { tray_.RestoreWindow(TrayHandle(hwnd_)); }
+  void RestoreWindow() override {
+    PrepareToShow();
+    tray_.RestoreWindow(TrayHandle(hwnd_));
+  }
   MessageAnswer ShowMessage(const std::u16string& text, const std::u16string& title,
                             MessageButtons buttons, MessageIcon icon) override;
   ShellResult ShellOpen(const std::u16string& target, int showCommand) override;
@@ -129,14 +157,29 @@ class Win32MainWindow final : public MainWindow {
   // Runs a handler of the flow; no exception may cross the window procedure.
   template <typename Fn>
   void Guarded(Fn&& fn);
-  void CreateControls(HINSTANCE instance);
+  // Until the window is about to be shown it has no controls, font, icon or visual styles (a
+  // silent check that ends unseen never pays for them); what the flow shows meanwhile waits in
+  // texts_ and the progress fields. Idempotent.
+  void PrepareToShow();
+  void ApplyOwnIcon();
+  void CreateControls();
   void ApplyLayout();
   void SizeLabelToText(HWND label, const ControlLayout& layout);
   HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
   void SetControlText(int id, std::u16string_view text);
 
   HWND hwnd_ = nullptr;
+  HINSTANCE instance_ = nullptr;
   std::int32_t mode_ = 0;
+  bool prepared_ = false;
+  bool ownIconWanted_ = false;
+  // By the index of the control in kControls: its text when the flow has set one.
+  std::optional<std::u16string> texts_[std::size(kControls)];
+  std::int32_t progressValue_ = 0;
+  std::int32_t progressMax_ = 100;
+  // Active from PrepareToShow on; outlives the windows made under it (destroyed in the body of
+  // the destructor).
+  win::ActiveContext controlsContext_;
   int dpi_ = 96;
   UpdateFlow* flow_ = nullptr;
   win::UniqueFont font_;
@@ -146,15 +189,27 @@ class Win32MainWindow final : public MainWindow {
   TrayIcon tray_{Win32TrayPlatform()};
 };
 
-const ControlLayout* LayoutOf(int id) {
-  for (const auto& c : kControls) {
-    if (c.id == id) return &c;
-  }
-  return nullptr;
+std::size_t IndexOf(int id) {
+  std::size_t i = 0;
+  while (i < std::size(kControls) && kControls[i].id != id) ++i;
+  return i;
 }
 
-void Win32MainWindow::CreateControls(HINSTANCE instance) {
-  for (const auto& c : kControls) {
+void Win32MainWindow::PrepareToShow() {
+  if (prepared_ || !hwnd_) return;
+  prepared_ = true;
+  controlsContext_ =
+      win::ActiveContext(instance_, win::Wide(GetOwnExePath()).c_str(), kControlsManifestId);
+  InitCommonControls();
+  RegisterProgressBarClass();
+  CreateControls();
+  ApplyLayout();
+  if (ownIconWanted_) ApplyOwnIcon();
+}
+
+void Win32MainWindow::CreateControls() {
+  for (std::size_t i = 0; i < std::size(kControls); ++i) {
+    const ControlLayout& c = kControls[i];
     const wchar_t* cls = L"STATIC";
     DWORD style = WS_CHILD | WS_VISIBLE;
     DWORD exStyle = 0;
@@ -175,8 +230,10 @@ void Win32MainWindow::CreateControls(HINSTANCE instance) {
         cls = kProgressBarClassName;
         break;
     }
-    CreateWindowExW(exStyle, cls, win::Wide(c.caption).c_str(), style, 0, 0, 0, 0, hwnd_,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+    const std::u16string_view caption =
+        texts_[i] ? std::u16string_view(*texts_[i]) : std::u16string_view(c.caption);
+    CreateWindowExW(exStyle, cls, win::Wide(caption).c_str(), style, 0, 0, 0, 0, hwnd_,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
   }
   if (ProgressBar* bar = ProgressBarOf(Control(kProgressBarId))) {
     // The settings the window keeps for its bar.
@@ -185,8 +242,8 @@ void Win32MainWindow::CreateControls(HINSTANCE instance) {
     bar->SetBorderH(5);
     bar->SetBorderV(5);
     bar->SetMin(0);
-    bar->SetMax(100);
-    bar->SetValue(0);
+    bar->SetMax(progressMax_);
+    bar->SetValue(progressValue_);
   }
 }
 
@@ -206,6 +263,7 @@ void Win32MainWindow::SizeLabelToText(HWND label, const ControlLayout& layout) {
 }
 
 void Win32MainWindow::ApplyLayout() {
+  if (!prepared_) return;  // made at the new DPI when the window is prepared
   font_ = CreateWindowFont(dpi_);
   for (const auto& c : kControls) {
     HWND control = Control(c.id);
@@ -222,11 +280,13 @@ void Win32MainWindow::ApplyLayout() {
 }
 
 void Win32MainWindow::SetControlText(int id, std::u16string_view text) {
+  const std::size_t index = IndexOf(id);
+  if (index == std::size(kControls)) return;
+  texts_[index] = std::u16string(text);
+  if (!prepared_) return;
   HWND control = Control(id);
   SetWindowTextW(control, win::Wide(text).c_str());
-  if (const ControlLayout* layout = LayoutOf(id); layout && layout->kind == ControlKind::Label) {
-    SizeLabelToText(control, *layout);
-  }
+  if (kControls[index].kind == ControlKind::Label) SizeLabelToText(control, kControls[index]);
 }
 
 void Win32MainWindow::SetTitle(const std::u16string& title) {
@@ -248,6 +308,11 @@ void Win32MainWindow::PlaceOffscreen() {
 }
 
 void Win32MainWindow::UseOwnIcon() {
+  ownIconWanted_ = true;
+  if (prepared_) ApplyOwnIcon();
+}
+
+void Win32MainWindow::ApplyOwnIcon() {
   HICON icon = ExtractIconW(GetModuleHandleW(nullptr), win::Wide(GetOwnExePath()).c_str(), 0);
   if (icon == reinterpret_cast<HICON>(1)) icon = nullptr;  // "not an executable file"
   smallIcon_.reset(icon);
@@ -255,17 +320,20 @@ void Win32MainWindow::UseOwnIcon() {
 }
 
 void Win32MainWindow::AddTrayIcon() {
+  PrepareToShow();
   tray_.AddTrayIcon(TrayHandle(hwnd_), kToolTipPlaceholder, 0, TrayHandle(trayMenu_));
   tray_.SetTrayIcon(TrayHandle(smallIcon_.get()));
 }
 
 void Win32MainWindow::ShowTrayBalloon(const std::u16string& title, const std::u16string& text,
                                       TrayIconKind icon) {
+  PrepareToShow();
   tray_.ShowTrayBalloon(kToolTipPlaceholder, title, text, static_cast<std::uint32_t>(icon), 0);
 }
 
 MessageAnswer Win32MainWindow::ShowMessage(const std::u16string& text, const std::u16string& title,
                                            MessageButtons buttons, MessageIcon icon) {
+  PrepareToShow();  // the box takes its look from the active context
   UINT type = buttons == MessageButtons::YesNo ? MB_YESNO : MB_OK;
   switch (icon) {
     case MessageIcon::Information:
@@ -390,6 +458,7 @@ LRESULT Win32MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 }
 
 bool Win32MainWindow::Create(HINSTANCE instance) {
+  instance_ = instance;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = &Win32MainWindow::WindowProc;
@@ -420,9 +489,7 @@ bool Win32MainWindow::Create(HINSTANCE instance) {
   AppendMenuW(menuBar_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(trayMenu_),
               win::Wide(kTrayMenuCaption).c_str());
 
-  RegisterProgressBarClass();
-  CreateControls(instance);
-  ApplyLayout();
+  if (mode_ <= 1) PrepareToShow();  // shown as soon as the flow has started
   return true;
 }
 
