@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "base/encoding.h"
 #include "base/text.h"
 #include "model/document_trust.h"
-#include "platform/files.h"
-#include "scratch.h"
 #include "signing.h"
 
 namespace sealupdate {
@@ -28,18 +25,13 @@ tool::KeyPair NewKey() {
   return pair.value_or(tool::KeyPair{});
 }
 
-std::string SignatureLine(const tool::KeyPair& key, std::string_view signedBytes) {
-  std::string problem;
-  const auto made = tool::SignP256(key.privatePem, signedBytes, problem);
-  EXPECT_TRUE(made) << problem;
-  if (!made) return "P256=\r\n";
-  EXPECT_EQ(made->publicKey, key.publicKey);
-  return "P256=" + Base64Encode(made->signature.data(), made->signature.size()) + "\r\n";
-}
-
 std::string Signed(std::string_view body, const std::vector<const tool::KeyPair*>& keys) {
-  std::string out = std::string(body) + "[Signature]\r\n";
-  for (const auto* key : keys) out += SignatureLine(*key, body);
+  std::string out = std::string(body) + "[Signature]\r\n", problem;
+  for (const auto* key : keys) {
+    const auto made = tool::SignP256(key->privatePem, body, problem);
+    EXPECT_TRUE(made && made->publicKey == key->publicKey) << problem;
+    if (made) out += "P256=" + Base64Encode(made->signature.data(), 64) + "\r\n";
+  }
   return out;
 }
 
@@ -149,40 +141,6 @@ TEST(DocumentTrust, PinnedKeysNeedTheDigestInTheSignedPart) {
             DocumentRefusal::kDigestMissing);
   EXPECT_TRUE(CheckUpdateDocument(bare, TrustAnchors{}, kNow).accepted());
 }
-
-#ifndef _WIN32
-// An independent signer: the OpenSSL command line, its DER signature turned into r || s.
-TEST(DocumentTrust, AcceptsADocumentSignedByTheOpenSslCommandLine) {
-  const std::string folder = NativePath(ScratchFolder());
-  const std::string body = std::string(kDocument) + "UpdateText=由命令行签名\r\n";
-  ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(folder + "/body"), body));
-  const std::string script =
-      "cd '" + folder +
-      "' && openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out k.pem && "
-      "openssl pkey -in k.pem -pubout -outform DER -out pub.der && "
-      "openssl dgst -sha256 -sign k.pem -out sig.der body && "
-      "openssl asn1parse -inform DER -in sig.der > sig.txt";
-  ASSERT_EQ(std::system(script.c_str()), 0);
-  const std::string publicDer = ReadWholeFile(Utf8ToUtf16(folder + "/pub.der")).value();
-  ASSERT_EQ(publicDer.size(), 91u);
-  const std::string point = publicDer.substr(26);
-  // asn1parse prints the two INTEGERs as "INTEGER :<hex>"; each is padded to 32 bytes.
-  const std::string parsed = ReadWholeFile(Utf8ToUtf16(folder + "/sig.txt")).value();
-  std::vector<std::uint8_t> rs;
-  for (std::size_t at = 0; (at = parsed.find("INTEGER", at)) != std::string::npos; ++at) {
-    const std::size_t colon = parsed.find(':', at) + 1;
-    std::string hex = parsed.substr(colon, parsed.find('\n', colon) - colon);
-    hex.insert(0, 64 - hex.size(), '0');
-    const auto half = HexDecode(hex).value();
-    rs.insert(rs.end(), half.begin(), half.end());
-  }
-  ASSERT_EQ(rs.size(), 64u);
-  const std::string document = body + "[Signature]\r\nP256=" + Base64Encode(rs.data(), 64) + "\r\n";
-  const TrustAnchors anchors = ParsePublicKeys(
-      Utf8ToUtf16(Base64Encode(reinterpret_cast<const std::uint8_t*>(point.data()), point.size())));
-  EXPECT_TRUE(CheckUpdateDocument(document, anchors, kNow).accepted());
-}
-#endif
 
 }  // namespace
 }  // namespace sealupdate
