@@ -1,7 +1,6 @@
-// libFuzzer target: the version reader on arbitrary bytes, both as a whole PE image and as a bare
-// version resource. Nothing may crash or read outside the input, and what the reader fills in
-// must keep its documented shape. Seed it with the PE fixtures (build/<preset>/pe_fixtures).
-#include <cstddef>
+// The version reader on arbitrary bytes, both as a whole PE image and as a bare version
+// resource. Nothing may crash or read outside the input, and what the reader fills in must keep
+// its documented shape. Seeded with small PE files.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -11,29 +10,22 @@
 
 namespace {
 
-using sealupdate::VersionInfo;
-
 void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// Empty, or four (two for StrucVersion) dot-separated numbers of at most five digits.
+// Empty, or `parts` dot-separated numbers of one to five digits.
 void CheckVersionText(const std::u16string& text, int parts) {
-  if (text.empty()) return;
   int dots = 0, digits = 0;
   for (const char16_t c : text) {
-    if (c == u'.') {
-      Check(digits > 0);
-      ++dots;
-      digits = 0;
-    } else {
-      Check(c >= u'0' && c <= u'9' && ++digits <= 5);
-    }
+    Check(c == u'.' ? digits > 0 : c >= u'0' && c <= u'9' && digits < 5);
+    dots += c == u'.';
+    digits = c == u'.' ? 0 : digits + 1;
   }
-  Check(digits > 0 && dots == parts - 1);
+  Check(text.empty() || (digits > 0 && dots == parts - 1));
 }
 
-void CheckRecord(const VersionInfo& info) {
+void CheckRecord(const sealupdate::VersionInfo& info) {
   CheckVersionText(info.FileVersion, 4);
   CheckVersionText(info.ProductVersion, 4);
   CheckVersionText(info.StrucVersion, 2);
@@ -49,16 +41,13 @@ void CheckRecord(const VersionInfo& info) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-
-  VersionInfo bare;
+  sealupdate::VersionInfo bare, info;
   sealupdate::ReadVersionResource(bytes, bare);
   CheckRecord(bare);
-
   sealupdate::MemoryByteView image(bytes);
   sealupdate::IsCompletePeImage(image);
   if (const auto resource = sealupdate::FindVersionResource(image)) {
     Check(!resource->empty() && resource->size() <= 0x10000);
-    VersionInfo info;
     sealupdate::ReadVersionResource(*resource, info);
     CheckRecord(info);
   }
