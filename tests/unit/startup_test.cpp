@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "base/text.h"
 #include "fake_process_table.h"
 #include "platform/codepage.h"
@@ -46,15 +48,14 @@ TEST(Tea, MatchesPublishedVectorsAndChainsInInfiniteGarbleExtensionMode) {
     EXPECT_EQ(Encipher(FromHex(plain), FromHex(key)), FromHex(cipher)) << plain;
     EXPECT_EQ(Encipher(FromHex(cipher), FromHex(key), true), FromHex(plain)) << cipher;
   }
-  Bytes plain(45, 0xEE);
-  for (std::size_t i = 0; i < 40; ++i) plain[i] = static_cast<std::uint8_t>(i * 37 + 1);
+  Bytes plain(21, 0xEE), second(8);
+  for (std::size_t i = 0; i < 16; ++i) plain[i] = static_cast<std::uint8_t>(i * 37 + 1);
   const Bytes cipher = Encipher(plain, kKey);
-  Bytes second(plain.begin() + 8, plain.begin() + 16);
-  for (std::size_t i = 0; i < 8; ++i) second[i] ^= cipher[i];
+  for (std::size_t i = 0; i < 8; ++i) second[i] = plain[8 + i] ^ cipher[i];
   second = Encipher(second, kKey);
   for (std::size_t i = 0; i < 8; ++i) second[i] ^= plain[i];
   EXPECT_EQ(Bytes(cipher.begin() + 8, cipher.begin() + 16), second);
-  EXPECT_EQ(Bytes(cipher.begin() + 40, cipher.end()), Bytes(5, 0xEE));
+  EXPECT_EQ(Bytes(cipher.begin() + 16, cipher.end()), Bytes(5, 0xEE));
   EXPECT_EQ(Encipher(cipher, kKey, true), plain);
 }
 
@@ -105,35 +106,27 @@ TEST(SealedBlock, LengthFieldAndTrailer) {
   EXPECT_EQ(MakeSealedTrailer(Bytes(4096)).substr(4096, 10), "       FFF");
 }
 
+// The tail is skipped by its length only; with no image in front the block still fits. A length
+// field that is missing, negative or larger than the file gives nothing.
 TEST(SealedBlock, ReadsTheBlockInFrontOfTheTrailerOrNothing) {
   const std::u16string path = ScratchFolder() + u"\\sealed_block_test.bin";
-  Bytes block(16);
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0xC0 + i);
+  const Bytes block(32, 0xC3);
   const std::string trailer = MakeSealedTrailer(block), tail(826, '\0');
-  // The tail is skipped by its length only; with no image in front the block still fits.
-  for (const auto& [bytes, tailLength] :
-       {std::pair{"MZ-image" + trailer, kSealTailLength},
-        {trailer, kSealTailLength},
-        {"MZ" + trailer.substr(0, 26) + std::string(826, 'x'), kSealTailLength},
-        {"MZ" + trailer.substr(0, 26), 0}}) {
-    ASSERT_TRUE(WriteWholeFile(path, bytes));
-    EXPECT_EQ(ReadSealedBlock(path, tailLength), block);
-  }
-  const std::string refused[] = {
-      std::string(2000, '\0'),                     // no length field
-      "         F" + std::string(100, '\0'),       // too short for the trailer
-      std::string(30, 'a') + "      FFFF" + tail,  // a block larger than the file
-      std::string(30, 'a') + "        1F" + tail,  // one byte more than there is
-      std::string(30, 'a') + "  FFFFFFFF" + tail,  // negative
-      std::string(),
+  const std::tuple<std::string, std::int32_t, bool> cases[] = {
+      {"MZ-image" + trailer, kSealTailLength, true},
+      {trailer, kSealTailLength, true},
+      {"MZ" + trailer.substr(0, 42) + std::string(826, 'x'), kSealTailLength, true},
+      {"MZ" + trailer.substr(0, 42), 0, true},
+      {std::string(2000, '\0'), kSealTailLength, false},
+      {"        1F" + std::string(100, '\0'), kSealTailLength, false},
+      {std::string(31, 'a') + "        1F" + tail, kSealTailLength, false},  // one byte short
+      {std::string(30, 'a') + "  FFFFFFFF" + tail, kSealTailLength, false},
+      {trailer, -1, false},
   };
-  for (const auto& bytes : refused) {
+  for (const auto& [bytes, tailLength, found] : cases) {
     ASSERT_TRUE(WriteWholeFile(path, bytes));
-    EXPECT_TRUE(ReadSealedBlock(path, kSealTailLength).empty()) << bytes.size();
+    EXPECT_EQ(ReadSealedBlock(path, tailLength), found ? block : Bytes()) << bytes.size();
   }
-  ASSERT_TRUE(WriteWholeFile(path, std::string(32, 'a') + "        1F" + tail));  // exactly 32
-  EXPECT_EQ(ReadSealedBlock(path, kSealTailLength).size(), 32u);
-  EXPECT_TRUE(ReadSealedBlock(path, -1).empty());
   EXPECT_TRUE(ReadSealedBlock(u"no-such-folder\\no-such-file.exe", kSealTailLength).empty());
 }
 
@@ -190,10 +183,10 @@ TEST(Startup, FillsTheRecordFromTheSealedConfigurationOrNothing) {
 TEST(Layout, TitleAndTwips) {
   EXPECT_EQ(MainWindowTitle(u"") + u"|" + MainWindowTitle(u"甲"),
             u"智能更新程序|甲 - 智能更新程序");
-  EXPECT_EQ(TwipsToPixels(6255, 96), 417);   // 417.0
-  EXPECT_EQ(TwipsToPixels(6255, 144), 626);  // 625.5 rounds up
-  EXPECT_EQ(TwipsToPixels(-10000, 96), -667);
-  EXPECT_EQ(FontHeightPixels(825, 96), -11);
+  // 417.0, 625.5 rounded up, -666.7, -11.5 rounded away from 0.
+  EXPECT_EQ(std::vector<int>({TwipsToPixels(6255, 96), TwipsToPixels(6255, 144),
+                              TwipsToPixels(-10000, 96), FontHeightPixels(825, 96)}),
+            std::vector<int>({417, 626, -667, -11}));
 }
 
 }  // namespace
