@@ -337,5 +337,25 @@ TEST_F(Tool, ReadsTheBlockOfASignedClientWhateverThePadding) {
   }
 }
 
+// version: control characters in a value are escaped, so every field keeps its line.
+TEST_F(Tool, VersionEscapesControlCharactersOrFails) {
+  std::string patched =
+      ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+  const std::string ltd("L\0t\0d\0", 6);
+  ASSERT_NE(patched.find(ltd), std::string::npos);
+  Write("ctrl.exe", patched.replace(patched.find(ltd), 6, std::string("L\0\n\0\x7F\0", 6)));
+  EXPECT_NE(Run("version @ctrl.exe").out.find("\nCompanyName: Fixture Works L\\x0A\\x7F.\n"),
+            std::string::npos);
+  for (const auto& [words, code] : {std::pair{"@missing.exe", 1},
+                                    {"-", 1},
+                                    {"", 2},
+                                    {"@ctrl.exe @ctrl.exe", 2},
+                                    {"--bogus @ctrl.exe", 2}}) {
+    const Result r = Run(std::string("version ") + words);  // "-" is a file name
+    EXPECT_EQ(r.code, code) << words;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 }  // namespace
 }  // namespace sealupdate::tool

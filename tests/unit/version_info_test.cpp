@@ -2,12 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/text.h"
-#include "commands.h"
 #include "model/version_info.h"
 #include "platform/files.h"
 
@@ -20,6 +19,21 @@ std::u16string FixturePath(std::u16string_view name) {
 
 std::string FixtureBytes(std::u16string_view name) {
   return ReadWholeFile(FixturePath(name)).value_or("");
+}
+
+std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
+  return value;
+}
+std::string Le16(std::uint32_t v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
+}
+std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+std::string Wide(std::u16string_view text) {
+  std::string out;
+  for (char16_t u : text) out += Le16(u);
+  return out + Le16(0);
 }
 
 // Fields the reader must never invent: a record that comes back with these was not touched.
@@ -54,24 +68,19 @@ TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
 // Cut images: whole only with every section's data; the resource is found only when all of it
 // is there, and reading what is found never reads outside the bytes (ASan builds check that).
 TEST(VersionInfo, CutImagesAreIncompleteAndNeverReadOutsideTheirBytes) {
-  for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
-    SCOPED_TRACE(Utf16ToUtf8(name));
-    const std::string image = FixtureBytes(name);
-    MemoryByteView whole(image);
-    const auto resource = FindVersionResource(whole);
-    ASSERT_TRUE(resource.has_value());
-    const std::size_t end = image.find(resource->substr(0, 64)) + resource->size();
-    std::string longer = image + std::string(100, 'x');  // data after the sections
-    MemoryByteView appended(longer);
-    EXPECT_TRUE(IsCompletePeImage(whole) && IsCompletePeImage(appended));
-    for (std::size_t length = 0; length < image.size(); length += 7) {
-      MemoryByteView cut(std::string_view(image).substr(0, length));
-      EXPECT_FALSE(IsCompletePeImage(cut)) << length;
-      VersionInfo info;
-      if (auto r = FindVersionResource(cut)) {
-        EXPECT_GE(length, end);
-        ReadVersionResource(*r, info);
-      }
+  const std::string image = FixtureBytes(u"zh_lib.dll"), longer = image + std::string(100, 'x');
+  MemoryByteView whole(image), appended(longer);  // data after the sections
+  const auto resource = FindVersionResource(whole);
+  ASSERT_TRUE(resource.has_value());
+  const std::size_t end = image.find(resource->substr(0, 64)) + resource->size();
+  EXPECT_TRUE(IsCompletePeImage(whole) && IsCompletePeImage(appended));
+  for (std::size_t length = 0; length < image.size(); length += 7) {
+    MemoryByteView cut(std::string_view(image).substr(0, length));
+    EXPECT_FALSE(IsCompletePeImage(cut)) << length;
+    VersionInfo info;
+    if (auto r = FindVersionResource(cut)) {
+      EXPECT_GE(length, end);
+      ReadVersionResource(*r, info);
     }
   }
   MemoryByteView four("abcd");
@@ -80,28 +89,13 @@ TEST(VersionInfo, CutImagesAreIncompleteAndNeverReadOutsideTheirBytes) {
   EXPECT_FALSE(four.ReadAt(1, buffer, 4) || four.ReadAt(5, buffer, 0));
 }
 
-std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
-  return value;
-}
-void PutLe(std::string& s, std::size_t at, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) s[at + i] = static_cast<char>(value >> (8 * i));
-}
-
 // One header field damaged, in a PE32+ and a PE32 fixture: is the image still whole, is its
 // version resource still found? Offsets count from the file's start, the optional header or
 // its count of data directories.
 TEST(VersionInfo, DamagedHeaders) {
   enum From { kFile, kOptional, kDirectories };
-  const struct {
-    const char* what;
-    From from;
-    int at;
-    std::uint32_t value;
-    int bytes;
-    bool complete, found;
-  } cases[] = {
+  // What, from where, at, value, bytes; whole, found.
+  const std::tuple<const char*, From, int, std::uint32_t, int, bool, bool> cases[] = {
       {"none", kFile, 0, 'M', 1, true, true},
       {"M of MZ", kFile, 0, 'X', 1, false, false},
       {"Z of MZ", kFile, 1, 'X', 1, false, false},
@@ -117,35 +111,26 @@ TEST(VersionInfo, DamagedHeaders) {
       {"optional header ending with the resource directory", kOptional, 0, 0, 0, true, true},
   };
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
-    for (const auto& c : cases) {
+    for (const auto& [what, from, at, value, bytes, complete, found] : cases) {
       std::string image = FixtureBytes(name);
       const std::size_t o = LeAt(image, 0x3C, 4) + 24;
       const std::size_t n = o + (LeAt(image, o, 2) == 0x20B ? 108 : 92);
-      if (c.bytes == 0) {  // the section table moved up to right after the resource directory
+      if (bytes == 0) {  // the section table moved up to right after the resource directory
         const std::size_t table = LeAt(image, o - 18, 2) * std::size_t{40};
         image.replace(n + 28, table, image.substr(o + LeAt(image, o - 4, 2), table));
-        PutLe(image, o - 4, static_cast<std::uint32_t>(n - o + 28), 2);
+        image.replace(o - 4, 2, Le16(static_cast<std::uint32_t>(n - o + 28)));
       } else {
-        PutLe(image, (c.from == kFile ? 0 : c.from == kOptional ? o : n) + c.at, c.value, c.bytes);
+        image.replace((from == kFile       ? 0
+                       : from == kOptional ? o
+                                           : n) +
+                          at,
+                      bytes, Le32(value).substr(0, bytes));
       }
       MemoryByteView view(image);
-      EXPECT_EQ(IsCompletePeImage(view), c.complete) << Utf16ToUtf8(name) << ": " << c.what;
-      EXPECT_EQ(FindVersionResource(view).has_value(), c.found)
-          << Utf16ToUtf8(name) << ": " << c.what;
+      EXPECT_EQ(IsCompletePeImage(view), complete) << Utf16ToUtf8(name) << ": " << what;
+      EXPECT_EQ(FindVersionResource(view).has_value(), found) << Utf16ToUtf8(name) << ": " << what;
     }
   }
-}
-
-// ---- Version blocks built by hand ----
-
-std::string Le16(std::uint32_t v) {
-  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-}
-std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
-std::string Wide(std::u16string_view text) {
-  std::string out;
-  for (char16_t u : text) out += Le16(u);
-  return out + Le16(0);
 }
 
 // A block as the resource compiler lays it out; `length` overrides the computed wLength.
@@ -188,78 +173,41 @@ TEST(VersionInfo, DriverKindsAndFlagsAtTheEndsOfTheirTables) {
 }
 
 TEST(VersionInfo, MalformedBlocksGiveMissingFields) {
+  const auto company = [](std::u16string_view value, int length = -1) {
+    return Node(u"CompanyName", value.empty() ? "" : Wide(value), true, {}, length);
+  };
   // Value names match without regard to letter case.
   const std::string good = Resource({Node(u"companyNAME", Wide(u"Maker"), true, {})});
   std::string badSignature = good;
   badSignature[0x28] = 0;  // first byte of the fixed information
   const std::string translation =
       Node(u"VarFileInfo", "", true, {Node(u"Translation", Le32(0x0409), false, {})});
-  const struct {
-    const char* what;
-    std::string resource;
-    std::u16string version, company;
-  } cases[] = {
-      {"well formed", good, u"1.2.3.4", u"Maker"},
-      {"bad signature", badSignature, u"keep", u"Maker"},
-      {"short fixed information",
-       Resource({Node(u"CompanyName", Wide(u"Maker"), true, {})}, Fixed().substr(0, 48)), u"keep",
-       u"Maker"},
+  const std::tuple<const char*, std::string, std::u16string> cases[] = {
+      {"well formed", good, u"1.2.3.4|Maker"},
+      {"bad signature", badSignature, u"keep|Maker"},
+      {"short fixed information", Resource({company(u"Maker")}, Fixed().substr(0, 48)),
+       u"keep|Maker"},
       // A string whose block ends before its terminator: the value stops at the block's end.
-      {"unterminated string",
-       Resource({Node(u"CompanyName", Wide(u"Makers"), true, {}, 32 + 2 * 3)}), u"1.2.3.4", u"Mak"},
+      {"unterminated string", Resource({company(u"Makers", 32 + 2 * 3)}), u"1.2.3.4|Mak"},
       // A child of length 0 ends the search instead of looping on the same place.
       {"zero-length child",
-       Node(u"VS_VERSION_INFO", Fixed(), false, {std::string(8, '\0'), translation}), u"1.2.3.4",
-       u"keep"},
+       Node(u"VS_VERSION_INFO", Fixed(), false, {std::string(8, '\0'), translation}),
+       u"1.2.3.4|keep"},
       // Children that claim more than their parent holds are cut at the parent's end.
-      {"overlong child", Resource({Node(u"CompanyName", Wide(u"Maker"), true, {}, 0xFFF0)}),
-       u"1.2.3.4", u"Maker"},
+      {"overlong child", Resource({company(u"Maker", 0xFFF0)}), u"1.2.3.4|Maker"},
       // A string block that ends with its name's terminator holds an empty value.
-      {"name only", Resource({Node(u"CompanyName", "", true, {}, 6 + 2 * 12)}), u"1.2.3.4", u""},
-      // A table that no translation names.
-      {"no translation",
+      {"name only", Resource({company(u"", 6 + 2 * 12)}), u"1.2.3.4|"},
+      {"no translation names the table",
        Node(u"VS_VERSION_INFO", Fixed(), false,
-            {Node(u"StringFileInfo", "", true,
-                  {Node(u"04BDFEEF", "", true, {Node(u"CompanyName", Wide(u"M"), true, {})})})}),
-       u"1.2.3.4", u"keep"},
-      {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4", u"keep"},
-      {"header only", good.substr(0, 6), u"keep", u"keep"},
-      {"empty", "", u"keep", u"keep"},
+            {Node(u"StringFileInfo", "", true, {Node(u"04BDFEEF", "", true, {company(u"M")})})}),
+       u"1.2.3.4|keep"},
+      {"truncated in the strings", good.substr(0, good.size() - 60), u"1.2.3.4|keep"},
+      {"header only", good.substr(0, 6), u"keep|keep"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, resource, expected] : cases) {
     VersionInfo info = Sentinel();
-    ReadVersionResource(c.resource, info);
-    EXPECT_EQ(info.FileVersion + u"|" + info.CompanyName, c.version + u"|" + c.company) << c.what;
-  }
-}
-
-// ---- sealupdate-tool version ----
-
-TEST(ToolVersion, PrintsControlCharactersEscapedOrFails) {
-  // Control characters in a value keep every field on its line.
-  std::string patched = FixtureBytes(u"en_app.exe");
-  const std::string ltd("L\0t\0d\0", 6);
-  ASSERT_NE(patched.find(ltd), std::string::npos);
-  patched.replace(patched.find(ltd), 6, std::string("L\0\n\0\x7F\0", 6));
-  const std::u16string patchedPath = FolderOf(GetOwnExePath()) + u"\\pe_info_test_ctrl.exe";
-  ASSERT_TRUE(WriteWholeFile(patchedPath, patched));
-  std::ostringstream lines, none;
-  ASSERT_EQ(tool::RunTool({"version", Utf16ToUtf8(patchedPath)}, lines, none), tool::kExitOk);
-  EXPECT_NE(lines.str().find("\nCompanyName: Fixture Works L\\x0A\\x7F.\n"), std::string::npos)
-      << lines.str();
-
-  const std::string path = Utf16ToUtf8(FixturePath(u"zh_lib.dll"));
-  const std::pair<std::vector<std::string>, int> failures[] = {
-      {{"version", Utf16ToUtf8(FixturePath(u"missing.exe"))}, tool::kExitFailed},
-      {{"version", "-"}, tool::kExitFailed},  // a file name, not an option
-      {{"version"}, tool::kExitUsage},
-      {{"version", path, path}, tool::kExitUsage},
-      {{"version", "--bogus", path}, tool::kExitUsage},
-  };
-  for (const auto& [args, code] : failures) {
-    std::ostringstream o, e;
-    EXPECT_EQ(tool::RunTool(args, o, e), code) << args.back();
-    EXPECT_EQ(o.str(), "");
+    ReadVersionResource(resource, info);
+    EXPECT_EQ(info.FileVersion + u"|" + info.CompanyName, expected) << what;
   }
 }
 
