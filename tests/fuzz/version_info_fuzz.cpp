@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "model/version_info.h"
 
@@ -14,21 +15,18 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// Empty, or `parts` dot-separated numbers of one to five digits.
-void CheckVersionText(const std::u16string& text, int parts) {
-  int dots = 0, digits = 0;
-  for (const char16_t c : text) {
-    Check(c == u'.' ? digits > 0 : c >= u'0' && c <= u'9' && digits < 5);
-    dots += c == u'.';
-    digits = c == u'.' ? 0 : digits + 1;
-  }
-  Check(text.empty() || (digits > 0 && dots == parts - 1));
-}
-
 void CheckRecord(const sealupdate::VersionInfo& info) {
-  CheckVersionText(info.FileVersion, 4);
-  CheckVersionText(info.ProductVersion, 4);
-  CheckVersionText(info.StrucVersion, 2);
+  // Each version empty, or `parts` dot-separated numbers of one to five digits.
+  for (const auto& [text, parts] :
+       {std::pair{&info.FileVersion, 4}, {&info.ProductVersion, 4}, {&info.StrucVersion, 2}}) {
+    int dots = 0, digits = 0;
+    for (const char16_t c : *text) {
+      Check(c == u'.' ? digits > 0 : c >= u'0' && c <= u'9' && digits < 5);
+      dots += c == u'.';
+      digits = c == u'.' ? 0 : digits + 1;
+    }
+    Check(text->empty() || (digits > 0 && dots == parts - 1));
+  }
   Check(info.FileFlags.size() <= 42);  // all six words
   for (const std::u16string* s : {&info.FileDescription, &info.ProductName, &info.OriginalFilename,
                                   &info.InternalName, &info.CompanyName, &info.LegalCopyright}) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/encoding.h"
@@ -42,13 +43,14 @@ TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
 }
 
 TEST(Base64, EncodesAndDecodesOnlyCanonicalText) {
-  const struct {
-    std::string bytes, text;
-  } pairs[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\xFE\xFD", "//79"}};
-  for (const auto& p : pairs) {
-    const auto* data = reinterpret_cast<const std::uint8_t*>(p.bytes.data());
-    EXPECT_EQ(Base64Encode(data, p.bytes.size()), p.text);
-    EXPECT_EQ(Base64Decode(p.text), std::vector<std::uint8_t>(data, data + p.bytes.size()));
+  for (const auto& [bytes, text] : {std::pair<std::string, std::string>{"", ""},
+                                    {"f", "Zg=="},
+                                    {"fo", "Zm8="},
+                                    {"foo", "Zm9v"},
+                                    {"\xFF\xFE\xFD", "//79"}}) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    EXPECT_EQ(Base64Encode(data, bytes.size()), text);
+    EXPECT_EQ(Base64Decode(text), std::vector<std::uint8_t>(data, data + bytes.size()));
   }
   for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9v", "Zm9v\n",
                           "Zm-v", "=Zg=", "Zm9v===="}) {
@@ -57,11 +59,8 @@ TEST(Base64, EncodesAndDecodesOnlyCanonicalText) {
 }
 
 TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
-  const struct {
-    std::string bytes;
-    std::string signedBytes;
-    bool hasSection;
-  } cases[] = {
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      // bytes, signed bytes, section
       {"A\r\n[Signature]\r\nP256=x\r\n", "A\r\n", true},
       {"[Signature]\r\n", "", true},  // the first line
       {"A\r\n[Signature]", "A\r\n", true},
@@ -70,10 +69,10 @@ TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
       {"A\r\n[signature]\r\n", "A\r\n[signature]\r\n", false},
       {"A\r\nx[Signature]\r\n[Signature]\r\n", "A\r\nx[Signature]\r\n", true},
   };
-  for (const auto& c : cases) {
-    const SignedDocument split = SplitSignedDocument(c.bytes);
-    EXPECT_EQ(split.signedBytes, c.signedBytes) << c.bytes;
-    EXPECT_EQ(split.hasSignatureSection, c.hasSection) << c.bytes;
+  for (const auto& [bytes, signedBytes, hasSection] : cases) {
+    const SignedDocument split = SplitSignedDocument(bytes);
+    EXPECT_EQ(split.signedBytes, signedBytes) << bytes;
+    EXPECT_EQ(split.hasSignatureSection, hasSection) << bytes;
   }
 }
 
@@ -81,13 +80,8 @@ TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
   const tool::KeyPair key = NewKey();
   const std::string document = Signed(kDocument, {&key});
   const DocumentVerdict verdict = CheckUpdateDocument(document, Pinned({&key}), kNow);
-  EXPECT_TRUE(verdict.accepted());
-  EXPECT_EQ(verdict.signature, SignatureStatus::kValid);
-  ASSERT_TRUE(verdict.document);
-  EXPECT_EQ(verdict.document->packageSize, 1000u);
-
-  const std::size_t signedLength = std::string_view(kDocument).size();
-  for (std::size_t i = 0; i < signedLength; ++i) {
+  EXPECT_TRUE(verdict.accepted() && verdict.document && verdict.document->packageSize == 1000u);
+  for (std::size_t i = 0; i < std::string_view(kDocument).size(); ++i) {
     std::string changed = document;
     changed[i] = static_cast<char>(changed[i] ^ 0x01);
     EXPECT_FALSE(CheckUpdateDocument(changed, Pinned({&key}), kNow).accepted()) << i;
@@ -96,23 +90,21 @@ TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
 
 TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWill) {
   const tool::KeyPair a = NewKey(), b = NewKey(), c = NewKey();
-  const struct {
-    std::vector<const tool::KeyPair*> signers, pinned;
-    SignatureStatus status;
-    int keyIndex;
-  } cases[] = {
+  using Keys = std::vector<const tool::KeyPair*>;
+  const std::tuple<Keys, Keys, SignatureStatus, int> cases[] = {
+      // signers, pinned keys
       {{&a}, {&a}, SignatureStatus::kValid, 0},
       {{&b}, {&a, &b}, SignatureStatus::kValid, 1},  // rotation: the new key among the old
       {{&c, &b}, {&b}, SignatureStatus::kValid, 0},  // one line per key, any one verifies
       {{&a, &b}, {&c}, SignatureStatus::kInvalid, -1},
       {{}, {&a}, SignatureStatus::kMissing, -1},
   };
-  for (const auto& t : cases) {
+  for (const auto& [signers, pinned, status, keyIndex] : cases) {
     const DocumentVerdict verdict =
-        CheckUpdateDocument(Signed(kDocument, t.signers), Pinned(t.pinned), kNow);
-    EXPECT_EQ(verdict.signature, t.status) << t.signers.size() << " " << t.pinned.size();
-    EXPECT_EQ(verdict.keyIndex, t.keyIndex);
-    EXPECT_EQ(verdict.accepted(), t.status == SignatureStatus::kValid);
+        CheckUpdateDocument(Signed(kDocument, signers), Pinned(pinned), kNow);
+    EXPECT_EQ(verdict.signature, status) << signers.size() << " " << pinned.size();
+    EXPECT_EQ(verdict.keyIndex, keyIndex);
+    EXPECT_EQ(verdict.accepted(), status == SignatureStatus::kValid);
   }
   // A signature line swapped for another document's does not verify this one.
   const std::string other = Signed("[UpdateInfo]\r\nVersion=9\r\n", {&a});
