@@ -36,9 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   IniDocumentTestAccess::Check(ini);
 
   std::vector<std::u16string> names(1);
-  for (std::size_t start = 0; start < units.size() && names.size() < 9; start += 7) {
+  for (std::size_t start = 0; start < units.size() && names.size() < 9; start += 7)
     names.push_back(units.substr(start, units[start] % 6));
-  }
   for (const auto& app : ini.SectionNames()) {
     names.push_back(app);
     for (const auto& key : ini.KeyNames(app)) names.push_back(key);

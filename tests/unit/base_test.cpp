@@ -31,9 +31,8 @@ TEST(Text, LeadingNumberAndHalfEvenRounding) {
       {u"&H1G", 1},   {u"&H", 0},           {u"&HFFFFFFFF", -1}, {u"&H9aA", 2474},
       {u"7h", 7},     {u"1e999", HUGE_VAL},
   };
-  for (const auto& [text, value] : numbers) {
+  for (const auto& [text, value] : numbers)
     EXPECT_EQ(ParseLeadingNumber(text), value) << Utf16ToUtf8(text);
-  }
   EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 0x7FFFFFFF);
   EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 0x1p32);
   EXPECT_EQ(ParseLeadingNumber(u"-1e999"), -HUGE_VAL);
@@ -43,9 +42,8 @@ TEST(Text, LeadingNumberAndHalfEvenRounding) {
   for (const auto& [value, expected] : rounded) EXPECT_EQ(ToInt32RoundHalfEven(value), expected);
   EXPECT_EQ(ToInt32RoundHalfEven(-2147483648.0), INT32_MIN);
   EXPECT_EQ(ToInt32RoundHalfEven(2147483647.4), INT32_MAX);
-  for (double overflow : {2147483647.5, -2147483649.0, 1e300, 0.0 / 0.0}) {
+  for (double overflow : {2147483647.5, -2147483649.0, 1e300, 0.0 / 0.0})
     EXPECT_THROW(ToInt32RoundHalfEven(overflow), std::overflow_error) << overflow;
-  }
 }
 
 TEST(Text, SplitsReplacesAndFoldsCase) {

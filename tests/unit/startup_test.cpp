@@ -21,9 +21,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
     out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
   return out;
 }
 

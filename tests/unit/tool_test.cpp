@@ -158,9 +158,8 @@ TEST_F(Tool, SealAndShowFailuresAndUsageErrors) {
     EXPECT_EQ(r.code, 2) << words;
     EXPECT_NE(r.err.find("usage"), std::string::npos) << r.err;
   }
-  for (const char* asking : {"--help", "-h", "help"}) {
+  for (const char* asking : {"--help", "-h", "help"})
     EXPECT_NE(Run(asking).out.find("--codepage"), std::string::npos) << asking;
-  }
 }
 
 // keygen: an owner-only PKCS#8 key in the system's own framing, never written over a key or
@@ -248,18 +247,33 @@ TEST_F(Tool, SignRefusesWhatNoClientCouldUse) {
 // What a pinned client would do: accepted, or refused for a changed package, a missing
 // signature or a stranger's key; a client without pinned keys takes unsigned documents.
 TEST_F(Tool, CheckTellsTheClientsVerdict) {
-  ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code +
+  // Pinned keys are read from their files, each once; a key that cannot be read is refused.
+  ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
+                "@config.ini @client.exe "
+                "@pinned.exe")
+                    .code +
                 Run("seal --config @config.ini @client.exe @open.exe").code +
                 Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code,
             0);
+  EXPECT_NE(
+      Run("show @pinned.exe").out.find("\r\nPublicKey=" + Pub("k1") + "|" + Pub("k2") + "\r\n"),
+      std::string::npos);
+  Write("bad.pub", "BAAA\n");
+  Write("bad.ini", "[UpdateInfo]\nPublicKey=" + Pub("k1") + "|nonsense\n");
+  for (const char* refused :
+       {"--public-key @bad.pub --config @config.ini",
+        "--public-key @missing.pub --config @config.ini", "--config @bad.ini"}) {
+    EXPECT_EQ(Run(std::string("seal ") + refused + " @client.exe @refused.exe").code, 1) << refused;
+  }
+  EXPECT_FALSE(PathExists(Utf8ToUtf16(Path("refused.exe"))));
   Write("other.bin", "the packagf");
   const std::string main = NativePath(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe");
   const Result accepted =
       Run("check @signed.ini --client @pinned.exe --package @package.bin --main " + main);
   EXPECT_EQ(accepted.code, 0);
   EXPECT_EQ(accepted.out,
-            "client: " + Path("pinned.exe") + ", 1 pinned key(s)\nversion: 1.1.0.0 advertised, " +
-                "1.2.3.4 in " + main + ": no update\nsignature: valid, pinned key 1 of 1 (" +
+            "client: " + Path("pinned.exe") + ", 2 pinned key(s)\nversion: 1.1.0.0 advertised, " +
+                "1.2.3.4 in " + main + ": no update\nsignature: valid, pinned key 1 of 2 (" +
                 Pub("k1") + ")\nintegrity: Size 11, SHA256 " + Hash() +
                 "\nexpires: not given\ndownload 1: http://example.com/dl/setup.bin -> "
                 "Update\\setup.bin.exe\npackage: " +
@@ -278,26 +292,10 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
   EXPECT_EQ(unsigned_.code, 1);
   EXPECT_NE(unsigned_.out.find("signature: missing"), std::string::npos);
   EXPECT_EQ(Run("check @signed.ini --client @open.exe").code + Run("check @signed.ini").code, 0);
-  ASSERT_EQ(Run("sign --key @k2.key --package @package.bin @update.ini @signed.ini").code, 0);
-  EXPECT_EQ(Run("check @signed.ini --client @pinned.exe").code, 1);  // not the pinned key
-}
-
-TEST_F(Tool, SealPinsReadableKeysOnly) {
-  ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
-                "@config.ini @client.exe @out.exe")
-                .code,
+  ASSERT_EQ(Run("keygen @k3").code +
+                Run("sign --key @k3.key --package @package.bin @update.ini @signed.ini").code,
             0);
-  const std::string pinned = "PublicKey=" + Pub("k1") + "|" + Pub("k2") + "\r\n";
-  EXPECT_NE(Run("show @out.exe").out.find(pinned), std::string::npos);
-
-  Write("bad.pub", "BAAA\n");
-  Write("bad.ini", "[UpdateInfo]\nPublicKey=" + Pub("k1") + "|nonsense\n");
-  for (const char* refused :
-       {"--public-key @bad.pub --config @config.ini",
-        "--public-key @missing.pub --config @config.ini", "--config @bad.ini"}) {
-    EXPECT_EQ(Run(std::string("seal ") + refused + " @client.exe @refused.exe").code, 1);
-  }
-  EXPECT_FALSE(PathExists(Utf8ToUtf16(Path("refused.exe"))));
+  EXPECT_EQ(Run("check @signed.ini --client @pinned.exe").code, 1);  // not the pinned key
 }
 
 // Whatever zero bytes aligned the certificate table, the block is found in front of them;

@@ -52,9 +52,8 @@ TEST(UpdateRecord, PathsAddressesNamesAndMode) {
   info.SetUpdateURLIndex(-1);
   EXPECT_THROW(info.UpdateURL(), std::out_of_range);
 
-  for (auto name : {u" Main.EXE ", u"main", u"run.bat", u".exe", u"exe", u"", u"helper.exe"}) {
+  for (auto name : {u" Main.EXE ", u"main", u"run.bat", u".exe", u"exe", u"", u"helper.exe"})
     info.AddMainExeName(name);
-  }
   EXPECT_EQ(info.MainExeCount(), 3);
   EXPECT_EQ(info.FirstMainExeName(), u"Main.EXE");
   for (const auto& [set, read] : {std::pair{-5, 0}, {0, 0}, {1, 1}, {2, 2}, {7, 2}}) {

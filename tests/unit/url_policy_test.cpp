@@ -1,4 +1,4 @@
-// The URL reader's portable rules: reference resolution, redirects, codings and read sizes.
+// The URL reader's portable rules: reference resolution, redirects, codings, retries and ranges.
 #include "download/url_policy.h"
 
 #include <gtest/gtest.h>
@@ -77,12 +77,10 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
 }
 
 TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
-  for (const char16_t* coding : {u"", u"identity", u" Identity ", u"identity, IDENTITY"}) {
+  for (const char16_t* coding : {u"", u"identity", u" Identity ", u"identity, IDENTITY"})
     EXPECT_TRUE(IsIdentityEncoding(coding)) << U8(coding);
-  }
-  for (const char16_t* coding : {u"gzip", u"x-gzip", u"br", u"gzip, identity", u"identity, gzip"}) {
+  for (const char16_t* coding : {u"gzip", u"x-gzip", u"br", u"gzip, identity", u"identity, gzip"})
     EXPECT_FALSE(IsIdentityEncoding(coding)) << U8(coding);
-  }
 }
 
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
@@ -102,9 +100,8 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
       {TransferFailure::kDiskFull, true, false},
       {TransferFailure::kContentEncoding, false, false},
   };
-  for (const auto& [error, started, retried] : cases) {
+  for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
-  }
   EXPECT_EQ(BackoffMs(1000, 0), 1000u);
   EXPECT_EQ(BackoffMs(1000, 1), 2000u);
   EXPECT_EQ(BackoffMs(1000, 2), 4000u);
@@ -122,26 +119,6 @@ TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
         u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
     EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
   }
-}
-
-// Reads follow what has arrived, at least one byte so the end is seen, at most the buffer,
-// until the link is judged fast over enough bytes; then they fill what arrives in 100 ms.
-TEST(UrlPolicyTest, ReadsFollowWhatArrivesUntilTheLinkFillsThemQuickly) {
-  constexpr std::uint32_t kBuffer = 256 * 1024;
-  ReadPacer pacer(kBuffer);
-  EXPECT_EQ(pacer.Next(0) + pacer.Next(5000) + pacer.Next(std::uint64_t{1} << 40),
-            1 + 5000 + kBuffer);
-  pacer.Record(1024, 30);  // 2 KiB/s after one quick read: judged only over 64 KiB
-  for (int i = 0; i < 63; ++i) pacer.Record(1024, 500'000);
-  EXPECT_TRUE(pacer.SizeByArrival());
-  for (int i = 0; i < 8; ++i) pacer.Record(8192, 50);  // loopback speed
-  EXPECT_EQ(pacer.Next(0), kBuffer);
-  pacer.Record(kBuffer, 200'000);  // 1.25 MiB/s: what arrives in 100 ms
-  EXPECT_EQ(pacer.Next(0), kBuffer / 2);
-  pacer.Record(kBuffer / 2, 5'000'000);  // the link slowed down: back to what has arrived
-  EXPECT_EQ(pacer.Next(300), 300u);
-  pacer.Record(kBuffer, 0);  // no measurable time
-  EXPECT_EQ(pacer.Next(0), kBuffer);
 }
 
 }  // namespace
