@@ -72,19 +72,14 @@ TEST(UpdateRecord, PathsAddressesNamesAndMode) {
 }
 
 TEST(UpdateRecord, PackageNamesThatCouldLeaveTheFolderAreRefused) {
-  const std::pair<std::u16string, std::u16string> kept[] = {
-      {u"http://h/dl/setup.bin|.exe", u"setup.bin.exe"},
-      {u"https://h/a/b/c.zip?x=/y#/z|", u"c.zip"},
-      {u"http://h/%2e%2e%5cx.exe|", u"%2e%2e%5cx.exe"},  // never decoded
-      {u"http://h/|setup.exe", u"setup.exe"},
-      {u"h/x/console.exe|", u"console.exe"},
-      {u"http://h/com10.exe|", u"com10.exe"},
-      {u"http://h/coma|", u"coma"},
-      {u"http://h/set up.exe|", u"set up.exe"},
-  };
-  for (const auto& [address, name] : kept) {
-    const auto parts = Split(address, u"|");
-    EXPECT_EQ(PackageFileName(parts[0], parts[1]), name) << Utf16ToUtf8(address);
+  // Address, suffix and name, split at "|": the name is never decoded.
+  for (const char16_t* kept :
+       {u"http://h/dl/setup.bin|.exe|setup.bin.exe", u"https://h/a/b/c.zip?x=/y#/z||c.zip",
+        u"http://h/%2e%2e%5cx.exe||%2e%2e%5cx.exe", u"http://h/|setup.exe|setup.exe",
+        u"h/x/console.exe||console.exe", u"http://h/com10.exe||com10.exe", u"http://h/coma||coma",
+        u"http://h/set up.exe||set up.exe"}) {
+    const auto parts = Split(kept, u"|");
+    EXPECT_EQ(PackageFileName(parts[0], parts[1]), parts[2]) << Utf16ToUtf8(kept);
   }
   // Path after "http://h/" and suffix, split at "|".
   const char16_t* const refused[] = {
