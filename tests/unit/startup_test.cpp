@@ -70,15 +70,13 @@ Bytes Frame(std::size_t n, std::uint8_t header, const Bytes& content) {
 TEST(Tea, FramesCheckTheirLengthPaddingAndKey) {
   const Bytes eleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
   EXPECT_EQ(DecipherBytes(Frame(24, 0xF3, eleven), kKey.data()), eleven);  // content at 6
-  Bytes otherKey = kKey, longKey = kKey;
-  otherKey[5] ^= 1;
+  Bytes longKey = kKey;
   longKey.resize(32, 0x5A);  // key bytes from 16 on are ignored
   EXPECT_EQ(DecipherBytes(Frame(24, 0x03, eleven), longKey.data()), eleven);
   for (const Bytes& refused : {Frame(16, 0x06, {}), Frame(16, 0x07, {}), Bytes(8), Bytes(20),
                                Bytes(), Frame(24, 0x04, eleven)}) {
     EXPECT_TRUE(DecipherBytes(refused, kKey.data()).empty()) << refused.size();
   }
-  EXPECT_TRUE(DecipherBytes(Frame(24, 0x03, eleven), otherKey.data()).empty());
 
   std::uint8_t counter = 0;
   const auto random = [&counter] { return counter += 0x3B; };
@@ -170,11 +168,10 @@ TEST(Startup, FillsTheRecordFromTheSealedConfigurationOrNothing) {
   EXPECT_EQ(state.mode + state.info->UpdateMode(), 2);
   EXPECT_EQ(load(u" 2 ").mode, 2);
 
-  key[0] ^= 1;  // sealed with another key: deciphers to garbage, which is refused
+  key[5] ^= 1;  // sealed with another key: deciphers to garbage, which is refused
   const StartupState none = load(u"");
-  EXPECT_EQ(none.info->SoftName(), u"");
-  EXPECT_EQ(none.info->LastUpdateURLIndex(), -1);
-  EXPECT_EQ(none.mode, 0);
+  EXPECT_EQ(none.info->SoftName() + u"|" + none.info->HomeURL(), u"|");
+  EXPECT_EQ(none.info->LastUpdateURLIndex() + none.mode, -1);
   ASSERT_TRUE(WriteWholeFile(path, ""));
   EXPECT_EQ(load(u"1").mode, 1);
 }
