@@ -5,6 +5,7 @@
 
 #include <tuple>
 
+#include "base/encoding.h"
 #include "base/text.h"
 #include "fake_process_table.h"
 #include "platform/codepage.h"
@@ -19,12 +20,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
+Bytes FromHex(const std::string& hex) { return HexDecode(hex).value_or(Bytes()); }
 
 Bytes Encipher(Bytes data, const Bytes& key, bool decipher = false) {
   const auto blocks = decipher ? DecipherBlocks : EncipherBlocks;
