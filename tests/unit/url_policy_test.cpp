@@ -84,8 +84,9 @@ TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
 }
 
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
+  // Error, body started, retried: timed out or stalled (12002), reset (12031); refused (12029)
+  // goes on to the next address, unless the body flows.
   const std::tuple<TransferError, bool, bool> cases[] = {
-      // error, body started, retried
       {TransferFailure::kBodyShort, true, true},
       {TransferFailure::kNoResponse, false, true},
       {HttpStatusError(500), false, true},
@@ -93,19 +94,19 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
       {HttpStatusError(429), false, true},
       {HttpStatusError(404), false, false},
       {HttpStatusError(416), false, false},
-      {SystemError(12002), false, true},   // timed out, or stalled
-      {SystemError(12031), false, true},   // reset
-      {SystemError(12029), false, false},  // refused: the next address
-      {SystemError(12029), true, true},    // any failure once the body flows
+      {SystemError(12002), false, true},
+      {SystemError(12031), false, true},
+      {SystemError(12029), false, false},
+      {SystemError(12029), true, true},
       {TransferFailure::kDiskFull, true, false},
       {TransferFailure::kContentEncoding, false, false},
   };
   for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
-  EXPECT_EQ(BackoffMs(1000, 0), 1000u);
-  EXPECT_EQ(BackoffMs(1000, 1), 2000u);
-  EXPECT_EQ(BackoffMs(1000, 2), 4000u);
-  EXPECT_EQ(BackoffMs(1000, 40), 0xFFFF'FFFFu);  // saturates rather than wraps
+  // Doubling, saturated rather than wrapped.
+  EXPECT_EQ(
+      std::vector<std::uint32_t>({BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)}),
+      std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
 }
 
 TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
