@@ -31,7 +31,7 @@ constexpr std::int64_t kNow = 1'800'000'000;  // 2027-01-15T08:00:00Z
 
 constexpr char kBody[] =
     "[UpdateInfo]\r\nVersion=1.1.0.0\r\nDownloadURL=http://example.com/dl/setup.bin\r\n"
-    "ModifySuffix=.exe\r\nSize=1000\r\nSHA256="
+    "ModifySuffix=.exe\r\nSize=1999\r\nSHA256="
     "2d394db942e4bd9eb610bd7a17a06f560ca14db4a1c0af577068c61aff0367a9\r\n";
 
 tool::KeyPair NewKey() {
@@ -95,7 +95,7 @@ TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
   const tool::KeyPair key = NewKey();
   const std::string document = Signed(kBody, {&key});
   const DocumentVerdict verdict = CheckUpdateDocument(document, Pinned({&key}), kNow);
-  EXPECT_TRUE(verdict.accepted() && verdict.document && verdict.document->packageSize == 1000u);
+  EXPECT_TRUE(verdict.accepted() && verdict.document && verdict.document->packageSize == 1999u);
   for (std::size_t i = 0; i < std::string_view(kBody).size(); ++i) {
     std::string changed = document;
     changed[i] = static_cast<char>(changed[i] ^ 0x01);
@@ -135,6 +135,21 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
   EXPECT_EQ(CheckUpdateDocument(document, Pinned({&key}), kNow).refusal, DocumentRefusal::kExpired);
   EXPECT_EQ(CheckUpdateDocument(body, TrustAnchors{}, kNow + 86400).refusal,
             DocumentRefusal::kExpired);  // unsigned documents expire too
+  // Fields in any other form refuse the document: no such date or time, a size beyond 64 bits.
+  for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
+                            "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
+                            "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
+                            "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
+                            "Size=18446744073709551616"}) {
+    EXPECT_EQ(
+        CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
+        DocumentRefusal::kMalformedField)
+        << field;
+  }
+  EXPECT_TRUE(CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\nExpires=2028-02-29T23:59:59Z\r\n"
+                                  "Size=18446744073709551615\r\n",
+                                  {}, kNow)
+                  .accepted());
 }
 
 TEST(DocumentTrust, PinnedKeysNeedTheDigestInTheSignedPart) {
@@ -153,7 +168,8 @@ TEST(DocumentTrust, PinnedKeysNeedTheDigestInTheSignedPart) {
 
 constexpr char kDocument[] =
     "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
-    "ModifySuffix=.exe\nSize=1\nSHA256=00\n\n[Other]\nKey=1\n[Signature]\nP256=old\n";
+    "ModifySuffix=.exe\nsize=1\nNote=[a]\nMainExeName=en_app.exe\nSHA256=00\n\n[Other]\nKey=1\n"
+    "[Signature]\nP256=old\n";
 
 // A 64-bit PE image: headers up to data directory 4, then padding to 512 bytes.
 std::string MinimalPe() {
@@ -258,6 +274,7 @@ TEST_F(Tool, SealAndShowFailuresAndUsageErrors) {
       {seal("\n\n\xF0\x90\x80\x80"), "line 3: character U+10000 "},
       {seal("\n\xF4\x8F\xBF\xBF"), "line 2: character U+10FFFF "},
       {seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n"), "line 2"},
+      {seal("x\n\xFF"), "line 2"},
       {seal(""), "empty"},
       {seal("x", "@missing.exe @out.exe"), "cannot read"},
       {seal("x", "@client.exe @no-such-folder/out.exe"), "out.exe"},
@@ -325,7 +342,7 @@ TEST_F(Tool, KeygenWritesAPairOnceInTheSystemsFraming) {
 // The old digest, expiry and signature give way to new ones in the document's own line ends;
 // CR LF ends the signed part; each key's line verifies; signing again in place changes nothing.
 TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
-  ASSERT_EQ(Run("sign --key @k1.key --key @k2.key --package @package.bin --expires 2 @update.ini "
+  ASSERT_EQ(Run("sign --key @k1.key --key @k2.key --package @package.bin --expires 9 @update.ini "
                 "@signed.ini")
                 .code,
             0);
@@ -334,17 +351,17 @@ TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
   const std::string body = document.substr(0, document.find("[Signature]"));
   EXPECT_EQ(body,
             "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
-            "ModifySuffix=.exe\nSize=11\nSHA256=" +
+            "ModifySuffix=.exe\nNote=[a]\nMainExeName=en_app.exe\nSize=11\nSHA256=" +
                 Hash() + "\nExpires=" + body.substr(body.find("Expires=") + 8, 20) +
                 "\n\n[Other]\nKey=1\r\n");
   EXPECT_EQ(document.find("P256=old"), std::string::npos);
-  const std::int64_t expiry = std::time(nullptr) + 2 * 86400;
+  const std::int64_t expiry = std::time(nullptr) + 9 * 86400;
   for (const std::string key : {"k1", "k2"}) {
     const TrustAnchors one = ParsePublicKeys(Utf8ToUtf16(Pub(key)));
     EXPECT_TRUE(CheckUpdateDocument(document, one, expiry - 60).accepted()) << key;
     EXPECT_EQ(CheckUpdateDocument(document, one, expiry + 60).refusal, DocumentRefusal::kExpired);
   }
-  ASSERT_EQ(Run("sign --key @k1.key @signed.ini").code, 0);
+  ASSERT_EQ(Run("sign --key @k1.key @signed.ini").err, "");  // no warning: digest, no expiry
   const std::string again = Read("signed.ini");
   EXPECT_EQ(again.substr(0, again.find("[Signature]")), body);
   EXPECT_EQ(again.find("[Signature]", again.find("[Signature]") + 1), std::string::npos);
@@ -359,6 +376,7 @@ TEST_F(Tool, SignRefusesWhatNoClientCouldUse) {
         {"--key @k1.key --expires 0 @update.ini", 2},
         {"--key @k1.key --expires x @update.ini", 2},
         {"--key @k1.key a b c", 2},
+        {"--key @k1.key -x @update.ini", 2},
         {"--key @missing.key @update.ini", 1},
         {"--key @bad.key @update.ini", 1},
         {"--key @k1.pub @update.ini", 1},
@@ -414,6 +432,13 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
   }
   EXPECT_EQ(Run("check").code, 2);
 
+  // A package is compared only with a document that gives both Size and SHA256.
+  for (const std::string& half : {std::string("Size=11"), "SHA256=" + Hash()}) {
+    Write("half.ini", "[UpdateInfo]\nVersion=1\n" + half + "\n");
+    EXPECT_NE(Run("check @half.ini --package @package.bin").out.find("nothing to compare with"),
+              std::string::npos)
+        << half;
+  }
   Write("signed.ini", Read("signed.ini").substr(0, Read("signed.ini").find("[Signature]")));
   const Result unsigned_ = Run("check @signed.ini --client @pinned.exe");
   EXPECT_EQ(unsigned_.code, 1);
@@ -448,6 +473,7 @@ TEST_F(Tool, ReadsTheBlockOfASignedClientWhateverThePadding) {
       checksum = checksum << 8 | static_cast<unsigned char>(again[0x98 + i]);
     EXPECT_EQ(checksum, PeChecksum(again, 0x98));
   }
+  EXPECT_EQ(PeChecksum(MinimalPe() + "\x90\x90\x90", 0x98), 0x360Cu);  // an odd length too
 }
 
 // version: control characters in a value are escaped, so every field keeps its line.
