@@ -24,22 +24,18 @@ TEST(UpdateRecord, PathsAddressesNamesAndMode) {
   UpdateRecord info(u"D:\\Soft", table);
   EXPECT_EQ(info.LastUpdateURLIndex(), -1);
   EXPECT_EQ(info.DownloadURL() + info.SavePath(), u"");
-  // Trimmed; "http://" in front unless a scheme is named.
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"  server/u.ini ", u"http://server/u.ini"},
-      {u" HtTpS://Server/u", u"HtTpS://Server/u"},
-      {u"a-0.b+c://server/u", u"a-0.b+c://server/u"},
-      {u"https:/server", u"http://https:/server"},
-      {u"server/a://b", u"http://server/a://b"},
-      {u"1a://server", u"http://1a://server"},
-      {u"://server", u"http://://server"},
-  };
-  for (const auto& [given, stored] : cases) {
-    info.AddUpdateURL(given);
-    info.AddDownloadURL(given);
+  // Trimmed; "http://" in front unless a scheme is named. Given and stored, split at "|".
+  for (const char16_t* c :
+       {u"  server/u.ini |http://server/u.ini", u" HtTpS://Server/u|HtTpS://Server/u",
+        u"a-0.b+c://server/u|a-0.b+c://server/u", u"https:/server|http://https:/server",
+        u"server/a://b|http://server/a://b", u"1a://server|http://1a://server",
+        u"://server|http://://server"}) {
+    const auto parts = Split(c, u"|");
+    info.AddUpdateURL(parts[0]);
+    info.AddDownloadURL(parts[0]);
     info.SetUpdateURLIndex(info.LastUpdateURLIndex());
     info.SetDownloadURLIndex(info.LastDownloadURLIndex());
-    EXPECT_EQ(info.UpdateURL() + u"|" + info.DownloadURL(), stored + u"|" + stored);
+    EXPECT_EQ(info.UpdateURL() + u"|" + info.DownloadURL(), parts[1] + u"|" + parts[1]);
   }
   // A blank update address is kept as "http://"; a blank download address is dropped.
   info.AddUpdateURL(u"");
