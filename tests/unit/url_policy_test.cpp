@@ -77,20 +77,15 @@ TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   // Error, body started, retried: timed out or stalled (12002), reset (12031); refused (12029)
   // goes on to the next address, unless the body flows.
+  using F = TransferFailure;
   const std::tuple<TransferError, bool, bool> cases[] = {
-      {TransferFailure::kBodyShort, true, true},
-      {TransferFailure::kNoResponse, false, true},
-      {HttpStatusError(500), false, true},
-      {HttpStatusError(408), false, true},
-      {HttpStatusError(429), false, true},
-      {HttpStatusError(404), false, false},
-      {HttpStatusError(416), false, false},
-      {SystemError(12002), false, true},
-      {SystemError(12031), false, true},
-      {SystemError(12029), false, false},
-      {SystemError(12029), true, true},
-      {TransferFailure::kDiskFull, true, false},
-      {TransferFailure::kContentEncoding, false, false},
+      {F::kBodyShort, true, true},          {F::kNoResponse, false, true},
+      {HttpStatusError(500), false, true},  {HttpStatusError(408), false, true},
+      {HttpStatusError(429), false, true},  {HttpStatusError(404), false, false},
+      {HttpStatusError(416), false, false}, {SystemError(12002), false, true},
+      {SystemError(12031), false, true},    {SystemError(12029), false, false},
+      {SystemError(12029), true, true},     {F::kDiskFull, true, false},
+      {F::kContentEncoding, false, false},
   };
   for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
