@@ -8,7 +8,6 @@
 
 #include "base/paths.h"
 #include "base/text.h"
-#include "platform/files.h"
 
 namespace sealupdate {
 namespace {
@@ -48,7 +47,6 @@ TEST(Text, LeadingNumberAndHalfEvenRounding) {
 TEST(Text, SplitsReplacesAndFoldsCase) {
   EXPECT_EQ(TrimSpaces(u"   ") + TrimSpaces(u"\ta\u3000") + TrimLeadingSpaces(u"  a "),
             u"\ta\u3000a ");
-  EXPECT_EQ(SplitCrLf(u"a\r\n\r\nb\n\r\n"), (Pieces{u"a", u"", u"b\n", u""}));
   EXPECT_EQ(Split(u"|a||b|", u"|"), (Pieces{u"", u"a", u"", u"b", u""}));
   EXPECT_EQ(Split(u"a|b", u""), Pieces{u"a|b"});
   // Left to right, without overlap; the replacement is not searched again.
@@ -122,17 +120,6 @@ TEST(Paths, IsInsideFolder) {
     EXPECT_FALSE(IsInsideFolder(Split(outside, u"|")[1], Split(outside, u"|")[0]))
         << Utf16ToUtf8(outside);
   }
-}
-
-// Offsets past the end, also where offset and length overflow, read nothing.
-TEST(Files, ReadsAtOffsetsWithinTheFileOnly) {
-  const std::u16string path = FolderOf(GetOwnExePath()) + u"\\files_test_中.bin";
-  ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
-  auto file = InputFile::Open(path);
-  char buf[4] = {};
-  ASSERT_TRUE(file && file->Size() == 10 && file->ReadAt(6, buf, 4));
-  EXPECT_EQ(std::string(buf, 4), "6789");
-  EXPECT_FALSE(file->ReadAt(7, buf, 4) || file->ReadAt(~0ull, buf, 1));
 }
 
 }  // namespace
