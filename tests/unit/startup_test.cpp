@@ -133,18 +133,14 @@ TEST(SealedBlock, ReadsTheBlockInFrontOfTheTrailerOrNothing) {
 }
 
 TEST(Startup, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
-  const struct {
-    const char16_t *commandLine, *configured;
-    std::int32_t mode;
-  } cases[] = {
+  // Command line, configured mode, mode.
+  const std::tuple<const char16_t*, const char16_t*, std::int32_t> cases[] = {
       {u"  1  ", u"0", 1}, {u"7", u"0", 2},   {u"-3", u"2", 0},   {u"now", u"2", 0},
       {u"2.5", u"0", 2},   {u"0.5", u"2", 0}, {u"   ", u"2", 2},  {u"", u"1", 1},
       {u"", u"x", 0},      {u"&H1", u"0", 1}, {u"1e10", u"0", 2}, {u"", u"99999999999", 2},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(SettleUpdateMode(c.commandLine, c.configured), c.mode)
-        << "command line '" << Utf16ToUtf8(c.commandLine) << "'";
-  }
+  for (const auto& [commandLine, configured, mode] : cases)
+    EXPECT_EQ(SettleUpdateMode(commandLine, configured), mode) << Utf16ToUtf8(commandLine);
 }
 
 TEST(Startup, FillsTheRecordFromTheSealedConfigurationOrNothing) {
@@ -399,10 +395,8 @@ TEST(UpdateRecord, PackageNamesThatCouldLeaveTheFolderAreRefused) {
 TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
   FakeProcessTable table;
   UpdateRecord info(u"D:\\Soft", table);
-  const struct {
-    const char16_t *oldVer, *newVer;
-    bool newer;
-  } cases[] = {
+  // Local version, advertised version, newer.
+  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
       {u"1.0.0.9", u"1.0.1.0", true},    {u"2.0", u"1.9.9.9", false},
       {u"1.2.3.4", u"1.2.3.4", false},   {u"", u"0.0.0.1", true},
       {u"1.0.0.0", u"1.0.0.0.5", false}, {u"1.9", u"1.10", true},
@@ -411,10 +405,10 @@ TEST(UpdateRecord, IsNewerThanComparesFourNumericParts) {
       {u"1.&H10", u"1.15", false},       {u"1.2", u"1.25E-1", false},
       {u"1.3", u"1.35E-1", true},  // 2.5 to 2, 3.5 to 4
   };
-  for (const auto& c : cases) {
-    info.SetVersion(c.newVer);
-    EXPECT_EQ(info.IsNewerThan(c.oldVer), c.newer)
-        << Utf16ToUtf8(c.oldVer) << " -> " << Utf16ToUtf8(c.newVer);
+  for (const auto& [oldVer, newVer, newer] : cases) {
+    info.SetVersion(newVer);
+    EXPECT_EQ(info.IsNewerThan(oldVer), newer)
+        << Utf16ToUtf8(oldVer) << " -> " << Utf16ToUtf8(newVer);
   }
   // Parts beyond 32 bits cannot be compared, on either side.
   for (const auto& [newVer, oldVer, newer] :
