@@ -102,24 +102,23 @@ TEST(Paths, IsInsideFolder) {
   }
   // Other folders, as "folder|path".
   for (const char16_t* inside :
-       {u"C:\\App|C:\\App\\bin\\main.exe", u"C:/App/|C:\\App\\main.exe",
-        u"\\\\?\\C:\\App\\|C:\\App\\main.exe", u"C:\\|C:\\main.exe", u"a:\\App|A:\\App\\main.exe",
-        u"Z:\\App|z:\\App\\main.exe", u"c:\\программа\\|C:\\ПРОГРАММА\\main.exe",
-        u"/opt/app/\\|/opt/app/main.exe",
-        u"\\\\srv\\share\\App\\|\\\\?\\UNC\\srv\\share\\App\\a.exe",
-        u"\\\\srv\\share\\App\\|\\\\SRV\\Share\\App\\main.exe"}) {
+       {u"C:\\App|C:\\App\\bin\\a.exe", u"C:/App/|C:\\App\\a.exe",
+        u"\\\\?\\C:\\App\\|C:\\App\\a.exe", u"C:\\|C:\\a.exe", u"a:\\App|A:\\App\\a.exe",
+        u"Z:\\App|z:\\App\\a.exe", u"c:\\программа\\|C:\\ПРОГРАММА\\a.exe",
+        u"/opt/app/\\|/opt/app/a.exe", u"\\\\srv\\share\\App\\|\\\\?\\UNC\\srv\\share\\App\\a.exe",
+        u"\\\\srv\\share\\App\\|\\\\SRV\\Share\\App\\a.exe"}) {
     EXPECT_TRUE(IsInsideFolder(Split(inside, u"|")[1], Split(inside, u"|")[0]))
         << Utf16ToUtf8(inside);
   }
   for (const char16_t* outside :
-       {u"C:\\App|C:\\AppX.exe", u"C:\\|C:App\\main.exe",
+       {u"C:\\App|C:\\AppX.exe", u"C:\\|C:App\\a.exe",
         u"\\\\srv\\share\\App\\|\\\\srv2\\share\\App\\a.exe",
-        u"\\\\srv\\share\\App\\|\\srv\\share\\App\\main.exe",
+        u"\\\\srv\\share\\App\\|\\srv\\share\\App\\a.exe",
         u"\\\\srv\\share2\\App\\|\\\\srv\\share\\App\\a.exe",
         u"\\\\srv\\other\\App\\|\\\\srv\\share\\..\\other\\App\\a.exe",
-        u"\\\\srv\\.\\App\\|\\\\srv\\.\\App\\a.exe", u"\\\\srv\\|\\\\srv\\main.exe",
-        u"C:\\..\\App\\|C:\\App\\main.exe", u"App\\|App\\main.exe", u"C:App\\|C:App\\main.exe",
-        u"1:\\App\\|1:\\App\\main.exe", u"|C:\\App\\main.exe"}) {
+        u"\\\\srv\\.\\App\\|\\\\srv\\.\\App\\a.exe", u"\\\\srv\\|\\\\srv\\a.exe",
+        u"C:\\..\\App\\|C:\\App\\a.exe", u"App\\|App\\a.exe", u"C:App\\|C:App\\a.exe",
+        u"1:\\App\\|1:\\App\\a.exe", u"|C:\\App\\a.exe"}) {
     EXPECT_FALSE(IsInsideFolder(Split(outside, u"|")[1], Split(outside, u"|")[0]))
         << Utf16ToUtf8(outside);
   }
@@ -165,7 +164,6 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
       {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, F::kNone, u"http://h:81/dl/pkg.bin"},
       {u"http://h/a/doc.ini", u"pkg.bin#part", 3, F::kNone, u"http://h/a/pkg.bin"},
       {u"http://h/doc", u"https://m/doc", 0, F::kNone, u"https://m/doc"},
-      {u"https://h/doc", u"HTTPS://m/doc", 0, F::kNone, u"HTTPS://m/doc"},
       {u"https://h/doc", u"//m/doc", 0, F::kNone, u"https://m/doc"},
       {u"http://h/doc", u"http://m/doc", kMaxRedirects - 1, F::kNone, u"http://m/doc"},
       {u"http://h/doc", u"http://m/doc", kMaxRedirects, F::kTooManyRedirects, u""},
