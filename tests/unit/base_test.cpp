@@ -1,15 +1,16 @@
-// Text helpers, path containment, code pages and files.
+// Text helpers and path containment, and the URL rules built on them.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "base/paths.h"
 #include "base/text.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
+#include "download/url_policy.h"
+#include "download/url_reader.h"
 
 namespace sealupdate {
 namespace {
@@ -31,9 +32,8 @@ TEST(Text, LeadingNumberAndHalfEvenRounding) {
       {u"&H1G", 1},   {u"&H", 0},           {u"&HFFFFFFFF", -1}, {u"&H9aA", 2474},
       {u"7h", 7},     {u"1e999", HUGE_VAL},
   };
-  for (const auto& [text, value] : numbers) {
+  for (const auto& [text, value] : numbers)
     EXPECT_EQ(ParseLeadingNumber(text), value) << Utf16ToUtf8(text);
-  }
   EXPECT_EQ(ParseLeadingNumber(u"&H7FFFFFFF"), 0x7FFFFFFF);
   EXPECT_EQ(ParseLeadingNumber(u"&H100000000"), 0x1p32);
   EXPECT_EQ(ParseLeadingNumber(u"-1e999"), -HUGE_VAL);
@@ -43,29 +43,23 @@ TEST(Text, LeadingNumberAndHalfEvenRounding) {
   for (const auto& [value, expected] : rounded) EXPECT_EQ(ToInt32RoundHalfEven(value), expected);
   EXPECT_EQ(ToInt32RoundHalfEven(-2147483648.0), INT32_MIN);
   EXPECT_EQ(ToInt32RoundHalfEven(2147483647.4), INT32_MAX);
-  for (double overflow : {2147483647.5, -2147483649.0, 1e300, 0.0 / 0.0}) {
+  for (double overflow : {2147483647.5, -2147483649.0, 1e300, 0.0 / 0.0})
     EXPECT_THROW(ToInt32RoundHalfEven(overflow), std::overflow_error) << overflow;
-  }
 }
 
-TEST(Text, TrimsSplitsJoinsReplacesAndFoldsCase) {
-  EXPECT_EQ(TrimSpaces(u"  a b  ") + TrimSpaces(u"   ") + TrimSpaces(u"\ta\u3000"),
-            u"a b\ta\u3000");
-  EXPECT_EQ(TrimLeadingSpaces(u"  a ") + TrimLeadingSpaces(u"  "), u"a ");
-  EXPECT_EQ(SplitCrLf(u""), Pieces{u""});
-  EXPECT_EQ(SplitCrLf(u"a\r\n\r\nb\n\r\n"), (Pieces{u"a", u"", u"b\n", u""}));
+TEST(Text, SplitsReplacesAndFoldsCase) {
+  EXPECT_EQ(TrimSpaces(u"   ") + TrimSpaces(u"\ta\u3000") + TrimLeadingSpaces(u"  a "),
+            u"\ta\u3000a ");
   EXPECT_EQ(Split(u"|a||b|", u"|"), (Pieces{u"", u"a", u"", u"b", u""}));
   EXPECT_EQ(Split(u"a|b", u""), Pieces{u"a|b"});
-  EXPECT_EQ(Join({u"a", u"", u"b"}, u"\r\n"), u"a\r\n\r\nb");
   // Left to right, without overlap; the replacement is not searched again.
-  EXPECT_EQ(ReplaceAll(u"\r\n\r\n\r\n", u"\r\n\r\n", u"\r\n"), u"\r\n\r\n");
-  EXPECT_EQ(ReplaceAll(u"aaa", u"aa", u"b") + ReplaceAll(u"x", u"", u"y"), u"bax");
-  EXPECT_EQ(ReplaceAll(u"ab", u"b", u"bb"), u"abb");
+  EXPECT_EQ(ReplaceAll(u"\r\n\r\n\r\n", u"\r\n\r\n", u"\r\n") + ReplaceAll(u"x", u"", u"y") +
+                ReplaceAll(u"ab", u"b", u"bb"),
+            u"\r\n\r\nxabb");
   // Each range of capitals at its ends and just outside them, lower-cased as Unicode does where
   // the lower case is one unit; the dotted I (two units) stays.
   EXPECT_EQ(ToLowerUnits(u"@AZ[¿À×ÞßĀįİĶĸĹŇňŉŊŶŸŹŽžΐΑΡ\u03A2ΣΫάЀЏАЯа＠ＡＺ［中"),
             u"@az[¿à×þßāįİķĸĺňňŉŋŷÿźžžΐαρ\u03A2σϋάѐџаяа＠ａｚ［中");
-  EXPECT_TRUE(EqualsIgnoreCase(u"NOTEPAD.EXE", u"notepad.exe"));
   EXPECT_FALSE(EqualsIgnoreCase(u"a", u"ab") || EqualsIgnoreCase(u"ab", u"ac"));
 }
 
@@ -83,94 +77,150 @@ TEST(Text, ConvertsBetweenUtf8AndUtf16) {
                                 "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x90\x80\x80"}) {
     EXPECT_EQ(Utf8ToUtf16(bad + "a"), std::u16string(bad.size(), u'\uFFFD') + u"a") << bad;
   }
-  for (const char16_t lone : {0xD800, 0xDBFF, 0xDC00, 0xDFFF}) {
-    EXPECT_EQ(Utf16ToUtf8(std::u16string{lone, u'a'}),
-              "\xEF\xBF\xBD"
-              "a");
-  }
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, 0xD800)), "\xEF\xBF\xBD");  // a high unit at the end
+  // Lone surrogates around a pair at the ends of the ranges, a high one also at the end.
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'a', 0xDBFF, 0xDC00, 0xDFFF, 0xD800}),
+            "\xEF\xBF\xBD"
+            "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 // Letter case, either separator, doubled ones, "." and ".." segments and namespace prefixes on
 // either side; the folder itself, a sibling with a longer name, climbing above a root, UNC roots,
 // relative, drive-relative, NT device and empty paths.
 TEST(Paths, IsInsideFolder) {
-  const struct {
-    const char16_t* folder;
-    bool inside;
-    std::vector<const char16_t*> paths;
-  } cases[] = {
-      {u"C:\\App\\",
-       true,
+  for (const char16_t* path :
        {u"C:\\App\\main.exe", u"c:\\APP\\MAIN.EXE", u"C:/App/main.exe", u"C:\\App\\.\\main.exe",
         u"C:\\\\App\\\\sub\\\\main.exe", u"C:\\Other\\..\\App\\main.exe", u"\\??\\C:\\App\\a.exe",
-        u"\\\\?\\C:\\App\\main.exe", u"\\\\.\\C:\\App\\main.exe"}},
-      {u"C:\\App\\",
-       false,
+        u"\\\\?\\C:\\App\\main.exe", u"\\\\.\\C:\\App\\main.exe"}) {
+    EXPECT_TRUE(IsInsideFolder(path, u"C:\\App\\")) << Utf16ToUtf8(path);
+  }
+  for (const char16_t* path :
        {u"C:\\App2\\main.exe", u"C:\\Ap\\main.exe", u"C:\\main.exe", u"D:\\App\\main.exe",
         u"C:\\App\\", u"C:\\App", u"C:\\App\\sub\\..", u"C:\\App\\..\\App2\\main.exe",
         u"C:/App/sub/../../Other/main.exe", u"C:\\..\\App\\main.exe", u"\\\\C:\\App\\main.exe",
-        u"\\Device\\HarddiskVolume2\\App\\main.exe", u""}},
-      {u"C:\\App", true, {u"C:\\App\\bin\\main.exe"}},
-      {u"C:\\App", false, {u"C:\\AppX.exe"}},
-      {u"C:/App/", true, {u"C:\\App\\main.exe"}},
-      {u"\\\\?\\C:\\App\\", true, {u"C:\\App\\main.exe"}},
-      {u"C:\\", true, {u"C:\\main.exe"}},
-      {u"C:\\", false, {u"C:App\\main.exe"}},
-      {u"a:\\App", true, {u"A:\\App\\main.exe"}},
-      {u"Z:\\App", true, {u"z:\\App\\main.exe"}},
-      {u"c:\\программа\\", true, {u"C:\\ПРОГРАММА\\main.exe"}},
-      {u"/opt/app/\\", true, {u"/opt/app/main.exe"}},
-      {u"\\\\srv\\share\\App\\",
-       true,
-       {u"\\\\?\\UNC\\srv\\share\\App\\main.exe", u"\\\\SRV\\Share\\App\\main.exe"}},
-      {u"\\\\srv\\share\\App\\",
-       false,
-       {u"\\\\srv2\\share\\App\\main.exe", u"\\srv\\share\\App\\main.exe"}},
-      {u"\\\\srv\\share2\\App\\", false, {u"\\\\srv\\share\\App\\main.exe"}},
-      {u"\\\\srv\\other\\App\\", false, {u"\\\\srv\\share\\..\\other\\App\\main.exe"}},
-      {u"\\\\srv\\.\\App\\", false, {u"\\\\srv\\.\\App\\main.exe"}},
-      {u"\\\\srv\\", false, {u"\\\\srv\\main.exe"}},
-      {u"C:\\..\\App\\", false, {u"C:\\App\\main.exe"}},
-      {u"App\\", false, {u"App\\main.exe"}},
-      {u"C:App\\", false, {u"C:App\\main.exe"}},
-      {u"1:\\App\\", false, {u"1:\\App\\main.exe"}},
-      {u"", false, {u"C:\\App\\main.exe"}},
-  };
-  for (const auto& c : cases) {
-    for (const char16_t* path : c.paths) {
-      EXPECT_EQ(IsInsideFolder(path, c.folder), c.inside)
-          << Utf16ToUtf8(path) << " in " << Utf16ToUtf8(c.folder);
-    }
+        u"\\Device\\HarddiskVolume2\\App\\main.exe", u""}) {
+    EXPECT_FALSE(IsInsideFolder(path, u"C:\\App\\")) << Utf16ToUtf8(path);
+  }
+  // Other folders, as "folder|path".
+  for (const char16_t* inside :
+       {u"C:\\App|C:\\App\\bin\\a.exe", u"C:/App/|C:\\App\\a.exe",
+        u"\\\\?\\C:\\App\\|C:\\App\\a.exe", u"C:\\|C:\\a.exe", u"a:\\App|A:\\App\\a.exe",
+        u"Z:\\App|z:\\App\\a.exe", u"c:\\программа\\|C:\\ПРОГРАММА\\a.exe",
+        u"/opt/app/\\|/opt/app/a.exe", u"\\\\srv\\share\\App\\|\\\\?\\UNC\\srv\\share\\App\\a.exe",
+        u"\\\\srv\\share\\App\\|\\\\SRV\\Share\\App\\a.exe"}) {
+    EXPECT_TRUE(IsInsideFolder(Split(inside, u"|")[1], Split(inside, u"|")[0]))
+        << Utf16ToUtf8(inside);
+  }
+  for (const char16_t* outside :
+       {u"C:\\App|C:\\AppX.exe", u"C:\\|C:App\\a.exe",
+        u"\\\\srv\\share\\App\\|\\\\srv2\\share\\App\\a.exe",
+        u"\\\\srv\\share\\App\\|\\srv\\share\\App\\a.exe",
+        u"\\\\srv\\share2\\App\\|\\\\srv\\share\\App\\a.exe",
+        u"\\\\srv\\other\\App\\|\\\\srv\\share\\..\\other\\App\\a.exe",
+        u"\\\\srv\\.\\App\\|\\\\srv\\.\\App\\a.exe", u"\\\\srv\\|\\\\srv\\a.exe",
+        u"C:\\..\\App\\|C:\\App\\a.exe", u"App\\|App\\a.exe", u"C:App\\|C:App\\a.exe",
+        u"1:\\App\\|1:\\App\\a.exe", u"|C:\\App\\a.exe"}) {
+    EXPECT_FALSE(IsInsideFolder(Split(outside, u"|")[1], Split(outside, u"|")[0]))
+        << Utf16ToUtf8(outside);
   }
 }
 
-// The seal tool and the update document lean on these; natively the ANSI code page is 936.
-TEST(CodePage, ConvertsStrictlyOrLeniently) {
-  const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
-  EXPECT_EQ(CodePageToUtf16(gbk, 936), u"中文");
-  EXPECT_EQ(Utf16ToCodePage(u"中文 ok", 936), gbk + " ok");
-  EXPECT_FALSE(Utf16ToCodePage(u"\u00e9\u4e2d", 1252) || CodePageToUtf16("\xD6", 936) ||
-               Utf16ToCodePage(std::u16string(1, char16_t(0xDC00)), 65001));
-#ifndef _WIN32
-  EXPECT_EQ(AnsiToUtf16(gbk + "a\xD6"), u"中文a\uFFFD");
-  EXPECT_EQ(Utf16ToAnsi(u"中文a\U0001F600b"), gbk + "a?b");
-#endif
+// ---- The URL reader's portable rules: reference resolution, redirects, codings, retries and
+// ranges ----
+
+std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
+
+// The fragment never reaches the request; the examples of RFC 3986 section 5.4 against its
+// base, then the shapes Location values take.
+TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
+  EXPECT_EQ(U8(StripFragment(u"http://h/a?q=1#x#y") + StripFragment(u"http://h/a?q=%23")),
+            "http://h/a?q=1http://h/a?q=%23");
+  const std::u16string base = u"http://a/b/c/d;p?q";
+  // Targets on the host "a", without their "http://a/".
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"g", u"b/c/g"}, {u"g/", u"b/c/g/"},    {u"g?y/./x", u"b/c/g?y/./x"},
+      {u"/g", u"g"},    {u"?y", u"b/c/d;p?y"}, {u"#s", u"b/c/d;p?q#s"},
+      {u".", u"b/c/"},  {u"..", u"b/"},        {u"g;x=1/../y", u"b/c/y"},
+      {u"../..", u""},  {u"../../../g", u"g"}, {u"", u"b/c/d;p?q"},
+  };
+  for (const auto& [reference, target] : cases) {
+    EXPECT_EQ(U8(ResolveUrl(base, reference)), "http://a/" + U8(target)) << U8(reference);
+  }
+  EXPECT_EQ(U8(ResolveUrl(base, u"g:h") + ResolveUrl(base, u"http:g") + ResolveUrl(base, u"//g")),
+            "g:hhttp:ghttp://g");
+  EXPECT_EQ(U8(ResolveUrl(base, u"g#s/../x")), "http://a/b/c/g#s/../x");
+  EXPECT_EQ(U8(ResolveUrl(u"http://h:8080", u"x")), "http://h:8080/x");  // empty base path
+  EXPECT_EQ(U8(ResolveUrl(u"https://h/dl/a.bin", u" /dl/b.bin\r\n")), "https://h/dl/b.bin");
+  EXPECT_EQ(U8(ResolveUrl(u"HTTP://h/a/", u"B")), "HTTP://h/a/B");
+  EXPECT_EQ(ResolveUrl(u"/relative/base", u"x"), u"");
+  for (std::uint32_t status : {301u, 302u, 303u, 307u, 308u}) EXPECT_TRUE(IsRedirectStatus(status));
+  for (std::uint32_t status : {200u, 300u, 304u, 306u, 309u})
+    EXPECT_FALSE(IsRedirectStatus(status));
 }
 
-TEST(Files, ReadsAtOffsetsWithinTheFileOnly) {
-  const std::u16string path = FolderOf(GetOwnExePath()) + u"\\files_test_中.bin";
-  ASSERT_TRUE(WriteWholeFile(path, "0123456789"));
-  auto file = InputFile::Open(path);
-  ASSERT_TRUE(file.has_value());
-  char buf[4] = {};
-  EXPECT_TRUE(file->Size() == 10 && file->ReadAt(6, buf, 4));
-  EXPECT_EQ(std::string(buf, 4), "6789");
-  EXPECT_FALSE(file->ReadAt(7, buf, 4) || file->ReadAt(~0ull, buf, 1));
-  EXPECT_FALSE(InputFile::Open(u"no-such-folder\\no-such-file") ||
-               WriteWholeFile(u"no-such-folder\\x", "x"));
-  EXPECT_EQ(FolderOf(u"C:\\a\\b.exe") + u"|" + FileNameOf(u"C:\\a\\b.exe") + FileNameOf(u"b.exe"),
-            u"C:\\a|b.exeb.exe");
+TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
+  using F = TransferFailure;
+  // From, Location, redirects followed so far, failure, next address.
+  const std::tuple<const char16_t*, const char16_t*, int, F, const char16_t*> cases[] = {
+      {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, F::kNone, u"http://h:81/dl/pkg.bin"},
+      {u"http://h/a/doc.ini", u"pkg.bin#part", 3, F::kNone, u"http://h/a/pkg.bin"},
+      {u"http://h/doc", u"https://m/doc", 0, F::kNone, u"https://m/doc"},
+      {u"https://h/doc", u"//m/doc", 0, F::kNone, u"https://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects - 1, F::kNone, u"http://m/doc"},
+      {u"http://h/doc", u"http://m/doc", kMaxRedirects, F::kTooManyRedirects, u""},
+      {u"https://h/doc", u"Http://m/doc", 0, F::kRedirectToHttp, u""},
+      {u"http://h/doc", u"  ", 0, F::kBadRedirect, u""},
+      {u"http://h/doc", u"ftp://h/pkg.bin", 0, F::kBadRedirect, u""},
+      {u"http://h/doc", u"file:///C:/Windows/notepad.exe", 0, F::kBadRedirect, u""},
+      {u"http://h/doc", u"javascript:alert(1)", 0, F::kBadRedirect, u""},
+      {u"http://h/doc", u"http:pkg.bin", 0, F::kBadRedirect, u""},  // no host to ask
+      {u"http://h/doc", u"http:///pkg.bin", 0, F::kBadRedirect, u""},
+  };
+  for (const auto& [current, location, followed, error, next] : cases) {
+    const RedirectStep step = NextRedirect(current, location, followed);
+    EXPECT_EQ(step.error.kind, error) << U8(current) << " -> " << U8(location);
+    EXPECT_EQ(U8(step.url), U8(next)) << U8(current) << " -> " << U8(location);
+  }
+}
+
+TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
+  for (const char16_t* coding : {u"", u"identity", u" Identity ", u"identity, IDENTITY"})
+    EXPECT_TRUE(IsIdentityEncoding(coding)) << U8(coding);
+  for (const char16_t* coding : {u"gzip", u"x-gzip", u"br", u"gzip, identity", u"identity, gzip"})
+    EXPECT_FALSE(IsIdentityEncoding(coding)) << U8(coding);
+}
+
+TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
+  // Error, body started, retried: timed out or stalled (12002), reset (12031); refused (12029)
+  // goes on to the next address, unless the body flows.
+  using F = TransferFailure;
+  const std::tuple<TransferError, bool, bool> cases[] = {
+      {F::kBodyShort, true, true},          {F::kNoResponse, false, true},
+      {HttpStatusError(500), false, true},  {HttpStatusError(408), false, true},
+      {HttpStatusError(429), false, true},  {HttpStatusError(404), false, false},
+      {HttpStatusError(416), false, false}, {SystemError(12002), false, true},
+      {SystemError(12031), false, true},    {SystemError(12029), false, false},
+      {SystemError(12029), true, true},     {F::kDiskFull, true, false},
+      {F::kContentEncoding, false, false},
+  };
+  for (const auto& [error, started, retried] : cases)
+    EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
+  // Doubling, saturated rather than wrapped.
+  EXPECT_EQ(
+      std::vector<std::uint32_t>({BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)}),
+      std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
+}
+
+TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
+  const auto range = ParseContentRange(u" Bytes 100-999/1000 ").value_or(ContentRange{});
+  EXPECT_EQ(std::to_string(range.first) + "-" + std::to_string(range.last) + "/" +
+                std::to_string(range.total),
+            "100-999/1000");
+  for (const char16_t* bad :
+       {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
+        u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
+        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
+    EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
+  }
 }
 
 }  // namespace

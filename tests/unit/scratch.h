@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -16,9 +17,7 @@ namespace sealupdate {
 inline std::string NativePath(const std::u16string& path) {
   std::string native = Utf16ToUtf8(path);
 #ifndef _WIN32
-  for (auto& c : native) {
-    if (c == '\\') c = '/';
-  }
+  std::replace(native.begin(), native.end(), '\\', '/');
 #endif
   return native;
 }
@@ -26,13 +25,10 @@ inline std::string NativePath(const std::u16string& path) {
 inline std::u16string ScratchFolder() {
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(test->test_suite_name()) + "." + test->name();
-  for (auto& c : name) {
-    if (c == '/') c = '_';  // parameterised names
-  }
+  std::replace(name.begin(), name.end(), '/', '_');  // parameterised names
   const std::u16string folder = FolderOf(GetOwnExePath()) + u"\\scratch\\" + Utf8ToUtf16(name);
-  const auto path = std::filesystem::u8path(NativePath(folder));
-  std::filesystem::remove_all(path);
-  std::filesystem::create_directories(path);
+  std::filesystem::remove_all(std::filesystem::u8path(NativePath(folder)));
+  std::filesystem::create_directories(std::filesystem::u8path(NativePath(folder)));
   return folder;
 }
 
