@@ -251,6 +251,29 @@ TEST(IniDocument, EditsKeepTheLayout) {
   EXPECT_EQ(ini.Text(), u"junk");
 }
 
+// On disk: relative paths, ANSI text, and every edit saved while auto-save is on.
+TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
+  const std::u16string folder = ScratchFolder();
+  const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
+  if (Utf16ToAnsi(u"中文") != gbk) GTEST_SKIP() << "ANSI code page is not 936";
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + gbk + "\r\n"));
+  IniDocument ini(folder);
+  ini.SetPath(u"abc");  // too short, and a folder path: nothing
+  ini.SetPath(u"cfg.ini\\");
+  EXPECT_EQ(ini.Path(), u"");
+  ini.SetPath(u"  cfg.ini ");
+  EXPECT_EQ(ini.Path() + ini.GetKey(u"info", u"name", u""), folder + u"\\cfg.ini中文");
+  ASSERT_TRUE(ini.Save(folder + u"\\out.ini"));
+  EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + gbk);
+  EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini") || IniDocument(folder).Save(u""));
+  ini.SetKey(u"Info", u"k", u"2");
+  ini.RemoveKey(u"Info", u"Name");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
+  ini.SetAutoSave(false);
+  ini.RemoveSection(u"Info");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
+}
+
 // Random edits against a plain model: every read must agree.
 TEST(IniDocument, RandomEditsAgreeWithAModel) {
   using Keys = std::vector<std::pair<std::u16string, std::u16string>>;
