@@ -7,13 +7,14 @@ import shutil
 import time
 
 from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
-                     expect, fields, run_scenario, trusted_certificate, until)
+                     expect, run_scenario, until)
 
 
 def whole_update(env):
     # Mode 1 against nginx: the update addresses fall back past a 404 and an HTML page, the
-    # download addresses past a 404, a name that climbs out of Update and an https address that
-    # redirects to http; then only the main program's processes inside the client's folder end.
+    # download addresses past a 404 and a name that climbs out of Update. The first run is killed
+    # mid-download; the next asks only for the rest, then ends only the main program's processes
+    # inside the client's folder and opens the package.
     site = UpdateSite(env, "整体更新")
     (site.www / "portal.html").write_text("<html><body><h1>Sign in</h1>[UpdateInfo]</body></html>")
     victim = env.work / "outside" / "victim.txt"
@@ -24,27 +25,38 @@ def whole_update(env):
     for copy in (elsewhere, below):
         copy.parent.mkdir(parents=True)
         shutil.copy(env.build / "SampleApp.exe", copy)
+    size, part = site.package.stat().st_size, site.app / "Update" / "setup.bin.exe.part"
     stranger = site.start_main_program(elsewhere)  # well before the others are seen to end
     try:
-        with trusted_certificate(env) as cert, Nginx(env, site.www) as web, \
-                Server(env, site.www, "tls", tls=cert) as tls:
-            downgrade = f"dl/setup.bin?status=302&location={web.base}downgraded/setup.bin"
+        with Nginx(env, site.www, limit_rate="256k") as web:
             site.publish("1.1.0.0", [web.base + "dl/missing.bin",
                                      web.base + "dl/..\\..\\outside\\victim.txt",
-                                     tls.base + downgrade, web.base + "dl/setup.bin"])
+                                     web.base + "dl/setup.bin"])
+            update_urls = [web.base + s for s in ("missing.ini", "portal.html", "update.ini")]
+            client = site.launch(update_urls, mode=1)
+            site.message_box("yes")
+            expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20),
+                   "no progress")
+            client.kill()
+            client.wait()
+            time.sleep(0.5)
+            kept = part.stat().st_size
+            expect(kept < size and not site.saved_package().exists() and
+                   not site.package_opened(0.1), f"after the kill: {kept} kept")
             main_program = site.start_main_program()
             helper = site.start_main_program(below)
-            client = site.launch([web.base + s for s in ("missing.ini", "portal.html",
-                                                         "update.ini")], mode=1)
+            client = site.launch(update_urls, mode=1)
             expect(site.message_box("yes") == ("自动更新：", "发现新版本，是否立即更新？"),
                    "the third update address is asked")
             expect(site.message_box("ok") ==
                    ("下载完成：", "更新文件下载完毕！单击 [确定] 重启程序。"),
-                   "the fourth download address serves the package")
+                   "the third download address serves the package")
             expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
-            expect(tls.targets() == ["/" + downgrade], f"https addresses asked: {tls.targets()}")
-        expect("downgraded" not in web.access_log.read_text(), "a redirect to http was followed")
-        expect(site.package_saved_intact(), "the package is saved byte for byte")
+            answers = [(int(m[1]), int(m[2])) for m in re.finditer(
+                r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
+        expect([a[0] for a in answers] == [200, 206] and answers[1][1] == size - kept,
+               f"nginx answered {answers} with {kept} of {size} kept")
+        expect(site.package_saved_intact() and not part.exists(), "the package is saved whole")
         expect(ended(main_program) and ended(helper), "the main program's processes in the client "
                "folder and below must be ended")
         expect(site.package_opened(), "the package was not opened")
@@ -54,113 +66,17 @@ def whole_update(env):
         stranger.kill()
 
 
-def resumed_update(env):
-    # The package's connection is cut half-way: the client says it retries, asks only for the
-    # rest, and the update completes as if nothing had happened.
-    site = UpdateSite(env, "断点续传")
-    size = site.package.stat().st_size
-    with Server(env, site.www) as web:
-        address = f"dl/setup.bin?cut={size // 2}&faults=1&etag=v1"
-        site.publish("1.1.0.0", [web.base + address])
-        main_program = site.start_main_program()
-        client = site.launch([web.base + "update.ini"], mode=1)
-        site.message_box("yes")
-        expect(until(lambda: site.control_text(STATUS) == "网络中断，正在重试（1/3）…", 10, 0.05),
-               "the retry is told")
-        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
-        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
-        sent = web.sent(address)
-    expect(asked == [None, f"bytes={size // 2}-"] and sent == size, f"{asked}, {sent} sent")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
-    expect(ended(main_program), "the main program was not ended")
-
-
-def retries_then_next_address(env):
-    # A busy first address is tried 4 times, after 1, 2 and 4 s, the status telling each retry;
-    # then the next address serves the package.
-    site = UpdateSite(env, "重试换址")
-    with Server(env, site.www) as web:
-        busy = "dl/setup.bin?status=503"
-        site.publish("1.1.0.0", [web.base + busy, web.base + "dl/setup.bin"])
-        client = site.launch([web.base + "update.ini"], mode=1)
-        site.message_box("yes")
-        seen = set()
-        until(lambda: seen.add(site.control_text(STATUS)) or
-              web.targets()[-1] == "/dl/setup.bin", 20, 0.1)
-        expect(site.message_box("ok")[0] == "下载完成：", "the next address completes")
-        expect(ended(client, 20), "the client ends after the hand-over")
-        asked = web.targets()
-    expect(asked.count("/" + busy) == 4 and asked[-1] == "/dl/setup.bin", f"asked {asked}")
-    expect({f"网络中断，正在重试（{k}/3）…" for k in (1, 2, 3)} <= seen, f"statuses {seen}")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
-
-
-def kill_and_resume(env, site, web, address, sent_after):
-    # Kills the client mid-download of `address`, starts it again and lets the update complete.
-    # Returns the bytes kept by the killed run and those the server sent after it
-    # (`sent_after(checkpoint)`; checkpoint from `sent_after(None)`).
-    size = site.package.stat().st_size
-    part = site.app / "Update" / "setup.bin.exe.part"
-    site.publish("1.1.0.0", [web.base + address])
-    client = site.launch([web.base + "update.ini"], mode=1)
-    site.message_box("yes")
-    expect(until(lambda: part.exists() and part.stat().st_size > size // 4, 20), "no progress")
-    client.kill()
-    client.wait()
-    time.sleep(0.5)
-    kept = part.stat().st_size
-    expect(kept < size and not site.saved_package().exists() and not site.package_opened(0.1),
-           f"after the kill: {kept} kept")
-    checkpoint = sent_after(None)
-    main_program = site.start_main_program()
-    client = site.launch([web.base + "update.ini"], mode=1)
-    site.message_box("yes")
-    expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-    expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
-    sent = sent_after(checkpoint)
-    expect(sent < size - kept + 256 * 1024, f"{sent} bytes sent for {size - kept} missing")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
-    expect(ended(main_program) and not part.exists(), "the main program ran on, or a part was left")
-    return kept
-
-
-def killed_and_resumed(env):
-    # The client is killed mid-download; started again, it asks only for the rest of the package
-    # it left beside the save path, and the update completes.
-    site = UpdateSite(env, "中断续传")
-    address = "dl/setup.bin?etag=v1&trickle=32768,100"
-    with Server(env, site.www) as web:
-        kept = kill_and_resume(env, site, web, address,
-                               lambda since: web.sent(address) - (since or 0))
-        asked = [r["headers"].get("Range") for r in web.requests() if address in r["target"]]
-    expect(asked == [None, f"bytes={kept}-"], f"ranges asked: {asked}")
-
-
-def killed_and_resumed_nginx(env):
-    # The same against nginx, which honours Range and If-Range with its own ETag.
-    site = UpdateSite(env, "续传二")
-    with Nginx(env, site.www, limit_rate="256k") as web:
-        def answers():
-            return [(int(m[1]), int(m[2])) for m in re.finditer(
-                r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
-        kill_and_resume(env, site, web, "dl/setup.bin",
-                        lambda since: sum(b for _, b in answers()[since or 0:]) if since is not None
-                        else len(answers()))
-        statuses = [status for status, _ in answers()]
-    expect(statuses == [200, 206], f"nginx answered {statuses}")
-
-
-def carried_over_body_that_fails_its_check(env):
-    # An earlier run left a partial package whose bytes are not the package's: the resumed body
-    # fails the document's SHA-256, is thrown away and read once afresh, and the update completes.
+def retried_resume(env):
+    # An earlier run left a partial package whose bytes are not the package's, and the server is
+    # busy twice: the client tells each retry and asks for the rest each time; the whole fails
+    # the document's SHA-256, is read once afresh, and the update completes.
     site = UpdateSite(env, "续传校验")
     package = site.package.read_bytes()
     half = len(package) // 2
     (site.app / "Update").mkdir()
     (site.app / "Update" / "setup.bin.exe.part").write_bytes(b"\0" * half)
     with Server(env, site.www) as web:
-        address = web.base + "dl/setup.bin?etag=v1"
+        address = web.base + "dl/setup.bin?etag=v1&status=503&faults=2"
         (site.app / "Update" / "setup.bin.exe.part.info").write_text(
             f'{address}\n"v1"\n{len(package)}\n')
         site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
@@ -168,10 +84,13 @@ def carried_over_body_that_fails_its_check(env):
         main_program = site.start_main_program()
         client = site.launch([web.base + "update.ini"], mode=1)
         site.message_box("yes")
+        seen = set()
+        until(lambda: seen.add(site.control_text(STATUS)) or len(web.targets()) >= 5, 20, 0.05)
         expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
         expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
         asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
-    expect(asked == [f"bytes={half}-", None], f"ranges asked: {asked}")
+    expect({f"网络中断，正在重试（{k}/3）…" for k in (1, 2)} <= seen, f"statuses {seen}")
+    expect(asked == [f"bytes={half}-"] * 3 + [None], f"ranges asked: {asked}")
     expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
     expect(ended(main_program), "the main program ran on")
     expect(sorted(p.name for p in (site.app / "Update").iterdir()) ==
@@ -180,7 +99,7 @@ def carried_over_body_that_fails_its_check(env):
 
 def mode0_session(env):
     # Mode 0 waits for the click; the update addresses fall back past endless redirects and an
-    # endless document; a check stopped while its request hangs starts afresh; the document's
+    # endless document (their limits have their own tests); a check stopped while its request hangs starts afresh; the document's
     # home page naming a local program is never run; the download shows moving progress on a slow
     # link, and a cancel is silent.
     site = UpdateSite(env, "等待点击")
@@ -205,8 +124,6 @@ def mode0_session(env):
         env.driver("click", site.title, "检查更新")
         title, _ = site.message_box("no", timeout_ms=20000)
         expect(title == "自动更新：", "the new check is answered while the first still hangs")
-        hops = [t for t in web.targets() if t.startswith("/update.ini?hops=")]
-        expect(len(hops) == 22, f"each check follows ten redirects: {hops}")
         expect(site.control_text(BUTTON) == "立即更新" and
                site.control_text(STATUS).startswith("发现新版本：1.1.0.0"), "after no, it waits")
         env.driver("click", site.title, "访问主页")
@@ -226,21 +143,9 @@ def mode0_session(env):
 
 
 def mode2(env):
-    # A mode 0 client started with "2" that finds the program up to date stays hidden
-    # off-screen and ends by itself; a mode 2 client shows its window only after yes.
+    # A mode 2 client shows its window only after yes (its silent check: e2e.tray_icon).
     site = UpdateSite(env, "静默更新")
     with Server(env, site.www) as web:
-        site.publish("1.0.0.0", [web.base + "dl/setup.bin"])
-        client = env.launch(site.seal([web.base + "update.ini?trickle=16,250"], mode=0),
-                            site.title, "2", visible=False)  # the check takes seconds
-        seen = []
-        until(lambda: client.poll() is not None or
-              seen.append(fields(env.driver("info", site.title, check=False)[1])), 20, 0.05)
-        expect(client.poll() == 0, "the client must end by itself")
-        seen = [s for s in seen if "rect" in s]
-        expect(seen and all(s["visible"] == "0" for s in seen), "the window must never show")
-        expect(int(seen[-1]["rect"].split(",")[0]) < -600, f"not off-screen: {seen[-1]}")
-
         # The package trickles so that the download is still running when the window shows.
         site.publish("2.0", [web.base + "dl/setup.bin?trickle=4096,50"])
         client = env.launch(site.seal([web.base + "update.ini"], mode=2), site.title,
