@@ -1,12 +1,12 @@
 // The Windows side of the end-to-end tests, run under Wine next to the client. It plays the user
 // (finds a window by its exact title, reads its controls, presses buttons, answers message
-// boxes), hosts the widgets and the download component on real windows, and prints UTF-8, one
-// fact per line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
+// boxes), hosts the tray module and the download component on real windows, and prints UTF-8,
+// one fact per line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
 //
 //   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
-//   info TITLE                              visible=, rect=, client=, pid=, screen=, and
-//                                           per control=class|id|x,y,w,h|text (\\, \r, \n
-//                                           escaped)
+//   info TITLE                              visible=, rect=, client= (x,y,w,h on the screen),
+//                                           pid=, screen=, and per control=class|id|x,y,w,h|text
+//                                           (in the client area; \\, \r, \n escaped)
 //   click TITLE CAPTION | minimize TITLE | close TITLE
 //       TITLE "#CLASS": the window of that class (#32768: the open popup menu)
 //   msgbox PID ANSWER [--timeout MS]        title= and text= of the visible message box of PID,
@@ -14,9 +14,6 @@
 //   probe PATH                              write= and delete=: whether another program could
 //                                           open PATH for writing or delete it (1) or not (0)
 //   tray-check                              the notification-icon module on real windows
-//   progress-bar TITLE                      a bar at 50 % in a window titled TITLE; prints
-//                                           bar= (screen x,y,w,h) and events=, then runs until
-//                                           the window is closed
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
@@ -38,7 +35,6 @@
 #include "base/text.h"
 #include "download/downloader.h"
 #include "platform/files.h"
-#include "widgets/progress_bar_win.h"
 #include "widgets/tray_icon_win.h"
 
 namespace sealupdate {
@@ -161,12 +157,12 @@ int Drive(const Args& args) {
     RECT w{}, c{};
     GetWindowRect(h, &w);
     GetClientRect(h, &c);
+    MapWindowPoints(h, HWND_DESKTOP, reinterpret_cast<POINT*>(&c), 2);  // on the screen
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     Print("visible=" + Number(IsWindowVisible(h)) + "\nrect=" + Rect(w, false) +
-          "\nclient=" + Number(c.right) + "," + Number(c.bottom) + "\npid=" + Number(pid) +
-          "\nscreen=" + Number(GetSystemMetrics(SM_CXSCREEN)) + "," +
-          Number(GetSystemMetrics(SM_CYSCREEN)));
+          "\nclient=" + Rect(c, true) + "\npid=" + Number(pid) + "\nscreen=" +
+          Number(GetSystemMetrics(SM_CXSCREEN)) + "," + Number(GetSystemMetrics(SM_CYSCREEN)));
     for (HWND child : Windows(h)) {
       RECT r{};  // in the parent's client coordinates
       GetWindowRect(child, &r);
@@ -245,39 +241,6 @@ int TrayCheck() {
   Print("shown=" + Number(shown) + " forgotten=" + Number(forgotten) + " again=" + Number(again) +
         " removed=" + Number(removed));
   return shown && forgotten && again && removed ? 0 : 1;
-}
-
-// --- progress-bar: the bar's window class at its designed size, for a screenshot.
-
-int ProgressBarHost(const std::wstring& title) {
-  if (!RegisterProgressBarClass()) return 1;
-  HWND host = MakeWindow(
-      [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_DESTROY) PostQuitMessage(0);
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-      },
-      title.c_str());
-  // 3465 x 405 twips, the size of a newly placed bar, at the prefix's 96 DPI.
-  HWND bar = CreateWindowExW(0, kProgressBarClassName, L"", WS_CHILD | WS_VISIBLE, 20, 20, 231, 27,
-                             host, nullptr, GetModuleHandleW(nullptr), nullptr);
-  ProgressBar* model = bar ? ProgressBarOf(bar) : nullptr;
-  if (!host || !model || ProgressBarOf(host)) return 1;  // a model only for its own windows
-  SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-  model->SetMax(100);
-  model->SetValue(50);
-  std::string events;
-  model->events.MouseDown = [&events](std::int16_t& button, std::int16_t& shift, float& x,
-                                      float& y) {
-    events = Number(button) + ";" + Number(shift) + ";" + Number(x) + ";" + Number(y);
-  };
-  // A click at pixel (10, 5) with shift reaches the owner in twips.
-  SendMessageW(bar, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(10, 5));
-  RECT r{};
-  GetWindowRect(bar, &r);
-  Print("bar=" + Rect(r, true) + "\nevents=" + events);
-  MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  return 0;
 }
 
 // --- download: the Downloader with the real WinINet reader.
@@ -384,7 +347,6 @@ int wmain(int argc, wchar_t** argv) {
   const Args args(argv + 1, argv + argc);
   if (args.empty()) return 2;
   if (args[0] == L"tray-check") return TrayCheck();
-  if (args[0] == L"progress-bar" && args.size() == 2) return ProgressBarHost(args[1]);
   if (args[0] == L"download") return Download(args);
   return Drive(args);
 }
