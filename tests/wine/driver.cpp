@@ -1,7 +1,7 @@
 // The Windows side of the end-to-end tests, run under Wine next to the client. It plays the user
 // (finds a window by its exact title, reads its controls, presses buttons, answers message
-// boxes), hosts the tray module and the download component on real windows, and prints UTF-8,
-// one fact per line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
+// boxes), hosts the download component with a message loop, and prints UTF-8, one fact per
+// line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
 //
 //   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
 //   info TITLE                              visible=, rect=, client= (x,y,w,h on the screen),
@@ -13,7 +13,6 @@
 //                                           then press ANSWER (yes, no, ok; wait: nothing)
 //   probe PATH                              write= and delete=: whether another program could
 //                                           open PATH for writing or delete it (1) or not (0)
-//   tray-check                              the notification-icon module on real windows
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
@@ -26,7 +25,6 @@
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -35,7 +33,6 @@
 #include "base/text.h"
 #include "download/downloader.h"
 #include "platform/files.h"
-#include "widgets/tray_icon_win.h"
 
 namespace sealupdate {
 namespace {
@@ -186,63 +183,6 @@ int Drive(const Args& args) {
   return 2;
 }
 
-// --- tray-check: what the Win32 platform adds to the tray module (its logic has unit tests):
-// the icon reaches the shell with the window's caption and icon, the window procedure is hooked
-// and put back, and a new taskbar gets the icon again.
-
-void Pump() {
-  MSG msg{};
-  for (int i = 0; i < 20; ++i, Sleep(10)) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-  }
-}
-
-// A shown top-level window of a class of its own (named after its title).
-HWND MakeWindow(WNDPROC proc, const wchar_t* title) {
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = title;
-  RegisterClassExW(&wc);
-  HWND window = CreateWindowExW(0, title, title, WS_OVERLAPPEDWINDOW, 100, 100, 320, 200, nullptr,
-                                nullptr, wc.hInstance, nullptr);
-  ShowWindow(window, SW_SHOWNORMAL);
-  Pump();
-  return window;
-}
-
-int TrayCheck() {
-  // NIM_MODIFY without fields succeeds only for an icon the shell knows; NIM_DELETE is what a
-  // restarted shell does to every icon.
-  const auto shellHas = [](HWND window, DWORD message = NIM_MODIFY) {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof data;
-    data.hWnd = window;
-    return Shell_NotifyIconW(message, &data) != FALSE;
-  };
-  const auto hooked = [](HWND window) {
-    return GetWindowLongPtrW(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&TrayWndProc);
-  };
-  TrayIcon tray(Win32TrayPlatform());
-  HWND form = MakeWindow(DefWindowProcW, L"托盘检查 - 更新");
-  const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
-  SendMessageW(form, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  const bool added = tray.AddTrayIcon(TrayHandle(form), kToolTipPlaceholder, 0, 0);
-  const bool shown = added && shellHas(form) && hooked(form) &&
-                     tray.TrayIconData().szTip == u"托盘检查 - 更新" &&
-                     tray.TrayIconData().hIcon == TrayHandle(icon);
-  const bool forgotten = shellHas(form, NIM_DELETE) && !shellHas(form);
-  SendMessageW(form, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  const bool again = shellHas(form);
-  tray.RemoveTrayIcon(false);
-  const bool removed = !shellHas(form) && !hooked(form);
-  Print("shown=" + Number(shown) + " forgotten=" + Number(forgotten) + " again=" + Number(again) +
-        " removed=" + Number(removed));
-  return shown && forgotten && again && removed ? 0 : 1;
-}
-
 // --- download: the Downloader with the real WinINet reader.
 
 struct Host final : DownloaderEvents {
@@ -346,7 +286,6 @@ int wmain(int argc, wchar_t** argv) {
   using namespace sealupdate;
   const Args args(argv + 1, argv + argc);
   if (args.empty()) return 2;
-  if (args[0] == L"tray-check") return TrayCheck();
   if (args[0] == L"download") return Download(args);
   return Drive(args);
 }
