@@ -172,7 +172,10 @@ def retries_and_resume(env):
         for name, owner in (("stale_here", address["stale_here"]), ("stale_elsewhere", "x")):
             (out / (name + ".part")).write_bytes(body[:cut])
             (out / (name + ".part.info")).write_text(f'{srv.base}{owner}\n"a"\n{n}\n')
-        args = ["--sha256", "--stall", "2000", "--backoff", "100", "--retries", "3"]
+        # Each retry event waits longer than a back-off: a retry told with the count of a later
+        # one would show.
+        args = ["--sha256", "--stall", "2000", "--backoff", "100", "--retries", "3",
+                "--retry-delay", "300"]
         for name in cases:
             args += ["--get", name, srv.base + address[name],
                      "-" if name.startswith("doc") else env.win_path(out / name)]

@@ -14,14 +14,15 @@
 //   probe PATH                              write= and delete=: whether another program could
 //                                           open PATH for writing or delete it (1) or not (0)
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
-//            [--stall MS] [--backoff MS] [--retries N]
+//            [--stall MS] [--backoff MS] [--retries N] [--retry-delay MS]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
 //       has; SAVE "-": in memory, then written to NAME.bin in the working folder. It removes
-//       task NAME MS after the start and waits MS after the last task ended; the reader's stall
-//       timeout, first back-off and retries per address are as given (short ones keep the tests
-//       fast). Prints "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete NAME|ERR|BYTES",
-//       "cancelled NAME", with --sha256 "sha256 SAVE|HEX" of each finished file body, then
-//       "elapsed_ms N" (first request to last completion) and "peak_working_set N".
+//       task NAME MS after the start, waits MS after the last task ended, and MS in each retry
+//       event; the reader's stall timeout, first back-off and retries per address are as given
+//       (short ones keep the tests fast). Prints "progress NAME|VALUE|MAX", "retry NAME|N|OF",
+//       "complete NAME|ERR|BYTES", "cancelled NAME", with --sha256 "sha256 SAVE|HEX" of each
+//       finished file body, then "elapsed_ms N" (first request to last completion) and
+//       "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -187,6 +188,7 @@ int Drive(const Args& args) {
 
 struct Host final : DownloaderEvents {
   ULONGLONG lastCompletion = 0;
+  DWORD retryDelay = 0;  // a busy user-interface thread: later retries are posted meanwhile
 
   void AddDownloadTask(const std::u16string&, const std::u16string&, const std::u16string&,
                        std::int32_t) override {}
@@ -198,6 +200,7 @@ struct Host final : DownloaderEvents {
   void DownloadRetry(const std::u16string&, const std::u16string& name, const std::u16string&,
                      std::int32_t retry, std::int32_t retries) override {
     Print("retry " + Utf16ToUtf8(name) + "|" + Number(retry) + "|" + Number(retries));
+    Sleep(retryDelay);
   }
   void DownloadComplete(const std::u16string&, const std::u16string& name, const std::u16string&,
                         const std::string& bytes, TransferError err, std::int32_t) override {
@@ -232,6 +235,8 @@ int Download(const Args& args) {
       tuning.firstBackoffMs = number();
     } else if (args[i] == L"--retries") {
       tuning.retriesPerAddress = number();
+    } else if (args[i] == L"--retry-delay") {
+      host.retryDelay = number();
     } else if (args[i] == L"--linger") {
       linger = number();
     } else {
