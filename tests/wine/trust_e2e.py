@@ -85,7 +85,7 @@ def unverifiable_documents_are_refused(env):
         client = site.launch([web.base + n for n in ("tampered.ini", "unsigned.ini",
                                                      "stranger.ini")], mode=1)
         expect(site.message_box("ok") == (" 提示：", "升级信息未通过验证！"), "refused")
-        site.close(client)
+        env.close(site.title, client)
     expect(site.nothing_saved(), "nothing is downloaded")
 
 
@@ -100,7 +100,7 @@ def changed_package_is_never_opened(env):
         client = site.launch([web.base + "update.ini"], mode=1)
         site.message_box("yes")
         expect(site.message_box("ok") == ("提示：", "下载文件校验失败！"), "the mismatch is told")
-        site.close(client)
+        env.close(site.title, client)
     expect(site.nothing_saved(), "nothing is left at the save path")
     expect(main_program.poll() is None, "the main program keeps running")
     expect(not site.package_opened(timeout=1), "nothing is opened")

@@ -124,7 +124,7 @@ def mode0_session(env):
                ("用户取消下载更新！", "立即更新"), "a cancel returns to the offer")
         code, _ = env.driver("msgbox", site.pid(), "ok", "--timeout", "2000", check=False)
         expect(code != 0, "no completion may arrive after a cancel")
-        site.close(client)
+        env.close(site.title, client)
     expect(not site.package_opened(0.5) and site.nothing_saved(), "a cancelled package was kept")
 
 
@@ -159,7 +159,7 @@ def failed_downloads(env):
                 expect(site.message_box("ok") == ("提示：", message), f"{name}: the message")
                 expect(site.control_text(BUTTON) == "立即更新", f"{name}: it can be tried again")
                 expect(processes[0].poll() is None, f"{name}: the main program was ended")
-                site.close(client)
+                env.close(site.title, client)
             finally:
                 for process in processes:
                     process.kill()
