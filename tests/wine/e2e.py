@@ -145,7 +145,7 @@ def tray_icon(env):
                           title, "2", visible=False)
         seen = []
         until(lambda: proc.poll() is not None or seen.append(
-            (fields(env.driver("info", title, check=False)[1]), len(icons(env, "5-mode2")))), 20)
+            (fields(env.driver("info", title, check=False)[1]), len(icons(env, "5-mode2")))), 30)
         expect(proc.poll() == 0, "an up-to-date silent check ends the client")
         seen = [(info, n) for info, n in seen if "rect" in info]
         expect(seen and all(info["visible"] == "0" and n <= baseline and
