@@ -130,6 +130,7 @@ def retries_and_resume(env):
     once = f"cut={cut}&faults=1"
     # name: (address or query on pkg.bin, error, If-Range of each request (None: no Range),
     # resumed: whether the bytes sent stay within the body plus slack; None: not checked).
+    # Bodies are saved to files, those of doc… rows kept in memory.
     cases = {
         "cut30": (f"cut={n * 3 // 10}&faults=1", 0, [None] * 2, None),
         "cut70": (f"cut={n * 7 // 10}&faults=2", 0, [None] * 3, None),

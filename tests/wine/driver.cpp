@@ -5,8 +5,8 @@
 //
 //   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
 //   info TITLE                              visible=, rect=, client= (x,y,w,h on the screen),
-//                                           pid=, screen=, and per control=class|id|x,y,w,h|text
-//                                           (in the client area; \\, \r, \n escaped)
+//                                           pid=, and per control=class|id|x,y,w,h|text (in the
+//                                           client area; \\, \r, \n escaped)
 //   click TITLE CAPTION | minimize TITLE | close TITLE
 //       TITLE "#CLASS": the window of that class (#32768: the open popup menu)
 //   msgbox PID ANSWER [--timeout MS]        title= and text= of the visible message box of PID,
@@ -159,8 +159,7 @@ int Drive(const Args& args) {
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
     Print("visible=" + Number(IsWindowVisible(h)) + "\nrect=" + Rect(w, false) +
-          "\nclient=" + Rect(c, true) + "\npid=" + Number(pid) + "\nscreen=" +
-          Number(GetSystemMetrics(SM_CXSCREEN)) + "," + Number(GetSystemMetrics(SM_CYSCREEN)));
+          "\nclient=" + Rect(c, true) + "\npid=" + Number(pid));
     for (HWND child : Windows(h)) {
       RECT r{};  // in the parent's client coordinates
       GetWindowRect(child, &r);

@@ -53,20 +53,6 @@ def window(env):
     expect(not pale and dark > 20, f"{len(pale)} wrong pixels {pale[:5]}, {dark} dark ones")
     env.close(TITLE, proc)
 
-    # Mode 1 checks at once: without addresses that fails, told in a message box.
-    title = "甲程序 - " + TITLE
-    proc = env.launch(env.seal("[UpdateInfo]\nSoftName=甲程序\nUpdateText=第一行{#br}第二行\n"
-                               "UpdateMode=1\n"), title)
-    _, out = env.driver("msgbox", env.info(title)["pid"], "wait")
-    expect(out.splitlines()[:2] == ["title= 提示：", "text=获取升级信息失败！"], out)
-    info = env.info(title)
-    left, top, right, bottom = map(int, info["rect"].split(","))
-    sw, sh = map(int, info["screen"].split(","))
-    expect(abs(left - (sw - right + left) // 2) <= 1 and abs(top - (sh - bottom + top) // 2) <= 1,
-           f"not centred: {info}")
-    expect(env.texts(title)[100]["text"] == "第一行\r\n第二行", "Text1 shows the update text")
-    env.close(title, proc)
-
     # The DPI is read when a program starts: set it for this client only, then put it back.
     desktop = "HKCU\\Control Panel\\Desktop"
     env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")

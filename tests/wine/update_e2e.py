@@ -100,7 +100,8 @@ def retried_resume(env):
 
 def mode0_session(env):
     # Mode 0: a check stopped while its request hangs starts afresh and is answered; the
-    # download shows moving progress on a slow link; a cancel is silent and keeps nothing.
+    # download shows moving progress on a slow link; after a cancel no completion arrives and
+    # nothing is kept (what the window shows then: the flow's unit tests).
     site = UpdateSite(env, "等待点击")
     with Server(env, site.www) as web:
         # 2 KiB/s: reads that waited for a full buffer would show nothing for minutes.
@@ -120,8 +121,6 @@ def mode0_session(env):
                      or len(seen) >= 3, 15, 0.3), f"the progress stands still: {sorted(seen)}")
         env.driver("click", site.title, "取消更新")
         time.sleep(0.5)
-        expect((site.control_text(STATUS), site.control_text(BUTTON)) ==
-               ("用户取消下载更新！", "立即更新"), "a cancel returns to the offer")
         code, _ = env.driver("msgbox", site.pid(), "ok", "--timeout", "2000", check=False)
         expect(code != 0, "no completion may arrive after a cancel")
         env.close(site.title, client)
