@@ -47,6 +47,11 @@ constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
 constexpr LPARAM kComplete = 1;
 constexpr LPARAM kRetry = 2;
+// A retry's message carries its number: read from the job when the message is handled, it could
+// already be that of a later retry, and the user would be told 2 of 3 twice.
+constexpr LPARAM RetryMessage(std::uint32_t retry) {
+  return kRetry | static_cast<LPARAM>(retry) << 8;
+}
 constexpr wchar_t kWindowClass[] = L"SealUpdate.UrlReader";
 
 using win::UniqueInternet;
@@ -109,7 +114,6 @@ struct Job {
   std::atomic<bool> progressQueued{false};
   std::atomic<std::uint64_t> read{0};
   std::atomic<std::uint64_t> total{0};
-  std::atomic<std::uint32_t> retry{0};       // the retry announced last (1 for the first)
   std::atomic<std::uint64_t> resumeFrom{0};  // where it continues
   // Guards everything below. Only the attempt whose serial is current may add to the body: one
   // left behind may wake up later, and its bytes must not land.
@@ -483,7 +487,7 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
       resume = LoadPartial(job);
       if (resume) {  // the rate counts only what arrives from here
         job.resumeFrom = job.read.load();
-        PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
+        PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), RetryMessage(0));
       }
     } else {
       // Another run holds the partial body: this one reads into a private file.
@@ -539,8 +543,7 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
       resume = !job.validator.empty() && job.read > 0 && job.read < job.total;
       job.resumeFrom = resume ? job.read.load() : 0;
     }
-    job.retry = retry + 1;
-    PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), kRetry);
+    PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), RetryMessage(retry + 1));
     if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry++)) !=
         WAIT_TIMEOUT) {
       break;  // cancelled (or the wait failed, which the cancel flag below settles)
@@ -732,9 +735,10 @@ class WinInetUrlReader final : public UrlReader {
       if (sink_) sink_->OnReadProgress(job->key, job->read, job->total);
       return;
     }
-    if (kind == kRetry) {
+    if ((kind & 0xFF) == kRetry) {
       if (sink_) {
-        sink_->OnReadRetry(job->key, job->retry, job->tuning.retriesPerAddress, job->resumeFrom);
+        sink_->OnReadRetry(job->key, static_cast<std::uint32_t>(kind >> 8),
+                           job->tuning.retriesPerAddress, job->resumeFrom);
       }
       return;
     }

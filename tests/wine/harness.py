@@ -159,22 +159,19 @@ class Server(Process):
 
     def __init__(self, env, root, name="server", tls=None, lifetime=100):
         port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
-        port_file.unlink(missing_ok=True)
-        self.log_path.unlink(missing_ok=True)
-        pathlib.Path(str(self.log_path) + ".sent").unlink(missing_ok=True)
+        for stale in (port_file, self.log_path, pathlib.Path(str(self.log_path) + ".sent")):
+            stale.unlink(missing_ok=True)
         args = [sys.executable, str(pathlib.Path(__file__).with_name("test_server.py")), str(root),
                 str(port_file), str(lifetime), str(self.log_path)]
-        self.spawn(args + list(tls or ()),
-                   env.work / (name + ".out"), port_file.exists)
+        self.spawn(args + list(tls or ()), env.work / (name + ".out"), port_file.exists)
         # Certificates name hosts, not addresses: Wine checks the name against them.
         host = "https://localhost" if tls else "http://127.0.0.1"
         self.base = f"{host}:{port_file.read_text().strip()}/"
 
     def requests(self):
         # What the server was asked, in order: dicts with target and headers.
-        if not self.log_path.exists():
-            return []
-        return [json.loads(line) for line in self.log_path.read_text().splitlines()]
+        lines = self.log_path.read_text().splitlines() if self.log_path.exists() else []
+        return [json.loads(line) for line in lines]
 
     def targets(self):
         return [r["target"] for r in self.requests()]
@@ -256,10 +253,10 @@ class UpdateSite:
         shutil.copy(self.package, self.www / "dl" / "setup.bin")
         shutil.copy(env.build / "SampleApp.exe", self.app / "SampleApp.exe")
 
-    def publish(self, version, download_urls, extra="", suffix=".exe"):
+    def publish(self, version, download_urls, extra=""):
         # Writes the update document in the code page the client reads (GBK).
         text = (f"[UpdateInfo]\r\nVersion={version}\r\nDownloadURL={'|'.join(download_urls)}\r\n"
-                f"ModifySuffix={suffix}\r\nMainExeName=SampleApp.exe\r\n"
+                f"ModifySuffix=.exe\r\nMainExeName=SampleApp.exe\r\n"
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
@@ -288,9 +285,6 @@ class UpdateSite:
 
     def control_text(self, ident):
         return self.env.texts(self.title)[ident]["text"]
-
-    def close(self, client):
-        self.env.close(self.title, client)
 
     def saved_package(self):
         return self.app / "Update" / "setup.bin.exe"

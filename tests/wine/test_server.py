@@ -58,7 +58,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = pathlib.Path(".")
     lock = threading.Lock()
-    seen = set()
     counts = {}
     cache = {}
     log_file = None
@@ -73,13 +72,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
         self.close_connection = True
         with self.lock:
-            first = self.path not in self.seen
-            self.seen.add(self.path)
             count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
         if count > int(query.get("faults", count)):
             query = {k: v for k, v in query.items()
                      if k not in ("cut", "close", "hang", "status", "trickle")}
-        if (query.get("hang") == "first" and first) or query.get("hang") == "1":
+        if query.get("hang") == "1" or (query.get("hang") == "first" and count == 1):
             time.sleep(3600)
         elif query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)

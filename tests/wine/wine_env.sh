@@ -76,16 +76,14 @@ make_prefix() {
 }
 
 start_xvfb() {
-  local n
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    setsid Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 </dev/null &
-    echo $! >"$state/xvfb.pid"
-    for _ in $(seq 1 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n"; return; }
-      kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
-      sleep 0.05
-    done
+  # Xvfb picks a free display itself and writes its number once it accepts clients.
+  rm -f "$state/display"
+  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display" \
+    >"$state/xvfb.log" 2>&1 </dev/null &
+  echo $! >"$state/xvfb.pid"
+  for _ in $(seq 1 200); do
+    [ -s "$state/display" ] && { echo ":$(cat "$state/display")"; return; }
+    kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null && sleep 0.05 || break
   done
   echo "wine_env: could not start Xvfb" >&2
   exit 1
