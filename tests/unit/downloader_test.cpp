@@ -15,7 +15,8 @@ class DownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override { dl.SetEvents(&rig); }
   Rig rig;
-  Downloader dl{rig, rig, rig, u"C:\\app"};
+  std::u16string folder = ScratchFolder();
+  Downloader dl{rig, rig, rig, folder};
 };
 
 TEST_F(DownloaderTest, NamesAreUniqueIgnoringCaseAndFreedNamesComeBack) {
@@ -55,12 +56,11 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrderAndRemovedTasksEndSilently) {
   rig.File(u"D", "late");  // a late file is deleted, never moved
   EXPECT_EQ(dl.Body(), "body-a");
   EXPECT_EQ(rig.Take(),
-            (Log16{u"start A http://h/a", u"add A http://h/a [] 1", u"start B http://h/b",
-                   u"add B http://h/b [] 2", u"progress A 0/100 0.00 KB/S - 2", u"cancel A",
-                   u"complete A [] \"body-a\" 0 1", u"cancel B",
-                   u"complete B [] \"body-a\" 12029 0", u"start C http://h/c",
-                   u"add C http://h/c [] 1", u"progress C 5/10 0.00 KB/S 00:00:00 1", u"start D d",
-                   u"add D d [] 2", u"cancel C", u"cancel D", u"discard"}));
+            "start A http://h/a; add A http://h/a [] 1; start B http://h/b; add B http://h/b [] 2; "
+            "progress A 0/100 0.00 KB/S - 2; cancel A; complete A [] \"body-a\" 0 1; cancel B; "
+            "complete B [] \"body-a\" 12029 0; start C http://h/c; add C http://h/c [] 1; "
+            "progress C 5/10 0.00 KB/S 00:00:00 1; start D d; add D d [] 2; cancel C; cancel D; "
+            "discard; ");
 }
 
 TEST_F(DownloaderTest, RetriesAreAnnouncedAndTheRateCountsOnlyTheCurrentAttempt) {
@@ -77,11 +77,12 @@ TEST_F(DownloaderTest, RetriesAreAnnouncedAndTheRateCountsOnlyTheCurrentAttempt)
   rig.now += 2;
   rig.sink->OnReadProgress(u"P", 20480, 102400);
   rig.sink->OnReadRetry(u"Q", 1, 3, 0);  // no such task
-  EXPECT_EQ(rig.Take(), (Log16{u"start P http://h/p", u"add P http://h/p [] 1",
-                               u"progress P 40960/102400 4.00 KB/S 00:00:15 1", u"retry P 1/3",
-                               u"progress P 61440/102400 10.00 KB/S 00:00:04 1", u"retry P 2/3",
-                               u"progress P 10240/102400 10.00 KB/S 00:00:09 1", u"retry P 3/3",
-                               u"progress P 20480/102400 10.00 KB/S 00:00:08 1"}));
+  EXPECT_EQ(rig.Take(),
+            "start P http://h/p; add P http://h/p [] 1; "
+            "progress P 40960/102400 4.00 KB/S 00:00:15 1; retry P 1/3; "
+            "progress P 61440/102400 10.00 KB/S 00:00:04 1; retry P 2/3; "
+            "progress P 10240/102400 10.00 KB/S 00:00:09 1; retry P 3/3; "
+            "progress P 20480/102400 10.00 KB/S 00:00:08 1; ");
 }
 
 TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) {
@@ -99,26 +100,13 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
   // Between the probes the completions of "Other" and then of "T(1)" are waiting.
   rig.queue = {[&] { rig.Body("o", {}, u"Other"); }, [&] { rig.Body("t", {}, u"T(1)"); }};
   EXPECT_EQ(dl.BeginDownload(u"d", u"t"), u"t(2)");
-  EXPECT_EQ(rig.Take(), (Log16{u"start 检查新版本 first",
-                               u"add 检查新版本 first [] 1",
-                               u"cancel 检查新版本",
-                               u"complete 检查新版本 [] \"\" 404 0",
-                               u"start 检查新版本 mirror",
-                               u"add 检查新版本 mirror [] 1",
-                               u"cancel 检查新版本",
-                               u"complete 检查新版本 [] \"doc\" 0 0",
-                               u"start T a",
-                               u"add T a [] 1",
-                               u"start T(1) b",
-                               u"add T(1) b [] 2",
-                               u"start Other c",
-                               u"add Other c [] 3",
-                               u"cancel Other",
-                               u"complete Other [] \"o\" 0 2",
-                               u"cancel T(1)",
-                               u"complete T(1) [] \"t\" 0 1",
-                               u"start t(2) d",
-                               u"add t(2) d [] 2"}));
+  EXPECT_EQ(rig.Take(),
+            "start 检查新版本 first; add 检查新版本 first [] 1; cancel 检查新版本; "
+            "complete 检查新版本 [] \"\" 404 0; start 检查新版本 mirror; "
+            "add 检查新版本 mirror [] 1; cancel 检查新版本; complete 检查新版本 [] \"doc\" 0 0; "
+            "start T a; add T a [] 1; start T(1) b; add T(1) b [] 2; start Other c; "
+            "add Other c [] 3; cancel Other; complete Other [] \"o\" 0 2; cancel T(1); "
+            "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
 }
 
 TEST(DownloaderText, RateAndRemainingTime) {
@@ -128,11 +116,9 @@ TEST(DownloaderText, RateAndRemainingTime) {
       {1024, 1024 + 1024.0 * 90000, 1, "1.00 KB/S 01:00:00"},  // 25 h wrap
       {1048576, 2097152, 1, "1024.00 KB/S 00:00:01"},          // exactly 1024 stays KB
       {128, 256, 1, "0.13 KB/S 00:00:01"},                     // 0.125: half up
-      {3072, 4096, 3, "1.00 KB/S 00:00:01"},
       {1024, 1024, 1, "1.00 KB/S 00:00:00"},  // nothing left: no wrap to a whole day
       {1024, 1024 + 1024 * 3599.5, 1, "1.00 KB/S 01:00:00"},
-      {2048, 4096, 0, "2.00 KB/S 00:00:00"},   // under a second: bytes over one second
-      {2048, 4096, -5, "2.00 KB/S 00:00:00"},  // clock set back
+      {2048, 4096, 0, "2.00 KB/S 00:00:00"},  // under a second: bytes over one second
       {1048576, 4096, 0, "1024.00 KB/S 00:00:00"},
       {2097152, 4096, 0, "2.00 MB/S 00:00:00"},
   };
@@ -146,9 +132,7 @@ TEST(DownloaderText, SavePathNormalisation) {
   const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
       {u"  ", u"C:\\app", u"|"},
       {u" update\\a?b.exe ", u"C:\\app", u"C:\\app\\update\\|a_b.exe"},
-      {u"\\update\\x.exe", u"C:\\app", u"C:\\app\\update\\|x.exe"},
       {u"D:\\dl\\\\new\\x.exe", u"C:\\app", u"D:\\dl\\new\\|x.exe"},
-      {u"D:\\a\\\\\\b.exe", u"C:\\app", u"D:\\a\\\\|b.exe"},  // three become two
       {u"C:/dir/x.exe", u"C:\\app", u"C:\\app\\|C__dir_x.exe"},
       {u"\\\\srv\\s\\x.exe", u"C:\\app", u"\\\\srv\\s\\|x.exe"},  // a share is a whole path
       {u"sub\\", u"C:\\app", u"C:\\app\\sub\\|"},
@@ -156,8 +140,6 @@ TEST(DownloaderText, SavePathNormalisation) {
       {u"x.exe", u"C:\\", u"C:\\|x.exe"},
       {u"D:\\", u"C:\\app", u"D:\\|"},
       {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
-      // The record's save path of a client started from a share.
-      {u"\\\\srv\\s\\app\\Update\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\Update\\|x.exe"},
   };
   for (const auto& [in, client, expected] : cases) {
     const auto target = Downloader::NormalizeSavePath(in, client);
@@ -167,32 +149,13 @@ TEST(DownloaderText, SavePathNormalisation) {
   }
 }
 
-TEST_F(DownloaderTest, ABodyCarriedOverThatFailsItsCheckIsReadAfreshOnce) {
-  const std::u16string folder = ScratchFolder();
-  Downloader dl(rig, rig, rig, folder);
-  dl.SetEvents(&rig);
-  dl.SetBodyCheck([](DownloadedFile& body, S) {
-    return body.Size() == 3 ? TransferError(TransferFailure::kPackageMismatch) : TransferError();
-  });
-  dl.BeginDownload(u"u", u"P", u"p.exe");
-  rig.sink->OnReadRetry(u"P", 0, 3, 100);  // continues an earlier run's body: not a retry
-  rig.File(u"P", "abc", {}, true);
-  rig.File(u"P", "abc");  // the fresh read fails its check too: final
-  Log16 log = rig.Take();
-  for (auto& line : log) line = ReplaceAll(line, folder, u"~");
-  EXPECT_EQ(log, (Log16{u"start P u -> ~\\p.exe", u"add P u [~\\p.exe] 1", u"discard",
-                        u"start P u -> ~\\p.exe", u"discard", u"cancel P",
-                        u"complete P [~\\p.exe] \"\" 8023 0"}));
-}
-
+// Every way a file task ends. A body an earlier run left that fails its check is read afresh
+// once; a fresh body that fails it, or one refused otherwise, is deleted and never moved.
 TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
-  const std::u16string folder = ScratchFolder();
-  Downloader dl(rig, rig, rig, folder);
-  dl.SetEvents(&rig);
-  Log16 checked;
+  std::string checked;
   dl.SetBodyCheck([&](DownloadedFile& body, S savePath) {
-    checked.push_back(savePath.substr(folder.size()));
-    return body.Size() == 3 ? TransferFailure::kIncompletePackage : TransferError();
+    checked += Utf16ToUtf8(savePath.substr(folder.size())) + " ";
+    return body.Size() == 3 ? TransferFailure::kPackageMismatch : TransferError();
   });
   // The folder is created; the finished file is moved onto the save path.
   EXPECT_EQ(dl.BeginDownload(u"u", u"下载更新文件", u"update\\a?b.exe"), u"下载更新文件");
@@ -201,7 +164,11 @@ TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   dl.BeginDownload(u"u", u"held", u"update\\h.exe");
   rig.File(u"held", "12345", TransferFailure::kAccessDenied);
   dl.BeginDownload(u"u", u"cut", u"c.exe");
-  rig.File(u"cut", "123");  // refused by the check: discarded, never moved
+  rig.File(u"cut", "123");
+  dl.BeginDownload(u"u", u"P", u"p.exe");
+  rig.sink->OnReadRetry(u"P", 0, 3, 100);  // continues an earlier run's body: not a retry
+  rig.File(u"P", "abc", {}, true);
+  rig.File(u"P", "abc");
   dl.BeginDownload(u"u", u"empty", u"e.exe");
   rig.File(u"empty", "");
   dl.BeginDownload(u"u", u"mem");
@@ -213,38 +180,24 @@ TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   rig.startError = SystemError(12005);
   EXPECT_EQ(dl.BeginDownload(u"bad", u"", u"y.exe"), u"");
   EXPECT_EQ(dl.TaskCount(), 0);
-  EXPECT_EQ(checked, (Log16{u"\\update\\a_b.exe", u"\\update\\h.exe", u"\\c.exe"}));
-  Log16 log = rig.Take();
-  for (auto& line : log) line = ReplaceAll(line, folder, u"~");
-  EXPECT_EQ(log, (Log16{u"start 下载更新文件 u -> ~\\update\\a_b.exe",
-                        u"add 下载更新文件 u [~\\update\\a_b.exe] 1",
-                        u"move ~\\update\\a_b.exe",
-                        u"cancel 下载更新文件",
-                        u"complete 下载更新文件 [~\\update\\a_b.exe] \"\" 0 0",
-                        u"start held u -> ~\\update\\h.exe",
-                        u"add held u [~\\update\\h.exe] 1",
-                        u"move ~\\update\\h.exe",
-                        u"discard",
-                        u"cancel held",
-                        u"complete held [~\\update\\h.exe] \"\" 70 0",
-                        u"start cut u -> ~\\c.exe",
-                        u"add cut u [~\\c.exe] 1",
-                        u"discard",
-                        u"cancel cut",
-                        u"complete cut [~\\c.exe] \"\" 8022 0",
-                        u"start empty u -> ~\\e.exe",
-                        u"add empty u [~\\e.exe] 1",
-                        u"discard",
-                        u"cancel empty",
-                        u"complete empty [~\\e.exe] \"\" 8001 0",
-                        u"start mem u",
-                        u"add mem u [] 1",
-                        u"cancel mem",
-                        u"complete mem [] \"\" 8001 0",
-                        u"complete blocked [block\\sub\\x.exe] \"\" 71 0",
-                        u"start DownloadTask bad -> ~\\y.exe",
-                        u"cancel DownloadTask",
-                        u"complete DownloadTask [~\\y.exe] \"\" 12005 0"}));
+  EXPECT_EQ(checked, "\\update\\a_b.exe \\update\\h.exe \\c.exe \\p.exe \\p.exe ");
+  EXPECT_EQ(
+      rig.Take(folder),
+      "start 下载更新文件 u -> ~\\update\\a_b.exe; add 下载更新文件 u [~\\update\\a_b.exe] 1; "
+      "move ~\\update\\a_b.exe; cancel 下载更新文件; "
+      "complete 下载更新文件 [~\\update\\a_b.exe] \"\" 0 0; "
+      "start held u -> ~\\update\\h.exe; add held u [~\\update\\h.exe] 1; "
+      "move ~\\update\\h.exe; discard; cancel held; complete held [~\\update\\h.exe] \"\" 70 0; "
+      "start cut u -> ~\\c.exe; add cut u [~\\c.exe] 1; discard; cancel cut; "
+      "complete cut [~\\c.exe] \"\" 8023 0; "
+      "start P u -> ~\\p.exe; add P u [~\\p.exe] 1; discard; start P u -> ~\\p.exe; discard; "
+      "cancel P; complete P [~\\p.exe] \"\" 8023 0; "
+      "start empty u -> ~\\e.exe; add empty u [~\\e.exe] 1; discard; cancel empty; "
+      "complete empty [~\\e.exe] \"\" 8001 0; "
+      "start mem u; add mem u [] 1; cancel mem; complete mem [] \"\" 8001 0; "
+      "complete blocked [block\\sub\\x.exe] \"\" 71 0; "
+      "start DownloadTask bad -> ~\\y.exe; cancel DownloadTask; "
+      "complete DownloadTask [~\\y.exe] \"\" 12005 0; ");
 }
 
 }  // namespace

@@ -16,15 +16,42 @@
 
 namespace sealupdate {
 
-using Log16 = std::vector<std::u16string>;
 using S = const std::u16string&;
 
 inline std::u16string Num(double value) { return Utf8ToUtf16(std::to_string(std::int64_t(value))); }
 
+// A finished temporary file holding `body`; its move gives `moveResult`.
+struct FakeFile final : DownloadedFile {
+  std::vector<std::u16string>* log;
+  std::string body;
+  TransferError moveResult;
+  bool carried;  // continues a body an earlier run left
+  std::optional<Sha256Digest> digest;
+  bool moved = false;
+  FakeFile(std::vector<std::u16string>* l, std::string b, TransferError m, bool c, bool hash)
+      : log(l), body(std::move(b)), moveResult(m), carried(c) {
+    if (hash) digest = Sha256Of(body);
+  }
+  ~FakeFile() override {
+    if (!moved) log->push_back(u"discard");
+  }
+  bool CarriedOver() const override { return carried; }
+  std::uint64_t Size() const override { return body.size(); }
+  std::optional<Sha256Digest> Digest() const override { return digest; }
+  bool ReadAt(std::uint64_t at, void* to, std::size_t n) override {
+    return MemoryByteView(body).ReadAt(at, to, n);
+  }
+  TransferError MoveTo(S path) override {
+    log->push_back(u"move " + path);
+    return moved = !moveResult, moveResult;
+  }
+};
+
 struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
-  Log16 log;
+  std::vector<std::u16string> log;
   UrlReaderSink* sink = nullptr;
   TransferError startError;
+  std::u16string lastKey;
   std::int64_t now = 1000;
   int pumped = 0;
   bool hashing = false;  // file bodies get their digest
@@ -34,7 +61,7 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
   void SetSink(UrlReaderSink* s) override { sink = s; }
   TransferError Start(S url, S key, S path) override {
     log.push_back(u"start " + key + u" " + url + (path.empty() ? u"" : u" -> " + path));
-    return startError;
+    return lastKey = key, startError;
   }
   bool Cancel(S key) override { return log.push_back(u"cancel " + key), true; }
   void SetHashFileBodies(bool on) override { hashing = on; }
@@ -65,47 +92,19 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
 
   // A memory read of the last read started, or of `key`.
   void Body(std::string body, TransferError error = {}, std::u16string key = {}) {
-    ReadResult result{error, std::move(body), nullptr};
-    sink->OnReadComplete(key.empty() ? LastKey() : key, std::move(result));
+    sink->OnReadComplete(key.empty() ? lastKey : key, {error, std::move(body), nullptr});
   }
-  // A finished temporary file holding `body` whose move gives `moveResult`; `carried`: it
-  // continues a body an earlier run left.
   void File(S key, std::string body, TransferError moveResult = {}, bool carried = false) {
-    struct Fake final : DownloadedFile {
-      Log16* log;
-      std::string body;
-      TransferError moveResult;
-      bool moved = false;
-      std::optional<Sha256Digest> digest;
-      bool carried;
-      Fake(Log16* l, std::string b, TransferError m, bool hash, bool c)
-          : log(l), body(std::move(b)), moveResult(m), carried(c) {
-        if (hash) digest = Sha256Of(body);
-      }
-      bool CarriedOver() const override { return carried; }
-      ~Fake() override {
-        if (!moved) log->push_back(u"discard");
-      }
-      std::uint64_t Size() const override { return body.size(); }
-      std::optional<Sha256Digest> Digest() const override { return digest; }
-      bool ReadAt(std::uint64_t at, void* to, std::size_t n) override {
-        return MemoryByteView(body).ReadAt(at, to, n);
-      }
-      TransferError MoveTo(S path) override {
-        log->push_back(u"move " + path);
-        return moved = !moveResult, moveResult;
-      }
-    };
     sink->OnReadComplete(
-        key, {{}, {}, std::make_unique<Fake>(&log, std::move(body), moveResult, hashing, carried)});
+        key,
+        {{}, {}, std::make_unique<FakeFile>(&log, std::move(body), moveResult, carried, hashing)});
   }
-  std::u16string LastKey() const {
-    for (auto it = log.rbegin(); it != log.rend(); ++it) {
-      if (it->rfind(u"start ", 0) == 0) return it->substr(6, it->find(u' ', 6) - 6);
-    }
-    return {};
+  // The log so far, one "; " after each entry, with `folder` written as "~".
+  std::string Take(S folder = {}) {
+    std::u16string all;
+    for (const auto& line : std::exchange(log, {})) all += line + u"; ";
+    return Utf16ToUtf8(ReplaceAll(all, folder, u"~"));
   }
-  Log16 Take() { return std::exchange(log, {}); }
 };
 
 }  // namespace sealupdate
