@@ -2,14 +2,283 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "base/encoding.h"
+#include "base/text.h"
+#include "download/downloader.h"
 #include "fake_process_table.h"
-#include "fake_reader.h"
+#include "model/version_info.h"
 #include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {
 namespace {
+
+using S = const std::u16string&;
+
+std::u16string Num(double value) { return Utf8ToUtf16(std::to_string(std::int64_t(value))); }
+
+// A finished temporary file holding `body`; its move gives `moveResult`.
+struct FakeFile final : DownloadedFile {
+  std::vector<std::u16string>* log;
+  std::string body;
+  TransferError moveResult;
+  bool carried;  // continues a body an earlier run left
+  std::optional<Sha256Digest> digest;
+  bool moved = false;
+  FakeFile(std::vector<std::u16string>* l, std::string b, TransferError m, bool c, bool hash)
+      : log(l), body(std::move(b)), moveResult(m), carried(c) {
+    if (hash) digest = Sha256Of(body);
+  }
+  ~FakeFile() override {
+    if (!moved) log->push_back(u"discard");
+  }
+  bool CarriedOver() const override { return carried; }
+  std::uint64_t Size() const override { return body.size(); }
+  std::optional<Sha256Digest> Digest() const override { return digest; }
+  bool ReadAt(std::uint64_t at, void* to, std::size_t n) override {
+    return MemoryByteView(body).ReadAt(at, to, n);
+  }
+  TransferError MoveTo(S path) override {
+    log->push_back(u"move " + path);
+    return moved = !moveResult, moveResult;
+  }
+};
+
+// The reader, clock, event pump and event sink of a downloader in one scripted object, logging
+// into one list in the order things happen. Reads complete only when the test says so; the pump
+// runs one queued action per call, as if a message had been waiting.
+struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
+  std::vector<std::u16string> log;
+  UrlReaderSink* sink = nullptr;
+  TransferError startError;
+  std::u16string lastKey;
+  std::int64_t now = 1000;
+  int pumped = 0;
+  bool hashing = false;  // file bodies get their digest
+  std::deque<std::function<void()>> queue;
+  std::function<void(S, TransferError)> onComplete;
+
+  void SetSink(UrlReaderSink* s) override { sink = s; }
+  TransferError Start(S url, S key, S path) override {
+    log.push_back(u"start " + key + u" " + url + (path.empty() ? u"" : u" -> " + path));
+    return lastKey = key, startError;
+  }
+  bool Cancel(S key) override { return log.push_back(u"cancel " + key), true; }
+  void SetHashFileBodies(bool on) override { hashing = on; }
+  std::int64_t NowSeconds() override { return now; }
+  void ProcessPendingEvents() override {
+    if (++pumped, queue.empty()) return;
+    auto action = std::move(queue.front());
+    queue.pop_front();
+    action();
+  }
+  void AddDownloadTask(S url, S name, S path, std::int32_t n) override {
+    log.push_back(u"add " + name + u" " + url + u" [" + path + u"] " + Num(n));
+  }
+  void DownloadProgress(S, S name, S, double read, double total, S rate, S left,
+                        std::int32_t n) override {
+    log.push_back(u"progress " + name + u" " + Num(read) + u"/" + Num(total) + u" " + rate + u" " +
+                  left + u" " + Num(n));
+  }
+  void DownloadRetry(S, S name, S, std::int32_t retry, std::int32_t retries) override {
+    log.push_back(u"retry " + name + u" " + Num(retry) + u"/" + Num(retries));
+  }
+  void DownloadComplete(S, S name, S path, const std::string& body, TransferError error,
+                        std::int32_t n) override {
+    log.push_back(u"complete " + name + u" [" + path + u"] \"" + Utf8ToUtf16(body) + u"\" " +
+                  Num(ErrorNumber(error)) + u" " + Num(n));
+    if (onComplete) onComplete(name, error);
+  }
+
+  // A memory read of the last read started, or of `key`.
+  void Body(std::string body, TransferError error = {}, std::u16string key = {}) {
+    sink->OnReadComplete(key.empty() ? lastKey : key, {error, std::move(body), nullptr});
+  }
+  void File(S key, std::string body, TransferError moveResult = {}, bool carried = false) {
+    sink->OnReadComplete(
+        key,
+        {{}, {}, std::make_unique<FakeFile>(&log, std::move(body), moveResult, carried, hashing)});
+  }
+  // The log so far, one "; " after each entry, with `folder` written as "~".
+  std::string Take(S folder = {}) {
+    std::u16string all;
+    for (const auto& line : std::exchange(log, {})) all += line + u"; ";
+    return Utf16ToUtf8(ReplaceAll(all, folder, u"~"));
+  }
+};
+
+class DownloaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dl.SetEvents(&rig); }
+  Rig rig;
+  std::u16string folder = ScratchFolder();
+  Downloader dl{rig, rig, rig, folder};
+};
+
+TEST_F(DownloaderTest, EventsCarryTheCountsInOrderAndRemovedTasksEndSilently) {
+  dl.BeginDownload(u"http://h/a", u"A");
+  dl.BeginDownload(u"http://h/b", u"B");
+  rig.sink->OnReadProgress(u"A", 10, 0);  // no size: no event
+  rig.now += 1;
+  rig.sink->OnReadProgress(u"A", 0, 100);
+  rig.Body("body-a", {}, u"A");
+  EXPECT_EQ(dl.Body(), "body-a");
+  rig.Body("", SystemError(12029), u"B");  // a failure: the buffer keeps the previous body
+  rig.Body("late", {}, u"B");              // dropped
+  // After the last removal the list starts over: a task in the new slot 1 still reports.
+  dl.BeginDownload(u"http://h/c", u"C");
+  rig.sink->OnReadProgress(u"C", 5, 10);
+  dl.BeginDownload(u"d", u"D");
+  EXPECT_TRUE(dl.RemoveTask(u"c"));  // any letter case; the read is cancelled by its key
+  dl.RemoveAllTasks();
+  rig.sink->OnReadProgress(u"C", 1, 2);
+  rig.Body("late", {}, u"D");
+  rig.File(u"D", "late");  // a late file is deleted, never moved
+  EXPECT_EQ(dl.Body(), "body-a");
+  EXPECT_EQ(rig.Take(),
+            "start A http://h/a; add A http://h/a [] 1; start B http://h/b; add B http://h/b [] 2; "
+            "progress A 0/100 0.00 KB/S - 2; cancel A; complete A [] \"body-a\" 0 1; cancel B; "
+            "complete B [] \"body-a\" 12029 0; start C http://h/c; add C http://h/c [] 1; "
+            "progress C 5/10 0.00 KB/S 00:00:00 1; start D d; add D d [] 2; cancel C; cancel D; "
+            "discard; ");
+}
+
+TEST_F(DownloaderTest, RetriesAreAnnouncedAndTheRateCountsOnlyTheCurrentAttempt) {
+  dl.BeginDownload(u"http://h/p", u"P");
+  rig.now += 10;
+  rig.sink->OnReadProgress(u"P", 40960, 102400);  // 4 KiB/s, 60 KiB left
+  rig.sink->OnReadRetry(u"P", 1, 3, 40960);       // resumes at 40 KiB
+  rig.now += 2;
+  rig.sink->OnReadProgress(u"P", 61440, 102400);  // 20 KiB in 2 s, 40 KiB left
+  rig.sink->OnReadRetry(u"P", 2, 3, 61440);       // announced a resume, got the whole body again
+  rig.now += 1;
+  rig.sink->OnReadProgress(u"P", 10240, 102400);
+  rig.sink->OnReadRetry(u"Q", 1, 3, 0);  // no such task
+  EXPECT_EQ(rig.Take(),
+            "start P http://h/p; add P http://h/p [] 1; "
+            "progress P 40960/102400 4.00 KB/S 00:00:15 1; retry P 1/3; "
+            "progress P 61440/102400 10.00 KB/S 00:00:04 1; retry P 2/3; "
+            "progress P 10240/102400 10.00 KB/S 00:00:09 1; ");
+}
+
+TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) {
+  rig.onComplete = [&](S name, TransferError error) {
+    if (error) {
+      EXPECT_EQ(dl.BeginDownload(u"mirror", name), name);  // under the same name
+    }
+  };
+  dl.BeginDownload(u"first", u"检查新版本");
+  rig.Body("", HttpStatusError(404));
+  rig.Body("doc");
+  dl.BeginDownload(u"a", u"T");
+  dl.BeginDownload(u"b", u"T(1)");
+  dl.BeginDownload(u"c", u"Other");
+  // Between the probes the completions of "Other" and then of "T(1)" are waiting.
+  rig.queue = {[&] { rig.Body("o", {}, u"Other"); }, [&] { rig.Body("t", {}, u"T(1)"); }};
+  EXPECT_EQ(dl.BeginDownload(u"d", u"t"), u"t(2)");
+  EXPECT_EQ(rig.Take(),
+            "start 检查新版本 first; add 检查新版本 first [] 1; cancel 检查新版本; "
+            "complete 检查新版本 [] \"\" 404 0; start 检查新版本 mirror; "
+            "add 检查新版本 mirror [] 1; cancel 检查新版本; complete 检查新版本 [] \"doc\" 0 0; "
+            "start T a; add T a [] 1; start T(1) b; add T(1) b [] 2; start Other c; "
+            "add Other c [] 3; cancel Other; complete Other [] \"o\" 0 2; cancel T(1); "
+            "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
+}
+
+TEST(DownloaderText, RateAndRemainingTime) {
+  const std::tuple<double, double, std::int64_t, const char*> cases[] = {
+      {0, 100, 1, "0.00 KB/S -"},
+      {2621440, 5242880, 2, "1.25 MB/S 00:00:02"},
+      {1024, 1024 + 1024.0 * 90000, 1, "1.00 KB/S 01:00:00"},  // 25 h wrap
+      {1048576, 2097152, 1, "1024.00 KB/S 00:00:01"},          // exactly 1024 stays KB
+      {128, 256, 1, "0.13 KB/S 00:00:01"},                     // 0.125: half up
+      {1024, 1024, 1, "1.00 KB/S 00:00:00"},        // nothing left: no wrap to a whole day
+      {1048576, 4096, 0, "1024.00 KB/S 00:00:00"},  // under a second: bytes over one second
+      {2097152, 4096, 0, "2.00 MB/S 00:00:00"},
+  };
+  for (const auto& [read, total, elapsed, texts] : cases) {
+    const auto [rate, left] = Downloader::RateTexts(read, total, elapsed);
+    EXPECT_EQ(Utf16ToUtf8(rate + u" " + left), texts) << read << "/" << total << " in " << elapsed;
+  }
+}
+
+TEST(DownloaderText, SavePathNormalisation) {
+  const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
+      {u"  ", u"C:\\app", u"|"},
+      {u" update\\a?b.exe ", u"C:\\app", u"C:\\app\\update\\|a_b.exe"},
+      {u"D:\\dl\\\\new\\x.exe", u"C:\\app", u"D:\\dl\\new\\|x.exe"},
+      {u"C:/dir/x.exe", u"C:\\app", u"C:\\app\\|C__dir_x.exe"},
+      {u"\\\\srv\\s\\x.exe", u"C:\\app", u"\\\\srv\\s\\|x.exe"},  // a share is a whole path
+      {u"sub\\", u"C:\\app", u"C:\\app\\sub\\|"},
+      {u"a*b|c\"d<e>.exe", u"C:\\app", u"C:\\app\\|a_b_c_d<e>.exe"},
+      {u"x.exe", u"C:\\", u"C:\\|x.exe"},
+      {u"D:\\", u"C:\\app", u"D:\\|"},
+      {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
+  };
+  for (const auto& [in, client, expected] : cases) {
+    const auto target = Downloader::NormalizeSavePath(in, client);
+    EXPECT_EQ(target.path.substr(0, target.folder.size()), target.folder);
+    EXPECT_EQ(target.folder + u"|" + target.path.substr(target.folder.size()), expected)
+        << Utf16ToUtf8(in);
+  }
+}
+
+// Every way a file task ends. A body an earlier run left that fails its check is read afresh
+// once; a fresh body that fails it, or one refused otherwise, is deleted and never moved.
+TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
+  std::string checked;
+  dl.SetBodyCheck([&](DownloadedFile& body, S savePath) {
+    checked += Utf16ToUtf8(savePath.substr(folder.size())) + " ";
+    return body.Size() == 3 ? TransferFailure::kPackageMismatch : TransferError();
+  });
+  // The folder is created; the finished file is moved onto the save path.
+  EXPECT_EQ(dl.BeginDownload(u"u", u"下载更新文件", u"update\\a?b.exe"), u"下载更新文件");
+  EXPECT_TRUE(std::filesystem::is_directory(NativePath(folder + u"\\update")));
+  rig.File(u"下载更新文件", "12345");
+  dl.BeginDownload(u"u", u"held", u"update\\h.exe");
+  rig.File(u"held", "12345", TransferFailure::kAccessDenied);
+  dl.BeginDownload(u"u", u"cut", u"c.exe");
+  rig.File(u"cut", "123");
+  dl.BeginDownload(u"u", u"P", u"p.exe");
+  rig.sink->OnReadRetry(u"P", 0, 3, 100);  // continues an earlier run's body: not a retry
+  rig.File(u"P", "abc", {}, true);
+  rig.File(u"P", "abc");
+  dl.BeginDownload(u"u", u"empty", u"e.exe");
+  rig.File(u"empty", "");
+  dl.BeginDownload(u"u", u"mem");
+  rig.Body("");
+  // A folder blocked by a file: 71 before BeginDownload returns, with the caller's path.
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\block", "x"));
+  EXPECT_EQ(dl.BeginDownload(u"u", u"blocked", u"block\\sub\\x.exe"), u"");
+  // A reader that cannot start: its error, after the task was registered and removed.
+  rig.startError = SystemError(12005);
+  EXPECT_EQ(dl.BeginDownload(u"bad", u"", u"y.exe"), u"");
+  EXPECT_EQ(dl.TaskCount(), 0);
+  EXPECT_EQ(checked, "\\update\\a_b.exe \\update\\h.exe \\c.exe \\p.exe \\p.exe ");
+  EXPECT_EQ(
+      rig.Take(folder),
+      "start 下载更新文件 u -> ~\\update\\a_b.exe; add 下载更新文件 u [~\\update\\a_b.exe] 1; "
+      "move ~\\update\\a_b.exe; cancel 下载更新文件; "
+      "complete 下载更新文件 [~\\update\\a_b.exe] \"\" 0 0; "
+      "start held u -> ~\\update\\h.exe; add held u [~\\update\\h.exe] 1; "
+      "move ~\\update\\h.exe; discard; cancel held; complete held [~\\update\\h.exe] \"\" 70 0; "
+      "start cut u -> ~\\c.exe; add cut u [~\\c.exe] 1; discard; cancel cut; "
+      "complete cut [~\\c.exe] \"\" 8023 0; "
+      "start P u -> ~\\p.exe; add P u [~\\p.exe] 1; discard; start P u -> ~\\p.exe; discard; "
+      "cancel P; complete P [~\\p.exe] \"\" 8023 0; "
+      "start empty u -> ~\\e.exe; add empty u [~\\e.exe] 1; discard; cancel empty; "
+      "complete empty [~\\e.exe] \"\" 8001 0; "
+      "start mem u; add mem u [] 1; cancel mem; complete mem [] \"\" 8001 0; "
+      "complete blocked [block\\sub\\x.exe] \"\" 71 0; "
+      "start DownloadTask bad -> ~\\y.exe; cancel DownloadTask; "
+      "complete DownloadTask [~\\y.exe] \"\" 12005 0; ");
+}
 
 using Log = std::vector<std::string>;
 
