@@ -132,41 +132,6 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{32, 0, 31, 0}));
 }
 
-class MapBag : public PropertyBag {
- public:
-  std::map<std::u16string, SettingValue> stored;
-  void WriteProperty(std::u16string_view name, const SettingValue& value) override {
-    stored[std::u16string(name)] = value;
-  }
-  std::optional<SettingValue> ReadProperty(std::u16string_view name) override {
-    const auto it = stored.find(std::u16string(name));
-    return it == stored.end() ? std::nullopt : std::optional<SettingValue>(it->second);
-  }
-};
-
-// Settings load back as written; entries missing or of the wrong kind load the defaults of a
-// saved bar; loaded numbers skip the setter rules.
-TEST(ProgressBarSettings, LoadWhatWasSavedOrTheDefaults) {
-  MapBag saved, again;
-  const Picture back = std::make_shared<const PixelBuffer>(2, 2);
-  saved.stored = {{u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)},
-                  {u"Max", 90},           {u"Min", 10},
-                  {u"Value", 30},         {u"ShowType", 7},
-                  {u"BorderH", 2},        {u"BorderV", 3},
-                  {u"Style", 6}};
-  ProgressBar bar;
-  bar.ReadProperties(saved);
-  EXPECT_EQ(Settings(bar), std::tuple(90, 10, 30, 7, 2, 3, 6));
-  bar.WriteProperties(again);
-  EXPECT_EQ(again.stored, saved.stored);
-  saved.stored = {
-      {u"Max", Picture()}, {u"PictureFront", 1}, {u"Min", 20}, {u"Value", 50}, {u"BorderV", -3}};
-  bar.ReadProperties(saved);
-  EXPECT_EQ(std::pair(bar.PictureBack(), bar.PictureFront()),
-            std::pair(DefaultPicture(0), DefaultPicture(1)));
-  EXPECT_EQ(Settings(bar), std::tuple(100, 20, 50, 3, 5, -3, 2));
-}
-
 // Binary PPM files under tests/unit/golden, rewritten instead of compared when
 // SEALUPDATE_REGENERATE_GOLDENS=1.
 void ExpectGolden(const std::string& name, const PixelBuffer& image) {
