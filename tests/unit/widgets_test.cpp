@@ -302,19 +302,5 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   }
 }
 
-// The menu's exit item runs inside the popup: the click is still passed to the saved procedure
-// after the unhook; a later new taskbar adds nothing.
-TEST(TrayIcon, ExitFromThePopupMenu) {
-  FakeTray tray;
-  TrayIcon icon(tray);
-  icon.AddTrayIcon(7, u"", 0, 22);
-  tray.duringPopup = [&] { icon.RemoveTrayIcon(true); };
-  tray.calls.clear();
-  EXPECT_EQ(icon.TrayWindowProc(7, 0x0401, 0, 0x0205), 99);
-  icon.TrayWindowProc(7, kTaskbarCreated, 0, 0);
-  EXPECT_EQ(tray.calls, "popup 22 7;" + kRemoved + ";close 7;previous 100 7 1025;previous 100 7 " +
-                            std::to_string(kTaskbarCreated));
-}
-
 }  // namespace
 }  // namespace sealupdate
