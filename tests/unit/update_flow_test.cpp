@@ -140,8 +140,8 @@ TEST_F(DownloaderTest, EventsCarryTheCountsInOrderAndRemovedTasksEndSilently) {
   dl.BeginDownload(u"http://h/c", u"C");
   rig.sink->OnReadProgress(u"C", 5, 10);
   dl.BeginDownload(u"d", u"D");
-  EXPECT_TRUE(dl.RemoveTask(u"c"));  // any letter case; the read is cancelled by its key
-  EXPECT_FALSE(dl.RemoveTask(u"c"));
+  EXPECT_TRUE(dl.RemoveTask(u"c"));   // any letter case; the read is cancelled by its key
+  EXPECT_FALSE(dl.RemoveTask(u"c"));  // gone
   dl.RemoveAllTasks();
   rig.sink->OnReadProgress(u"C", 1, 2);
   rig.Body("late", {}, u"D");
@@ -183,7 +183,8 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
 
 TEST(DownloaderText, SavePathNormalisation) {
   const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
-      {u"D:\\", u"C:\\app", u"D:\\|"},
+      {u"D:\\", u"C:\\app", u"D:\\|"},  // a drive's root is a whole path
+      // A client started from a share keeps the "\\" that opens its folder.
       {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
   };
   for (const auto& [in, client, expected] : cases) {
