@@ -126,10 +126,10 @@ void ExpectGolden(const std::string& name, const PixelBuffer& image) {
   EXPECT_TRUE(ppm == std::string(std::istreambuf_iterator<char>(in), {})) << "differs: " << path;
 }
 
-// An 80 x 20 pixel bar.
-PixelBuffer GoldenBar(std::int32_t style, std::int32_t value) {
+// An 80 pixel wide bar, 20 high unless told.
+PixelBuffer GoldenBar(std::int32_t style, std::int32_t value, double heightTwips = 300) {
   ProgressBar bar;
-  bar.Resize(1200, 300);
+  bar.Resize(1200, heightTwips);
   bar.SetStyle(style);
   bar.SetValue(value);
   return bar.Image();
@@ -146,8 +146,9 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   ExpectGolden("whole_filling", GoldenBar(10, 40));
   EXPECT_EQ(GoldenBar(-3, 40), GoldenBar(10, 40));
   ExpectGolden("empty", GoldenBar(0, 0));
-  ExpectGolden("cap_f4", GoldenBar(0, 5));    // F = 4 < 2 x BorderV: the rounded left cap
-  ExpectGolden("cap_f10", GoldenBar(4, 12));  // F = 10 = 2 x BorderV: both caps, no middle
+  ExpectGolden("cap_f4", GoldenBar(0, 5));  // F = 4 < 2 x BorderV: the rounded left cap
+  // F = 10 = 2 x BorderV and 10 pixels = 2 x BorderH: the four corners and no middle.
+  ExpectGolden("corners_f10_h10", GoldenBar(4, 12, 150));
 }
 
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
