@@ -12,25 +12,22 @@
 
 namespace sealupdate {
 
-class FakeProcessTable : public ProcessTable {
- public:
+struct FakeProcessTable : ProcessTable {
   std::vector<ProcessEntry> processes;
   std::uint32_t ownId = 1;
   bool snapshotFails = false;
   std::set<std::uint32_t> refuse;  // ids whose termination fails
-  std::vector<std::uint32_t> terminated;
-  std::vector<std::uint32_t> exitCodes;
+  std::vector<std::uint32_t> terminated, exitCodes;
 
   std::optional<std::vector<ProcessEntry>> Snapshot() override {
     return snapshotFails ? std::nullopt : std::optional(processes);
   }
   // Keeps the real tables' promise: only a process still running the expected file is ended.
   bool Terminate(std::uint32_t id, std::u16string_view imagePath, std::uint32_t exitCode) override {
-    const auto it = std::find_if(processes.begin(), processes.end(),
-                                 [id](const ProcessEntry& p) { return p.id == id; });
-    if (refuse.count(id) || imagePath.empty() || it == processes.end() ||
-        it->imagePath != imagePath)
-      return false;
+    const auto it = std::find_if(processes.begin(), processes.end(), [&](const ProcessEntry& p) {
+      return p.id == id && !refuse.count(id);
+    });
+    if (imagePath.empty() || it == processes.end() || it->imagePath != imagePath) return false;
     terminated.push_back(id);
     exitCodes.push_back(exitCode);
     processes.erase(it);
