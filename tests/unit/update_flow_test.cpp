@@ -455,5 +455,23 @@ TEST_F(Flow, PackagesMustMatchTheirDocument) {
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
 }
 
+// The document names the home page: only a web address may reach the shell, and a closed
+// window opens nothing.
+TEST_F(Flow, HomePageOpensOnlyWebAddresses) {
+  Start(0);
+  for (const char16_t* url : {u"C:\\Windows\\notepad.exe", u"file:///C:/x.exe", u"\\\\host\\x",
+                              u"javascript:alert(1)", u"HTTPS://home.test/"}) {
+    info.SetHomeURL(url);
+    flow->OnHomePageButton();
+  }
+  flow->OnClose();
+  flow->OnHomePageButton();
+  Log shell;
+  for (const std::string& entry : view.log) {
+    if (entry.rfind("shell", 0) == 0) shell.push_back(entry);
+  }
+  EXPECT_EQ(shell, Log{"shell HTTPS://home.test/|0"});
+}
+
 }  // namespace
 }  // namespace sealupdate

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -174,8 +175,10 @@ class FakeTray : public TrayPlatform {
   void ShowWindow(W w, std::int32_t c) override { Log("show", w, c); }
   std::u16string WindowCaption(W) override { return u"caption"; }
   W WindowIcon(W) override { return 50; }
-  std::optional<TrayRect> TaskbarRect() override { return TrayRect{10, 728, 1024, 768}; }
-  std::optional<TrayPoint> CursorPos() override { return TrayPoint{500, 300}; }  // above it
+  std::optional<TrayRect> taskbar = TrayRect{10, 728, 1024, 768};
+  std::optional<TrayPoint> cursor = TrayPoint{500, 300};  // above it
+  std::optional<TrayRect> TaskbarRect() override { return taskbar; }
+  std::optional<TrayPoint> CursorPos() override { return cursor; }
   void PopupMenu(W menu, W w) override { Log("popup", menu, w); }
   void PostClose(W w) override { Log("close", w); }
   std::uint32_t TaskbarCreatedMessage() override { return kTaskbarCreated; }
@@ -244,6 +247,27 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
     tray.calls.clear();
     EXPECT_EQ(icon.TrayWindowProc(7, message, wParam, lParam), calls.empty() ? 0 : 99);
     EXPECT_EQ(tray.calls, calls) << message << " " << lParam;
+  }
+}
+
+// Minimized with the mouse off the taskbar, wherever it is docked, the window hides; through its
+// taskbar button, or with no taskbar or mouse position known, it stays minimized.
+TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
+  const TrayRect bar{10, 728, 1024, 768}, side{0, 0, 60, 768};
+  const std::tuple<std::optional<TrayRect>, std::optional<TrayPoint>, bool> cases[] = {
+      {bar, TrayPoint{10, 750}, false},   {bar, TrayPoint{9, 750}, true},
+      {bar, TrayPoint{1023, 767}, false}, {bar, TrayPoint{1024, 750}, true},
+      {bar, TrayPoint{500, 728}, false},  {bar, TrayPoint{500, 727}, true},
+      {side, TrayPoint{30, 500}, false},  {side, TrayPoint{60, 500}, true},
+      {std::nullopt, TrayPoint{}, false}, {bar, std::nullopt, false},
+  };
+  for (const auto& [taskbar, cursor, hides] : cases) {
+    FakeTray tray;
+    TrayIcon icon(tray);
+    std::tie(tray.taskbar, tray.cursor) = std::tie(taskbar, cursor);
+    icon.TrayWindowProc(7, 0x0005, 1, 0);
+    EXPECT_EQ(tray.calls.rfind("show 7 0", 0) == 0, hides)
+        << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1);
   }
 }
 
