@@ -4,7 +4,7 @@
 import subprocess
 import time
 
-from harness import TITLE, Server, expect, fields, run_scenario, until, wait_exit
+from harness import TITLE, Server, expect, fields, loaded, run_scenario, until, wait_exit
 
 # The designed layout in twips: id -> (class, caption, left, top, width, height).
 LAYOUT = {
@@ -128,7 +128,7 @@ def tray_icon(env):
         title = "托盘隐藏 - " + TITLE
         proc = env.launch(env.seal(f"[UpdateInfo]\nSoftName=托盘隐藏\nUpdateMode=0\n"
                                    f"UpdateURL={web.base}u.ini?trickle=16,250\n", "hidden.exe"),
-                          title, "2", visible=False)
+                          title, "2", visible=False, debug="+pid,+loaddll")
         seen = []
         until(lambda: proc.poll() is not None or seen.append(
             (fields(env.driver("info", title, check=False)[1]), len(icons(env, "5-mode2")))), 30)
@@ -137,6 +137,9 @@ def tray_icon(env):
         expect(seen and all(info["visible"] == "0" and n <= baseline and
                                      int(info["rect"].split(",")[0]) < -600 for info, n in seen),
                f"mode 2 shows a window or an icon: {seen}")
+        log = env.work / "hidden.log"
+        expect(loaded(log, "hidden.exe", "WININET") and not loaded(log, "hidden.exe", "comctl32"),
+               "an unseen silent check must not load the common controls")
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import sys
 import time
 
 TITLE = "智能更新程序"
-STATUS, SPEED, TIME_LEFT, PROGRESS, BUTTON = 200, 202, 203, 300, 400  # the window's control ids
+NOTES, STATUS, SPEED, TIME_LEFT, PROGRESS, BUTTON = 100, 200, 202, 203, 300, 400  # control ids
 
 
 class WineEnv:
@@ -46,11 +46,12 @@ class WineEnv:
                f"{proc.stderr.decode('utf-8', 'replace')}")
         return proc.returncode, out
 
-    def start(self, exe, *args, log=None):
-        # Starts a Windows program in the background. Its output goes to a file: an inherited
-        # pipe would keep CTest waiting.
+    def start(self, exe, *args, log=None, debug=None):
+        # Starts a Windows program in the background, with Wine's DEBUG channels if given. Its
+        # output goes to a file: an inherited pipe would keep CTest waiting.
         with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
-            return subprocess.Popen([self.wine, str(exe), *args], env=self.env, cwd=self.work,
+            return subprocess.Popen([self.wine, str(exe), *args], cwd=self.work,
+                                    env=dict(self.env, WINEDEBUG=debug) if debug else self.env,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
@@ -69,8 +70,8 @@ class WineEnv:
     def wait_window(self, title, visible=True, timeout_ms=20000):
         self.driver("wait", title, *(["--visible"] if visible else []), "--timeout", str(timeout_ms))
 
-    def launch(self, exe, title, *args, visible=True):
-        proc = self.start(exe, *args)
+    def launch(self, exe, title, *args, visible=True, debug=None):
+        proc = self.start(exe, *args, debug=debug)
         self.wait_window(title, visible)
         return proc
 
@@ -92,6 +93,14 @@ class WineEnv:
         subprocess.run(["import", "-window", "root", str(target)], env=self.env, check=False,
                        capture_output=True, timeout=30)
         return target
+
+
+def loaded(log, exe, library):
+    # Whether the process of `exe` loaded `library`, from a log of Wine's +pid,+loaddll channels
+    # (other processes, such as the desktop, may write there too).
+    lines = [line for line in log.read_text("utf-8", "replace").splitlines() if "Loaded" in line]
+    pid = next((line.split(":")[0] for line in lines if exe in line), None)
+    return any(line.split(":")[0] == pid and library in line for line in lines)
 
 
 def fields(text):

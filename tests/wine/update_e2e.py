@@ -6,7 +6,7 @@ import re
 import shutil
 import time
 
-from harness import (BUTTON, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
+from harness import (BUTTON, NOTES, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
                      expect, run_scenario, until)
 
 
@@ -155,6 +155,8 @@ def failed_downloads(env):
                     env.wait_window(site.title, timeout_ms=10000)
                     left, top = map(int, env.info(site.title)["rect"].split(",")[:2])
                     expect(left >= 0 and top >= 0, f"the window is on screen: {left},{top}")
+                    expect(site.control_text(NOTES) == "下载失败 1.1.0.0：修正了若干问题。",
+                           "the notes the flow set while the window was hidden")
                 expect(site.message_box("ok") == ("提示：", message), f"{name}: the message")
                 expect(site.control_text(BUTTON) == "立即更新", f"{name}: it can be tried again")
                 expect(processes[0].poll() is None, f"{name}: the main program was ended")
