@@ -239,6 +239,7 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
       {0x0401, 0, 0x0205, 21, 0, ""},  // right button up without a menu: swallowed
       {0x0005, 1, 0, 0, 0, "show 7 0;previous 100 7 5"},  // minimized, mouse above the taskbar
       {0x0010, 0, 0, 0, 0, "notify 2 7 0 7 1025 50 1 0 ||;unhook 7 100;previous 100 7 16"},
+      {0x0020, 0, 0, 0, 0, "previous 100 7 32"},  // anything else is only passed on
   };
   for (const auto& [message, wParam, lParam, left, right, calls] : cases) {
     FakeTray tray;
@@ -258,8 +259,9 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
       {bar, TrayPoint{10, 750}, false},   {bar, TrayPoint{9, 750}, true},
       {bar, TrayPoint{1023, 767}, false}, {bar, TrayPoint{1024, 750}, true},
       {bar, TrayPoint{500, 728}, false},  {bar, TrayPoint{500, 727}, true},
-      {side, TrayPoint{30, 500}, false},  {side, TrayPoint{60, 500}, true},
-      {std::nullopt, TrayPoint{}, false}, {bar, std::nullopt, false},
+      {bar, TrayPoint{500, 768}, true},   {side, TrayPoint{30, 500}, false},
+      {side, TrayPoint{60, 500}, true},   {std::nullopt, TrayPoint{}, false},
+      {bar, std::nullopt, false},
   };
   for (const auto& [taskbar, cursor, hides] : cases) {
     FakeTray tray;
