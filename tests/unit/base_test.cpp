@@ -182,13 +182,6 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
   }
 }
 
-TEST(UrlPolicyTest, OnlyAnUncodedBodyIsTakenAsItCame) {
-  for (const char16_t* coding : {u"", u"identity", u" Identity ", u"identity, IDENTITY"})
-    EXPECT_TRUE(IsIdentityEncoding(coding)) << U8(coding);
-  for (const char16_t* coding : {u"gzip", u"x-gzip", u"br", u"gzip, identity", u"identity, gzip"})
-    EXPECT_FALSE(IsIdentityEncoding(coding)) << U8(coding);
-}
-
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   // Error, body started, retried: timed out or stalled (12002), reset (12031); refused (12029)
   // goes on to the next address, unless the body flows.

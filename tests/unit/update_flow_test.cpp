@@ -181,18 +181,12 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
             "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
 }
 
+// A drive's root is a whole path; a client started from a share keeps the "\\" of its folder.
 TEST(DownloaderText, SavePathNormalisation) {
-  const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
-      {u"D:\\", u"C:\\app", u"D:\\|"},  // a drive's root is a whole path
-      // A client started from a share keeps the "\\" that opens its folder.
-      {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
-  };
-  for (const auto& [in, client, expected] : cases) {
-    const auto target = Downloader::NormalizeSavePath(in, client);
-    EXPECT_EQ(target.path.substr(0, target.folder.size()), target.folder);
-    EXPECT_EQ(target.folder + u"|" + target.path.substr(target.folder.size()), expected)
-        << Utf16ToUtf8(in);
-  }
+  const auto root = Downloader::NormalizeSavePath(u"D:\\", u"C:\\app"),
+             share = Downloader::NormalizeSavePath(u"u\\\\x.exe", u"\\\\srv\\s\\app");
+  EXPECT_EQ(root.folder + u"|" + root.path + u"|" + share.folder + u"|" + share.path,
+            u"D:\\|D:\\|\\\\srv\\s\\app\\u\\|\\\\srv\\s\\app\\u\\x.exe");
 }
 
 // Every way a file task ends. A body an earlier run left that fails its check is read afresh
@@ -331,7 +325,9 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   reader.Body("", HttpStatusError(404));
   reader.Body("<html>Sign in to the network</html>");              // no document
   EXPECT_EQ(Now(), State(Stage::Checking, u"正在检查新版本..."));  // retries are silent
-  reader.Body(Document("2.0", "UpdateText=   \r\n"));
+  // A first address whose name would climb out of Update\ never reaches the reader.
+  std::string document = Document("2.0", "UpdateText=   \r\n");
+  reader.Body(document.insert(document.find("http://d"), "http://d.test/..\\..\\evil.exe|"));
   EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   const std::u16string package = Started().substr(Started().find(u" -> ") + 4);
   EXPECT_EQ(Started(), u"start 下载更新文件 http://d.test/one/setup.bin -> " + package);
@@ -397,26 +393,6 @@ TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress
   installed = u"2.0";
   reader.Body(Document("2.0"));
   EXPECT_EQ(view.Tail(2), (Log{"msgbox 已是最新！无需更新！|提示：|0", "close"}));
-}
-
-TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
-  Prepare();
-  Start(2);
-  // The first name climbs out of Update\; the second is a cut program image; the third is no
-  // program, so its bytes are not checked.
-  reader.Body(
-      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\nDownloadURL="
-      "http://d.test/..\\..\\evil.exe|http://d.test/setup.exe|http://d.test/notes.txt\r\n");
-  EXPECT_EQ(view.Tail(2), (Log{"centre", "restore"}));  // mode 2 shows the window once accepted
-  EXPECT_EQ(reader.log.size(), 3u);  // the refused address never reached the reader
-  EXPECT_EQ(FileNameOf(Started()), u"setup.exe");
-  const std::string image = Image();
-  reader.File(kTaskDownload, image.substr(0, image.size() / 2));
-  EXPECT_EQ(FileNameOf(Started()), u"notes.txt");
-  EXPECT_TRUE(processes.terminated.empty());
-  reader.File(kTaskDownload, "notes");
-  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
-  EXPECT_EQ(view.log.back(), "close");
 }
 
 TEST_F(Flow, DocumentsThatCannotBeTrustedFailTheirAddressAndSaySo) {
