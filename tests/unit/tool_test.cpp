@@ -376,6 +376,7 @@ TEST_F(Tool, SealAndShowFailuresAndUsageErrors) {
   const std::pair<Result, std::string> failed[] = {
       {seal("[UpdateInfo]\nSoftName=x\nUpdateText=\xEF\xBD\x98\xF0\x9F\x98\x80\xEF\xBD\x98\n"),
        "line 3: character U+1F600 "},
+      {seal("\n\n\xF0\x90\x80\x80"), "line 3: character U+10000 "},
       {seal("\n\xF4\x8F\xBF\xBF"), "line 2: character U+10FFFF "},
       {seal("[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n"), "line 2"},
       {seal(""), "empty"},
