@@ -181,18 +181,12 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
             "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
 }
 
+// A drive's root is a whole path; a client started from a share keeps the "\\" of its folder.
 TEST(DownloaderText, SavePathNormalisation) {
-  const std::tuple<const char16_t*, const char16_t*, const char16_t*> cases[] = {
-      {u"D:\\", u"C:\\app", u"D:\\|"},  // a drive's root is a whole path
-      // A client started from a share keeps the "\\" that opens its folder.
-      {u"u\\\\x.exe", u"\\\\srv\\s\\app", u"\\\\srv\\s\\app\\u\\|x.exe"},
-  };
-  for (const auto& [in, client, expected] : cases) {
-    const auto target = Downloader::NormalizeSavePath(in, client);
-    EXPECT_EQ(target.path.substr(0, target.folder.size()), target.folder);
-    EXPECT_EQ(target.folder + u"|" + target.path.substr(target.folder.size()), expected)
-        << Utf16ToUtf8(in);
-  }
+  const auto root = Downloader::NormalizeSavePath(u"D:\\", u"C:\\app"),
+             share = Downloader::NormalizeSavePath(u"u\\\\x.exe", u"\\\\srv\\s\\app");
+  EXPECT_EQ(root.folder + u"|" + root.path + u"|" + share.folder + u"|" + share.path,
+            u"D:\\|D:\\|\\\\srv\\s\\app\\u\\|\\\\srv\\s\\app\\u\\x.exe");
 }
 
 // Every way a file task ends. A body an earlier run left that fails its check is read afresh
@@ -331,7 +325,9 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   reader.Body("", HttpStatusError(404));
   reader.Body("<html>Sign in to the network</html>");              // no document
   EXPECT_EQ(Now(), State(Stage::Checking, u"正在检查新版本..."));  // retries are silent
-  reader.Body(Document("2.0", "UpdateText=   \r\n"));
+  // A first address whose name would climb out of Update\ never reaches the reader.
+  std::string document = Document("2.0", "UpdateText=   \r\n");
+  reader.Body(document.insert(document.find("http://d"), "http://d.test/..\\..\\evil.exe|"));
   EXPECT_EQ(view.notes, u"configured");  // a blank text keeps the configured one
   const std::u16string package = Started().substr(Started().find(u" -> ") + 4);
   EXPECT_EQ(Started(), u"start 下载更新文件 http://d.test/one/setup.bin -> " + package);
@@ -352,11 +348,15 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
   EXPECT_NEAR(view.value, 1073741824, 1);
   EXPECT_EQ(view.status, downloading);
 
+  reader.File(kTaskDownload, Image().substr(0, 5000));  // a cut program fails its address
+  EXPECT_EQ(FileNameOf(Started()), u"setup2.bin.exe");
   reader.File(kTaskDownload, Image());
   EXPECT_EQ(Now(), State(Stage::Idle, u"下载完成！"));
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
-  EXPECT_EQ(view.Tail(3), (Log{"msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0",
-                               "shell " + Utf16ToUtf8(package) + "|1", "close"}));
+  EXPECT_EQ(
+      view.Tail(3),
+      (Log{"msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0",
+           "shell " + Utf16ToUtf8(ReplaceAll(package, u"setup.", u"setup2.")) + "|1", "close"}));
 }
 
 TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
@@ -397,40 +397,6 @@ TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress
   installed = u"2.0";
   reader.Body(Document("2.0"));
   EXPECT_EQ(view.Tail(2), (Log{"msgbox 已是最新！无需更新！|提示：|0", "close"}));
-}
-
-TEST_F(Flow, RefusedPackageNamesAndCutImagesFailTheirAddress) {
-  Prepare();
-  Start(2);
-  // The first name climbs out of Update\; the second is a cut program image; the third is no
-  // program, so its bytes are not checked.
-  reader.Body(
-      "[UpdateInfo]\r\nVersion=2.0\r\nMainExeName=Main.exe\r\nDownloadURL="
-      "http://d.test/..\\..\\evil.exe|http://d.test/setup.exe|http://d.test/notes.txt\r\n");
-  EXPECT_EQ(view.Tail(2), (Log{"centre", "restore"}));  // mode 2 shows the window once accepted
-  EXPECT_EQ(reader.log.size(), 3u);  // the refused address never reached the reader
-  EXPECT_EQ(FileNameOf(Started()), u"setup.exe");
-  const std::string image = Image();
-  reader.File(kTaskDownload, image.substr(0, image.size() / 2));
-  EXPECT_EQ(FileNameOf(Started()), u"notes.txt");
-  EXPECT_TRUE(processes.terminated.empty());
-  reader.File(kTaskDownload, "notes");
-  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
-  EXPECT_EQ(view.log.back(), "close");
-}
-
-TEST_F(Flow, DocumentsThatCannotBeTrustedFailTheirAddressAndSaySo) {
-  // A valid point (the curve's generator): nothing this test sends is signed by it.
-  info.SetPinnedKeys(ParsePublicKeys(
-      u"BGsX0fLhLEJH+Lzm5WOkQPJ3A32BLeszoPShOUXYmMKWT+NC4v4af5uO5+tKfA+eFivOM1drMV7Oy7ZAaDe/UfU="));
-  Start(1, {u"a.test/u.ini", u"b.test/u.ini"});
-  reader.Body(Document("2.0"));           // unsigned
-  reader.Body("", HttpStatusError(404));  // one address that answered badly is enough
-  EXPECT_EQ(Now(), State(Stage::Idle, u"升级信息未通过验证！"));
-  EXPECT_EQ(view.log.back(), "msgbox 升级信息未通过验证！| 提示：|0");
-  flow->OnPrimaryButton();  // a new check forgets the refusal
-  for (int i = 0; i < 2; ++i) reader.Body("", HttpStatusError(404));
-  EXPECT_EQ(Now(), State(Stage::Idle, u"获取升级信息失败！"));
 }
 
 TEST_F(Flow, PackagesMustMatchTheirDocument) {

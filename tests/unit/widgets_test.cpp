@@ -237,7 +237,6 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
       {0x0401, 0, 0x0203, 21, 0, "foreground 7;show 7 4;previous 100 7 1025"},
       {0x0401, 0, 0x0205, 0, 22, "popup 22 7;previous 100 7 1025"},
       {0x0401, 0, 0x0205, 21, 0, ""},  // right button up without a menu: swallowed
-      {0x0005, 1, 0, 0, 0, "show 7 0;previous 100 7 5"},  // minimized, mouse above the taskbar
       {0x0010, 0, 0, 0, 0, "notify 2 7 0 7 1025 50 1 0 ||;unhook 7 100;previous 100 7 16"},
       {0x0020, 0, 0, 0, 0, "previous 100 7 32"},  // anything else is only passed on
   };
