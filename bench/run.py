@@ -294,7 +294,7 @@ def client_peak(env, big):
             text = site.message_box("wait", timeout_ms=600000)[1]
         expect("下载完毕" in text, f"the package did not arrive: {text}")
         _, out = env.run(env.build / "bench_watch.exe", "--peak", site.pid())
-        site.close(client)
+        env.close(site.title, client)
     (site.app / "Update" / "big.bin").unlink()
     return int(out.split()[1])
 

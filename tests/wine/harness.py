@@ -262,10 +262,10 @@ class UpdateSite:
         shutil.copy(self.package, self.www / "dl" / "setup.bin")
         shutil.copy(env.build / "SampleApp.exe", self.app / "SampleApp.exe")
 
-    def publish(self, version, download_urls, extra=""):
+    def publish(self, version, download_urls, extra="", suffix=".exe"):
         # Writes the update document in the code page the client reads (GBK).
         text = (f"[UpdateInfo]\r\nVersion={version}\r\nDownloadURL={'|'.join(download_urls)}\r\n"
-                f"ModifySuffix=.exe\r\nMainExeName=SampleApp.exe\r\n"
+                f"ModifySuffix={suffix}\r\nMainExeName=SampleApp.exe\r\n"
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
