@@ -70,7 +70,7 @@ SIZE WindowSizeFor(int dpi) {
 // manifest does not ask for them, so a silent check that ends unseen never loads comctl32.
 constexpr WORD kControlsManifestId = 2;
 
-void InitCommonControls() {
+void LoadCommonControls() {
   // Loaded at run time so that a system without the function still starts; from the system
   // folder only (the active context still selects version 6).
   HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -200,7 +200,7 @@ void Win32MainWindow::PrepareToShow() {
   prepared_ = true;
   controlsContext_ =
       win::ActiveContext(instance_, win::Wide(GetOwnExePath()).c_str(), kControlsManifestId);
-  InitCommonControls();
+  LoadCommonControls();
   RegisterProgressBarClass();
   CreateControls();
   ApplyLayout();
