@@ -302,9 +302,14 @@ TransferError RestartBody(Job& job) {
   job.carried = false;
   if (job.tempPath.empty()) return {};
   if (job.hash) job.hasher.emplace();
-  LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(job.file.get(), zero, nullptr, FILE_BEGIN) ||
-      !SetEndOfFile(job.file.get())) {
+  // An empty file is left as it is: on ext4 (Wine on Linux) a file once truncated to zero is
+  // flushed to disk when it is closed, which holds the finished download up by about 0.3 ms a
+  // MiB.
+  LARGE_INTEGER size{};
+  const LARGE_INTEGER zero{};
+  if (!GetFileSizeEx(job.file.get(), &size) ||
+      !SetFilePointerEx(job.file.get(), zero, nullptr, FILE_BEGIN) ||
+      (size.QuadPart > 0 && !SetEndOfFile(job.file.get()))) {
     return FileError(GetLastError());
   }
   return {};
