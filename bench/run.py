@@ -73,17 +73,24 @@ def interleaved(cases, runs):
 def run_timed(env, exe, *args, cpu=None):
     # Wall-clock seconds of a Windows program from its start to its end; it must succeed. With
     # `cpu` (a list), the processor time of its own process is appended to it: the Wine desktop
-    # process and the server, which a busy machine delays, are not in it.
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # process and the server, which a busy machine delays, are not in it. The end is taken by a
+    # blocking wait: subprocess's wait with a timeout polls at up to 50 ms, which would round
+    # every figure to that step.
     start = time.perf_counter()
-    proc = subprocess.run([env.wine, str(exe), *args], env=env.env, cwd=env.work,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, timeout=60)
+    proc = subprocess.Popen([env.wine, str(exe), *args], env=env.env, cwd=env.work,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    watchdog = threading.Timer(60, proc.kill)
+    watchdog.start()
+    try:
+        _, status, usage = os.wait4(proc.pid, 0)
+    finally:
+        watchdog.cancel()
     elapsed = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    proc.returncode = os.waitstatus_to_exitcode(status)
     expect(proc.returncode == 0, f"{exe} exited {proc.returncode}")
     if cpu is not None:
-        cpu.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+        cpu.append(usage.ru_utime + usage.ru_stime)
     return elapsed
 
 
