@@ -140,6 +140,8 @@ def tray_icon(env):
         log = env.work / "hidden.log"
         expect(loaded(log, "hidden.exe", "WININET") and not loaded(log, "hidden.exe", "comctl32"),
                "an unseen silent check must not load the common controls")
+        expect(not loaded(log, "hidden.exe", "bcrypt"),
+               "a check with nothing to verify must not load the crypto library")
 
 
 if __name__ == "__main__":
