@@ -356,14 +356,13 @@ bool LoadPartial(Job& job) {
   return false;
 }
 
-// One request and its body; returns 0 or an error number. Stops early, returning 0, once
-// cancelled or left behind.
-TransferError Transfer(Job& job, Attempt& attempt) {
+// One request and its body, through handles the caller keeps; returns 0 or an error number.
+// Stops early, returning 0, once cancelled or left behind.
+TransferError Transfer(Job& job, Attempt& attempt, UniqueInternet& session,
+                       UniqueInternet& request) {
   // The system proxy settings apply; certificate and host name checks stay on.
-  UniqueInternet session(
-      InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  session.reset(InternetOpenW(L"sealupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session) return SystemError(GetLastError());
-  UniqueInternet request;
   DWORD status = 0;
   if (const TransferError error = Open(job, attempt, session.get(), request, status);
       error || job.cancelled) {
@@ -446,8 +445,11 @@ TransferError Transfer(Job& job, Attempt& attempt) {
 }
 
 void RunAttempt(std::shared_ptr<Job> job, std::shared_ptr<Attempt> attempt) {
+  // Closed after the result is out: closing takes WinINet a while, and nothing waits for it.
+  UniqueInternet session;
+  UniqueInternet request;
   try {
-    attempt->error = Transfer(*job, *attempt);
+    attempt->error = Transfer(*job, *attempt, session, request);
   } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
     attempt->error = TransferFailure::kOutOfMemory;
   }
@@ -476,9 +478,42 @@ TransferError Watch(const Job& job, const Attempt& attempt) {
   }
 }
 
+// Starts the next attempt on a thread of its own: from `job.read` on when `resume`, otherwise
+// over an emptied body. nullptr with `error` set when it could not start.
+std::shared_ptr<Attempt> LaunchAttempt(const std::shared_ptr<Job>& self, bool resume,
+                                       TransferError& error) {
+  Job& job = *self;
+  auto attempt = std::make_shared<Attempt>();
+  attempt->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!attempt->done) {
+    error = TransferFailure::kNoThread;
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(job.mutex);
+    attempt->serial = ++job.serial;
+    if (resume) {
+      attempt->offset = job.read;
+      attempt->validator = job.validator;
+    } else {
+      error = RestartBody(job);
+    }
+  }
+  if (error) return nullptr;
+  attempt->alive = GetTickCount64();
+  try {
+    std::thread(RunAttempt, self, attempt).detach();
+  } catch (...) {
+    error = TransferFailure::kNoThread;
+    return nullptr;
+  }
+  return attempt;
+}
+
 // Runs attempts until the body is whole, the failure is final or the read is cancelled; returns
-// 0 or an error number (0 too when cancelled).
-TransferError Fetch(const std::shared_ptr<Job>& self) {
+// 0 or an error number (0 too when cancelled). `first`, when given, is the first attempt, already
+// started.
+TransferError Fetch(const std::shared_ptr<Job>& self, std::shared_ptr<Attempt> first) {
   Job& job = *self;
   const bool memory = job.tempPath.empty();
   bool deleteOnClose = false;
@@ -507,30 +542,9 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
   TransferError error;
   for (std::uint32_t retry = 0;;) {
     error = {};
-    auto attempt = std::make_shared<Attempt>();
-    attempt->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!attempt->done) {
-      error = TransferFailure::kNoThread;
-      break;
-    }
-    {
-      std::lock_guard<std::mutex> lock(job.mutex);
-      attempt->serial = ++job.serial;
-      if (resume) {
-        attempt->offset = job.read;
-        attempt->validator = job.validator;
-      } else {
-        error = RestartBody(job);
-      }
-    }
-    if (error) break;
-    attempt->alive = GetTickCount64();
-    try {
-      std::thread(RunAttempt, self, attempt).detach();
-    } catch (...) {
-      error = TransferFailure::kNoThread;
-      break;
-    }
+    const std::shared_ptr<Attempt> attempt =
+        first ? std::exchange(first, nullptr) : LaunchAttempt(self, resume, error);
+    if (!attempt) break;
     error = Watch(job, *attempt);
     if (!error || job.cancelled) break;
     if (attempt->startOver) {
@@ -574,10 +588,10 @@ TransferError Fetch(const std::shared_ptr<Job>& self) {
   return error;
 }
 
-void Worker(std::shared_ptr<Job> job) {
+void Worker(std::shared_ptr<Job> job, std::shared_ptr<Attempt> first) {
   TransferError error;
   try {
-    error = Fetch(job);
+    error = Fetch(job, std::move(first));
   } catch (...) {  // nothing may leave a thread entry; only allocation can throw here
     error = TransferFailure::kOutOfMemory;
   }
@@ -694,9 +708,19 @@ class WinInetUrlReader final : public UrlReader {
       job->partPath = win::Wide(savePath) + L".part";
       job->recordPath = job->partPath + L".info";
     }
+    // A memory read has nothing to prepare, so its request goes out now, while the worker that
+    // watches it starts (under Wine each thread takes milliseconds to run).
+    std::shared_ptr<Attempt> first;
+    if (savePath.empty()) {
+      TransferError error;
+      first = LaunchAttempt(job, false, error);
+      if (!first) return error;
+    }
     try {
-      std::thread(Worker, job).detach();
+      std::thread(Worker, job, first).detach();
     } catch (...) {
+      job->cancelled = true;  // a started attempt stops at its next step
+      SetEvent(job->cancelEvent.get());
       return TransferFailure::kNoThread;
     }
     byKey_[key] = job;
