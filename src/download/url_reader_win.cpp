@@ -40,8 +40,11 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_NO_AUTO_REDIRECT;
 // Coded bodies are refused rather than decoded: WinINet's decoding hides the Content-Length the
 // body is checked against, and ends a cut compressed body as if it were whole. So none is asked
-// for (without the header a server may pick any coding).
-constexpr wchar_t kRequestHeaders[] = L"Cache-Control: no-cache\r\nAccept-Encoding: identity\r\n";
+// for (without the header a server may pick any coding). Every attempt has a session of its own
+// and never reuses a connection; a kept one would only cost a WinINet thread that closes it later
+// (under Wine, milliseconds of the short silent check).
+constexpr wchar_t kRequestHeaders[] =
+    L"Cache-Control: no-cache\r\nAccept-Encoding: identity\r\nConnection: close\r\n";
 constexpr ULONGLONG kProgressIntervalMs = 100;
 constexpr UINT kReadMessage = WM_APP + 0x41;
 constexpr LPARAM kProgress = 0;
