@@ -153,15 +153,17 @@ def retries_and_resume(env):
         "changed": (f"etag=change&{once}", 0, [None, '"v1"'], False),
         "e416": (f"etag=a&range=416&{once}", 0, [None, '"a"', None], False),
         "wrong_offset": (f"etag=a&range=wrong&{once}", 0, [None, '"a"', None], False),
-        # Left by an earlier run: the first bytes with the record of this address, and of another.
+        # Left by an earlier run: the first bytes with the record of this address, and more bytes
+        # than the body with the record of another (read afresh, none of them may remain).
         "stale_here": ("etag=a", 0, ['"a"'], True),
         "stale_elsewhere": ("etag=a", 0, [None], None),
     }
     with Server(env, www) as srv:
         address = {name: (q if "?" in q else "pkg.bin?" + q) + f"&x={name}"
                    for name, (q, *_) in cases.items()}
-        for name, owner in (("stale_here", address["stale_here"]), ("stale_elsewhere", "x")):
-            (out / (name + ".part")).write_bytes(body[:cut])
+        for name, owner, left in (("stale_here", address["stale_here"], body[:cut]),
+                                  ("stale_elsewhere", "x", body + bytes(4096))):
+            (out / (name + ".part")).write_bytes(left)
             (out / (name + ".part.info")).write_text(f'{srv.base}{owner}\n"a"\n{n}\n')
         # Each retry event waits longer than a back-off: a retry told with the count of a later
         # one would show.
