@@ -36,9 +36,10 @@ class WineEnv:
     def win_path(path):
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
-    def run(self, exe, *args, timeout=60, check=True):
+    def run(self, exe, *args, timeout=60, check=True, debug=None):
         # Runs a Windows program to its end; returns (exit code, stdout text).
-        proc = subprocess.run([self.wine, str(exe), *args], env=self.env, cwd=self.work,
+        proc = subprocess.run([self.wine, str(exe), *args], cwd=self.work,
+                              env=dict(self.env, WINEDEBUG=debug) if debug else self.env,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         out = proc.stdout.decode("utf-8", "replace")
         expect(not check or proc.returncode == 0,
@@ -55,7 +56,10 @@ class WineEnv:
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
-        return self.run(self.build / "driver.exe", *args, timeout=timeout, check=check)
+        # Wine's errors go to stderr, which a failure shows: now and then (about once in three
+        # suite runs on a fresh prefix) the driver ends with 1 and prints nothing at all.
+        return self.run(self.build / "driver.exe", *args, timeout=timeout, check=check,
+                        debug="-all,err+all")
 
     def info(self, title):
         return fields(self.driver("info", title)[1])
