@@ -17,7 +17,7 @@ cmake --build --preset win64 -- -j2 >/dev/null
 
 out=$root/demo-out
 state=$root/build/win64/wine
-tests/wine/wine_env.sh setup "$state" "$root/build/win64/SampleApp.exe"
+tests/wine/wine_env.sh setup "$state" "$root/build/win64/driver.exe" hold
 trap 'tests/wine/wine_env.sh cleanup "$state"' EXIT
 if [ $interactive = 1 ]; then
   export SEALUPDATE_DISPLAY=${DISPLAY:-:0}

@@ -13,6 +13,9 @@
 //                                           then press ANSWER (yes, no, ok; wait: nothing)
 //   probe PATH                              write= and delete=: whether another program could
 //                                           open PATH for writing or delete it (1) or not (0)
+//   hold                                    keeps one hidden window until ended: the fixture's
+//                                           keeper, which owns the desktop process as a real
+//                                           session's shell would (no test's output holds it)
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N] [--retry-delay MS]
 //       a Downloader with the real WinINet reader and a message loop, as the client's window
@@ -121,6 +124,13 @@ int Drive(const Args& args) {
     return WaitFor(args, 10000, [&] { return (h = find()) && (!visible || IsWindowVisible(h)); })
                ? 0
                : Fail("timed out waiting for " + Utf8(target));
+  }
+  if (cmd == L"hold") {
+    const HWND keeper = CreateWindowExW(0, L"STATIC", L"sealupdate-keeper", WS_OVERLAPPED, 0, 0, 0,
+                                        0, nullptr, nullptr, nullptr, nullptr);
+    if (!keeper) return Fail("no window");
+    for (MSG msg{}; GetMessageW(&msg, nullptr, 0, 0) > 0;) DispatchMessageW(&msg);
+    return 0;
   }
   if (cmd == L"probe") {
     const win::UniqueFileHandle writer(CreateFileW(

@@ -2,7 +2,8 @@
 # The Wine test environment: a reused 64-bit prefix that renders Chinese under a zh_CN locale,
 # with a virtual desktop, on its own Xvfb display.
 #
-#   wine_env.sh setup STATE_DIR KEEPER_EXE   create or reuse the prefix, start Xvfb and Wine
+#   wine_env.sh setup STATE_DIR KEEPER_EXE [ARGS]   create or reuse the prefix, start Xvfb, Wine
+#                                            and the keeper (a program that runs until ended)
 #   wine_env.sh cleanup STATE_DIR            stop Wine and Xvfb (the prefix is kept)
 #   wine_env.sh run STATE_DIR PROGRAM ARGS   run a Windows program in it (CTest's emulator)
 #
@@ -97,7 +98,8 @@ stop() {
 
 case "$cmd" in
   setup)
-    keeper=${3:?keeper exe}
+    keeper=("${@:3}")
+    [ ${#keeper[@]} -gt 0 ] || { echo "wine_env.sh setup: no keeper exe" >&2; exit 2; }
     stop
     make_locale
     display=$(start_xvfb)
@@ -105,12 +107,12 @@ case "$cmd" in
     make_prefix
     load_env
     setsid "$wineserver" -p >"$state/wineserver.log" 2>&1 </dev/null &
-    setsid "$wine" "$keeper" >"$state/keeper.log" 2>&1 </dev/null &
+    setsid "$wine" "${keeper[@]}" >"$state/keeper.log" 2>&1 </dev/null &
     # Wait until the desktop is up, so the first test does not pay for it.
     "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || true
     echo "wine_env: ready on $DISPLAY with $WINEPREFIX"
     ;;
   cleanup) stop ;;
   run) load_env && shift 2 && exec "$wine" "$@" ;;
-  *) echo "usage: wine_env.sh setup|cleanup|run STATE_DIR [KEEPER_EXE | PROGRAM ARGS...]" >&2; exit 2 ;;
+  *) echo "usage: wine_env.sh setup|cleanup|run STATE_DIR [KEEPER_EXE ARGS... | PROGRAM ARGS...]" >&2; exit 2 ;;
 esac
