@@ -20,7 +20,6 @@ import argparse
 import http.server
 import os
 import pathlib
-import resource
 import statistics
 import subprocess
 import sys

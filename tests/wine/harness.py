@@ -32,6 +32,10 @@ class WineEnv:
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
 
+    def with_debug(self, debug):
+        # The environment with Wine's DEBUG channels set to `debug` (when given).
+        return dict(self.env, WINEDEBUG=debug) if debug else self.env
+
     @staticmethod
     def win_path(path):
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
@@ -39,7 +43,7 @@ class WineEnv:
     def run(self, exe, *args, timeout=60, check=True, debug=None):
         # Runs a Windows program to its end; returns (exit code, stdout text).
         proc = subprocess.run([self.wine, str(exe), *args], cwd=self.work,
-                              env=dict(self.env, WINEDEBUG=debug) if debug else self.env,
+                              env=self.with_debug(debug),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         out = proc.stdout.decode("utf-8", "replace")
         expect(not check or proc.returncode == 0,
@@ -52,7 +56,7 @@ class WineEnv:
         # output goes to a file: an inherited pipe would keep CTest waiting.
         with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
             return subprocess.Popen([self.wine, str(exe), *args], cwd=self.work,
-                                    env=dict(self.env, WINEDEBUG=debug) if debug else self.env,
+                                    env=self.with_debug(debug),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
