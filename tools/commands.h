@@ -1,5 +1,6 @@
 // Sub-commands of sealupdate-tool. Each one parses its own arguments (those after its name) and
-// returns the process exit code: 0 done, 1 failed (one line on `err`), 2 usage error.
+// returns the process exit code: 0 done, 1 refused or failed (one line on `err`), 2 could not
+// run (usage, unreadable input), 3 `check`: the document is fine and offers no update.
 #pragma once
 
 #include <optional>
@@ -14,6 +15,7 @@ namespace sealupdate::tool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoUpdate = 3;
 
 struct Command {
   const char* name;
@@ -42,7 +44,10 @@ int Failed(const Command& command, const std::string& problem, std::ostream& err
 // complete new one; false with `problem` set on failure.
 bool ReplaceFile(const std::string& target, const std::string& bytes, std::string& problem);
 
-// Runs the tool with argv-style arguments (without the program name).
+// Runs the tool with argv-style arguments (without the program name). "COMMAND --help" prints
+// that command's help.
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// RunTool for the entry point: anything thrown becomes one line on `err` and exit code 1.
+int RunGuarded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace sealupdate::tool

@@ -21,11 +21,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring_view w(argv[i]);
     args.push_back(sealupdate::Utf16ToUtf8(std::u16string(w.begin(), w.end())));
   }
-  return sealupdate::tool::RunTool(args, std::cout, std::cerr);
+  return sealupdate::tool::RunGuarded(args, std::cout, std::cerr);
 }
 #else
 int main(int argc, char** argv) {
-  return sealupdate::tool::RunTool(std::vector<std::string>(argv + 1, argv + argc), std::cout,
-                                   std::cerr);
+  return sealupdate::tool::RunGuarded(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                      std::cerr);
 }
 #endif

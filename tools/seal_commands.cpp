@@ -12,6 +12,7 @@
 #include "ini_lines.h"
 #include "model/document_trust.h"
 #include "model/ini_document.h"
+#include "options.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "startup/seal_key.h"
@@ -46,36 +47,32 @@ std::optional<unsigned> ParseCodePage(const std::string& text) {
 // Fills `options` from the arguments; on a usage error returns its description.
 std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bool takesConfig,
                                         Options& options) {
-  bool onlyFiles = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (onlyFiles || arg.size() < 2 || arg[0] != '-') {
-      options.files.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      onlyFiles = true;
-      continue;
-    }
-    const bool known = arg == "--key" || arg == "--codepage" ||
-                       (takesConfig && (arg == "--config" || arg == "--public-key"));
-    if (!known) return "unknown option '" + arg + "'";
-    if (i + 1 == args.size()) return "option " + arg + " needs a value";
-    const std::string& value = args[++i];
-    if (arg == "--key") {
-      const auto key = ParseKey(value);
-      if (!key) return "--key needs 64 hexadecimal digits";
-      options.key = *key;
-    } else if (arg == "--codepage") {
-      const auto codePage = ParseCodePage(value);
-      if (!codePage) return "--codepage needs a code page number (1-65535)";
-      options.codePage = *codePage;
-    } else if (arg == "--public-key") {
-      options.publicKeyFiles.push_back(value);
-    } else {
-      options.config = value;
-    }
+  ParsedArgs parsed;
+  const auto problem =
+      takesConfig
+          ? ParseArgs(args,
+                      {{"--seal-key"},
+                       {"--key", false, "--seal-key"},
+                       {"--codepage"},
+                       {"--config"},
+                       {"--public-key", true}},
+                      parsed)
+          : ParseArgs(args, {{"--seal-key"}, {"--key", false, "--seal-key"}, {"--codepage"}},
+                      parsed);
+  if (problem) return problem;
+  if (const auto hex = parsed.Last("--seal-key")) {
+    const auto key = ParseKey(*hex);
+    if (!key) return "--seal-key needs 64 hexadecimal digits";
+    options.key = *key;
   }
+  if (const auto text = parsed.Last("--codepage")) {
+    const auto codePage = ParseCodePage(*text);
+    if (!codePage) return "--codepage needs a code page number (1-65535)";
+    options.codePage = *codePage;
+  }
+  options.config = parsed.Last("--config");
+  options.publicKeyFiles = parsed.All("--public-key");
+  options.files = parsed.files;
   return std::nullopt;
 }
 
@@ -169,7 +166,6 @@ std::optional<std::string> AddPublicKeys(const std::string& configBytes,
                                          const std::vector<std::string>& files,
                                          std::string& problem) {
   IniDocument ini;
-  ini.SetAutoSave(false);
   ini.SetText(configText);
   std::vector<std::string> pieces;
   for (const std::u16string& piece : Split(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), u"|")) {
@@ -188,7 +184,6 @@ std::optional<std::string> AddPublicKeys(const std::string& configBytes,
 // A PublicKey the client could not read would make it refuse every document: refused here.
 std::optional<std::string> CheckPublicKeys(const std::u16string& configText) {
   IniDocument ini;
-  ini.SetAutoSave(false);
   ini.SetText(configText);
   int invalid = 0;
   ParsePublicKeys(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), &invalid);
@@ -208,14 +203,16 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 const Command kSealCommand = {
     "seal",
-    "[--key HEX64] [--codepage N] [--public-key NAME.pub] --config CONFIG.ini CLIENT.exe OUT.exe",
+    "[--seal-key HEX64] [--codepage N] [--public-key NAME.pub] --config CONFIG.ini CLIENT.exe "
+    "OUT.exe",
     "  Appends the enciphered configuration CONFIG.ini to a copy of CLIENT.exe and writes it to\n"
     "  OUT.exe (which may be CLIENT.exe itself). A configuration CLIENT.exe already carries under\n"
     "  the same key is replaced, not stacked. OUT.exe is replaced only once complete.\n"
     "  --config CONFIG.ini  the configuration: INI text in UTF-8, with or without a byte-order\n"
     "                       mark; line ends are stored as CR LF\n"
-    "  --key HEX64          the sealing key, 64 hexadecimal digits; it must be the key the client\n"
-    "                       was built with (default: the key this tool was built with)\n"
+    "  --seal-key HEX64     the sealing key, 64 hexadecimal digits; it must be the key the client\n"
+    "                       was built with (default: the key this tool was built with); --key is\n"
+    "                       another spelling\n"
     "  --codepage N         the code page the client reads the configuration in (default 936);\n"
     "                       a character it cannot hold is an error\n"
     "  --public-key NAME.pub  adds the key of NAME.pub (from keygen) to PublicKey in\n"
@@ -228,11 +225,11 @@ const Command kSealCommand = {
 
 const Command kShowCommand = {
     "show",
-    "[--key HEX64] [--codepage N] FILE",
+    "[--seal-key HEX64] [--codepage N] FILE",
     "  Prints the configuration that the sealed client FILE carries, as UTF-8 text. Fails (exit\n"
     "  code 1) when FILE carries none or it does not decipher with the key.\n"
-    "  --key HEX64          the sealing key, 64 hexadecimal digits (default: the key this tool\n"
-    "                       was built with)\n"
+    "  --seal-key HEX64     the sealing key, 64 hexadecimal digits (default: the key this tool\n"
+    "                       was built with); --key is another spelling\n"
     "  --codepage N         the code page the configuration is stored in (default 936)\n",
     RunShow,
 };

@@ -1,4 +1,5 @@
 // Command-line parsing and dispatch of sealupdate-tool.
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,15 @@ void PrintUsage(std::ostream& s) {
   for (const Command* c : kCommands)
     s << "  sealupdate-tool " << c->name << ' ' << c->synopsis << '\n';
   s << "  sealupdate-tool --help\n";
+}
+
+// "--help" or "-h" before any "--".
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--") return false;
+    if (arg == "--help" || arg == "-h") return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -86,12 +96,28 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitOk;
   }
   for (const Command* c : kCommands) {
-    if (args[0] == c->name)
-      return c->run(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+    if (args[0] != c->name) continue;
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (AsksForHelp(rest)) {
+      out << "usage: sealupdate-tool " << c->name << ' ' << c->synopsis << "\n\n" << c->help;
+      return kExitOk;
+    }
+    return c->run(rest, out, err);
   }
   err << "sealupdate-tool: unknown command '" << args[0] << "'\n";
   PrintUsage(err);
   return kExitUsage;
+}
+
+int RunGuarded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  try {
+    return RunTool(args, out, err);
+  } catch (const std::exception& e) {
+    err << "sealupdate-tool: failed: " << e.what() << '\n';
+  } catch (...) {
+    err << "sealupdate-tool: failed\n";
+  }
+  return kExitFailed;
 }
 
 }  // namespace sealupdate::tool

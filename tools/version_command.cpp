@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "commands.h"
 #include "model/version_info.h"
+#include "options.h"
 #include "platform/files.h"
 
 namespace sealupdate::tool {
@@ -36,17 +37,9 @@ int Usage(const std::string& problem, std::ostream& err) {
 }
 
 int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::vector<std::string> files;
-  bool onlyFiles = false;
-  for (const std::string& arg : args) {
-    if (!onlyFiles && arg == "--") {
-      onlyFiles = true;
-    } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option '" + arg + "'", err);
-    } else {
-      files.push_back(arg);
-    }
-  }
+  ParsedArgs parsed;
+  if (const auto problem = ParseArgs(args, {}, parsed)) return Usage(*problem, err);
+  const std::vector<std::string>& files = parsed.files;
   if (files.size() != 1) return Usage("needs exactly one FILE", err);
 
   const std::u16string path = TrimSpaces(Utf8ToUtf16(files[0]));

@@ -1,5 +1,6 @@
-// The one place that assembles the client: the sealed configuration, the update record, the
-// reader, the downloader, the window and the flow, and the message loop that drives them.
+// The one place that assembles the client: the sealed configuration, the reader, the
+// downloader, the process terminator, the window and the flow, and the message loop that drives
+// them.
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -59,20 +60,16 @@ class FileVersionCache {
 
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
-  const std::u16string ownFolder = FolderOf(ownPath);
-  StartupState state =
-      LoadStartupState(ownPath, commandLine, BuildSealKey(),
-                       std::make_unique<UpdateRecord>(ownFolder, SystemProcessTable()));
-  UpdateRecord& record = *state.info;
+  const ClientConfig config = LoadClientConfig(ownPath, commandLine, BuildSealKey());
 
-  const std::unique_ptr<MainWindow> window = MainWindow::Create(state.mode);
+  const std::unique_ptr<MainWindow> window = MainWindow::Create(config.mode);
   if (!window) return 1;
   // The reader posts its results to a window of this thread, so it comes after the window.
   const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
-  Downloader downloader(*reader, SystemClock(), SystemEventPump(), ownFolder);
-  UpdateFlow flow(*window, record, downloader, state.mode, FileVersionCache());
+  Downloader downloader(*reader, SystemClock(), SystemEventPump(), FolderOf(ownPath));
+  ProgramTerminator programs(SystemProcessTable(), config.clientFolder);
+  UpdateFlow flow(*window, config, downloader, programs, FileVersionCache());
   downloader.SetEvents(&flow);
-  record.SetCheckUpdateHandler([&flow] { flow.RestartCheck(); });
   window->Attach(flow);
   return window->Run();
 }

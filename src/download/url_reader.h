@@ -10,13 +10,14 @@
 #include <string>
 
 #include "download/transfer_error.h"
+#include "model/update_document.h"
 #include "platform/crypto.h"
 
 namespace sealupdate {
 
 // A memory read (an update document) holds at most this much; a longer body, announced or
 // arriving, fails with kBodyTooLarge instead of filling the memory.
-inline constexpr std::uint64_t kMaxMemoryBody = 4 * 1024 * 1024;
+inline constexpr std::uint64_t kMaxMemoryBody = kMaxDocumentBytes;
 
 // A completed body that the reader streamed to a temporary file beside the task's save path.
 // Destroying it without a successful MoveTo deletes the temporary file.

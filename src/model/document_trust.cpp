@@ -147,7 +147,7 @@ DocumentVerdict CheckUpdateDocument(std::string_view bytes, const TrustAnchors& 
     verdict.refusal = DocumentRefusal::kSignatureMissing;
   } else if (verdict.signature == SignatureStatus::kInvalid) {
     verdict.refusal = DocumentRefusal::kSignatureInvalid;
-  } else if (verdict.document->malformedIntegrityField) {
+  } else if (!verdict.document->malformedField.empty()) {
     verdict.refusal = DocumentRefusal::kMalformedField;
   } else if (anchors.required &&
              (!verdict.document->packageSize || !verdict.document->packageSha256)) {

@@ -46,6 +46,10 @@ enum class DocumentRefusal {
   kDigestMissing,     // keys are pinned and the signed part lacks Size or SHA256
   kMalformedField,    // Size, SHA256 or Expires is there but not in its exact form
   kExpired,
+  // Refusals of the update decision, beyond the document's trust:
+  kTooLarge,           // over kMaxDocumentBytes
+  kVersionUnreadable,  // a version part (advertised or installed) past the 32-bit range
+  kNoUsableDownload,   // no download address gives a package name the client accepts
 };
 
 struct DocumentVerdict {

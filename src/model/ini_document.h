@@ -17,11 +17,12 @@ namespace sealupdate {
 
 class IniDocument {
  public:
-  // The client folder (the own executable's folder) resolves relative paths given to SetPath.
-  IniDocument();
-  explicit IniDocument(std::u16string clientFolder);
+  // A document in memory only; `folder` resolves relative paths given to SetPath.
+  IniDocument() = default;
+  explicit IniDocument(std::u16string folder);
 
-  // When true, every edit (SetKey, RemoveKey, RemoveSection) is followed by Save(u"").
+  // When true (off unless asked), every edit (SetKey, RemoveKey, RemoveSection) is followed by
+  // Save(u"").
   bool AutoSave() const { return autoSave_; }
   void SetAutoSave(bool value) { autoSave_ = value; }
 
@@ -45,8 +46,8 @@ class IniDocument {
   std::vector<std::u16string> SectionNames() const;
   void RemoveSection(std::u16string_view section);
   void RemoveKey(std::u16string_view section, std::u16string_view key);
-  // Writes the body to SavePath, or to Path when SavePath is empty; false on any failure.
-  bool Save(std::u16string_view SavePath) const;
+  // Writes the body to `savePath`, or to Path when it is empty; false on any failure.
+  bool Save(std::u16string_view savePath) const;
 
  private:
   friend struct IniDocumentTestAccess;
@@ -61,11 +62,11 @@ class IniDocument {
     std::optional<std::u16string> stored;  // the edited stored text (writing or removing)
   };
 
-  // Finds the first section of that name; with Remove also computes the stored text without it.
-  std::optional<Section> FindSection(std::u16string_view section, bool Remove) const;
+  // Finds the first section of that name; with `remove` also computes the stored text without it.
+  std::optional<Section> FindSection(std::u16string_view section, bool remove) const;
   // Reads (empty value), writes (non-empty value) or removes one key of a section.
   KeyAccess AccessKey(std::u16string_view section, std::u16string_view key,
-                      std::u16string_view value, bool Remove) const;
+                      std::u16string_view value, bool remove) const;
   static std::u16string NormalizeText(std::u16string_view text);
 
   void Store(std::u16string stored);
@@ -74,8 +75,8 @@ class IniDocument {
   std::u16string text_;   // stored form
   std::u16string lower_;  // text_ lower-cased unit by unit: positions match text_
   std::u16string path_;
-  std::u16string clientFolder_;
-  bool autoSave_ = true;
+  std::u16string folder_;
+  bool autoSave_ = false;
 };
 
 }  // namespace sealupdate

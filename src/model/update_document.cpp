@@ -67,13 +67,15 @@ std::optional<Sha256Digest> ParseDigest(std::u16string_view text) {
   return digest;
 }
 
-// Reads one integrity field: absent stays absent, present must parse.
+// Reads one integrity field: absent stays absent, present must parse. The first malformed field
+// is the one named.
 template <typename T, typename Parse>
-void ReadField(const std::u16string& text, Parse parse, std::optional<T>& into, bool& malformed) {
+void ReadField(const std::u16string& text, Parse parse, std::optional<T>& into, const char* problem,
+               std::string& malformed) {
   const std::u16string value = TrimSpaces(text);
   if (value.empty()) return;
   into = parse(value);
-  if (!into) malformed = true;
+  if (!into && malformed.empty()) malformed = problem;
 }
 
 }  // namespace
@@ -94,7 +96,6 @@ std::u16string DecodeUpdateDocument(std::string_view bytes) {
 
 std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
   IniDocument ini;
-  ini.SetAutoSave(false);
   ini.SetText(DecodeUpdateDocument(bytes));
   const auto sections = ini.SectionNames();
   const bool hasSection = std::any_of(sections.begin(), sections.end(), [](const auto& name) {
@@ -112,10 +113,13 @@ std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
   for (auto& name : Split(get(u"KillExeName"), u"|")) document.mainExeNames.push_back(name);
   const std::u16string text = get(u"UpdateText");
   if (!TrimSpaces(text).empty()) document.updateText = text;
-  bool& malformed = document.malformedIntegrityField;
-  ReadField(get(u"Size"), ParseDecimal, document.packageSize, malformed);
-  ReadField(get(u"SHA256"), ParseDigest, document.packageSha256, malformed);
-  ReadField(get(u"Expires"), ParseUtcTime, document.expires, malformed);
+  std::string& malformed = document.malformedField;
+  ReadField(get(u"Size"), ParseDecimal, document.packageSize, "Size is not a decimal length",
+            malformed);
+  ReadField(get(u"SHA256"), ParseDigest, document.packageSha256,
+            "SHA256 is not 64 hexadecimal digits", malformed);
+  ReadField(get(u"Expires"), ParseUtcTime, document.expires, "Expires is not YYYY-MM-DDTHH:MM:SSZ",
+            malformed);
   return document;
 }
 

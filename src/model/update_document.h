@@ -13,6 +13,10 @@
 
 namespace sealupdate {
 
+// The most an update document may hold: the client stops reading at this bound and the tool
+// refuses a larger document, so nothing a server sends can fill the memory.
+inline constexpr std::uint64_t kMaxDocumentBytes = 4 * 1024 * 1024;
+
 struct UpdateDocument {
   std::u16string version;
   std::u16string homeUrl;
@@ -27,7 +31,9 @@ struct UpdateDocument {
   std::optional<std::int64_t> expires;
   // Size, SHA256 or Expires is given but not exactly a decimal length, 64 hex digits or
   // YYYY-MM-DDTHH:MM:SSZ: such a document is refused, never read as if the field were absent.
-  bool malformedIntegrityField = false;
+  // Says which field and the form it lacks ("Expires is not YYYY-MM-DDTHH:MM:SSZ"); empty when
+  // every field is well formed.
+  std::string malformedField;
 };
 
 // The document's bytes as text: UTF-8 after its byte-order mark, UTF-16 (either byte order)

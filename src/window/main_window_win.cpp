@@ -107,7 +107,7 @@ win::UniqueFont CreateWindowFont(int dpi) {
 // The Win32 window: creates the controls and shows what the flow tells it to.
 class Win32MainWindow final : public MainWindow {
  public:
-  explicit Win32MainWindow(std::int32_t mode) : mode_(mode) {}
+  explicit Win32MainWindow(UpdateMode mode) : mode_(mode) {}
   ~Win32MainWindow() override {
     flow_ = nullptr;  // the flow may already be gone
     if (hwnd_) DestroyWindow(hwnd_);
@@ -170,7 +170,7 @@ class Win32MainWindow final : public MainWindow {
 
   HWND hwnd_ = nullptr;
   HINSTANCE instance_ = nullptr;
-  std::int32_t mode_ = 0;
+  UpdateMode mode_ = UpdateMode::Manual;
   bool prepared_ = false;
   bool ownIconWanted_ = false;
   // By the index of the control in kControls: its text when the flow has set one.
@@ -346,7 +346,7 @@ MessageAnswer Win32MainWindow::ShowMessage(const std::u16string& text, const std
       type |= MB_ICONERROR;
       break;
   }
-  // A hidden (mode 2) window would park its message box off-screen with it.
+  // A window hidden by the silent mode would park its message box off-screen with it.
   HWND owner = IsWindowVisible(hwnd_) ? hwnd_ : nullptr;
   if (!owner) type |= MB_TASKMODAL | MB_SETFOREGROUND;
   const int answer = MessageBoxW(owner, win::Wide(text).c_str(), win::Wide(title).c_str(), type);
@@ -489,13 +489,13 @@ bool Win32MainWindow::Create(HINSTANCE instance) {
   AppendMenuW(menuBar_.get(), MF_POPUP, reinterpret_cast<UINT_PTR>(trayMenu_),
               win::Wide(kTrayMenuCaption).c_str());
 
-  if (mode_ <= 1) PrepareToShow();  // shown as soon as the flow has started
+  if (ShowsWindowAtStart(mode_)) PrepareToShow();  // shown as soon as the flow has started
   return true;
 }
 
 int Win32MainWindow::Run() {
   Guarded([this] { flow_->Start(); });
-  if (hwnd_ && mode_ <= 1) ShowWindow(hwnd_, SW_SHOW);
+  if (hwnd_ && ShowsWindowAtStart(mode_)) ShowWindow(hwnd_, SW_SHOW);
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;  // Tab moves between the controls
@@ -507,7 +507,7 @@ int Win32MainWindow::Run() {
 
 }  // namespace
 
-std::unique_ptr<MainWindow> MainWindow::Create(std::int32_t mode) {
+std::unique_ptr<MainWindow> MainWindow::Create(UpdateMode mode) {
   auto window = std::make_unique<Win32MainWindow>(mode);
   if (!window->Create(GetModuleHandleW(nullptr))) return nullptr;
   return window;

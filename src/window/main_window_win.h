@@ -2,7 +2,6 @@
 // the update flow talks to.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 
 #include "window/update_flow.h"
@@ -12,8 +11,8 @@ namespace sealupdate {
 class MainWindow : public UpdateView {
  public:
   // Creates the window, hidden; nullptr when the system refuses. `mode` decides whether Run
-  // shows it (modes 0 and 1) or leaves it loaded but hidden (mode 2).
-  static std::unique_ptr<MainWindow> Create(std::int32_t mode);
+  // shows it or leaves it loaded but hidden (the silent mode).
+  static std::unique_ptr<MainWindow> Create(UpdateMode mode);
 
   // From now on the window's events go to `flow`, which must outlive the message loop.
   virtual void Attach(UpdateFlow& flow) = 0;

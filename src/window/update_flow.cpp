@@ -5,8 +5,8 @@
 
 #include "base/text.h"
 #include "download/url_reader.h"
-#include "model/document_trust.h"
-#include "model/version_info.h"
+#include "model/addresses.h"
+#include "platform/files.h"
 #include "window/layout.h"
 
 namespace sealupdate {
@@ -27,10 +27,6 @@ constexpr char16_t kQuestion[] = u"发现新版本，是否立即更新？";
 constexpr char16_t kDownloadedMessage[] = u"更新文件下载完毕！单击 [确定] 重启程序。";
 constexpr int kShowHide = 0;
 constexpr int kShowNormal = 1;
-
-bool EndsWithExe(std::u16string_view path) {
-  return path.size() >= 4 && EqualsIgnoreCase(path.substr(path.size() - 4), u".exe");
-}
 
 // The finished body read through the byte-view interface of the image parser.
 class DownloadedBytes final : public ByteView {
@@ -66,32 +62,34 @@ std::u16string_view PrimaryCaption(Stage stage) {
   return kCaptionCheck;
 }
 
-UpdateFlow::UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader,
-                       std::int32_t mode, FileVersionReader readFileVersion, UtcClock utcNow)
+UpdateFlow::UpdateFlow(UpdateView& view, const ClientConfig& config, Downloader& downloader,
+                       ProgramTerminator& programs, LocalVersionReader readFileVersion,
+                       UtcClock utcNow)
     : view_(view),
-      info_(info),
+      config_(config),
       downloader_(downloader),
-      mode_(mode),
+      programs_(programs),
       readFileVersion_(std::move(readFileVersion)),
-      utcNow_(std::move(utcNow)) {
+      utcNow_(std::move(utcNow)),
+      homePage_(config.homePage) {
   downloader_.SetBodyCheck([this](DownloadedFile& body, const std::u16string& savePath) {
-    return CheckPackage(body, savePath);
+    return CheckDownloadedPackage(body, savePath);
   });
 }
 
-// The package must be what the document promised (when it promised anything), and a package
-// the shell will run as a program must be a whole image: a body cut short that the transfer
-// could not detect is refused before any process is ended.
-TransferError UpdateFlow::CheckPackage(DownloadedFile& body, const std::u16string& savePath) const {
-  const auto& size = info_.PackageSize();
-  const auto& sha256 = info_.PackageSha256();
-  if ((size && body.Size() != *size) || (sha256 && body.Digest() != sha256)) {
-    return TransferFailure::kPackageMismatch;
-  }
-  if (!EndsWithExe(savePath)) return {};
+TransferError UpdateFlow::CheckDownloadedPackage(DownloadedFile& body,
+                                                 const std::u16string& savePath) const {
+  if (!offer_) return TransferFailure::kPackageMismatch;  // no document vouches for it
   DownloadedBytes bytes(body);
-  if (IsCompletePeImage(bytes)) return {};
-  return TransferFailure::kIncompletePackage;
+  switch (CheckPackage(offer_->package, FileNameOf(savePath), bytes, body.Digest())) {
+    case PackageVerdict::kAccepted:
+      return {};
+    case PackageVerdict::kMismatch:
+      return TransferFailure::kPackageMismatch;
+    case PackageVerdict::kIncompleteImage:
+      return TransferFailure::kIncompletePackage;
+  }
+  return TransferFailure::kPackageMismatch;
 }
 
 void UpdateFlow::EnterStage(Stage stage) {
@@ -100,7 +98,7 @@ void UpdateFlow::EnterStage(Stage stage) {
 }
 
 void UpdateFlow::Balloon(const std::u16string& text, TrayIconKind icon) {
-  if (mode_ <= 1) view_.ShowTrayBalloon(kBalloonTitle, text, icon);
+  if (ShowsWindowAtStart(config_.mode)) view_.ShowTrayBalloon(kBalloonTitle, text, icon);
 }
 
 void UpdateFlow::CloseWindow() {
@@ -110,19 +108,19 @@ void UpdateFlow::CloseWindow() {
 }
 
 void UpdateFlow::Start() {
-  if (!info_.SoftName().empty()) view_.SetTitle(MainWindowTitle(info_.SoftName()));
-  view_.SetNotes(info_.UpdateText());
-  if (mode_ == 2) {
-    view_.PlaceOffscreen();
-  } else {
+  if (!config_.programName.empty()) view_.SetTitle(MainWindowTitle(config_.programName));
+  view_.SetNotes(config_.notes);
+  if (ShowsWindowAtStart(config_.mode)) {
     view_.PlaceCentered();
+  } else {
+    view_.PlaceOffscreen();
   }
   view_.UseOwnIcon();
-  if (mode_ <= 1) {
+  if (ShowsWindowAtStart(config_.mode)) {
     view_.AddTrayIcon();
-    view_.ShowTrayBalloon(info_.SoftName(), kDefaultTitle, TrayIconKind::Information);
+    view_.ShowTrayBalloon(config_.programName, kDefaultTitle, TrayIconKind::Information);
   }
-  if (mode_ >= 1) StartCheck();
+  if (ChecksAtStart(config_.mode)) StartCheck();
 }
 
 void UpdateFlow::OnPrimaryButton() {
@@ -145,7 +143,7 @@ void UpdateFlow::OnPrimaryButton() {
 
 void UpdateFlow::OnHomePageButton() {
   // The document can name anything here; only a web page may reach the shell.
-  if (!closed_ && IsWebAddress(info_.HomeURL())) view_.ShellOpen(info_.HomeURL(), kShowHide);
+  if (!closed_ && IsWebAddress(homePage_)) view_.ShellOpen(homePage_, kShowHide);
 }
 
 void UpdateFlow::OnTrayShow() { view_.RestoreWindow(); }
@@ -157,19 +155,13 @@ void UpdateFlow::OnClose() {
   closed_ = true;
 }
 
-void UpdateFlow::RestartCheck() {
-  if (closed_) return;
-  downloader_.RemoveAllTasks();
-  StartCheck();
-}
-
 void UpdateFlow::StartCheck() {
   EnterStage(Stage::Checking);
   view_.SetStatus(kStatusChecking);
-  info_.SetUpdateURLIndex(0);
+  nextUpdateAddress_ = 0;
   documentRefused_ = false;
   Balloon(kStatusChecking, TrayIconKind::Information);
-  downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
+  AskNextAddress();
 }
 
 void UpdateFlow::StopCheck() {
@@ -179,18 +171,90 @@ void UpdateFlow::StopCheck() {
   view_.SetStatus(kCaptionStopCheck);
 }
 
+void UpdateFlow::AskNextAddress() {
+  if (nextUpdateAddress_ >= config_.updateAddresses.size()) {
+    CheckFailed();
+    return;
+  }
+  downloader_.BeginDownload(config_.updateAddresses[nextUpdateAddress_++], kTaskCheck);
+}
+
+void UpdateFlow::CheckFailed() {
+  // An address that answered with a document nobody vouches for says more than one that failed.
+  const std::u16string failure = documentRefused_ ? kStatusUnverified : kStatusCheckFailed;
+  EnterStage(Stage::Idle);
+  view_.SetStatus(failure);
+  if (!ShowsWindowAtStart(config_.mode)) {
+    CloseWindow();
+    return;
+  }
+  Balloon(failure, TrayIconKind::Information);
+  view_.ShowMessage(failure, u" 提示：", MessageButtons::Ok, MessageIcon::Information);
+}
+
+void UpdateFlow::CheckSucceeded(const std::string& bytes) {
+  UpdateDecision decision = EvaluateUpdate(config_, bytes, readFileVersion_, utcNow_());
+  if (decision.offer) {
+    homePage_ = decision.offer->homePage;
+    view_.SetNotes(decision.offer->notes);
+  }
+  switch (decision.outcome) {
+    case UpdateOutcome::kOffer:
+      offer_ = std::move(decision.offer);
+      OfferUpdate();
+      return;
+    case UpdateOutcome::kUpToDate:
+      TellUpToDate();
+      return;
+    case UpdateOutcome::kRefused:
+      break;
+  }
+  if (decision.refusal == DocumentRefusal::kVersionUnreadable) {
+    CheckFailed();  // the versions cannot be compared: another address would say the same
+    return;
+  }
+  // Not a document, or one that cannot be trusted: the next address may serve a good one.
+  if (decision.refusal != DocumentRefusal::kNotADocument) documentRefused_ = true;
+  AskNextAddress();
+}
+
+void UpdateFlow::OfferUpdate() {
+  view_.SetStatus(u"发现新版本：" + offer_->version + u"        本地版本：" + offer_->localVersion);
+  EnterStage(Stage::UpdateOffered);
+  const MessageAnswer answer =
+      view_.ShowMessage(kQuestion, u"自动更新：", MessageButtons::YesNo, MessageIcon::Question);
+  if (closed_) return;
+  if (answer == MessageAnswer::Yes) {
+    StartDownload();
+    if (!ShowsWindowAtStart(config_.mode)) view_.PlaceCentered();
+    view_.RestoreWindow();
+  } else if (!ShowsWindowAtStart(config_.mode)) {
+    CloseWindow();
+  }
+}
+
+void UpdateFlow::TellUpToDate() {
+  view_.SetStatus(kStatusUpToDate);
+  EnterStage(Stage::Idle);
+  if (ShowsWindowAtStart(config_.mode)) {
+    Balloon(kStatusUpToDate, TrayIconKind::Information);
+    view_.ShowMessage(kStatusUpToDate, u"提示：", MessageButtons::Ok, MessageIcon::Information);
+  }
+  CloseWindow();
+}
+
 void UpdateFlow::StartDownload() {
   EnterStage(Stage::Downloading);
   view_.SetProgress(0, progressMax_);
   ShowDownloadStatus();
-  info_.SetDownloadURLIndex(0);  // every attempt starts from the first address
+  downloads_ = offer_->plan.Begin();  // every attempt starts from the first address
   otherPackageFailure_ = false;
-  DownloadFromCurrentAddress();
+  DownloadNext();
 }
 
 void UpdateFlow::ShowDownloadStatus() {
   retrying_ = false;
-  view_.SetStatus(u"正在从旧版：" + info_.LocalVersion() + u"        升级到：" + info_.Version());
+  view_.SetStatus(u"正在从旧版：" + offer_->localVersion + u"        升级到：" + offer_->version);
 }
 
 void UpdateFlow::CancelDownload() {
@@ -200,17 +264,24 @@ void UpdateFlow::CancelDownload() {
   Balloon(kStatusCancelled, TrayIconKind::Error);
 }
 
-void UpdateFlow::DownloadFromCurrentAddress() {
-  const std::u16string savePath = info_.SavePath();
-  if (savePath.empty()) {
+void UpdateFlow::DownloadNext() {
+  const DownloadCandidate* candidate = downloads_.Next();
+  if (!candidate) {
+    const std::u16string failure =
+        otherPackageFailure_ ? kStatusDownloadFailed : kStatusPackageMismatch;
+    EnterStage(Stage::UpdateOffered);
+    view_.SetStatus(failure);
+    view_.ShowMessage(failure, u"提示：", MessageButtons::Ok, MessageIcon::Information);
+    return;
+  }
+  if (candidate->savePaths.empty()) {
     // A name that could land outside Update\: this address fails before anything is written.
     PackageFailed(TransferFailure::kSavePathRefused);
     return;
   }
-  downloader_.SetHashFileBodies(info_.PackageSha256().has_value());
-  downloader_.BeginDownload(info_.DownloadURL(), kTaskDownload, savePath);
+  downloader_.SetHashFileBodies(offer_->package.sha256.has_value());
+  downloader_.BeginDownload(candidate->url, kTaskDownload, candidate->savePaths.front());
 }
-
 void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& task,
                                   const std::u16string&, double read, double total,
                                   const std::u16string& rate, const std::u16string& remaining,
@@ -238,7 +309,7 @@ void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& t
   if (closed_) return;
   if (task == kTaskCheck && stage_ == Stage::Checking) {
     if (error) {
-      CheckFailed(true);
+      AskNextAddress();
     } else {
       CheckSucceeded(body);
     }
@@ -251,82 +322,6 @@ void UpdateFlow::DownloadComplete(const std::u16string&, const std::u16string& t
   }
 }
 
-void UpdateFlow::CheckFailed(bool tryNextAddress) {
-  if (tryNextAddress && info_.UpdateURLIndex() < info_.LastUpdateURLIndex()) {
-    info_.SetUpdateURLIndex(info_.UpdateURLIndex() + 1);
-    downloader_.BeginDownload(info_.UpdateURL(), kTaskCheck);
-    return;
-  }
-  // An address that answered with a document nobody vouches for says more than one that failed.
-  const std::u16string failure = documentRefused_ ? kStatusUnverified : kStatusCheckFailed;
-  EnterStage(Stage::Idle);
-  view_.SetStatus(failure);
-  if (mode_ == 2) {
-    CloseWindow();
-    return;
-  }
-  Balloon(failure, TrayIconKind::Information);
-  view_.ShowMessage(failure, u" 提示：", MessageButtons::Ok, MessageIcon::Information);
-}
-
-void UpdateFlow::ApplyDocument(const UpdateDocument& document) {
-  info_.SetHomeURL(document.homeUrl);
-  info_.SetVersion(document.version);
-  info_.SetModifySuffix(document.modifySuffix);
-  for (const auto& url : document.downloadUrls) info_.AddDownloadURL(url);
-  for (const auto& name : document.mainExeNames) info_.AddMainExeName(name);
-  if (!document.updateText.empty()) info_.SetUpdateText(document.updateText);
-  info_.SetPackageIntegrity(document.packageSize, document.packageSha256);
-}
-
-void UpdateFlow::CheckSucceeded(const std::string& bytes) {
-  const DocumentVerdict verdict = CheckUpdateDocument(bytes, info_.PinnedKeys(), utcNow_());
-  if (!verdict.accepted()) {
-    // Not a document, or one that cannot be trusted: the next address may serve a good one.
-    if (verdict.refusal != DocumentRefusal::kNotADocument) documentRefused_ = true;
-    CheckFailed(true);
-    return;
-  }
-  ApplyDocument(*verdict.document);
-  view_.SetNotes(info_.UpdateText());
-  if (info_.MainExeCount() > 0) {
-    const std::u16string version = readFileVersion_(info_.Path() + info_.FirstMainExeName());
-    info_.SetLocalVersion(version.empty() ? u"0.0.0.0" : version);
-  }
-
-  const std::optional<bool> newer = info_.IsNewerThan(info_.LocalVersion());
-  if (!newer) {
-    // A version part past the 32-bit range: the document cannot be trusted.
-    CheckFailed(false);
-    return;
-  }
-
-  if (*newer) {
-    view_.SetStatus(u"发现新版本：" + info_.Version() + u"        本地版本：" +
-                    info_.LocalVersion());
-    EnterStage(Stage::UpdateOffered);
-    const MessageAnswer answer =
-        view_.ShowMessage(kQuestion, u"自动更新：", MessageButtons::YesNo, MessageIcon::Question);
-    if (closed_) return;
-    if (answer == MessageAnswer::Yes) {
-      StartDownload();
-      if (mode_ == 2) view_.PlaceCentered();
-      view_.RestoreWindow();
-    } else if (mode_ == 2) {
-      CloseWindow();
-    }
-    return;
-  }
-
-  view_.SetStatus(kStatusUpToDate);
-  EnterStage(Stage::Idle);
-  if (mode_ <= 1) {
-    Balloon(kStatusUpToDate, TrayIconKind::Information);
-    view_.ShowMessage(kStatusUpToDate, u"提示：", MessageButtons::Ok, MessageIcon::Information);
-  }
-  CloseWindow();
-}
-
 void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   view_.SetStatus(kStatusDownloaded);
   view_.SetSpeed(kIdleSpeed);
@@ -335,7 +330,7 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   view_.ShowMessage(kDownloadedMessage, u"下载完成：", MessageButtons::Ok,
                     MessageIcon::Information);
   if (closed_) return;
-  info_.EndRunningPrograms();
+  programs_.EndAll(offer_->programsToEnd);
   const ShellResult opened = view_.ShellOpen(savePath, kShowNormal);
   downloader_.ReleasePackage();  // held unchanged until the shell has it
   if (!opened.ok) {
@@ -358,16 +353,7 @@ void UpdateFlow::PackageFailed(TransferError error) {
     return;
   }
   if (error.kind != TransferFailure::kPackageMismatch) otherPackageFailure_ = true;
-  if (info_.DownloadURLIndex() < info_.LastDownloadURLIndex()) {
-    info_.SetDownloadURLIndex(info_.DownloadURLIndex() + 1);
-    DownloadFromCurrentAddress();
-    return;
-  }
-  const std::u16string failure =
-      otherPackageFailure_ ? kStatusDownloadFailed : kStatusPackageMismatch;
-  EnterStage(Stage::UpdateOffered);
-  view_.SetStatus(failure);
-  view_.ShowMessage(failure, u"提示：", MessageButtons::Ok, MessageIcon::Information);
+  DownloadNext();
 }
 
 }  // namespace sealupdate

@@ -9,14 +9,16 @@
 #include <string_view>
 
 #include "download/downloader.h"
-#include "model/update_document.h"
-#include "model/update_record.h"
+#include "model/client_config.h"
+#include "model/program_terminator.h"
+#include "model/update_decision.h"
 #include "platform/clock.h"
 
 namespace sealupdate {
 
-inline constexpr char16_t kTaskCheck[] = u"检查新版本";
-inline constexpr char16_t kTaskDownload[] = u"下载更新文件";
+// The downloader's task keys for the update document (held in memory) and the package.
+inline constexpr char16_t kTaskCheck[] = u"update-document";
+inline constexpr char16_t kTaskDownload[] = u"package";
 
 inline constexpr char16_t kCaptionCheck[] = u"检查更新";
 inline constexpr char16_t kCaptionStopCheck[] = u"停止检查";
@@ -76,17 +78,20 @@ class UpdateView {
   virtual void Close() = 0;
 };
 
+// Sequences one run: fetch the document, evaluate it, ask, download, check the package, end the
+// main program, open the package. Every decision is the model's; this class only orders them
+// and tells the view.
 class UpdateFlow final : public DownloaderEvents {
  public:
-  // Reads the file version of an executable ("" when it has none).
-  using FileVersionReader = std::function<std::u16string(const std::u16string& path)>;
   // Seconds since 1970 UTC, for the document's expiry.
   using UtcClock = std::function<std::int64_t()>;
 
-  UpdateFlow(UpdateView& view, UpdateRecord& info, Downloader& downloader, std::int32_t mode,
-             FileVersionReader readFileVersion, UtcClock utcNow = UtcSecondsNow);
+  UpdateFlow(UpdateView& view, const ClientConfig& config, Downloader& downloader,
+             ProgramTerminator& programs, LocalVersionReader readFileVersion,
+             UtcClock utcNow = UtcSecondsNow);
 
-  // The window is loaded: place it by mode, set up the tray, and check at once in modes 1 and 2.
+  // The window is loaded: place it by mode, set up the tray, and check at once unless the mode
+  // waits for the user.
   void Start();
   void OnPrimaryButton();
   void OnHomePageButton();
@@ -94,8 +99,6 @@ class UpdateFlow final : public DownloaderEvents {
   void OnTrayExit();
   // The window is going away.
   void OnClose();
-  // Drops every transfer and checks anew (the record's CheckUpdate).
-  void RestartCheck();
 
   Stage stage() const { return stage_; }
 
@@ -116,25 +119,34 @@ class UpdateFlow final : public DownloaderEvents {
   void CloseWindow();
   void StartCheck();
   void StopCheck();
+  void AskNextAddress();
+  void CheckFailed();
+  void CheckSucceeded(const std::string& bytes);
+  void OfferUpdate();
+  void TellUpToDate();
   void StartDownload();
   void ShowDownloadStatus();
   void CancelDownload();
-  void DownloadFromCurrentAddress();
-  void CheckFailed(bool tryNextAddress);
-  void CheckSucceeded(const std::string& bytes);
-  void ApplyDocument(const UpdateDocument& document);
+  void DownloadNext();
   void PackageSucceeded(const std::u16string& savePath);
   void PackageFailed(TransferError error);
-  TransferError CheckPackage(DownloadedFile& body, const std::u16string& savePath) const;
+  TransferError CheckDownloadedPackage(DownloadedFile& body, const std::u16string& savePath) const;
 
   UpdateView& view_;
-  UpdateRecord& info_;
+  const ClientConfig& config_;
   Downloader& downloader_;
-  std::int32_t mode_;
-  FileVersionReader readFileVersion_;
+  ProgramTerminator& programs_;
+  LocalVersionReader readFileVersion_;
   UtcClock utcNow_;
+  // The configured home page until a document is accepted, then the document's.
+  std::u16string homePage_;
+  // The update addresses still to ask in this check.
+  std::size_t nextUpdateAddress_ = 0;
   // This check met a document that answered but could not be trusted.
   bool documentRefused_ = false;
+  // The update on offer, once a document offered one.
+  std::optional<UpdateOffer> offer_;
+  DownloadPlan::Walk downloads_;
   // This download met a failure other than a package that did not match its document.
   bool otherPackageFailure_ = false;
   Stage stage_ = Stage::Idle;

@@ -31,7 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::u16string units(size / 2, u'\0');
   for (std::size_t i = 0; i < units.size(); ++i) units[i] = data[2 * i] | data[2 * i + 1] << 8;
   IniDocument ini(u"fuzz");
-  ini.SetAutoSave(false);
   ini.SetText(units);
   IniDocumentTestAccess::Check(ini);
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "model/addresses.h"
 #include "model/update_document.h"
-#include "model/update_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace sealupdate;

@@ -480,13 +480,16 @@ TEST_F(Tool, SignRefusesWhatNoClientCouldUse) {
   EXPECT_EQ(Read("update.ini"), kDocument);
 }
 
-// What a pinned client would do: accepted, or refused for a changed package, a missing
-// signature or a stranger's key; a client without pinned keys takes unsigned documents.
+// What a pinned client would do, by exit code and last line: no update (3) for a main program
+// as new as the document, refused (1) for a changed package, a missing signature or a stranger's
+// key, could not run (2) for inputs it cannot read; a client without pinned keys is warned about.
 TEST_F(Tool, CheckTellsTheClientsVerdict) {
+  const std::string image = FixtureBytes(u"en_app.exe");
+  Write("package.bin", image);
+  const std::string hash = HexEncode(Sha256Of(image)->data(), 32);
   // Pinned keys are read from their files, each once; a key that cannot be read is refused.
   ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
-                "@config.ini @client.exe "
-                "@pinned.exe")
+                "@config.ini @client.exe @pinned.exe")
                     .code +
                 Run("seal --config @config.ini @client.exe @open.exe").code +
                 Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code,
@@ -502,26 +505,51 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
     EXPECT_EQ(Run(std::string("seal ") + refused + " @client.exe @refused.exe").code, 1) << refused;
   }
   EXPECT_FALSE(PathExists(Utf8ToUtf16(Path("refused.exe"))));
-  Write("other.bin", "the packagf");
   const std::string main = NativePath(FixturePath(u"en_app.exe"));
-  const Result accepted =
+  const Result upToDate =
       Run("check @signed.ini --client @pinned.exe --package @package.bin --main " + main);
-  EXPECT_EQ(accepted.code, 0);
-  EXPECT_EQ(accepted.out,
-            "client: " + Path("pinned.exe") + ", 2 pinned key(s)\nversion: 1.1.0.0 advertised, " +
-                "1.2.3.4 in " + main + ": no update\nsignature: valid, pinned key 1 of 2 (" +
-                Pub("k1") + ")\nintegrity: Size 11, SHA256 " + Hash() +
-                "\nexpires: not given\ndownload 1: http://example.com/dl/setup.bin -> "
-                "Update\\setup.bin.exe\npackage: " +
-                Path("package.bin") + ", 11 bytes, SHA256 " + Hash() +
-                ": size matches, hash matches\nverdict: accepted\n");
-  // The exit code, then the words after "check": a package that differs, a client that cannot
-  // be read or carries nothing sealed, an unknown option.
-  for (const char* c : {"1 @signed.ini --client @pinned.exe --package @other.bin",
-                        "2 @signed.ini --client @missing.exe", "2 @signed.ini --client @client.exe",
-                        "2 @signed.ini --bogus", "2"}) {
-    EXPECT_EQ(Run(std::string("check ") + (c + 1)).code, c[0] - '0') << c;
+  EXPECT_EQ(upToDate.code, 3);
+  EXPECT_EQ(upToDate.err, "");
+  EXPECT_EQ(
+      upToDate.out,
+      "client: " + Path("pinned.exe") + ", 2 pinned key(s)\nversion: 1.1.0.0 advertised, " +
+          "1.2.3.4 in " + main + ": no update\nsignature: valid, pinned key 1 of 2 (" + Pub("k1") +
+          ")\nintegrity: Size " + std::to_string(image.size()) + ", SHA256 " + hash +
+          "\nexpires: not given\ndownload 1: http://example.com/dl/setup.bin -> "
+          "Update\\setup.bin.exe\npackage: " +
+          Path("package.bin") + ", " + std::to_string(image.size()) + " bytes, SHA256 " + hash +
+          ": size matches, hash matches\nverdict: no update: 1.2.3.4 is not older "
+          "than 1.1.0.0\n");
+  // Beside an older main program (none: 0.0.0.0) the client offers it.
+  const Result offered = Run("check @signed.ini --client @pinned.exe --package @package.bin");
+  EXPECT_EQ(offered.code, 0) << offered.out;
+  EXPECT_NE(offered.out.find("\nverdict: accepted: the client would offer 1.1.0.0\n"),
+            std::string::npos);
+  Write("other.bin", image.substr(0, image.size() - 1) + "x");
+  Write("cut.bin", image.substr(0, 4000));
+  // The exit code, the words after "check", and the last line or the error.
+  const std::tuple<int, const char*, const char*> cases[] = {
+      {1, "@signed.ini --client @pinned.exe --package @other.bin",
+       "verdict: refused: the package differs from the document's Size or SHA256"},
+      {1, "@update.ini --client @open.exe --package @cut.bin",
+       "verdict: refused: SHA256 is not 64 hexadecimal digits"},
+      {2, "@signed.ini --client @missing.exe", "cannot read"},
+      {2, "@signed.ini --client @client.exe", "carries no sealed configuration"},
+      {2, "@signed.ini --main @missing.exe", "cannot read the main program"},
+      {2, "@signed.ini --bogus", "unknown option"},
+      {2, "", "needs exactly one DOC"},
+  };
+  for (const auto& [code, words, line] : cases) {
+    const Result r = Run(std::string("check ") + words);
+    EXPECT_EQ(r.code, code) << words;
+    EXPECT_NE((r.out + r.err).find(line), std::string::npos) << words << "\n" << r.out << r.err;
   }
+  Write("plain.ini", "[UpdateInfo]\nVersion=2\nDownloadURL=http://h/p.exe\n");
+  const Result cut = Run("check @plain.ini --client @open.exe --package @cut.bin");
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_NE(cut.out.find("verdict: refused: the package is no whole program image"),
+            std::string::npos);
+  EXPECT_NE(cut.err.find("warning: the client pins no key"), std::string::npos);
 
   Write("signed.ini", Read("signed.ini").substr(0, Read("signed.ini").find("[Signature]")));
   const Result unsigned_ = Run("check @signed.ini --client @pinned.exe");
@@ -532,6 +560,10 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
                 Run("sign --key @k3.key --package @package.bin @update.ini @signed.ini").code,
             0);
   EXPECT_EQ(Run("check @signed.ini --client @pinned.exe").code, 1);  // not the pinned key
+  // Every command explains itself.
+  const Result help = Run("check --help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("usage: sealupdate-tool check DOC"), std::string::npos);
 }
 
 // Whatever zero bytes aligned the certificate table, the block is found in front of them;

@@ -1,0 +1,36 @@
+// Ending the main program's processes inside the client's folder.
+#include "model/program_terminator.h"
+
+#include <utility>
+
+#include "base/paths.h"
+#include "base/text.h"
+
+namespace sealupdate {
+
+ProgramTerminator::ProgramTerminator(ProcessTable& processes, std::u16string clientFolder)
+    : processes_(processes), clientFolder_(std::move(clientFolder)) {}
+
+// Only the client's own installation is ended: another copy of the program or a system process
+// of the same name is left alone. The client's own process is skipped, so it survives to open
+// the package even when its own name is listed. Names are taken in the order listed, the main
+// program first.
+std::vector<std::uint32_t> ProgramTerminator::EndAll(const std::vector<std::u16string>& exeNames) {
+  std::vector<std::uint32_t> ended;
+  const auto snapshot = processes_.Snapshot();
+  if (!snapshot) return ended;
+  const std::uint32_t self = processes_.CurrentProcessId();
+  for (const std::u16string& name : exeNames) {
+    for (const ProcessEntry& entry : *snapshot) {
+      if (entry.id == self || !EqualsIgnoreCase(entry.exeName, name) ||
+          !IsInsideFolder(entry.imagePath, clientFolder_)) {
+        continue;
+      }
+      // A process that cannot be ended, or no longer runs that file, is left alone.
+      if (processes_.Terminate(entry.id, entry.imagePath, 0)) ended.push_back(entry.id);
+    }
+  }
+  return ended;
+}
+
+}  // namespace sealupdate

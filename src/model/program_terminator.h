@@ -1,0 +1,27 @@
+// Ending the main program's running processes before its package is opened, limited to the
+// client's own installation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/processes.h"
+
+namespace sealupdate {
+
+class ProgramTerminator {
+ public:
+  ProgramTerminator(ProcessTable& processes, std::u16string clientFolder);
+
+  // Terminates every running process of the listed executables (names compared without letter
+  // case) whose file lies in the client's folder or below it, except the client itself.
+  // Processes elsewhere, or whose file cannot be read, are left alone. The ids ended.
+  std::vector<std::uint32_t> EndAll(const std::vector<std::u16string>& exeNames);
+
+ private:
+  ProcessTable& processes_;
+  std::u16string clientFolder_;
+};
+
+}  // namespace sealupdate

@@ -1,0 +1,132 @@
+// The update decision: trust, versions, the download plan and the package check.
+#include "model/update_decision.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/text.h"
+#include "model/addresses.h"
+#include "model/update_document.h"
+
+namespace sealupdate {
+namespace {
+
+// Four numeric parts; parts after the fourth are ignored, missing ones read as 0. nullopt when
+// a part lies outside the 32-bit range.
+std::optional<std::array<std::int32_t, 4>> VersionParts(std::u16string_view version) {
+  const std::vector<std::u16string> pieces = Split(version, u".");
+  std::array<std::int32_t, 4> parts{};
+  for (std::size_t i = 0; i < parts.size() && i < pieces.size(); ++i) {
+    const auto part = RoundHalfEvenToInt32(ParseLeadingNumber(pieces[i]));
+    if (!part) return std::nullopt;
+    parts[i] = *part;
+  }
+  return parts;
+}
+
+bool EndsWithExe(std::u16string_view name) {
+  return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), u".exe");
+}
+
+DownloadPlan PlanDownloads(const ClientConfig& config, const UpdateDocument& document) {
+  std::vector<DownloadCandidate> candidates;
+  for (const std::u16string& address : document.downloadUrls) {
+    if (TrimSpaces(address).empty()) continue;
+    DownloadCandidate candidate;
+    candidate.url = CompleteAddress(address);
+    candidate.packageName = PackageFileName(candidate.url, document.modifySuffix);
+    if (candidate.packageName) {
+      candidate.savePaths.push_back(config.clientFolder + u"Update\\" + *candidate.packageName);
+    }
+    candidates.push_back(std::move(candidate));
+  }
+  return DownloadPlan(std::move(candidates));
+}
+
+}  // namespace
+
+DownloadPlan::DownloadPlan(std::vector<DownloadCandidate> candidates)
+    : candidates_(std::make_shared<std::vector<DownloadCandidate>>(std::move(candidates))) {}
+
+const std::vector<DownloadCandidate>& DownloadPlan::Candidates() const { return *candidates_; }
+
+bool DownloadPlan::HasUsableCandidate() const {
+  return std::any_of(candidates_->begin(), candidates_->end(),
+                     [](const DownloadCandidate& c) { return !c.savePaths.empty(); });
+}
+
+DownloadPlan::Walk DownloadPlan::Begin() const {
+  Walk walk;
+  walk.candidates_ = candidates_;
+  return walk;
+}
+
+const DownloadCandidate* DownloadPlan::Walk::Next() {
+  if (!candidates_ || next_ >= candidates_->size()) return nullptr;
+  return &(*candidates_)[next_++];
+}
+
+std::optional<bool> IsNewerVersion(std::u16string_view version, std::u16string_view installed) {
+  const auto newParts = VersionParts(version);
+  const auto oldParts = VersionParts(installed);
+  if (!newParts || !oldParts) return std::nullopt;
+  return *newParts > *oldParts;  // part by part, the first difference decides
+}
+
+UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view documentBytes,
+                              const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds) {
+  UpdateDecision decision;
+  if (documentBytes.size() > kMaxDocumentBytes) {
+    decision.refusal = DocumentRefusal::kTooLarge;
+    return decision;
+  }
+  decision.verdict = CheckUpdateDocument(documentBytes, config.pinnedKeys, nowUtcSeconds);
+  if (!decision.verdict.accepted()) {
+    decision.refusal = decision.verdict.refusal;
+    return decision;
+  }
+  const UpdateDocument& document = *decision.verdict.document;
+  UpdateOffer& offer = decision.offer.emplace();
+  offer.version = document.version;
+  offer.notes = document.updateText.empty() ? config.notes : document.updateText;
+  offer.homePage = document.homeUrl;
+  offer.package = {document.packageSize, document.packageSha256};
+  for (const std::u16string& name : document.mainExeNames) {
+    std::u16string trimmed = TrimSpaces(name);
+    if (EndsWithExe(trimmed)) offer.programsToEnd.push_back(std::move(trimmed));
+  }
+  if (!offer.programsToEnd.empty()) {
+    decision.mainProgramPath = config.clientFolder + offer.programsToEnd.front();
+    const std::u16string installed = readVersion(decision.mainProgramPath);
+    offer.localVersion = installed.empty() ? u"0.0.0.0" : installed;
+  }
+  offer.plan = PlanDownloads(config, document);
+
+  const std::optional<bool> newer = IsNewerVersion(offer.version, offer.localVersion);
+  if (!newer) {
+    decision.refusal = DocumentRefusal::kVersionUnreadable;
+  } else if (!*newer) {
+    decision.outcome = UpdateOutcome::kUpToDate;
+  } else if (!offer.plan.HasUsableCandidate()) {
+    decision.refusal = DocumentRefusal::kNoUsableDownload;
+  } else {
+    decision.outcome = UpdateOutcome::kOffer;
+  }
+  return decision;
+}
+
+PackageVerdict CheckPackage(const PackageExpectation& expected, std::u16string_view packageName,
+                            ByteView& bytes, const std::optional<Sha256Digest>& digest) {
+  if ((expected.size && bytes.Size() != *expected.size) ||
+      (expected.sha256 && digest != expected.sha256)) {
+    return PackageVerdict::kMismatch;
+  }
+  // The shell runs an ".exe" as a program: a body cut short that the transfer could not detect
+  // is refused before any process is ended.
+  if (EndsWithExe(packageName) && !IsCompletePeImage(bytes)) {
+    return PackageVerdict::kIncompleteImage;
+  }
+  return PackageVerdict::kAccepted;
+}
+
+}  // namespace sealupdate

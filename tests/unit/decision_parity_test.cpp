@@ -1,0 +1,174 @@
+// The client and the publisher's dry run decide alike: each case goes through the whole flow
+// (sealed client, scripted network, recording view) and through `sealupdate-tool check`, and both
+// must reach the same verdict.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/encoding.h"
+#include "base/text.h"
+#include "commands.h"
+#include "fake_process_table.h"
+#include "flow_fakes.h"
+#include "model/version_info.h"
+#include "platform/files.h"
+#include "scratch.h"
+#include "startup/startup.h"
+
+namespace sealupdate {
+namespace {
+
+enum class Verdict { kOffer, kNoUpdate, kDocumentRefused, kPackageRefused };
+
+std::string Name(Verdict v) {
+  switch (v) {
+    case Verdict::kOffer:
+      return "offer";
+    case Verdict::kNoUpdate:
+      return "no update";
+    case Verdict::kDocumentRefused:
+      return "document refused";
+    case Verdict::kPackageRefused:
+      return "package refused";
+  }
+  return "?";
+}
+
+class Parity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+    ASSERT_FALSE(image_.empty());
+    Write("Main.exe", image_);  // the installed main program: 1.2.3.4
+    Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://u.test/u.ini\n");
+    Write("client.exe", "MZ" + std::string(3000, '\x90'));
+    ASSERT_EQ(Tool("keygen @k") +
+                  Tool("seal --public-key @k.pub --config @config.ini @client.exe "
+                       "@pinned.exe") +
+                  Tool("seal --config @config.ini @client.exe @open.exe"),
+              0);
+  }
+
+  std::string Path(const std::string& name) const { return NativePath(folder_) + "/" + name; }
+  void Write(const std::string& name, const std::string& bytes) {
+    ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
+  }
+  std::string Read(const std::string& name) const {
+    return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("");
+  }
+  int Tool(const std::string& words) {
+    std::vector<std::string> args;
+    std::istringstream split(words);
+    for (std::string w; split >> w;) args.push_back(w[0] == '@' ? Path(w.substr(1)) : w);
+    std::ostringstream out, err;
+    const int code = tool::RunTool(args, out, err);
+    lastOutput_ = out.str() + err.str();
+    return code;
+  }
+  // A document offering `version` of `package` (Size and SHA256 when `digest`).
+  std::string Document(const std::string& version, const std::string& extra = "") {
+    return "[UpdateInfo]\r\nVersion=" + version +
+           "\r\nDownloadURL=http://d.test/dl/setup.bin\r\nModifySuffix=.exe\r\n"
+           "MainExeName=Main.exe\r\n" +
+           extra;
+  }
+  std::string Signed(const std::string& document, const std::string& package) {
+    Write("unsigned.ini", document);
+    Write("signed-package.bin", package);
+    EXPECT_EQ(Tool("sign --key @k.key --package @signed-package.bin @unsigned.ini @signed.ini"), 0)
+        << lastOutput_;
+    return Read("signed.ini");
+  }
+
+  Verdict ThroughTheFlow(const std::string& client, const std::string& document,
+                         const std::string& package) {
+    const ClientConfig config = LoadClientConfig(Utf8ToUtf16(Path(client)), u"1", BuildSealKey());
+    FakeProcessTable processes;
+    ProgramTerminator programs(processes, config.clientFolder);
+    Rig reader;
+    Downloader downloader(reader, reader, reader, folder_);
+    RecordingView view;
+    view.answer = MessageAnswer::Yes;
+    UpdateFlow flow(view, config, downloader, programs, [](S path) {
+      const auto info = ReadVersionInfo(path);
+      return info ? info->FileVersion : std::u16string();
+    });
+    downloader.SetEvents(&flow);
+    flow.Start();
+    reader.Body(document);
+    if (flow.stage() == Stage::Downloading) reader.File(kTaskDownload, package);
+    if (view.status == u"下载完成！") return Verdict::kOffer;
+    if (view.status == u"已是最新！无需更新！") return Verdict::kNoUpdate;
+    if (view.status == u"下载文件校验失败！" || view.status == u"下载文件出错！")
+      return Verdict::kPackageRefused;
+    EXPECT_TRUE(view.status == u"升级信息未通过验证！" || view.status == u"获取升级信息失败！")
+        << Utf16ToUtf8(view.status);
+    return Verdict::kDocumentRefused;
+  }
+
+  Verdict ThroughCheck(const std::string& client, const std::string& document,
+                       const std::string& package) {
+    Write("doc.ini", document);
+    Write("package.bin", package);
+    switch (Tool("check @doc.ini --client @" + client + " --package @package.bin")) {
+      case tool::kExitOk:
+        return Verdict::kOffer;
+      case tool::kExitNoUpdate:
+        return Verdict::kNoUpdate;
+      default:
+        return lastOutput_.find("verdict: refused: the package") != std::string::npos
+                   ? Verdict::kPackageRefused
+                   : Verdict::kDocumentRefused;
+    }
+  }
+
+  std::u16string folder_ = ScratchFolder();
+  std::string image_;
+  std::string lastOutput_;
+};
+
+TEST_F(Parity, TheFlowAndCheckReachTheSameVerdict) {
+  std::string other = image_;
+  other[other.size() / 2] ^= 1;
+  const std::string cut = image_.substr(0, image_.size() - 100);
+  const std::string signedDocument = Signed(Document("2.0"), image_);
+  std::string tampered = signedDocument;
+  tampered.replace(tampered.find("Version=2.0"), 11, "Version=3.0");
+  struct Case {
+    const char* name;
+    const char* client;
+    std::string document;
+    std::string package;
+    Verdict verdict;
+  };
+  const Case cases[] = {
+      {"signed", "pinned.exe", signedDocument, image_, Verdict::kOffer},
+      {"unsigned, open client", "open.exe", Document("2.0"), image_, Verdict::kOffer},
+      {"unsigned, pinned client", "pinned.exe", Document("2.0"), image_, Verdict::kDocumentRefused},
+      {"tampered", "pinned.exe", tampered, image_, Verdict::kDocumentRefused},
+      {"expired", "pinned.exe", Signed(Document("2.0", "Expires=2001-01-01T00:00:00Z\r\n"), image_),
+       image_, Verdict::kDocumentRefused},
+      {"malformed field", "open.exe", Document("2.0", "SHA256=zz\r\n"), image_,
+       Verdict::kDocumentRefused},
+      {"not newer", "pinned.exe", Signed(Document("1.2.3.4"), image_), image_, Verdict::kNoUpdate},
+      {"refused package name", "open.exe",
+       Utf16ToUtf8(ReplaceAll(Utf8ToUtf16(Document("2.0")), u"dl/setup.bin", u"dl/CON")), image_,
+       Verdict::kDocumentRefused},
+      {"truncated .exe", "open.exe", Document("2.0"), cut, Verdict::kPackageRefused},
+      {"wrong hash", "pinned.exe", signedDocument, other, Verdict::kPackageRefused},
+      {"over 4 MiB", "open.exe", Document("2.0", std::string(4 << 20, ';')), image_,
+       Verdict::kDocumentRefused},
+  };
+  for (const Case& c : cases) {
+    const Verdict flow = ThroughTheFlow(c.client, c.document, c.package);
+    const Verdict check = ThroughCheck(c.client, c.document, c.package);
+    EXPECT_EQ(Name(flow), Name(c.verdict)) << c.name;
+    EXPECT_EQ(Name(check), Name(c.verdict)) << c.name << "\n" << lastOutput_;
+  }
+}
+
+}  // namespace
+}  // namespace sealupdate

@@ -1,0 +1,155 @@
+// The INI store the configuration and the update document are read with: layout, names without
+// letter case, edits, files and auto-save, and random edits against a model.
+#include "model/ini_document.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <utility>
+
+#include "base/text.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "scratch.h"
+
+namespace sealupdate {
+namespace {
+
+using Names = std::vector<std::u16string>;
+
+IniDocument Store(std::u16string_view text) {
+  IniDocument ini(u"unused");
+  ini.SetText(text);
+  return ini;
+}
+
+TEST(IniDocument, NormalizesAssignedText) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"  [ Main ]x\r\nName = Foo Bar \r\njunk\r\n[]\r\n[abc\r\n\r\n[Other]\r\nk==v",
+       u"[Main]\r\nName= Foo Bar \r\njunk\r\n\r\n[Other]\r\nk==v"},
+      {u"[A]\nk=v", u"[A]"},  // only CR LF separates lines
+      {u"x=1\r\n[A]\r\n[B]\r\n\r\n\r\n[C]", u"x=1\r\n[A]\r\n\r\n[B]\r\n\r\n[C]"},
+  };
+  for (const auto& [input, body] : cases) EXPECT_EQ(Store(input).Text(), body);
+  IniDocument ini = Store(u"[A]\r\nk=v");
+  ini.SetText(u"   ");  // blank text keeps the document
+  EXPECT_EQ(ini.GetKey(u"A", u"k", u"d"), u"v");
+}
+
+TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
+  const IniDocument ini = Store(
+      u"junk=0\r\n  [ A ]  \r\n  k  =  v  \r\nEmpty=\r\nbr=one{#br}two\r\nBR2=one{#BR}two\r\n"
+      u"eq=a=b\r\ncomment\r\nk=second\r\n[a]\r\nk=other\r\n[Ü]\r\nx=1");
+  // The first key of the first section; an empty value reads as missing; the break mark's case
+  // counts; caller names are not trimmed; case folding beyond ASCII; lines before the first
+  // header belong to no section.
+  const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
+      {u"a", u"K", u"  v  "},       {u"A", u"empty", u"d"},
+      {u"A", u"br", u"one\r\ntwo"}, {u"a", u"br2", u"one{#BR}two"},
+      {u"A", u"eq", u"a=b"},        {u" a", u"k", u"d"},
+      {u"ü", u"X", u"1"},           {u"A", u"junk", u"d"},
+  };
+  for (const auto& [app, key, expected] : cases)
+    EXPECT_EQ(ini.GetKey(app, key, u"d"), expected) << Utf16ToUtf8(app + u"/" + key);
+  EXPECT_EQ(ini.SectionNames(), (Names{u"A", u"a", u"Ü"}));
+  EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
+}
+
+// The whole text after edits (no caller edits; the random edits below check what they read):
+// new keys lower-case at the end of their section, a new section at the end after an empty
+// line; a key name holding line breaks must still cut at line boundaries; removing the last
+// section keeps the lines in front.
+TEST(IniDocument, EditsKeepTheLayout) {
+  IniDocument ini = Store(u"junk\r\n[Sec]\r\nKey=1\r\n[B]\r\nb=2");
+  ini.SetKey(u"Sec", u"New", u"2");
+  ini.SetKey(u"sEC", u"KEY", u"a\r\nb");
+  ini.SetKey(u"Other", u"k", u"");
+  ini.RemoveKey(u"b", u"B");
+  ini.SetKey(u"A", u"k\r\n[C]\r\nx", u"1");
+  ini.SetKey(u"A", u"n", u"2");
+  EXPECT_EQ(ini.Text(),
+            u"junk\r\n[Sec]\r\nKey=a{#br}b\r\nnew=2\r\n\r\n\r\n[B]\r\n\r\n[A]\r\nk\r\nn="
+            u"2\r\n\r\n[C]\r\nx=1");
+  ini.RemoveSection(u"c");
+  ini.RemoveSection(u"SEC");
+  EXPECT_EQ(ini.Text(), u"junk\r\n[B]\r\n\r\n[A]\r\nk\r\nn=2");
+  for (const char16_t* section : {u"B", u"A"}) ini.RemoveSection(section);
+  EXPECT_EQ(ini.Text(), u"junk");
+}
+
+// On disk: relative paths, ANSI text, and every edit saved while auto-save is on.
+TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
+  const std::u16string folder = ScratchFolder();
+  const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"
+  if (Utf16ToAnsi(u"中文") != gbk) GTEST_SKIP() << "ANSI code page is not 936";
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\cfg.ini", "[Info]\r\nName =" + gbk + "\r\n"));
+  IniDocument ini(folder);
+  ini.SetAutoSave(true);
+  ini.SetPath(u"abc");  // too short, and a folder path: nothing
+  ini.SetPath(u"cfg.ini\\");
+  EXPECT_EQ(ini.Path(), u"");
+  ini.SetPath(u"  cfg.ini ");
+  EXPECT_EQ(ini.Path() + ini.GetKey(u"info", u"name", u""), folder + u"\\cfg.ini中文");
+  ASSERT_TRUE(ini.Save(folder + u"\\out.ini"));
+  EXPECT_EQ(ReadWholeFile(folder + u"\\out.ini"), "[Info]\r\nName=" + gbk);
+  EXPECT_FALSE(ini.Save(folder + u"\\no-such-folder\\x.ini") || IniDocument(folder).Save(u""));
+  ini.SetKey(u"Info", u"k", u"2");
+  ini.RemoveKey(u"Info", u"Name");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
+  ini.SetAutoSave(false);
+  ini.RemoveSection(u"Info");
+  EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
+}
+
+// Random edits against a plain model: every read must agree.
+TEST(IniDocument, RandomEditsAgreeWithAModel) {
+  using Keys = std::vector<std::pair<std::u16string, std::u16string>>;
+  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"}, keys = {u"Key", u"KEY", u"k", u"ü"};
+  const Names pieces = {u"a", u"Z", u" ", u"=", u"[", u"]", u"\r\n", u"\r", u"\n", u"值"};
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&rng](const Names& from) { return from[rng() % from.size()]; };
+    const auto same = [](const std::u16string& name) {
+      return [&name](const auto& entry) { return EqualsIgnoreCase(entry.first, name); };
+    };
+    IniDocument ini = Store(u"");
+    std::vector<std::pair<std::u16string, Keys>> model;
+    for (int step = 0; step < 150; ++step) {
+      const std::u16string app = pick(apps), key = pick(keys);
+      const auto section = std::find_if(model.begin(), model.end(), same(app));
+      Keys* pairs = section == model.end() ? nullptr : &section->second;
+      const auto found =
+          pairs ? std::find_if(pairs->begin(), pairs->end(), same(key)) : Keys::iterator();
+      const bool hasKey = pairs && found != pairs->end();
+      const unsigned op = rng() % 7;  // 0-3 write, 4 removes a key, 5 a section, 6 re-reads
+      std::u16string value;
+      for (unsigned n = op < 4 ? rng() % 5 : 0; n > 0; --n) value += pick(pieces);
+      if (op < 4) ini.SetKey(app, key, value);
+      if (op == 4) ini.RemoveKey(app, key);
+      if (op == 5) ini.RemoveSection(app);
+      if (op == 6) ini.SetText(ini.Text());
+      if (op == 4 && hasKey) pairs->erase(found);
+      if (op == 5 && pairs) model.erase(section);
+      if (op < 4 && !value.empty() && !pairs) model.push_back({app, {{key, value}}});
+      if (op < 4 && !value.empty() && pairs && !hasKey)
+        pairs->emplace_back(ToLowerUnits(key), value);
+      if (op < 4 && !value.empty() && hasKey) found->second = value;
+      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
+      Names names;
+      for (const auto& [name, entries] : model) {
+        names.push_back(name);
+        Names keyNames;
+        for (const auto& [k, v] : entries) {
+          keyNames.push_back(k);
+          ASSERT_EQ(ini.GetKey(name, k, u"-"), v);
+        }
+        ASSERT_EQ(ini.KeyNames(name), keyNames);
+      }
+      ASSERT_EQ(ini.SectionNames(), names);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sealupdate

@@ -1,0 +1,174 @@
+// The update decision: offer, no update or refusal from a document and the installed version;
+// the download plan it makes; the check a downloaded package must pass.
+#include "model/update_decision.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "base/encoding.h"
+#include "base/text.h"
+#include "platform/files.h"
+
+namespace sealupdate {
+namespace {
+
+ClientConfig Config() {
+  ClientConfig config;
+  config.clientFolder = u"C:\\App\\";
+  config.notes = u"configured";
+  return config;
+}
+
+struct Reads {
+  std::vector<std::u16string> paths;
+  std::u16string version = u"1.0";
+  LocalVersionReader Reader() {
+    return [this](const std::u16string& path) { return paths.push_back(path), version; };
+  }
+};
+
+constexpr char kDocument[] =
+    "\xEF\xBB\xBF[UpdateInfo]\r\nVersion=2.0\r\nDownloadURL=d.test/a/setup.bin| "
+    "|http://d.test/..\\x|"
+    "https://m.test/b/setup.bin?x=1\r\nModifySuffix=.exe\r\nMainExeName= Main.exe |run.bat\r\n"
+    "KillExeName=helper.EXE\r\nHomeURL=http://home.test/\r\nUpdateText=新{#br}版\r\n";
+
+TEST(UpdateDecision, AnAcceptedNewerDocumentIsOfferedWithItsPlan) {
+  Reads reads;
+  const UpdateDecision decision = EvaluateUpdate(Config(), kDocument, reads.Reader(), 0);
+  ASSERT_EQ(decision.outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(reads.paths, std::vector<std::u16string>{u"C:\\App\\Main.exe"});
+  EXPECT_EQ(decision.mainProgramPath, u"C:\\App\\Main.exe");
+  const UpdateOffer& offer = *decision.offer;
+  EXPECT_EQ(offer.version + u"|" + offer.localVersion + u"|" + offer.notes + u"|" + offer.homePage,
+            u"2.0|1.0|新\r\n版|http://home.test/");
+  EXPECT_EQ(offer.programsToEnd, (std::vector<std::u16string>{u"Main.exe", u"helper.EXE"}));
+  // Blank addresses are dropped; a refused name stays in the plan without a save path.
+  const auto& candidates = offer.plan.Candidates();
+  ASSERT_EQ(candidates.size(), 3u);
+  EXPECT_EQ(candidates[0].url, u"http://d.test/a/setup.bin");
+  EXPECT_EQ(candidates[0].savePaths,
+            std::vector<std::u16string>{u"C:\\App\\Update\\setup.bin.exe"});
+  EXPECT_FALSE(candidates[1].packageName);
+  EXPECT_TRUE(candidates[1].savePaths.empty());
+  EXPECT_EQ(candidates[2].packageName, u"setup.bin.exe");
+
+  // Each walk starts from the first and ends after the last, whatever became of the offer.
+  DownloadPlan::Walk walk = offer.plan.Begin();
+  std::optional<UpdateDecision> gone = decision;
+  DownloadPlan::Walk second = gone->offer->plan.Begin();
+  gone.reset();
+  EXPECT_EQ(walk.Next(), &candidates[0]);
+  EXPECT_EQ(second.Next()->url, u"http://d.test/a/setup.bin");
+  EXPECT_EQ(walk.Next(), &candidates[1]);
+  EXPECT_EQ(walk.Next(), &candidates[2]);
+  EXPECT_EQ(walk.Next(), nullptr);
+  EXPECT_EQ(DownloadPlan().Begin().Next(), nullptr);
+}
+
+TEST(UpdateDecision, OutcomesAndRefusals) {
+  const std::string doc = kDocument;
+  const auto with = [&](const std::string& from, const std::string& to) {
+    return ReplaceAll(Utf8ToUtf16(doc), Utf8ToUtf16(from), Utf8ToUtf16(to));
+  };
+  const std::u16string unusable =
+      u"[UpdateInfo]\r\nVersion=2.0\r\nDownloadURL=http://d/..|http://d/\r\n"
+      u"MainExeName=Main.exe\r\n";
+  // Document, installed version, outcome, refusal.
+  const std::tuple<std::u16string, std::u16string, UpdateOutcome, DocumentRefusal> cases[] = {
+      {with("", ""), u"2.0", UpdateOutcome::kUpToDate, DocumentRefusal::kNone},
+      {with("", ""), u"", UpdateOutcome::kOffer, DocumentRefusal::kNone},  // none: 0.0.0.0
+      {with("Version=2.0", "Version=latest"), u"1.0", UpdateOutcome::kRefused,
+       DocumentRefusal::kNotADocument},
+      {with("Version=2.0", "Version=2.99999999999"), u"1.0", UpdateOutcome::kRefused,
+       DocumentRefusal::kVersionUnreadable},
+      {unusable, u"1.0", UpdateOutcome::kRefused, DocumentRefusal::kNoUsableDownload},
+      {unusable, u"2.0", UpdateOutcome::kUpToDate, DocumentRefusal::kNone},  // nothing to fetch
+      {with("Version=2.0", "Version=2.0\r\nExpires=2027-02-30T00:00:00Z"), u"1.0",
+       UpdateOutcome::kRefused, DocumentRefusal::kMalformedField},
+      {with("Version=2.0", "Version=2.0\r\nExpires=1970-01-01T00:00:10Z"), u"1.0",
+       UpdateOutcome::kRefused, DocumentRefusal::kExpired},
+  };
+  for (const auto& [text, installed, outcome, refusal] : cases) {
+    Reads reads;
+    reads.version = installed;
+    const UpdateDecision d = EvaluateUpdate(Config(), Utf16ToUtf8(text), reads.Reader(), 10);
+    EXPECT_EQ(std::pair(d.outcome, d.refusal), std::pair(outcome, refusal)) << Utf16ToUtf8(text);
+    EXPECT_EQ(d.offer.has_value(), refusal == DocumentRefusal::kNone ||
+                                       refusal == DocumentRefusal::kVersionUnreadable ||
+                                       refusal == DocumentRefusal::kNoUsableDownload);
+  }
+
+  // Over the bound the bytes are not even read; at the bound they are.
+  std::string large = doc + std::string(kMaxDocumentBytes - doc.size(), ';');
+  Reads reads;
+  EXPECT_EQ(EvaluateUpdate(Config(), large, reads.Reader(), 0).outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(EvaluateUpdate(Config(), large + ";", reads.Reader(), 0).refusal,
+            DocumentRefusal::kTooLarge);
+
+  // No main program named: nothing is read, the empty version compares as 0; a blank text keeps
+  // the configured one.
+  Reads none;
+  const UpdateDecision unnamed =
+      EvaluateUpdate(Config(), "[UpdateInfo]\nVersion=0.0.0.1\nDownloadURL=d/p.exe\nUpdateText= \n",
+                     none.Reader(), 0);
+  EXPECT_TRUE(none.paths.empty());
+  EXPECT_EQ(unnamed.offer->localVersion + u"|" + unnamed.offer->notes, u"|configured");
+  EXPECT_EQ(unnamed.outcome, UpdateOutcome::kOffer);
+}
+
+TEST(UpdateDecision, VersionsCompareFourNumericParts) {
+  // Local version, advertised version, newer.
+  const std::tuple<const char16_t*, const char16_t*, bool> cases[] = {
+      {u"1.0.0.9", u"1.0.1.0", true},    {u"2.0", u"1.9.9.9", false},
+      {u"1.2.3.4", u"1.2.3.4", false},   {u"", u"0.0.0.1", true},
+      {u"1.0.0.0", u"1.0.0.0.5", false}, {u"1.9", u"1.10", true},
+      {u"1.2", u"1.2.0.0", false},       {u"1.30", u"1.3 1", true},
+      {u"7.0", u"7a.1", true},           {u"1.&H10", u"1.15", false},
+      {u"1.2", u"1.25E-1", false},       {u"1.3", u"1.35E-1", true},  // 2.5 to 2, 3.5 to 4
+  };
+  for (const auto& [oldVer, newVer, newer] : cases) {
+    EXPECT_EQ(IsNewerVersion(newVer, oldVer), newer)
+        << Utf16ToUtf8(oldVer) << " -> " << Utf16ToUtf8(newVer);
+  }
+  // Parts beyond 32 bits cannot be compared, on either side.
+  for (const auto& [newVer, oldVer, newer] :
+       {std::tuple{u"2147483647.0.0.1", u"2147483647", std::optional(true)},
+        {u"1.0", u"1.2147483648", std::nullopt},
+        {u"99999999999", u"1.0", std::nullopt}}) {
+    EXPECT_EQ(IsNewerVersion(newVer, oldVer), newer) << Utf16ToUtf8(newVer);
+  }
+}
+
+std::string Image() {
+  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+}
+
+TEST(UpdateDecision, PackagesMatchTheirDocumentAndProgramsAreWhole) {
+  const std::string image = Image();
+  ASSERT_FALSE(image.empty());
+  const std::optional<Sha256Digest> digest = Sha256Of(image);
+  const PackageExpectation none, promised{image.size(), digest};
+  const auto check = [](const PackageExpectation& expected, const char16_t* name,
+                        std::string_view bytes, std::optional<Sha256Digest> hash) {
+    MemoryByteView view(bytes);
+    return CheckPackage(expected, name, view, hash);
+  };
+  const std::string cut = image.substr(0, image.size() - 1);
+  EXPECT_EQ(check(promised, u"a.exe", image, digest), PackageVerdict::kAccepted);
+  EXPECT_EQ(check(none, u"a.EXE", image, std::nullopt), PackageVerdict::kAccepted);
+  EXPECT_EQ(check(promised, u"a.exe", image + "x", digest), PackageVerdict::kMismatch);
+  EXPECT_EQ(check(promised, u"a.exe", image, Sha256Of("other")), PackageVerdict::kMismatch);
+  // A promised hash that was not taken is no match.
+  EXPECT_EQ(check(promised, u"a.exe", image, std::nullopt), PackageVerdict::kMismatch);
+  EXPECT_EQ(check({image.size(), {}}, u"a.exe", image, std::nullopt), PackageVerdict::kAccepted);
+  EXPECT_EQ(check(none, u"a.exe", cut, std::nullopt), PackageVerdict::kIncompleteImage);
+  EXPECT_EQ(check(none, u"a.exe", "MZ", std::nullopt), PackageVerdict::kIncompleteImage);
+  EXPECT_EQ(check(none, u"a.zip", cut, std::nullopt), PackageVerdict::kAccepted);
+}
+
+}  // namespace
+}  // namespace sealupdate

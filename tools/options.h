@@ -1,0 +1,39 @@
+// The one command-line parser every sub-command of sealupdate-tool uses: named options with a
+// value (some repeatable), plain file arguments, "--" to end the options.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sealupdate::tool {
+
+struct OptionSpec {
+  const char* name;               // "--package"
+  bool repeatable = false;        // may be given more than once
+  const char* aliasOf = nullptr;  // another spelling of this option
+};
+
+class ParsedArgs {
+ public:
+  // The last value given for the option (by any of its spellings), or nullopt.
+  std::optional<std::string> Last(const std::string& name) const;
+  // Every value given for the option, in order.
+  std::vector<std::string> All(const std::string& name) const;
+
+  std::vector<std::string> files;
+
+ private:
+  friend std::optional<std::string> ParseArgs(const std::vector<std::string>&,
+                                              std::initializer_list<OptionSpec>, ParsedArgs&);
+  std::map<std::string, std::vector<std::string>> values_;
+};
+
+// Fills `parsed`; on a usage error returns its description. Every option takes a value; "-"
+// alone is a file name.
+std::optional<std::string> ParseArgs(const std::vector<std::string>& args,
+                                     std::initializer_list<OptionSpec> specs, ParsedArgs& parsed);
+
+}  // namespace sealupdate::tool
