@@ -1,0 +1,137 @@
+// The trust verdict on signed update documents, with signatures made by the tool's signer: the
+// signed bytes, pinned keys, expiry and the digest a pinned client needs.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/encoding.h"
+#include "base/text.h"
+#include "model/document_trust.h"
+#include "signing.h"
+
+namespace sealupdate::tool {
+namespace {
+
+constexpr std::int64_t kNow = 1'800'000'000;  // 2027-01-15T08:00:00Z
+
+constexpr char kBody[] =
+    "[UpdateInfo]\r\nVersion=1.1.0.0\r\nDownloadURL=http://example.com/dl/setup.bin\r\n"
+    "ModifySuffix=.exe\r\nSize=1999\r\nSHA256="
+    "2d394db942e4bd9eb610bd7a17a06f560ca14db4a1c0af577068c61aff0367a9\r\n";
+
+tool::KeyPair NewKey() {
+  std::string problem;
+  auto pair = tool::GenerateP256Key(problem);
+  EXPECT_TRUE(pair) << problem;
+  return pair.value_or(tool::KeyPair{});
+}
+
+std::string Signed(std::string_view body, const std::vector<const tool::KeyPair*>& keys) {
+  std::string out = std::string(body) + "[Signature]\r\n", problem;
+  for (const auto* key : keys) {
+    const auto made = tool::SignP256(key->privatePem, body, problem);
+    EXPECT_TRUE(made && made->publicKey == key->publicKey) << problem;
+    if (made) out += "P256=" + Base64Encode(made->signature.data(), 64) + "\r\n";
+  }
+  return out;
+}
+
+TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
+  std::u16string text;
+  for (const auto* key : keys) text += FormatPublicKey(key->publicKey) + u"|";
+  return ParsePublicKeys(text);
+}
+
+TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
+  // Bytes, signed bytes and whether a section starts, split at "|": the first line, only after
+  // CR LF, only the exact line, the first such line.
+  for (const char* c :
+       {"A\r\n[Signature]\r\nP256=x\r\n|A\r\n|1", "[Signature]\r\n||1", "A\r\n[Signature]|A\r\n|1",
+        "A\n[Signature]\r\n|A\n[Signature]\r\n|0", "A\r\n[Signature] \r\n|A\r\n[Signature] \r\n|0",
+        "A\r\n[signature]\r\n|A\r\n[signature]\r\n|0",
+        "A\r\nx[Signature]\r\n[Signature]\r\n|A\r\nx[Signature]\r\n|1"}) {
+    const std::string all(c), bytes = all.substr(0, all.find('|')),
+                              rest = all.substr(bytes.size() + 1);
+    const SignedDocument split = SplitSignedDocument(bytes);
+    EXPECT_EQ(std::string(split.signedBytes) + (split.hasSignatureSection ? "|1" : "|0"), rest)
+        << bytes;
+  }
+}
+
+TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
+  const tool::KeyPair key = NewKey();
+  const std::string document = Signed(kBody, {&key});
+  const DocumentVerdict verdict = CheckUpdateDocument(document, Pinned({&key}), kNow);
+  EXPECT_TRUE(verdict.accepted() && verdict.document && verdict.document->packageSize == 1999u);
+  for (std::size_t i = 0; i < std::string_view(kBody).size(); ++i) {
+    std::string changed = document;
+    changed[i] = static_cast<char>(changed[i] ^ 0x01);
+    EXPECT_FALSE(CheckUpdateDocument(changed, Pinned({&key}), kNow).accepted()) << i;
+  }
+}
+
+TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWill) {
+  const tool::KeyPair a = NewKey(), b = NewKey(), c = NewKey();
+  using Keys = std::vector<const tool::KeyPair*>;
+  const std::tuple<Keys, Keys, SignatureStatus, int> cases[] = {
+      // signers, pinned keys
+      {{&a}, {&a}, SignatureStatus::kValid, 0},
+      {{&b}, {&a, &b}, SignatureStatus::kValid, 1},  // rotation: the new key among the old
+      {{&c, &b}, {&b}, SignatureStatus::kValid, 0},  // one line per key, any one verifies
+      {{&a, &b}, {&c}, SignatureStatus::kInvalid, -1},
+      {{}, {&a}, SignatureStatus::kMissing, -1},
+  };
+  for (const auto& [signers, pinned, status, keyIndex] : cases) {
+    const DocumentVerdict verdict =
+        CheckUpdateDocument(Signed(kBody, signers), Pinned(pinned), kNow);
+    EXPECT_EQ(verdict.signature, status) << signers.size() << " " << pinned.size();
+    EXPECT_EQ(verdict.keyIndex, keyIndex);
+    EXPECT_EQ(verdict.accepted(), status == SignatureStatus::kValid);
+  }
+  // A signature line swapped for another document's does not verify this one.
+  const std::string other = Signed("[UpdateInfo]\r\nVersion=9\r\n", {&a});
+  const std::string spliced = std::string(kBody) + other.substr(other.find("[Signature]"));
+  EXPECT_EQ(CheckUpdateDocument(spliced, Pinned({&a}), kNow).signature, SignatureStatus::kInvalid);
+}
+
+TEST(DocumentTrust, ExpiresAtItsSecond) {
+  const tool::KeyPair key = NewKey();
+  const std::string body = std::string(kBody) + "Expires=2027-01-15T08:00:00Z\r\n";
+  const std::string document = Signed(body, {&key});
+  EXPECT_TRUE(CheckUpdateDocument(document, Pinned({&key}), kNow - 1).accepted());
+  EXPECT_EQ(CheckUpdateDocument(document, Pinned({&key}), kNow).refusal, DocumentRefusal::kExpired);
+  EXPECT_EQ(CheckUpdateDocument(body, TrustAnchors{}, kNow + 86400).refusal,
+            DocumentRefusal::kExpired);  // unsigned documents expire too
+  // Fields in any other form refuse the document: no such date or time, a size beyond 64 bits.
+  for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
+                            "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
+                            "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
+                            "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
+                            "Size=18446744073709551616"}) {
+    EXPECT_EQ(
+        CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
+        DocumentRefusal::kMalformedField)
+        << field;
+  }
+  EXPECT_TRUE(CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\nExpires=2028-02-29T23:59:59Z\r\n"
+                                  "Size=18446744073709551615\r\n",
+                                  {}, kNow)
+                  .accepted());
+}
+
+TEST(DocumentTrust, PinnedKeysNeedTheDigestInTheSignedPart) {
+  const tool::KeyPair key = NewKey();
+  const std::string bare = "[UpdateInfo]\r\nVersion=1.1\r\n";
+  EXPECT_EQ(CheckUpdateDocument(Signed(bare, {&key}), Pinned({&key}), kNow).refusal,
+            DocumentRefusal::kDigestMissing);
+  // Fields after the signature line are not read at all.
+  const std::string appended = Signed(bare, {&key}) + "[UpdateInfo]\r\nSize=1\r\n";
+  EXPECT_EQ(CheckUpdateDocument(appended, Pinned({&key}), kNow).refusal,
+            DocumentRefusal::kDigestMissing);
+  EXPECT_TRUE(CheckUpdateDocument(bare, TrustAnchors{}, kNow).accepted());
+}
+
+}  // namespace
+}  // namespace sealupdate::tool
