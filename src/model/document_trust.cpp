@@ -11,12 +11,14 @@ namespace {
 constexpr std::string_view kSignatureLine = "[Signature]";
 constexpr std::string_view kP256Prefix = "P256=";
 
-// The offset of the first line that is exactly [Signature], or npos.
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// The offset of the first line that is exactly [Signature], whatever ends the lines, or npos.
 std::size_t FindSignatureLine(std::string_view bytes) {
   for (std::size_t at = 0; (at = bytes.find(kSignatureLine, at)) != std::string_view::npos; ++at) {
-    const bool startsLine = at == 0 || (at >= 2 && bytes.substr(at - 2, 2) == "\r\n");
+    const bool startsLine = at == 0 || IsLineEnd(bytes[at - 1]);
     const std::size_t end = at + kSignatureLine.size();
-    const bool endsLine = end == bytes.size() || bytes.substr(end, 2) == "\r\n";
+    const bool endsLine = end == bytes.size() || IsLineEnd(bytes[end]);
     if (startsLine && endsLine) return at;
   }
   return std::string_view::npos;
@@ -50,15 +52,30 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 }  // namespace
 
+std::string CrLfLineEnds(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size() + bytes.size() / 32);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!IsLineEnd(bytes[i])) {
+      text += bytes[i];
+      continue;
+    }
+    text += "\r\n";
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;  // one CR LF
+  }
+  return text;
+}
+
 SignedDocument SplitSignedDocument(std::string_view bytes) {
   SignedDocument document;
   const std::size_t at = FindSignatureLine(bytes);
   document.signedBytes = bytes.substr(0, at);
   if (at == std::string_view::npos) return document;
   document.hasSignatureSection = true;
+  document.signedText = CrLfLineEnds(document.signedBytes);
   std::string_view rest = bytes.substr(at + kSignatureLine.size());
   while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
+    const std::size_t end = rest.find_first_of("\r\n");
     const std::string_view line = TrimAscii(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (!line.empty() && line.front() == '[') break;  // the next section is not ours
@@ -132,7 +149,11 @@ DocumentVerdict CheckUpdateDocument(std::string_view bytes, const TrustAnchors& 
         split.signatures.empty() ? SignatureStatus::kMissing : SignatureStatus::kInvalid;
     for (std::size_t k = 0; k < anchors.keys.size() && verdict.keyIndex < 0; ++k) {
       for (const P256Signature& signature : split.signatures) {
-        if (VerifyP256(anchors.keys[k], split.signedBytes, signature)) {
+        // Either the bytes as they came or the same text with CR LF line ends, so a document
+        // whose line ends a checkout or a text-mode transfer changed still verifies.
+        if (VerifyP256(anchors.keys[k], split.signedBytes, signature) ||
+            (split.signedText != split.signedBytes &&
+             VerifyP256(anchors.keys[k], split.signedText, signature))) {
           verdict.signature = SignatureStatus::kValid;
           verdict.keyIndex = static_cast<int>(k);
           break;

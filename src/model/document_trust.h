@@ -3,11 +3,15 @@
 // the tool's dry run, so both refuse the same documents.
 //
 // A signed document is its signed bytes, then a line that is exactly "[Signature]" (at the very
-// start, or after a CR LF, and ended by a CR LF or the end), then lines "P256=<base64 of r||s>".
+// start or after any line end, and ended by a line end or the end), then lines
+// "P256=<base64 of r||s>". A signature verifies over the signed bytes as they are, or over the
+// signed text: those bytes with every line end written as CR LF (CR LF, a lone LF and a lone CR
+// are one line end each; LF CR is two), so line-end conversion on the way does not break it.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,8 +20,12 @@
 
 namespace sealupdate {
 
+// The bytes with every line end (CR LF, lone LF, lone CR) written as CR LF; nothing else changes.
+std::string CrLfLineEnds(std::string_view bytes);
+
 struct SignedDocument {
   std::string_view signedBytes;  // the whole document when it has no signature line
+  std::string signedText;        // signedBytes with CR LF line ends (when there is a signature)
   bool hasSignatureSection = false;
   std::vector<P256Signature> signatures;  // well-formed P256= lines only
 };

@@ -45,11 +45,12 @@ TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
 }
 
 TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
-  // Bytes, signed bytes and whether a section starts, split at "|": the first line, only after
-  // CR LF, only the exact line, the first such line.
+  // Bytes, signed bytes and whether a section starts, split at "|": the first line, after any
+  // line end, only the exact line, the first such line.
   for (const char* c :
        {"A\r\n[Signature]\r\nP256=x\r\n|A\r\n|1", "[Signature]\r\n||1", "A\r\n[Signature]|A\r\n|1",
-        "A\n[Signature]\r\n|A\n[Signature]\r\n|0", "A\r\n[Signature] \r\n|A\r\n[Signature] \r\n|0",
+        "A\n[Signature]\r\n|A\n|1", "A\r[Signature]\r|A\r|1", "A[Signature]\r\n|A[Signature]\r\n|0",
+        "A\r\n[Signature] \r\n|A\r\n[Signature] \r\n|0",
         "A\r\n[signature]\r\n|A\r\n[signature]\r\n|0",
         "A\r\nx[Signature]\r\n[Signature]\r\n|A\r\nx[Signature]\r\n|1"}) {
     const std::string all(c), bytes = all.substr(0, all.find('|')),
@@ -70,6 +71,26 @@ TEST(DocumentTrust, AcceptsASignedDocumentAndRefusesEveryChangedByte) {
     changed[i] = static_cast<char>(changed[i] ^ 0x01);
     EXPECT_FALSE(CheckUpdateDocument(changed, Pinned({&key}), kNow).accepted()) << i;
   }
+}
+
+// A checkout, an editor or a text-mode transfer may rewrite every line end: the signature holds
+// over the same text with CR LF line ends, signature lines included; any other change breaks it.
+TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
+  const tool::KeyPair key = NewKey();
+  const std::string crlf = Signed(kBody, {&key});
+  const std::u16string wide = Utf8ToUtf16(crlf);
+  for (const char16_t* end : {u"\n", u"\r", u"\r\n"}) {
+    const std::string converted = Utf16ToUtf8(ReplaceAll(wide, u"\r\n", end));
+    EXPECT_TRUE(CheckUpdateDocument(converted, Pinned({&key}), kNow).accepted())
+        << testing::PrintToString(end);
+  }
+  // Signed over LF-only bytes (as an older signer did): the bytes as they are still verify.
+  const std::string lf = Utf16ToUtf8(ReplaceAll(Utf8ToUtf16(kBody), u"\r\n", u"\n"));
+  EXPECT_TRUE(CheckUpdateDocument(Signed(lf, {&key}), Pinned({&key}), kNow).accepted());
+  // LF CR is two line ends, not one: an empty line appears and the text differs.
+  const std::string doubled = Utf16ToUtf8(ReplaceAll(wide, u"\r\n", u"\n\r"));
+  EXPECT_FALSE(CheckUpdateDocument(doubled, Pinned({&key}), kNow).accepted());
+  EXPECT_EQ(CrLfLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
 }
 
 TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWill) {
