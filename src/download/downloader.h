@@ -47,8 +47,8 @@ class Downloader final : private UrlReaderSink {
   Downloader& operator=(const Downloader&) = delete;
 
   void SetEvents(DownloaderEvents* events) { events_ = events; }
-  // Inspects every finished file body before it may replace its save path: 0 lets it through,
-  // an error fails the task with it and the body is deleted unseen.
+  // Inspects every finished file body before it may replace its save path: no error lets it
+  // through, an error fails the task with it and the body is deleted unseen.
   using BodyCheck =
       std::function<TransferError(DownloadedFile& body, const std::u16string& savePath)>;
   void SetBodyCheck(BodyCheck check) { bodyCheck_ = std::move(check); }

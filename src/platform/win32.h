@@ -47,9 +47,14 @@ class UniqueHandle {
   Handle get() const noexcept { return handle_; }
   explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
   Handle release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+  // Keeps the last error: `h` is often the result of a call that failed (reset(OpenX(...))),
+  // whose error is read next, and a close may set an error of its own.
   void reset(Handle h = Traits::Invalid()) noexcept {
-    if (handle_ != Traits::Invalid()) Traits::Close(handle_);
-    handle_ = h;
+    const Handle old = std::exchange(handle_, h);
+    if (old == Traits::Invalid()) return;
+    const DWORD error = ::GetLastError();
+    Traits::Close(old);
+    ::SetLastError(error);
   }
 
  private:
