@@ -53,6 +53,11 @@ std::string RefusalText(DocumentRefusal refusal, const std::optional<UpdateDocum
       return "the document is over " + std::to_string(kMaxDocumentBytes) + " bytes";
     case DocumentRefusal::kVersionUnreadable:
       return "a version part is past the 32-bit range: the versions cannot be compared";
+    case DocumentRefusal::kOtherProduct:
+      return document && !document->appId.empty()
+                 ? "the document is for another product (AppId " + Utf16ToUtf8(document->appId) +
+                       ")"
+                 : std::string("the client has an AppId and the signed part names none");
     case DocumentRefusal::kNoUsableDownload:
       return "no download address gives a package name the client accepts";
   }
@@ -193,6 +198,13 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   PrintSignature(decision.verdict, config.pinnedKeys, SplitSignedDocument(*bytes).signatures.size(),
                  client.has_value(), out);
+  if (document && (!config.appId.empty() || !document->appId.empty())) {
+    const auto named = [](const std::u16string& id) {
+      return id.empty() ? std::string("none") : Utf16ToUtf8(id);
+    };
+    out << "app id: client " << named(config.appId) << ", document " << named(document->appId)
+        << '\n';
+  }
   if (document) PrintDocument(*document, now, out);
 
   // The client saves the package under the first usable address's name.

@@ -30,6 +30,16 @@ UpdateMode SettleUpdateMode(std::u16string_view commandLine, std::u16string_view
   }
 }
 
+bool IsValidAppId(std::u16string_view appId) {
+  if (appId.empty()) return false;
+  for (const char16_t c : appId) {
+    const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    const bool digit = c >= u'0' && c <= u'9';
+    if (!letter && !digit && c != u'.' && c != u'-' && c != u'_') return false;
+  }
+  return true;
+}
+
 ClientConfig ReadClientConfig(std::u16string_view configurationText,
                               std::u16string_view clientFolder, std::u16string_view commandLine) {
   IniDocument ini;
@@ -43,6 +53,7 @@ ClientConfig ReadClientConfig(std::u16string_view configurationText,
   }
   config.notes = get(u"UpdateText");
   config.pinnedKeys = ParsePublicKeys(get(u"PublicKey"));
+  config.appId = TrimSpaces(get(u"AppId"));
   config.clientFolder = FolderWithSeparator(clientFolder);
   config.mode = SettleUpdateMode(commandLine, get(u"UpdateMode"));
   return config;

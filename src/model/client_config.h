@@ -26,7 +26,8 @@ struct ClientConfig {
   std::vector<std::u16string> updateAddresses;  // UpdateURL, completed, blanks dropped, in order
   std::u16string notes;                         // UpdateText
   TrustAnchors pinnedKeys;                      // PublicKey
-  std::u16string clientFolder;                  // the client's own folder, ending with "\"
+  std::u16string appId;         // AppId: with pinned keys, only documents naming this product count
+  std::u16string clientFolder;  // the client's own folder, ending with "\"
   UpdateMode mode = UpdateMode::Manual;
 };
 
@@ -37,6 +38,9 @@ UpdateMode SettleUpdateMode(std::u16string_view commandLine, std::u16string_view
 
 // The settings of the "UpdateInfo" section of deciphered configuration text; text that is no
 // configuration gives empty settings.
+// An AppId is ASCII letters, digits, ".", "-" and "_", at least one of them.
+bool IsValidAppId(std::u16string_view appId);
+
 ClientConfig ReadClientConfig(std::u16string_view configurationText,
                               std::u16string_view clientFolder, std::u16string_view commandLine);
 

@@ -58,6 +58,7 @@ enum class DocumentRefusal {
   kTooLarge,           // over kMaxDocumentBytes
   kVersionUnreadable,  // a version part (advertised or installed) past the 32-bit range
   kNoUsableDownload,   // no download address gives a package name the client accepts
+  kOtherProduct,       // pinned keys and an AppId: the signed part names another product or none
 };
 
 struct DocumentVerdict {

@@ -24,6 +24,13 @@ std::optional<std::array<std::int32_t, 4>> VersionParts(std::u16string_view vers
   return parts;
 }
 
+// ASCII letters compared without case; every other unit exactly.
+bool SameAppId(std::u16string_view a, std::u16string_view b) {
+  const auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](auto x, auto y) { return fold(x) == fold(y); });
+}
+
 bool EndsWithExe(std::u16string_view name) {
   return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), u".exe");
 }
@@ -86,6 +93,12 @@ UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view docum
     return decision;
   }
   const UpdateDocument& document = *decision.verdict.document;
+  // One key may sign several products: a document for another one must not reach this client.
+  if (config.pinnedKeys.required && !config.appId.empty() &&
+      !SameAppId(document.appId, config.appId)) {
+    decision.refusal = DocumentRefusal::kOtherProduct;
+    return decision;
+  }
   UpdateOffer& offer = decision.offer.emplace();
   offer.version = document.version;
   offer.notes = document.updateText.empty() ? config.notes : document.updateText;

@@ -107,6 +107,7 @@ std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
   document.version = get(u"Version");
   if (!HasDigit(document.version)) return std::nullopt;
   document.homeUrl = get(u"HomeURL");
+  document.appId = TrimSpaces(get(u"AppId"));
   document.modifySuffix = get(u"ModifySuffix");
   document.downloadUrls = Split(get(u"DownloadURL"), u"|");
   document.mainExeNames = Split(get(u"MainExeName"), u"|");

@@ -20,6 +20,7 @@ inline constexpr std::uint64_t kMaxDocumentBytes = 4 * 1024 * 1024;
 struct UpdateDocument {
   std::u16string version;
   std::u16string homeUrl;
+  std::u16string appId;  // the product the document is for, trimmed; empty when not named
   std::u16string modifySuffix;
   std::u16string updateText;  // empty when the document carries none (or only spaces)
   std::vector<std::u16string> downloadUrls;  // as written, split at "|"

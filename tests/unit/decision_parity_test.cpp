@@ -50,6 +50,8 @@ class Parity : public ::testing::Test {
                        "@pinned.exe") +
                   Tool("seal --config @config.ini @client.exe @open.exe"),
               0);
+    Write("product.ini", "[UpdateInfo]\nUpdateURL=http://u.test/u.ini\nAppId=com.example.a\n");
+    ASSERT_EQ(Tool("seal --public-key @k.pub --config @product.ini @client.exe @product.exe"), 0);
   }
 
   std::string Path(const std::string& name) const { return NativePath(folder_) + "/" + name; }
@@ -159,6 +161,12 @@ TEST_F(Parity, TheFlowAndCheckReachTheSameVerdict) {
        Verdict::kDocumentRefused},
       {"truncated .exe", "open.exe", Document("2.0"), cut, Verdict::kPackageRefused},
       {"wrong hash", "pinned.exe", signedDocument, other, Verdict::kPackageRefused},
+      {"signed for this product", "product.exe",
+       Signed(Document("2.0", "AppId=COM.Example.A\r\n"), image_), image_, Verdict::kOffer},
+      {"signed for another product", "product.exe",
+       Signed(Document("2.0", "AppId=com.example.b\r\n"), image_), image_,
+       Verdict::kDocumentRefused},
+      {"signed for no product", "product.exe", signedDocument, image_, Verdict::kDocumentRefused},
       {"over 4 MiB", "open.exe", Document("2.0", std::string(4 << 20, ';')), image_,
        Verdict::kDocumentRefused},
   };

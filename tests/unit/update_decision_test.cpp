@@ -143,6 +143,18 @@ TEST(UpdateDecision, VersionsCompareFourNumericParts) {
   }
 }
 
+// Without pinned keys the AppId is not looked at (signed documents: the parity test).
+TEST(UpdateDecision, AppIdsMatterOnlyWithPinnedKeys) {
+  ClientConfig open = Config();
+  open.appId = u"com.example.Photo";
+  Reads reads;
+  const std::string doc = std::string(kDocument) + "AppId=COM.example.photo\r\n";
+  EXPECT_EQ(EvaluateUpdate(open, doc, reads.Reader(), 0).outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(EvaluateUpdate(open, kDocument, reads.Reader(), 0).outcome, UpdateOutcome::kOffer);
+  EXPECT_TRUE(IsValidAppId(u"com.example-1_x") && !IsValidAppId(u"") &&
+              !IsValidAppId(u"com example") && !IsValidAppId(u"产品"));
+}
+
 std::string Image() {
   return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
 }
