@@ -11,6 +11,7 @@
 #include "model/client_config.h"
 #include "model/ini_document.h"
 #include "model/update_decision.h"
+#include "model/update_document.h"
 #include "model/version_info.h"
 #include "options.h"
 #include "platform/files.h"
@@ -40,7 +41,7 @@ std::string RefusalText(DocumentRefusal refusal, const std::optional<UpdateDocum
     case DocumentRefusal::kNotADocument:
       return "no update document ([UpdateInfo] with a Version)";
     case DocumentRefusal::kSignatureMissing:
-      return "the client pins keys and the document is not signed";
+      return "the client pins keys and the document carries no usable signature";
     case DocumentRefusal::kSignatureInvalid:
       return "no signature verifies under the pinned keys";
     case DocumentRefusal::kDigestMissing:
@@ -72,8 +73,15 @@ std::string Duration(std::int64_t seconds) {
   return std::to_string(hours) + " h " + std::to_string(minutes) + " min";
 }
 
+// A [Signature] line in a UTF-16 document cannot be found as bytes: say so rather than
+// "missing" for a file that visibly has one.
+bool IsUtf16WithSignature(std::string_view bytes) {
+  if (bytes.substr(0, 2) != "\xFF\xFE" && bytes.substr(0, 2) != "\xFE\xFF") return false;
+  return DecodeUpdateDocument(bytes).find(u"[Signature]") != std::u16string::npos;
+}
+
 void PrintSignature(const DocumentVerdict& verdict, const TrustAnchors& anchors,
-                    std::size_t signatureLines, bool haveClient, std::ostream& out) {
+                    std::size_t signatureLines, bool haveClient, bool utf16, std::ostream& out) {
   out << "signature: ";
   switch (verdict.signature) {
     case SignatureStatus::kNotRequired:
@@ -89,7 +97,8 @@ void PrintSignature(const DocumentVerdict& verdict, const TrustAnchors& anchors,
           << anchors.keys.size() << " pinned key(s))";
       break;
     case SignatureStatus::kMissing:
-      out << "missing";
+      out << (utf16 ? "unusable: the document is UTF-16: a signed document must be UTF-8 or ANSI"
+                    : "missing");
       break;
   }
   out << '\n';
@@ -197,7 +206,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     out << '\n';
   }
   PrintSignature(decision.verdict, config.pinnedKeys, SplitSignedDocument(*bytes).signatures.size(),
-                 client.has_value(), out);
+                 client.has_value(), IsUtf16WithSignature(*bytes), out);
   if (document && (!config.appId.empty() || !document->appId.empty())) {
     const auto named = [](const std::u16string& id) {
       return id.empty() ? std::string("none") : Utf16ToUtf8(id);

@@ -391,12 +391,17 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
             std::string::npos);
   Write("other.bin", image.substr(0, image.size() - 1) + "x");
   Write("cut.bin", image.substr(0, 4000));
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("[UpdateInfo]\r\nVersion=2\r\n[Signature]\r\nP256=x\r\n"))
+    utf16 += std::string{c, '\0'};
+  Write("utf16.ini", utf16);
   // The exit code, the words after "check", and the last line or the error.
   const std::tuple<int, const char*, const char*> cases[] = {
       {1, "@signed.ini --client @pinned.exe --package @other.bin",
        "verdict: refused: the package differs from the document's Size or SHA256"},
       {1, "@update.ini --client @open.exe --package @cut.bin",
        "verdict: refused: SHA256 is not 64 hexadecimal digits"},
+      {1, "@utf16.ini --client @pinned.exe", "UTF-16: a signed document must be UTF-8 or ANSI"},
       {2, "@signed.ini --client @missing.exe", "cannot read"},
       {2, "@signed.ini --client @client.exe", "carries no sealed configuration"},
       {2, "@signed.ini --main @missing.exe", "cannot read the main program"},
