@@ -1,5 +1,6 @@
 #include "download/downloader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,13 +22,14 @@ std::u16string TwoDecimals(double value) {
   return Ascii(text);
 }
 
-// "hh:mm:ss" of a time of day: rounded to the second, whole days dropped.
-std::u16string TimeOfDay(double seconds) {
-  double whole = std::fmod(std::round(seconds), 86400.0);
-  if (whole < 0) whole += 86400.0;
-  const auto s = static_cast<long>(whole);
+// "hh:mm:ss" rounded to the second; past a day the hours go on ("194:26:12") instead of
+// wrapping. Nothing left (or a total below the bytes read) is "00:00:00".
+std::u16string Duration(double seconds) {
+  constexpr double kLongest = 3.6e15;  // a billion hours: far past any real download
+  const double whole = std::min(std::max(std::round(seconds), 0.0), kLongest);
+  const auto s = static_cast<long long>(whole);
   char text[64];
-  std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
   return Ascii(text);
 }
 
@@ -120,7 +122,7 @@ std::pair<std::u16string, std::u16string> Downloader::RateTexts(double read, dou
   if (rate != 0) {
     double left = (total - read) / 1024;
     if (mega) left /= 1024;
-    residual = TimeOfDay(left / rate);
+    residual = Duration(left / rate);
   }
   return {TwoDecimals(rate) + unit, residual};
 }

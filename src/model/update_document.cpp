@@ -67,14 +67,13 @@ std::optional<Sha256Digest> ParseDigest(std::u16string_view text) {
   return digest;
 }
 
-// Reads one integrity field: absent stays absent, present must parse. The first malformed field
-// is the one named.
+// Reads one integrity field: absent stays absent, present must parse, and present but empty or
+// blank is malformed too (never read as absent). The first malformed field is the one named.
 template <typename T, typename Parse>
-void ReadField(const std::u16string& text, Parse parse, std::optional<T>& into, const char* problem,
-               std::string& malformed) {
-  const std::u16string value = TrimSpaces(text);
-  if (value.empty()) return;
-  into = parse(value);
+void ReadField(bool present, const std::u16string& text, Parse parse, std::optional<T>& into,
+               const char* problem, std::string& malformed) {
+  if (!present) return;
+  into = parse(TrimSpaces(text));
   if (!into && malformed.empty()) malformed = problem;
 }
 
@@ -114,13 +113,18 @@ std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
   for (auto& name : Split(get(u"KillExeName"), u"|")) document.mainExeNames.push_back(name);
   const std::u16string text = get(u"UpdateText");
   if (!TrimSpaces(text).empty()) document.updateText = text;
+  const std::vector<std::u16string> keys = ini.KeyNames(kSection);
+  const auto present = [&](std::u16string_view key) {
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](const auto& name) { return EqualsIgnoreCase(name, key); });
+  };
   std::string& malformed = document.malformedField;
-  ReadField(get(u"Size"), ParseDecimal, document.packageSize, "Size is not a decimal length",
-            malformed);
-  ReadField(get(u"SHA256"), ParseDigest, document.packageSha256,
+  ReadField(present(u"Size"), get(u"Size"), ParseDecimal, document.packageSize,
+            "Size is not a decimal length", malformed);
+  ReadField(present(u"SHA256"), get(u"SHA256"), ParseDigest, document.packageSha256,
             "SHA256 is not 64 hexadecimal digits", malformed);
-  ReadField(get(u"Expires"), ParseUtcTime, document.expires, "Expires is not YYYY-MM-DDTHH:MM:SSZ",
-            malformed);
+  ReadField(present(u"Expires"), get(u"Expires"), ParseUtcTime, document.expires,
+            "Expires is not YYYY-MM-DDTHH:MM:SSZ", malformed);
   return document;
 }
 

@@ -125,12 +125,13 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
   EXPECT_EQ(CheckUpdateDocument(document, Pinned({&key}), kNow).refusal, DocumentRefusal::kExpired);
   EXPECT_EQ(CheckUpdateDocument(body, TrustAnchors{}, kNow + 86400).refusal,
             DocumentRefusal::kExpired);  // unsigned documents expire too
-  // Fields in any other form refuse the document: no such date or time, a size beyond 64 bits.
+  // Fields in any other form refuse the document: no such date or time, a size beyond 64 bits,
+  // a field present but empty or blank.
   for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
                             "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
                             "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
                             "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
-                            "Size=18446744073709551616"}) {
+                            "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="}) {
     EXPECT_EQ(
         CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
         DocumentRefusal::kMalformedField)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "flow_fakes.h"
 #include "platform/files.h"
@@ -80,6 +81,25 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
             "start T a; add T a [] 1; start T(1) b; add T(1) b [] 2; start Other c; "
             "add Other c [] 3; cancel Other; complete Other [] \"o\" 0 2; cancel T(1); "
             "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
+}
+
+// The rate in KB/S or MB/S with two decimals; the time left in hours that go on past a day.
+TEST(DownloaderText, RateAndTimeLeft) {
+  // Bytes read, total, whole seconds, then the texts.
+  const std::tuple<double, double, std::int64_t, const char16_t*, const char16_t*> cases[] = {
+      {10240, 20480, 10, u"1.00 KB/S", u"00:00:10"},
+      {1024, 1024.0 * 700001, 1, u"1.00 KB/S", u"194:26:40"},     // about 8 days
+      {1024, 1024.0 * 15724801, 1, u"1.00 KB/S", u"4368:00:00"},  // 182 days
+      {3 << 20, 6 << 20, 1, u"3.00 MB/S", u"00:00:01"},
+      {2048, 1024, 1, u"2.00 KB/S", u"00:00:00"},  // a total below the bytes read
+      {0, 1024, 5, u"0.00 KB/S", u"-"},
+      {512, 1024, 0, u"0.50 KB/S", u"00:00:00"},
+  };
+  for (const auto& [read, total, seconds, rate, left] : cases) {
+    EXPECT_EQ(Downloader::RateTexts(read, total, seconds),
+              std::make_pair(std::u16string(rate), std::u16string(left)))
+        << read << " of " << total;
+  }
 }
 
 // A drive's root is a whole path; a client started from a share keeps the "\\" of its folder.
