@@ -11,18 +11,21 @@ namespace sealupdate {
 ProgramTerminator::ProgramTerminator(ProcessTable& processes, std::u16string clientFolder)
     : processes_(processes), clientFolder_(std::move(clientFolder)) {}
 
-// Only the client's own installation is ended: another copy of the program or a system process
-// of the same name is left alone. The client's own process is skipped, so it survives to open
-// the package even when its own name is listed. Names are taken in the order listed, the main
-// program first.
+// Only the client's own installation in the client's own session is ended: another copy of the
+// program, a system process of the same name, or the same program another user of a terminal
+// server runs is left alone, and so is a process whose session cannot be read. The client's own
+// process is skipped, so it survives to open the package even when its own name is listed.
+// Names are taken in the order listed, the main program first.
 std::vector<std::uint32_t> ProgramTerminator::EndAll(const std::vector<std::u16string>& exeNames) {
   std::vector<std::uint32_t> ended;
   const auto snapshot = processes_.Snapshot();
   if (!snapshot) return ended;
   const std::uint32_t self = processes_.CurrentProcessId();
+  const std::optional<std::uint32_t> session = processes_.CurrentSession();
+  if (!session) return ended;
   for (const std::u16string& name : exeNames) {
     for (const ProcessEntry& entry : *snapshot) {
-      if (entry.id == self || !EqualsIgnoreCase(entry.exeName, name) ||
+      if (entry.id == self || entry.session != session || !EqualsIgnoreCase(entry.exeName, name) ||
           !IsInsideFolder(entry.imagePath, clientFolder_)) {
         continue;
       }

@@ -15,7 +15,8 @@ class ProgramTerminator {
   ProgramTerminator(ProcessTable& processes, std::u16string clientFolder);
 
   // Terminates every running process of the listed executables (names compared without letter
-  // case) whose file lies in the client's folder or below it, except the client itself.
+  // case) whose file lies in the client's folder or below it and that runs in the client's own
+  // session, except the client itself.
   // Processes elsewhere, or whose file cannot be read, are left alone. The ids ended.
   std::vector<std::uint32_t> EndAll(const std::vector<std::u16string>& exeNames);
 

@@ -13,6 +13,9 @@ struct ProcessEntry {
   std::uint32_t id = 0;
   std::u16string exeName;    // bare file name as the system reports it, no folder
   std::u16string imagePath;  // full path of the executable file; empty when it cannot be read
+  // The sign-in session the process runs in (each user of a terminal server has their own);
+  // nullopt when it cannot be read.
+  std::optional<std::uint32_t> session;
 };
 
 class ProcessTable {
@@ -27,6 +30,8 @@ class ProcessTable {
   virtual bool Terminate(std::uint32_t id, std::u16string_view imagePath,
                          std::uint32_t exitCode) = 0;
   virtual std::uint32_t CurrentProcessId() = 0;
+  // The session of this process; nullopt when it cannot be read.
+  virtual std::optional<std::uint32_t> CurrentSession() = 0;
 };
 
 // The real table of this system (Toolhelp on Windows, /proc natively).

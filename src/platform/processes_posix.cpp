@@ -57,6 +57,13 @@ std::string ExeNameOf(const std::string& procDir, const std::string& imagePath) 
   return name;
 }
 
+// The POSIX session stands in for the sign-in session.
+std::optional<std::uint32_t> SessionOf(pid_t pid) {
+  const pid_t session = ::getsid(pid);
+  if (session < 0) return std::nullopt;
+  return static_cast<std::uint32_t>(session);
+}
+
 class ProcProcessTable final : public ProcessTable {
  public:
   std::optional<std::vector<ProcessEntry>> Snapshot() override {
@@ -69,7 +76,10 @@ class ProcProcessTable final : public ProcessTable {
       const std::string dir = std::string("/proc/") + item->d_name;
       const std::string image = ImagePathOf(dir);
       const std::string name = ExeNameOf(dir, image);
-      if (!name.empty()) entries.push_back({*pid, Utf8ToUtf16(name), Utf8ToUtf16(image)});
+      if (!name.empty()) {
+        entries.push_back(
+            {*pid, Utf8ToUtf16(name), Utf8ToUtf16(image), SessionOf(static_cast<pid_t>(*pid))});
+      }
     }
     return entries;
   }
@@ -85,6 +95,7 @@ class ProcProcessTable final : public ProcessTable {
   }
 
   std::uint32_t CurrentProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
+  std::optional<std::uint32_t> CurrentSession() override { return SessionOf(0); }
 };
 
 }  // namespace

@@ -26,6 +26,12 @@ std::u16string ImagePathOf(HANDLE process) {
   return {};
 }
 
+std::optional<std::uint32_t> SessionOf(DWORD id) {
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(id, &session)) return std::nullopt;
+  return static_cast<std::uint32_t>(session);
+}
+
 std::u16string ImagePathOf(DWORD id) {
   win::UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
   return process ? ImagePathOf(process.get()) : std::u16string();
@@ -44,7 +50,7 @@ class ToolhelpProcessTable final : public ProcessTable {
       entry.szExeFile[MAX_PATH - 1] = L'\0';  // the name ends at its NUL, whatever follows
       entries.push_back({static_cast<std::uint32_t>(entry.th32ProcessID),
                          win::FromWide(std::wstring_view(entry.szExeFile)),
-                         ImagePathOf(entry.th32ProcessID)});
+                         ImagePathOf(entry.th32ProcessID), SessionOf(entry.th32ProcessID)});
       entry.dwSize = sizeof(entry);
     }
     return entries;
@@ -61,6 +67,9 @@ class ToolhelpProcessTable final : public ProcessTable {
   }
 
   std::uint32_t CurrentProcessId() override { return ::GetCurrentProcessId(); }
+  std::optional<std::uint32_t> CurrentSession() override {
+    return SessionOf(::GetCurrentProcessId());
+  }
 };
 
 }  // namespace

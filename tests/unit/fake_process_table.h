@@ -15,6 +15,7 @@ namespace sealupdate {
 struct FakeProcessTable : ProcessTable {
   std::vector<ProcessEntry> processes;
   std::uint32_t ownId = 1;
+  std::optional<std::uint32_t> ownSession = 1;
   bool snapshotFails = false;
   std::set<std::uint32_t> refuse;  // ids whose termination fails
   std::vector<std::uint32_t> terminated, exitCodes;
@@ -34,6 +35,7 @@ struct FakeProcessTable : ProcessTable {
     return true;
   }
   std::uint32_t CurrentProcessId() override { return ownId; }
+  std::optional<std::uint32_t> CurrentSession() override { return ownSession; }
 };
 
 }  // namespace sealupdate

@@ -21,7 +21,8 @@ TEST(SystemProcessTable, ListsItselfWithItsFileAndChecksItBeforeEnding) {
   ASSERT_TRUE(snapshot.has_value());
   for (const ProcessEntry& e : *snapshot) {
     listed += e.id == self && EqualsIgnoreCase(e.exeName, FileNameOf(ownPath)) &&
-              EqualsIgnoreCase(e.imagePath, ownPath);
+              EqualsIgnoreCase(e.imagePath, ownPath) && e.session &&
+              e.session == system.CurrentSession();
     EXPECT_NE(e.imagePath.rfind(u"\\Device\\", 0), 0u)
         << "an NT path: " << Utf16ToUtf8(e.imagePath);
   }

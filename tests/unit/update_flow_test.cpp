@@ -56,7 +56,7 @@ struct Flow : ::testing::Test {
   }
   // The main program runs and is at 1.0; the user accepts an update.
   void Prepare() {
-    processes.processes = {{7, u"main.exe", config.clientFolder + u"main.exe"}};
+    processes.processes = {{7, u"main.exe", config.clientFolder + u"main.exe", 1}};
     installed = u"1.0";
     view.answer = MessageAnswer::Yes;
   }
