@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "download/downloader.h"
 #include "download/url_reader.h"
@@ -68,7 +69,12 @@ int Run(std::u16string_view commandLine) {
   const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
   Downloader downloader(*reader, SystemClock(), SystemEventPump(), FolderOf(ownPath));
   ProgramTerminator programs(SystemProcessTable(), config.clientFolder);
-  UpdateFlow flow(*window, config, downloader, programs, FileVersionCache());
+  FlowSystem system;
+  system.readFileVersion = FileVersionCache();
+  system.perUserFolder = [&config] {
+    return PerUserFolder(LocalAppDataFolder(), LongPathOf(config.clientFolder));
+  };
+  UpdateFlow flow(*window, config, downloader, programs, std::move(system));
   downloader.SetEvents(&flow);
   window->Attach(flow);
   return window->Run();

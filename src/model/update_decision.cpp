@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "base/encoding.h"
 #include "base/text.h"
 #include "model/addresses.h"
 #include "model/update_document.h"
@@ -35,7 +36,14 @@ bool EndsWithExe(std::u16string_view name) {
   return name.size() >= 4 && EqualsIgnoreCase(name.substr(name.size() - 4), u".exe");
 }
 
-DownloadPlan PlanDownloads(const ClientConfig& config, const UpdateDocument& document) {
+// The package and both resume files beside it must stay within what the shell can open.
+bool FitsTheShell(std::u16string_view packagePath) {
+  constexpr std::size_t kLongestSuffix = std::u16string_view(u".part.info").size();
+  return packagePath.size() + kLongestSuffix <= kLongestShellPath;
+}
+
+DownloadPlan PlanDownloads(const ClientConfig& config, const UpdateDocument& document,
+                           const std::u16string& perUserFolder) {
   std::vector<DownloadCandidate> candidates;
   for (const std::u16string& address : document.downloadUrls) {
     if (TrimSpaces(address).empty()) continue;
@@ -43,7 +51,12 @@ DownloadPlan PlanDownloads(const ClientConfig& config, const UpdateDocument& doc
     candidate.url = CompleteAddress(address);
     candidate.packageName = PackageFileName(candidate.url, document.modifySuffix);
     if (candidate.packageName) {
-      candidate.savePaths.push_back(config.clientFolder + u"Update\\" + *candidate.packageName);
+      const SaveLocation inProgramFolder{config.clientFolder + u"Update\\" + *candidate.packageName,
+                                         false};
+      if (FitsTheShell(inProgramFolder.path)) candidate.locations.push_back(inProgramFolder);
+      const SaveLocation perUser{perUserFolder + u"Update\\" + *candidate.packageName, true};
+      if (!perUserFolder.empty() && FitsTheShell(perUser.path))
+        candidate.locations.push_back(perUser);
     }
     candidates.push_back(std::move(candidate));
   }
@@ -59,7 +72,7 @@ const std::vector<DownloadCandidate>& DownloadPlan::Candidates() const { return 
 
 bool DownloadPlan::HasUsableCandidate() const {
   return std::any_of(candidates_->begin(), candidates_->end(),
-                     [](const DownloadCandidate& c) { return !c.savePaths.empty(); });
+                     [](const DownloadCandidate& c) { return !c.locations.empty(); });
 }
 
 DownloadPlan::Walk DownloadPlan::Begin() const {
@@ -80,8 +93,24 @@ std::optional<bool> IsNewerVersion(std::u16string_view version, std::u16string_v
   return *newParts > *oldParts;  // part by part, the first difference decides
 }
 
+std::u16string PerUserFolder(std::u16string_view localAppData, std::u16string_view clientFolder) {
+  while (!clientFolder.empty() && clientFolder.back() == u'\\') clientFolder.remove_suffix(1);
+  if (localAppData.empty() || clientFolder.empty()) return {};
+  std::string bytes;
+  for (const char16_t unit : ToLowerUnits(clientFolder)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  const std::optional<Sha256Digest> digest = Sha256Of(bytes);
+  if (!digest) return {};
+  const std::string hex = HexEncode(digest->data(), 8);
+  return std::u16string(localAppData) + u"\\sealupdate\\" + std::u16string(hex.begin(), hex.end()) +
+         u"\\";
+}
+
 UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view documentBytes,
-                              const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds) {
+                              const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds,
+                              const PerUserFolderSource& perUserFolder) {
   UpdateDecision decision;
   if (documentBytes.size() > kMaxDocumentBytes) {
     decision.refusal = DocumentRefusal::kTooLarge;
@@ -113,9 +142,11 @@ UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view docum
     const std::u16string installed = readVersion(decision.mainProgramPath);
     offer.localVersion = installed.empty() ? u"0.0.0.0" : installed;
   }
-  offer.plan = PlanDownloads(config, document);
-
   const std::optional<bool> newer = IsNewerVersion(offer.version, offer.localVersion);
+  // The per-user folder costs a hash and a shell call: only an offer may download into it.
+  const std::u16string perUser = newer && *newer && perUserFolder ? perUserFolder() : u"";
+  offer.plan = PlanDownloads(config, document, perUser);
+
   if (!newer) {
     decision.refusal = DocumentRefusal::kVersionUnreadable;
   } else if (!*newer) {

@@ -25,11 +25,25 @@ struct PackageExpectation {
   std::optional<Sha256Digest> sha256;
 };
 
+// The longest path the shell opens (MAX_PATH less its terminating NUL).
+inline constexpr std::size_t kLongestShellPath = 259;
+
+// Where a package may be saved.
+struct SaveLocation {
+  std::u16string path;
+  // The folder is the client's own per-user folder: it holds nothing but the package and its
+  // resume files, so anything else found there is removed before the package is opened.
+  bool exclusive = false;
+};
+
 // One download address and where its package may be saved.
 struct DownloadCandidate {
   std::u16string url;                         // completed
   std::optional<std::u16string> packageName;  // nullopt: the name could leave Update\ (refused)
-  std::vector<std::u16string> savePaths;      // best first; empty when the name is refused
+  // Best first: Update\ in the client's folder, then the per-user folder. Only paths whose
+  // package, ".part" and ".part.info" all stay within kLongestShellPath; empty when the name is
+  // refused or no path fits.
+  std::vector<SaveLocation> locations;
 };
 
 // The download addresses in the document's order. Each attempt walks them from the first.
@@ -86,9 +100,18 @@ struct UpdateDecision {
 
 // The installed main program's file version, "" when the file has none (or is missing).
 using LocalVersionReader = std::function<std::u16string(const std::u16string& path)>;
+// The client's per-user folder (PerUserFolder), "" when there is none; asked only for an offer.
+using PerUserFolderSource = std::function<std::u16string()>;
 
 UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view documentBytes,
-                              const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds);
+                              const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds,
+                              const PerUserFolderSource& perUserFolder = {});
+
+// The per-user folder of the client installed in `clientFolder`:
+// <localAppData>\sealupdate\<first 16 hex digits of the SHA-256 of the folder>\, the folder as
+// its long path, lower-cased, without a final "\", as UTF-16LE bytes. Two installations never
+// share it; one folder reached by two spellings keeps its resume files. Empty when either is.
+std::u16string PerUserFolder(std::u16string_view localAppData, std::u16string_view clientFolder);
 
 // Whether `version` is newer than `installed`, comparing four dot-separated numeric parts
 // (missing parts read as 0, later ones are ignored); nullopt when a part of either lies outside

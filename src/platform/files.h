@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sealupdate {
 
@@ -37,6 +38,35 @@ bool PathExists(const std::u16string& path);
 
 // Creates every missing folder along `folder` (which ends with "\"); true when it exists after.
 bool CreateFolderTree(const std::u16string& folder);
+
+// True when a new file can be created in `folder` (created first when missing, like
+// CreateFolderTree): a probe file is created there and deleted at once. A read-only medium, a
+// folder the user may not write or a file in the way all give false.
+bool CanWriteInFolder(const std::u16string& folder);
+
+// Deletes everything directly inside `folder` (files, and folders with their contents) whose
+// name is not one of `keep` (compared without letter case). What cannot be deleted stays.
+void RemoveAllBut(const std::u16string& folder, const std::vector<std::u16string>& keep);
+
+// The user's local application data folder (Windows: the known folder LocalAppData, never the
+// environment), without a final ""; empty when the system cannot say.
+std::u16string LocalAppDataFolder();
+
+// The long form of an existing path (Windows: short 8.3 names expanded); the path as given when
+// the system cannot say.
+std::u16string LongPathOf(const std::u16string& path);
+
+// The file-system questions the update flow asks about where a package goes; a seam, so the
+// flow's tests can answer them. The defaults ask the real file system.
+class PackageFolders {
+ public:
+  virtual ~PackageFolders() = default;
+  virtual bool CanWriteIn(const std::u16string& folder) { return CanWriteInFolder(folder); }
+  virtual bool Exists(const std::u16string& path) { return PathExists(path); }
+  virtual void KeepOnly(const std::u16string& folder, const std::vector<std::u16string>& names) {
+    RemoveAllBut(folder, names);
+  }
+};
 
 // Full path of the running executable (no length limit) and its folder (without the final "\").
 std::u16string GetOwnExePath();

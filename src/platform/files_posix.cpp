@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "base/text.h"
 #include "platform/files.h"
@@ -96,5 +100,38 @@ bool CreateFolderTree(const std::u16string& folder) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool CanWriteInFolder(const std::u16string& folder) {
+  const bool ends = !folder.empty() && (folder.back() == u'\\' || folder.back() == u'/');
+  if (!CreateFolderTree(ends ? folder : folder + u"\\")) return false;
+  const std::string probe = NativePath(folder + u"\\sealupdate-write-test.tmp");
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+void RemoveAllBut(const std::u16string& folder, const std::vector<std::u16string>& keep) {
+  std::error_code error;
+  const std::filesystem::path base(NativePath(folder));
+  std::vector<std::filesystem::path> doomed;
+  for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+    const std::u16string name = Utf8ToUtf16(entry.path().filename().string());
+    bool kept = false;
+    for (const std::u16string& k : keep) kept = kept || EqualsIgnoreCase(name, k);
+    if (!kept) doomed.push_back(entry.path());
+  }
+  for (const auto& path : doomed) std::filesystem::remove_all(path, error);  // links not followed
+}
+
+std::u16string LocalAppDataFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data) return Utf8ToUtf16(data);
+  const char* home = std::getenv("HOME");
+  return home && *home ? Utf8ToUtf16(std::string(home) + "/.local/share") : std::u16string();
+}
+
+std::u16string LongPathOf(const std::u16string& path) { return path; }
 
 }  // namespace sealupdate

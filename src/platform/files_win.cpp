@@ -2,6 +2,11 @@
 #include "platform/files.h"
 #include "platform/win32.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include "base/text.h"
+
 namespace sealupdate {
 
 struct InputFile::Impl {
@@ -88,6 +93,90 @@ bool CreateFolderTree(const std::u16string& folder) {
   }
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CanWriteInFolder(const std::u16string& folder) {
+  const bool ends = !folder.empty() && (folder.back() == u'\\' || folder.back() == u'/');
+  if (!CreateFolderTree(ends ? folder : folder + u"\\")) return false;
+  // A name no package takes; deleted on close whatever happens to this process.
+  const std::wstring probe = win::Wide(folder) + L"\\sealupdate-write-test.tmp";
+  win::UniqueFileHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                         nullptr));
+  return static_cast<bool>(file);
+}
+
+namespace {
+
+void RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  // A junction or link is removed itself, never followed into what it points at.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    RemoveAllBut(win::FromWide(path), {});
+    RemoveDirectoryW(path.c_str());
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RemoveDirectoryW(path.c_str());
+  } else {
+    DeleteFileW(path.c_str());
+  }
+}
+
+}  // namespace
+
+void RemoveAllBut(const std::u16string& folder, const std::vector<std::u16string>& keep) {
+  const std::wstring base = win::Wide(folder) + L"\\";
+  WIN32_FIND_DATAW found{};
+  win::UniqueFind find(FindFirstFileExW((base + L"*").c_str(), FindExInfoBasic, &found,
+                                        FindExSearchNameMatch, nullptr, 0));
+  if (!find) return;
+  std::vector<std::wstring> doomed;
+  do {
+    const std::wstring_view name(found.cFileName);
+    if (name == L"." || name == L"..") continue;
+    const std::u16string wide = win::FromWide(name);
+    bool kept = false;
+    for (const std::u16string& k : keep) kept = kept || EqualsIgnoreCase(wide, k);
+    if (!kept) doomed.push_back(base + std::wstring(name));
+  } while (FindNextFileW(find.get(), &found));
+  for (const std::wstring& path : doomed) RemoveTree(path);
+}
+
+// Bound when first used, from the system folder: importing ole32 would load it (and COM's
+// start-up) on every run, though only a download into the per-user folder needs it.
+std::u16string LocalAppDataFolder() {
+  using KnownFolderFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+  using FreeFn = void(WINAPI*)(LPVOID);
+  const HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const HMODULE ole = LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!shell || !ole) return {};
+  const auto knownFolder = reinterpret_cast<KnownFolderFn>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "SHGetKnownFolderPath")));
+  const auto free =
+      reinterpret_cast<FreeFn>(reinterpret_cast<void*>(GetProcAddress(ole, "CoTaskMemFree")));
+  if (!knownFolder || !free) return {};
+  // FOLDERID_LocalAppData, spelled out so no GUID library is linked for it.
+  static constexpr KNOWNFOLDERID kLocalAppData = {
+      0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
+  PWSTR path = nullptr;
+  std::u16string folder;
+  if (SUCCEEDED(knownFolder(kLocalAppData, KF_FLAG_DEFAULT, nullptr, &path)))
+    folder = win::FromWide(path);
+  free(path);  // also when the call failed, as its contract asks
+  return folder;
+}
+
+std::u16string LongPathOf(const std::u16string& path) {
+  const std::wstring wide = win::Wide(path);
+  const DWORD needed = GetLongPathNameW(wide.c_str(), nullptr, 0);
+  if (needed == 0) return path;
+  std::wstring buffer(needed, L'\0');
+  const DWORD written = GetLongPathNameW(wide.c_str(), buffer.data(), needed);
+  if (written == 0 || written >= needed) return path;
+  buffer.resize(written);
+  return win::FromWide(buffer);
 }
 
 }  // namespace sealupdate

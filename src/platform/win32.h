@@ -105,6 +105,11 @@ struct WindowTraits {  // windows the owner destroys itself (message-only window
   static Handle Invalid() noexcept { return nullptr; }
   static void Close(Handle h) noexcept { ::DestroyWindow(h); }
 };
+struct FindTraits {  // FindFirstFileW
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::FindClose(h); }
+};
 struct LocalMemoryTraits {  // buffers the system allocates for us (FormatMessage)
   using Handle = void*;
   static Handle Invalid() noexcept { return nullptr; }
@@ -120,6 +125,7 @@ using UniqueMenu = UniqueHandle<MenuTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 

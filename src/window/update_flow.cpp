@@ -1,6 +1,7 @@
 // The update flow's stages and transitions.
 #include "window/update_flow.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/text.h"
@@ -23,6 +24,8 @@ constexpr char16_t kStatusDownloaded[] = u"下载完成！";
 constexpr char16_t kStatusDownloadFailed[] = u"下载文件出错！";
 // The system's description of a denied file access.
 constexpr char16_t kAccessDeniedText[] = u"拒绝访问。";
+// The system's description of a missing file.
+constexpr char16_t kFileNotFoundText[] = u"找不到该文件。";
 constexpr char16_t kQuestion[] = u"发现新版本，是否立即更新？";
 constexpr char16_t kDownloadedMessage[] = u"更新文件下载完毕！单击 [确定] 重启程序。";
 constexpr int kShowHide = 0;
@@ -63,14 +66,13 @@ std::u16string_view PrimaryCaption(Stage stage) {
 }
 
 UpdateFlow::UpdateFlow(UpdateView& view, const ClientConfig& config, Downloader& downloader,
-                       ProgramTerminator& programs, LocalVersionReader readFileVersion,
-                       UtcClock utcNow)
+                       ProgramTerminator& programs, FlowSystem system)
     : view_(view),
       config_(config),
       downloader_(downloader),
       programs_(programs),
-      readFileVersion_(std::move(readFileVersion)),
-      utcNow_(std::move(utcNow)),
+      system_(std::move(system)),
+      folders_(system_.folders ? *system_.folders : defaultFolders_),
       homePage_(config.homePage) {
   downloader_.SetBodyCheck([this](DownloadedFile& body, const std::u16string& savePath) {
     return CheckDownloadedPackage(body, savePath);
@@ -193,7 +195,8 @@ void UpdateFlow::CheckFailed() {
 }
 
 void UpdateFlow::CheckSucceeded(const std::string& bytes) {
-  UpdateDecision decision = EvaluateUpdate(config_, bytes, readFileVersion_, utcNow_());
+  UpdateDecision decision = EvaluateUpdate(config_, bytes, system_.readFileVersion,
+                                           system_.utcNow(), system_.perUserFolder);
   if (decision.offer) {
     homePage_ = decision.offer->homePage;
     view_.SetNotes(decision.offer->notes);
@@ -274,13 +277,23 @@ void UpdateFlow::DownloadNext() {
     view_.ShowMessage(failure, u"提示：", MessageButtons::Ok, MessageIcon::Information);
     return;
   }
-  if (candidate->savePaths.empty()) {
+  if (candidate->locations.empty()) {
     // A name that could land outside Update\: this address fails before anything is written.
     PackageFailed(TransferFailure::kSavePathRefused);
     return;
   }
+  // The program's own folder when the user may write there (a per-machine installation under
+  // Program Files, a share or a CD may not be), else the per-user folder.
+  const auto writable = std::find_if(
+      candidate->locations.begin(), candidate->locations.end(),
+      [this](const SaveLocation& at) { return folders_.CanWriteIn(FolderOf(at.path)); });
+  if (writable == candidate->locations.end()) {
+    PackageFailed(TransferFailure::kFolderNotCreated);
+    return;
+  }
+  location_ = *writable;
   downloader_.SetHashFileBodies(offer_->package.sha256.has_value());
-  downloader_.BeginDownload(candidate->url, kTaskDownload, candidate->savePaths.front());
+  downloader_.BeginDownload(candidate->url, kTaskDownload, location_.path);
 }
 void UpdateFlow::DownloadProgress(const std::u16string&, const std::u16string& task,
                                   const std::u16string&, double read, double total,
@@ -330,6 +343,20 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   view_.ShowMessage(kDownloadedMessage, u"下载完成：", MessageButtons::Ok,
                     MessageIcon::Information);
   if (closed_) return;
+  // Nothing is ended unless the shell can be handed the package: it is there, at a path the
+  // shell takes; otherwise the user keeps the program running and is told why.
+  if (!folders_.Exists(savePath) || savePath.size() > kLongestShellPath) {
+    EnterStage(Stage::UpdateOffered);
+    view_.SetStatus(u"无法打开更新文件！");
+    view_.ShowMessage(u"无法打开更新文件：" + savePath + u"\r\n" + kFileNotFoundText, u"提示：",
+                      MessageButtons::Ok, MessageIcon::Error);
+    return;
+  }
+  if (location_.exclusive) {
+    // Nothing planted beside an installer that may ask for elevation is loaded from there.
+    const std::u16string name = FileNameOf(savePath);
+    folders_.KeepOnly(FolderOf(savePath), {name, name + u".part", name + u".part.info"});
+  }
   programs_.EndAll(offer_->programsToEnd);
   const ShellResult opened = view_.ShellOpen(savePath, kShowNormal);
   downloader_.ReleasePackage();  // held unchanged until the shell has it

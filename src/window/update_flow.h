@@ -13,6 +13,7 @@
 #include "model/program_terminator.h"
 #include "model/update_decision.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace sealupdate {
 
@@ -81,14 +82,19 @@ class UpdateView {
 // Sequences one run: fetch the document, evaluate it, ask, download, check the package, end the
 // main program, open the package. Every decision is the model's; this class only orders them
 // and tells the view.
+// What the flow asks of the system beyond the window, the network and the processes.
+struct FlowSystem {
+  LocalVersionReader readFileVersion;  // the installed main program's version
+  // Seconds since 1970 UTC, for the document's expiry.
+  std::function<std::int64_t()> utcNow = UtcSecondsNow;
+  PerUserFolderSource perUserFolder;  // where a package goes when the program folder cannot
+  PackageFolders* folders = nullptr;  // nullptr: the real file system
+};
+
 class UpdateFlow final : public DownloaderEvents {
  public:
-  // Seconds since 1970 UTC, for the document's expiry.
-  using UtcClock = std::function<std::int64_t()>;
-
   UpdateFlow(UpdateView& view, const ClientConfig& config, Downloader& downloader,
-             ProgramTerminator& programs, LocalVersionReader readFileVersion,
-             UtcClock utcNow = UtcSecondsNow);
+             ProgramTerminator& programs, FlowSystem system);
 
   // The window is loaded: place it by mode, set up the tray, and check at once unless the mode
   // waits for the user.
@@ -136,8 +142,9 @@ class UpdateFlow final : public DownloaderEvents {
   const ClientConfig& config_;
   Downloader& downloader_;
   ProgramTerminator& programs_;
-  LocalVersionReader readFileVersion_;
-  UtcClock utcNow_;
+  FlowSystem system_;
+  PackageFolders defaultFolders_;
+  PackageFolders& folders_;
   // The configured home page until a document is accepted, then the document's.
   std::u16string homePage_;
   // The update addresses still to ask in this check.
@@ -147,6 +154,7 @@ class UpdateFlow final : public DownloaderEvents {
   // The update on offer, once a document offered one.
   std::optional<UpdateOffer> offer_;
   DownloadPlan::Walk downloads_;
+  SaveLocation location_;  // where the current download goes
   // This download met a failure other than a package that did not match its document.
   bool otherPackageFailure_ = false;
   Stage stage_ = Stage::Idle;

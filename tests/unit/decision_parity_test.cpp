@@ -94,10 +94,14 @@ class Parity : public ::testing::Test {
     Downloader downloader(reader, reader, reader, folder_);
     RecordingView view;
     view.answer = MessageAnswer::Yes;
-    UpdateFlow flow(view, config, downloader, programs, [](S path) {
+    FakeFolders folders;
+    FlowSystem system;
+    system.readFileVersion = [](S path) {
       const auto info = ReadVersionInfo(path);
       return info ? info->FileVersion : std::u16string();
-    });
+    };
+    system.folders = &folders;
+    UpdateFlow flow(view, config, downloader, programs, std::move(system));
     downloader.SetEvents(&flow);
     flow.Start();
     reader.Body(document);

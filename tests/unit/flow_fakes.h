@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "download/downloader.h"
 #include "model/version_info.h"
 #include "platform/crypto.h"
+#include "platform/files.h"
 #include "window/update_flow.h"
 
 namespace sealupdate {
@@ -149,6 +151,21 @@ class RecordingView : public UpdateView {
     log.push_back(what + (" " + Utf16ToUtf8(text)) + "|" + std::to_string(n));
   }
   Log Tail(std::size_t n) const { return Log(log.end() - std::min(n, log.size()), log.end()); }
+};
+
+// Answers the flow's questions about save folders: which folders may be written, whether the
+// package is there; records the folders it was asked to clear.
+struct FakeFolders final : PackageFolders {
+  std::vector<std::u16string> readOnly;  // folders that cannot be written
+  bool packageThere = true;
+  std::vector<std::u16string> cleared;  // "folder|kept,names"
+  bool CanWriteIn(S folder) override {
+    return std::find(readOnly.begin(), readOnly.end(), folder) == readOnly.end();
+  }
+  bool Exists(S) override { return packageThere; }
+  void KeepOnly(S folder, const std::vector<std::u16string>& names) override {
+    cleared.push_back(folder + u"|" + Join(names, u","));
+  }
 };
 
 }  // namespace sealupdate

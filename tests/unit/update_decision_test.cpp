@@ -50,10 +50,10 @@ TEST(UpdateDecision, AnAcceptedNewerDocumentIsOfferedWithItsPlan) {
   const auto& candidates = offer.plan.Candidates();
   ASSERT_EQ(candidates.size(), 3u);
   EXPECT_EQ(candidates[0].url, u"http://d.test/a/setup.bin");
-  EXPECT_EQ(candidates[0].savePaths,
-            std::vector<std::u16string>{u"C:\\App\\Update\\setup.bin.exe"});
+  ASSERT_EQ(candidates[0].locations.size(), 1u);  // no per-user folder was given
+  EXPECT_EQ(candidates[0].locations[0].path, u"C:\\App\\Update\\setup.bin.exe");
   EXPECT_FALSE(candidates[1].packageName);
-  EXPECT_TRUE(candidates[1].savePaths.empty());
+  EXPECT_TRUE(candidates[1].locations.empty());
   EXPECT_EQ(candidates[2].packageName, u"setup.bin.exe");
 
   // Each walk starts from the first and ends after the last, whatever became of the offer.
@@ -67,6 +67,33 @@ TEST(UpdateDecision, AnAcceptedNewerDocumentIsOfferedWithItsPlan) {
   EXPECT_EQ(walk.Next(), &candidates[2]);
   EXPECT_EQ(walk.Next(), nullptr);
   EXPECT_EQ(DownloadPlan().Begin().Next(), nullptr);
+}
+
+// The per-user folder comes second, is asked for only when an update is offered, and a path the
+// shell could not open (with ".part.info" beside it) is no location at all.
+TEST(UpdateDecision, SaveLocationsFitTheShell) {
+  EXPECT_EQ(PerUserFolder(u"C:\\Users\\u\\AppData\\Local", u"C:\\Program Files\\示例\\"),
+            u"C:\\Users\\u\\AppData\\Local\\sealupdate\\4c548e05b7aa95f2\\");
+  EXPECT_EQ(PerUserFolder(u"", u"C:\\App") + PerUserFolder(u"C:\\L", u"\\"), u"");
+  int asked = 0;
+  const auto perUser = [&] { return ++asked, std::u16string(u"D:\\L\\"); };
+  Reads reads;
+  ClientConfig config = Config();
+  // The longest folder whose package name (13 units) and ".part.info" still fit in 259.
+  const std::u16string fits = u"C:\\" + std::u16string(259 - 3 - 7 - 13 - 10 - 1, u'x') + u"\\";
+  for (const auto& [folder, expected] :
+       {std::pair{fits, 2u}, {fits.substr(0, fits.size() - 1) + u"y\\", 1u}}) {
+    config.clientFolder = folder;
+    const auto d = EvaluateUpdate(config, kDocument, reads.Reader(), 0, perUser);
+    const auto& locations = d.offer->plan.Candidates()[0].locations;
+    ASSERT_EQ(locations.size(), expected);
+    EXPECT_EQ(locations.back().path, u"D:\\L\\Update\\setup.bin.exe");
+    EXPECT_TRUE(locations.back().exclusive);
+    EXPECT_FALSE(locations.front().exclusive && expected == 2);
+  }
+  reads.version = u"2.0";
+  EvaluateUpdate(config, kDocument, reads.Reader(), 0, perUser);  // up to date: not asked
+  EXPECT_EQ(asked, 2);
 }
 
 TEST(UpdateDecision, OutcomesAndRefusals) {

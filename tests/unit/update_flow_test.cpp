@@ -43,14 +43,20 @@ struct Flow : ::testing::Test {
   Downloader downloader{reader, reader, reader, folder};
   RecordingView view;
   std::u16string installed;  // the main program's file version
+  std::u16string perUser = folder + u"\\peruser\\";
+  FakeFolders folders;
   std::unique_ptr<UpdateFlow> flow;
 
   void Start(UpdateMode mode, std::vector<std::u16string> updateUrls = {}) {
     config.mode = mode;
     for (const auto& u : updateUrls) config.updateAddresses.push_back(CompleteAddress(u));
-    flow = std::make_unique<UpdateFlow>(view, config, downloader, programs, [this](S path) {
+    FlowSystem system;
+    system.readFileVersion = [this](S path) {
       return path == config.clientFolder + u"Main.exe" ? installed : u"";
-    });
+    };
+    system.perUserFolder = [this] { return perUser; };
+    system.folders = &folders;
+    flow = std::make_unique<UpdateFlow>(view, config, downloader, programs, std::move(system));
     downloader.SetEvents(flow.get());
     flow->Start();
   }
@@ -155,6 +161,43 @@ TEST_F(Flow, UpToDateAndIncomparableVersions) {
   Start(UpdateMode::CheckAtStart, {u"b.test/u.ini"});
   reader.Body(Document("2.99999999999"));
   EXPECT_EQ(Now(), State(Stage::Idle, u"获取升级信息失败！"));
+}
+
+// A program folder the user cannot write (Program Files, a share, a CD): the package goes to the
+// per-user folder, which is cleared of everything else before the package is opened. A package
+// that is not where the shell would be handed it ends nothing.
+TEST_F(Flow, ReadOnlyProgramFoldersSaveInThePerUserFolder) {
+  Prepare();
+  folders.readOnly = {config.clientFolder + u"Update"};
+  Start(UpdateMode::CheckAtStart);
+  reader.Body(Document("2.0"));
+  const std::u16string started = Started(), package = u"\\peruser\\Update\\setup.bin.exe";
+  EXPECT_EQ(started.substr(started.size() - package.size()), package);
+  reader.File(kTaskDownload, Image());
+  ASSERT_EQ(folders.cleared.size(), 1u);
+  const std::u16string kept =
+      u"\\peruser\\Update|setup.bin.exe,setup.bin.exe.part,setup.bin.exe.part.info";
+  EXPECT_EQ(folders.cleared[0].substr(folders.cleared[0].size() - kept.size()), kept);
+  EXPECT_EQ(view.log.back(), "close");
+
+  // Neither folder can be written: every address fails without a byte fetched.
+  view = RecordingView();
+  view.answer = MessageAnswer::Yes;
+  folders.readOnly.push_back(perUser + u"Update");
+  Start(UpdateMode::CheckAtStart);
+  reader.Body(Document("2.0"));
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
+
+  // The package vanished before the hand-over: the user is told and the program keeps running.
+  view = RecordingView();
+  view.answer = MessageAnswer::Yes;
+  folders.readOnly.clear();
+  folders.packageThere = false;
+  Start(UpdateMode::CheckAtStart);
+  reader.Body(Document("2.0"));
+  reader.File(kTaskDownload, Image());
+  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"无法打开更新文件！"));
+  EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});  // only the first run's
 }
 
 TEST_F(Flow, PackagesMustMatchTheirDocument) {
