@@ -12,12 +12,6 @@
 
 namespace sealupdate {
 
-bool MemoryByteView::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
-  if (offset > bytes_.size() || length > bytes_.size() - offset) return false;
-  if (length > 0) std::memcpy(buffer, bytes_.data() + offset, length);
-  return true;
-}
-
 namespace {
 
 std::uint16_t LittleU16(const unsigned char* p) {
@@ -59,19 +53,6 @@ bool IsCompletePeImage(ByteView& image) {
 }
 
 namespace {
-
-// The file behind ReadVersionInfo, read at explicit offsets.
-class FileByteView final : public ByteView {
- public:
-  explicit FileByteView(InputFile& file) : file_(file) {}
-  std::uint64_t Size() const override { return file_.Size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return file_.ReadAt(offset, buffer, length);
-  }
-
- private:
-  InputFile& file_;
-};
 
 std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t U32(const unsigned char* p) {
@@ -444,8 +425,7 @@ std::optional<VersionInfo> ReadVersionInfo(std::u16string_view path) {
   const std::u16string trimmed = TrimSpaces(path);
   auto file = InputFile::Open(trimmed);
   if (!file) return std::nullopt;
-  FileByteView view(*file);
-  const std::optional<std::string> resource = FindVersionResource(view);
+  const std::optional<std::string> resource = FindVersionResource(*file);
   if (!resource) return std::nullopt;
 
   VersionInfo info;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/byte_reader.h"
+
 namespace sealupdate {
 
 // What the reader found; the caller passes it empty and fields the file does not carry keep
@@ -31,26 +33,6 @@ struct VersionInfo {
   std::u16string InternalName;
   std::u16string CompanyName;
   std::u16string LegalCopyright;
-};
-
-// A bounded, read-only view of some bytes: the parser reads nothing it has not asked for here.
-class ByteView {
- public:
-  virtual ~ByteView() = default;
-  virtual std::uint64_t Size() const = 0;
-  // Exactly `length` bytes at `offset`; false when they do not all lie inside the view.
-  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
-};
-
-// A view of bytes held in memory (the tests and the fuzz target use it).
-class MemoryByteView final : public ByteView {
- public:
-  explicit MemoryByteView(std::string_view bytes) : bytes_(bytes) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
-
- private:
-  std::string_view bytes_;
 };
 
 // True when the bytes hold a whole PE image: DOS and NT headers, a 32- or 64-bit optional

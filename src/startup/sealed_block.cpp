@@ -25,19 +25,6 @@ std::int64_t ParseLengthField(std::string_view tenBytes) {
 
 namespace {
 
-// The file behind the path-based read, at explicit offsets.
-class FileView final : public ByteView {
- public:
-  explicit FileView(InputFile& file) : file_(file) {}
-  std::uint64_t Size() const override { return file_.Size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return file_.ReadAt(offset, buffer, length);
-  }
-
- private:
-  InputFile& file_;
-};
-
 std::uint32_t Little(const unsigned char* p, int bytes) {
   std::uint32_t value = 0;
   for (int i = bytes; i-- > 0;) value = value << 8 | p[i];
@@ -148,8 +135,7 @@ std::vector<std::uint8_t> ReadSealedBlock(ByteView& file, std::int32_t tailLengt
 std::vector<std::uint8_t> ReadSealedBlock(const std::u16string& path, std::int32_t tailLength) {
   std::optional<InputFile> file = InputFile::Open(path);
   if (!file) return {};
-  FileView view(*file);
-  return ReadSealedBlock(view, tailLength);
+  return ReadSealedBlock(*file, tailLength);
 }
 
 std::string MakeSealedTrailer(const std::vector<std::uint8_t>& block) {

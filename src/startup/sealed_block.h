@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/version_info.h"
+#include "base/byte_reader.h"
 
 namespace sealupdate {
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/byte_reader.h"
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/document_trust.h"

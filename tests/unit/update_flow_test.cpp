@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/text.h"
 #include "download/downloader.h"
 #include "fake_process_table.h"
-#include "model/version_info.h"
 #include "platform/files.h"
 #include "scratch.h"
 
