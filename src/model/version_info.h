@@ -35,11 +35,6 @@ struct VersionInfo {
   std::u16string LegalCopyright;
 };
 
-// True when the bytes hold a whole PE image: DOS and NT headers, a 32- or 64-bit optional
-// header, a section table and every section's raw data all lie inside them. A package cut short
-// fails this; data appended after the last section is not covered.
-bool IsCompletePeImage(ByteView& image);
-
 // The version information of the file at `path` (spaces around it ignored): nullopt when it
 // cannot be opened or carries no version resource. Parts of a resource that are missing or
 // malformed leave their fields empty.

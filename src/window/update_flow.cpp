@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/document_trust.h"
-#include "model/version_info.h"
+#include "model/pe_image.h"
 #include "window/layout.h"
 
 namespace sealupdate {
