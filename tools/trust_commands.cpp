@@ -314,7 +314,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (mainProgram) {
       const auto info = ReadVersionInfo(Utf8ToUtf16(*mainProgram));
       const std::u16string local =
-          info && !info->FileVersion.empty() ? info->FileVersion : u"0.0.0.0";
+          info && !info->fileVersion.empty() ? info->fileVersion : u"0.0.0.0";
       const std::optional<bool> newer = record.IsNewerThan(local);
       out << ", " << Utf16ToUtf8(local) << " in " << *mainProgram << ": "
           << (!newer   ? "cannot be compared"

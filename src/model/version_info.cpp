@@ -208,13 +208,13 @@ void ReadFixedInfo(std::string_view res, const Block& root, VersionInfo& info) {
       root.end - root.value < kFixedBytes || U32(res, root.value) != 0xFEEF04BDu)
     return;
   const auto word = [&](std::size_t index) { return U32(res, root.value + 4 * index); };
-  info.StrucVersion = Halves(word(1));
-  info.FileVersion = Halves(word(2)) + u'.' + Halves(word(3));
-  info.ProductVersion = Halves(word(4)) + u'.' + Halves(word(5));
-  info.FileFlags = FlagWords(word(7));  // unmasked: the mask in word 6 is not applied
-  info.FileOS = OsLabel(word(8)) + u"操作系统";
-  info.FileType = TypeLabel(word(9));
-  if (word(9) == 3) info.FileSubtype = DriverKind(word(10)) + u"驱动程序";
+  info.strucVersion = Halves(word(1));
+  info.fileVersion = Halves(word(2)) + u'.' + Halves(word(3));
+  info.productVersion = Halves(word(4)) + u'.' + Halves(word(5));
+  info.fileFlags = FlagWords(word(7));  // unmasked: the mask in word 6 is not applied
+  info.fileOs = OsLabel(word(8)) + u"操作系统";
+  info.fileType = TypeLabel(word(9));
+  if (word(9) == 3) info.fileSubtype = DriverKind(word(10)) + u"驱动程序";
 }
 
 // The value of a string block: its text up to the terminating NUL, never past the block.
@@ -284,9 +284,9 @@ void ReadVersionResource(std::string_view res, VersionInfo& info) {
   Block table;
   if (!FindPath(res, root, {u"StringFileInfo", key}, table)) return;
   const std::pair<std::u16string_view, std::u16string*> names[] = {
-      {u"FileDescription", &info.FileDescription},   {u"ProductName", &info.ProductName},
-      {u"OriginalFilename", &info.OriginalFilename}, {u"InternalName", &info.InternalName},
-      {u"CompanyName", &info.CompanyName},           {u"LegalCopyright", &info.LegalCopyright}};
+      {u"FileDescription", &info.fileDescription},   {u"ProductName", &info.productName},
+      {u"OriginalFilename", &info.originalFilename}, {u"InternalName", &info.internalName},
+      {u"CompanyName", &info.companyName},           {u"LegalCopyright", &info.legalCopyright}};
   for (const auto& [name, field] : names) {
     Block value;
     if (FindChild(res, table, name, value)) *field = StringValue(res, value);
@@ -301,9 +301,9 @@ std::optional<VersionInfo> ReadVersionInfo(std::u16string_view path) {
   if (!resource) return std::nullopt;
 
   VersionInfo info;
-  info.FilePath = trimmed;
-  info.FileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
-  info.FileName = FileNameOf(trimmed);
+  info.filePath = trimmed;
+  info.fileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
+  info.fileName = FileNameOf(trimmed);
   ReadVersionResource(*resource, info);
   return info;
 }

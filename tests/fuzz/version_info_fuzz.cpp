@@ -14,16 +14,16 @@
 namespace {
 
 void CheckRecord(const sealupdate::VersionInfo& info) {
-  for (const std::u16string* s : {&info.FileDescription, &info.ProductName, &info.OriginalFilename,
-                                  &info.InternalName, &info.CompanyName, &info.LegalCopyright}) {
+  for (const std::u16string* s : {&info.fileDescription, &info.productName, &info.originalFilename,
+                                  &info.internalName, &info.companyName, &info.legalCopyright}) {
     if (s->find(u'\0') != std::u16string::npos) std::abort();
   }
-  const std::u16string& v = info.FileVersion;
+  const std::u16string& v = info.fileVersion;
   if (!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
                      std::count(v.begin(), v.end(), u'.') != 3)) {
     std::abort();
   }
-  if (!info.FileName.empty() || !info.FilePath.empty() || info.FileSize != 0) std::abort();
+  if (!info.fileName.empty() || !info.filePath.empty() || info.fileSize != 0) std::abort();
 }
 
 }  // namespace

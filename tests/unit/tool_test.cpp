@@ -180,7 +180,7 @@ TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
   const std::u16string path = FixturePath(u"zh_lib.dll");
   const auto info = ReadVersionInfo(u"  " + path + u" ");  // spaces around are ignored
   ASSERT_TRUE(info);
-  EXPECT_EQ(info->FilePath + u"|" + info->FileVersion, path + u"|65535.32768.0.7");
+  EXPECT_EQ(info->filePath + u"|" + info->fileVersion, path + u"|65535.32768.0.7");
   for (const std::u16string& p : {FixturePath(u"missing.exe"), FolderOf(GetOwnExePath())})
     EXPECT_FALSE(ReadVersionInfo(p)) << Utf16ToUtf8(p);
 #ifndef _WIN32
@@ -188,7 +188,7 @@ TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
   ASSERT_TRUE(WriteWholeFile(big, FixtureBytes(u"en_app.exe")));
   const std::string native = Utf16ToUtf8(ReplaceAll(big, u"\\", u"/"));
   std::filesystem::resize_file(native, 0x80000010ull);  // sparse
-  EXPECT_EQ(ReadVersionInfo(big).value_or(VersionInfo()).FileSize, INT32_MAX);
+  EXPECT_EQ(ReadVersionInfo(big).value_or(VersionInfo()).fileSize, INT32_MAX);
   std::filesystem::remove(native);
 #endif
 }
