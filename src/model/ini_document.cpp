@@ -78,7 +78,7 @@ std::u16string IniDocument::NormalizeText(std::u16string_view text) {
 }
 
 std::optional<IniDocument::Section> IniDocument::FindSection(std::u16string_view section,
-                                                             bool Remove) const {
+                                                             bool remove) const {
   const std::u16string pattern = u"\r\n[" + ToLowerUnits(section) + u"]\r\n";
   const auto found = lower_.find(pattern);
   if (found == std::u16string::npos) return std::nullopt;
@@ -96,7 +96,7 @@ std::optional<IniDocument::Section> IniDocument::FindSection(std::u16string_view
   }
   located.text = text_.substr(located.start, end - located.start);
 
-  if (Remove) {
+  if (remove) {
     std::u16string before = text_.substr(0, located.start);
     if (next != std::u16string::npos) {
       located.storedWithout = before + text_.substr(next + 2);
@@ -113,9 +113,9 @@ std::optional<IniDocument::Section> IniDocument::FindSection(std::u16string_view
 }
 
 IniDocument::KeyAccess IniDocument::AccessKey(std::u16string_view section, std::u16string_view key,
-                                              std::u16string_view value, bool Remove) const {
+                                              std::u16string_view value, bool remove) const {
   KeyAccess result;
-  const bool writing = !Remove && !value.empty();
+  const bool writing = !remove && !value.empty();
   const auto located = FindSection(section, false);
   if (!located) {
     if (writing) {
@@ -137,12 +137,12 @@ IniDocument::KeyAccess IniDocument::AccessKey(std::u16string_view section, std::
     if (ToLowerUnits(key) != lowerKey) continue;
     match = i;
     keyName = std::move(key);
-    if (!writing && !Remove) result.value = piece.substr(eq + 1);
+    if (!writing && !remove) result.value = piece.substr(eq + 1);
     break;
   }
-  if (!writing && !Remove) return result;
+  if (!writing && !remove) return result;
 
-  if (Remove) {
+  if (remove) {
     if (match != 0) pieces[match].clear();
   } else {
     std::size_t written = match;
@@ -220,8 +220,8 @@ void IniDocument::AutoSaveAfterEdit() const {
   if (autoSave_) Save(u"");
 }
 
-bool IniDocument::Save(std::u16string_view SavePath) const {
-  const std::u16string path(SavePath.empty() ? std::u16string_view(path_) : SavePath);
+bool IniDocument::Save(std::u16string_view savePath) const {
+  const std::u16string path(savePath.empty() ? std::u16string_view(path_) : savePath);
   if (path.empty()) return false;
   // The body is written without a line break after it; loading drops empty lines anyway.
   return WriteWholeFile(path, Utf16ToAnsi(Text()));

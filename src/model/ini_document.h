@@ -45,8 +45,8 @@ class IniDocument {
   std::vector<std::u16string> SectionNames() const;
   void RemoveSection(std::u16string_view section);
   void RemoveKey(std::u16string_view section, std::u16string_view key);
-  // Writes the body to SavePath, or to Path when SavePath is empty; false on any failure.
-  bool Save(std::u16string_view SavePath) const;
+  // Writes the body to `savePath`, or to Path when `savePath` is empty; false on any failure.
+  bool Save(std::u16string_view savePath) const;
 
  private:
   friend struct IniDocumentTestAccess;
@@ -61,11 +61,11 @@ class IniDocument {
     std::optional<std::u16string> stored;  // the edited stored text (writing or removing)
   };
 
-  // Finds the first section of that name; with Remove also computes the stored text without it.
-  std::optional<Section> FindSection(std::u16string_view section, bool Remove) const;
+  // Finds the first section of that name; with `remove` also computes the stored text without it.
+  std::optional<Section> FindSection(std::u16string_view section, bool remove) const;
   // Reads (empty value), writes (non-empty value) or removes one key of a section.
   KeyAccess AccessKey(std::u16string_view section, std::u16string_view key,
-                      std::u16string_view value, bool Remove) const;
+                      std::u16string_view value, bool remove) const;
   static std::u16string NormalizeText(std::u16string_view text);
 
   void Store(std::u16string stored);

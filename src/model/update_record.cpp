@@ -144,13 +144,13 @@ std::u16string UpdateRecord::SavePath() const {
   return name ? path_ + u"Update\\" + *name : std::u16string();
 }
 
-void UpdateRecord::AddUpdateURL(std::u16string_view URL) {
-  updateURLs_.push_back(CompleteAddress(URL));
+void UpdateRecord::AddUpdateURL(std::u16string_view url) {
+  updateURLs_.push_back(CompleteAddress(url));
 }
 
-void UpdateRecord::AddDownloadURL(std::u16string_view URL) {
-  if (TrimSpaces(URL).empty()) return;
-  downloadURLs_.push_back(CompleteAddress(URL));
+void UpdateRecord::AddDownloadURL(std::u16string_view url) {
+  if (TrimSpaces(url).empty()) return;
+  downloadURLs_.push_back(CompleteAddress(url));
 }
 
 void UpdateRecord::AddMainExeName(std::u16string_view exeName) {

@@ -80,8 +80,8 @@ class UpdateRecord {
   // Trimmed; "http://" is put in front unless the address names a scheme ("https://",
   // "ftp://", any "name://"). An empty update address is kept as "http://"; an empty download
   // address is ignored.
-  void AddUpdateURL(std::u16string_view URL);
-  void AddDownloadURL(std::u16string_view URL);
+  void AddUpdateURL(std::u16string_view url);
+  void AddDownloadURL(std::u16string_view url);
   // Trimmed; kept only when it ends in ".exe" (any case).
   void AddMainExeName(std::u16string_view exeName);
   // Terminates every running process of every listed executable whose file lies in the client's
