@@ -108,8 +108,8 @@ std::optional<std::string> PeImage::ReadRva(std::uint64_t rva, std::size_t lengt
 
 bool IsCompletePeImage(ByteView& file) {
   const std::optional<PeImage> image = PeImage::Read(file);
-  // The fields up to SizeOfHeaders are the same in PE32 and PE32+.
-  if (!image || image->SectionCount() == 0 || image->OptionalHeaderSize() < 64) return false;
+  if (!image || image->SectionCount() == 0) return false;
+  // Absent when the optional header, declared or in the file, stops before it.
   const std::optional<std::uint32_t> headers = image->SizeOfHeaders();
   if (!headers || *headers > file.Size() || !image->Sections()) return false;
   for (const PeSection& s : *image->Sections()) {

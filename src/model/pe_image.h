@@ -83,7 +83,7 @@ class PeImage {
 // True when the bytes hold a whole PE image: DOS and NT headers, a 32- or 64-bit optional
 // header, a section table and every section's raw data all lie inside them. A package cut short
 // fails this; data appended after the last section is not covered.
-bool IsCompletePeImage(ByteView& image);
+bool IsCompletePeImage(ByteView& file);
 
 // The attribute certificate table of a signed image (data directory 4), when it ends the file
 // exactly.
@@ -92,8 +92,9 @@ struct CertificateTable {
   std::uint64_t size = 0;
   std::uint64_t directoryEntry = 0;  // file offset of the 8-byte data directory entry
 };
-// nullopt for anything else: no PE headers, no such directory entry, a table that overlaps the
-// headers or one that does not end the file (anything appended after signing hides it).
+// nullopt for anything else: no PE headers, no such directory entry, a table that starts before
+// its own entry ends, or one that does not end the file (anything appended after signing hides
+// it).
 std::optional<CertificateTable> FindTrailingCertificateTable(ByteView& file);
 
 // The PE checksum of an image whose CheckSum field lies at `checksumOffset` (that field counts

@@ -82,9 +82,9 @@ TEST(PeImage, CutImagesAreIncompleteAndNeverReadOutsideTheirBytes) {
 
 // One header field damaged, in a PE32+ and a PE32 fixture: is the image still whole, is its
 // version resource still found? Offsets count from the file's start, the optional header or
-// its count of data directories.
+// its count of data directories (where kEnd makes the optional header end).
 TEST(PeImage, DamagedHeaders) {
-  enum From { kFile, kOptional, kDirectories };
+  enum From { kFile, kOptional, kDirectories, kEnd };
   // What, from where, at, value, bytes; whole, found.
   const std::tuple<const char*, From, int, std::uint32_t, int, bool, bool> cases[] = {
       {"none", kFile, 0, 'M', 1, true, true},
@@ -98,17 +98,18 @@ TEST(PeImage, DamagedHeaders) {
       {"no resources", kDirectories, 20, 0, 4, true, false},
       {"resources in no section", kDirectories, 20, 0x7FFF0000, 4, true, false},
       {"NT headers past the end", kFile, 0x3C, 0x7FFFFFF0, 4, false, false},
-      {"optional header ending with the resource directory", kOptional, 0, 0, 0, true, true},
+      {"optional header ending with the resource directory", kEnd, 28, 0, 0, true, true},
+      {"optional header ending inside the resource directory", kEnd, 24, 0, 0, true, false},
   };
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     for (const auto& [what, from, at, value, bytes, complete, found] : cases) {
       std::string image = FixtureBytes(name);
       const std::size_t o = OptionalAt(image);
       const std::size_t n = o + (LeAt(image, o, 2) == 0x20B ? 108 : 92);
-      if (bytes == 0) {  // the section table moved up to right after the resource directory
+      if (from == kEnd) {  // the optional header cut short at n + at, the section table behind
         const std::size_t table = LeAt(image, o - 18, 2) * std::size_t{40};
-        image.replace(n + 28, table, image.substr(o + LeAt(image, o - 4, 2), table));
-        image.replace(o - 4, 2, Le16(static_cast<std::uint32_t>(n - o + 28)));
+        image.replace(n + at, table, image.substr(o + LeAt(image, o - 4, 2), table));
+        image.replace(o - 4, 2, Le16(static_cast<std::uint32_t>(n - o + at)));
       } else {
         image.replace((from == kFile       ? 0
                        : from == kOptional ? o
@@ -150,6 +151,13 @@ TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   ASSERT_TRUE(cut);
   EXPECT_FALSE(IsCompletePeImage(farView));
   EXPECT_FALSE(cut->ReadRva(0x1000, 1));
+  // Headers up to the file's end are whole when no section has raw data; one byte more is not.
+  std::string headersOnly = BuiltImage({{0x10, 0x1000, 0, 0}}, "");
+  MemoryByteView exact(headersOnly);
+  EXPECT_TRUE(IsCompletePeImage(exact));
+  const std::string over = headersOnly.replace(0x58 + 60, 4, Le32(0x201));
+  MemoryByteView overView(over);
+  EXPECT_FALSE(IsCompletePeImage(overView));
 }
 
 // The linker sets every fixture's CheckSum: the sum and the field's place agree with it in both
@@ -167,8 +175,8 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
     EXPECT_NE(stored, 0u);
     EXPECT_EQ(PeChecksum(image, OptionalAt(image) + 64), stored) << Utf16ToUtf8(name);
   }
-  EXPECT_EQ(PeChecksum("\x01\x02\x03", 8), 0x0201u + 0x03 + 3);
-  EXPECT_EQ(PeChecksum(std::string("\x01\x02\x09\x09\x09\x09", 6), 2), 0x0201u + 6);
+  EXPECT_EQ(PeChecksum(std::string_view("\x01\x02\x03\x7F", 3), 8), 0x0201u + 0x03 + 3);
+  EXPECT_EQ(PeChecksum(std::string_view("\x01\x02\x09\x09\x09\x09\x7F", 6), 2), 0x0201u + 6);
   EXPECT_EQ(PeChecksum(std::string("\xFF\xFF\x02\x00", 4), 8), 0x0002u + 4);
 
   // The field's place needs only the optional header up to it, as declared and in the file,
