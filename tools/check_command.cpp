@@ -21,19 +21,6 @@
 namespace sealupdate::tool {
 namespace {
 
-// A package file read through the image parser's byte view.
-class FileBytes final : public ByteView {
- public:
-  explicit FileBytes(InputFile& file) : file_(file) {}
-  std::uint64_t Size() const override { return file_.Size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return file_.ReadAt(offset, buffer, length);
-  }
-
- private:
-  InputFile& file_;
-};
-
 std::string RefusalText(DocumentRefusal refusal, const std::optional<UpdateDocument>& document) {
   switch (refusal) {
     case DocumentRefusal::kNone:
@@ -183,7 +170,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     readFrom = Utf16ToUtf8(file);
     if (file.empty()) return u"";
     const std::optional<VersionInfo> info = ReadVersionInfo(file);
-    return info ? info->FileVersion : u"";
+    return info ? info->fileVersion : u"";
   };
   const std::int64_t now = std::time(nullptr);
   const UpdateDecision decision = EvaluateUpdate(config, *bytes, readVersion, now);
@@ -232,8 +219,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
   std::optional<PackageVerdict> packageVerdict;
   if (hashed && offer) {
-    FileBytes view(*packageFile);
-    packageVerdict = CheckPackage(offer->package, packageName, view, hashed->second);
+    packageVerdict = CheckPackage(offer->package, packageName, *packageFile, hashed->second);
     out << "package: " << *package << ", " << hashed->first << " bytes, SHA256 "
         << HexEncode(hashed->second.data(), hashed->second.size()) << ": ";
     if (offer->package.size || offer->package.sha256) {

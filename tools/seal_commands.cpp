@@ -12,6 +12,7 @@
 #include "ini_lines.h"
 #include "model/document_trust.h"
 #include "model/ini_document.h"
+#include "model/pe_image.h"
 #include "options.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -295,7 +296,8 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     output.replace(signature->directoryEntry, 8, 8, '\0');
   output += MakeSealedTrailer(block);
   // A checksum the linker set is kept true; zero stays zero (user-mode loaders ignore it).
-  const std::optional<std::uint64_t> checksum = PeChecksumOffset(view);
+  const std::optional<PeImage> image = PeImage::Read(view);
+  const std::optional<std::uint64_t> checksum = image ? image->ChecksumOffset() : std::nullopt;
   if (checksum && *checksum + 4 <= keep) {
     const auto* at = reinterpret_cast<const unsigned char*>(output.data() + *checksum);
     if ((at[0] | at[1] | at[2] | at[3]) != 0)

@@ -51,25 +51,25 @@ int RunVersion(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   const VersionInfo& info = *read;
   const std::pair<const char*, const std::u16string*> fields[] = {
-      {"FileName", &info.FileName},
-      {"FilePath", &info.FilePath},
+      {"FileName", &info.fileName},
+      {"FilePath", &info.filePath},
       {"FileSize", nullptr},
-      {"FileVersion", &info.FileVersion},
-      {"FileFlags", &info.FileFlags},
-      {"FileOS", &info.FileOS},
-      {"FileType", &info.FileType},
-      {"FileSubtype", &info.FileSubtype},
-      {"StrucVersion", &info.StrucVersion},
-      {"ProductVersion", &info.ProductVersion},
-      {"FileDescription", &info.FileDescription},
-      {"ProductName", &info.ProductName},
-      {"OriginalFilename", &info.OriginalFilename},
-      {"InternalName", &info.InternalName},
-      {"CompanyName", &info.CompanyName},
-      {"LegalCopyright", &info.LegalCopyright},
+      {"FileVersion", &info.fileVersion},
+      {"FileFlags", &info.fileFlags},
+      {"FileOS", &info.fileOs},
+      {"FileType", &info.fileType},
+      {"FileSubtype", &info.fileSubtype},
+      {"StrucVersion", &info.strucVersion},
+      {"ProductVersion", &info.productVersion},
+      {"FileDescription", &info.fileDescription},
+      {"ProductName", &info.productName},
+      {"OriginalFilename", &info.originalFilename},
+      {"InternalName", &info.internalName},
+      {"CompanyName", &info.companyName},
+      {"LegalCopyright", &info.legalCopyright},
   };
   for (const auto& [name, value] : fields) {
-    out << name << ": " << (value ? Printable(*value) : std::to_string(info.FileSize)) << '\n';
+    out << name << ": " << (value ? Printable(*value) : std::to_string(info.fileSize)) << '\n';
   }
   return kExitOk;
 }

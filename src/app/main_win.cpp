@@ -46,7 +46,7 @@ class FileVersionCache {
   std::u16string operator()(const std::u16string& path) {
     if (!read_ || path_ != path) {
       const std::optional<VersionInfo> info = ReadVersionInfo(path);
-      version_ = info ? info->FileVersion : std::u16string();
+      version_ = info ? info->fileVersion : std::u16string();
       path_ = path;
       read_ = true;
     }

@@ -46,7 +46,7 @@ class IniDocument {
   std::vector<std::u16string> SectionNames() const;
   void RemoveSection(std::u16string_view section);
   void RemoveKey(std::u16string_view section, std::u16string_view key);
-  // Writes the body to `savePath`, or to Path when it is empty; false on any failure.
+  // Writes the body to `savePath`, or to Path when `savePath` is empty; false on any failure.
   bool Save(std::u16string_view savePath) const;
 
  private:

@@ -7,6 +7,7 @@
 #include "base/encoding.h"
 #include "base/text.h"
 #include "model/addresses.h"
+#include "model/pe_image.h"
 #include "model/update_document.h"
 
 namespace sealupdate {

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "model/client_config.h"
 #include "model/document_trust.h"
-#include "model/version_info.h"
 #include "platform/crypto.h"
 
 namespace sealupdate {

@@ -1,91 +1,29 @@
-// The version-resource reader: PE headers, the resource tree and the version block, every
+// The version-resource reader: the resource tree of the image and the version block, every
 // offset bounds-checked.
 #include "model/version_info.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/text.h"
+#include "model/pe_image.h"
 #include "platform/files.h"
 
 namespace sealupdate {
-
-bool MemoryByteView::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) {
-  if (offset > bytes_.size() || length > bytes_.size() - offset) return false;
-  if (length > 0) std::memcpy(buffer, bytes_.data() + offset, length);
-  return true;
-}
-
 namespace {
 
-std::uint16_t LittleU16(const unsigned char* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t LittleU32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(LittleU16(p)) |
-         (static_cast<std::uint32_t>(LittleU16(p + 2)) << 16);
-}
-
-}  // namespace
-
-bool IsCompletePeImage(ByteView& image) {
-  const std::uint64_t size = image.Size();
-  unsigned char dos[64];
-  if (!image.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-  const std::uint64_t nt = LittleU32(dos + 0x3C);
-  unsigned char head[24];
-  if (!image.ReadAt(nt, head, sizeof head) || std::memcmp(head, "PE\0\0", 4) != 0) return false;
-  const std::uint16_t sectionCount = LittleU16(head + 6);
-  const std::uint16_t optionalSize = LittleU16(head + 20);
-  unsigned char optional[64];  // up to SizeOfHeaders, the same offset in PE32 and PE32+
-  if (sectionCount == 0 || optionalSize < sizeof optional ||
-      !image.ReadAt(nt + 24, optional, sizeof optional)) {
-    return false;
-  }
-  const std::uint16_t magic = LittleU16(optional);
-  if (magic != 0x10B && magic != 0x20B) return false;
-  if (LittleU32(optional + 60) > size) return false;  // SizeOfHeaders
-  std::vector<unsigned char> table(std::size_t{sectionCount} * 40);
-  if (!image.ReadAt(nt + 24 + optionalSize, table.data(), table.size())) return false;
-  for (std::size_t i = 0; i < sectionCount; ++i) {
-    const unsigned char* section = table.data() + i * 40;
-    const std::uint64_t rawSize = LittleU32(section + 16);
-    const std::uint64_t rawOffset = LittleU32(section + 20);
-    if (rawSize > 0 && rawOffset + rawSize > size) return false;
-  }
-  return true;
-}
-
-namespace {
-
-// The file behind ReadVersionInfo, read at explicit offsets.
-class FileByteView final : public ByteView {
- public:
-  explicit FileByteView(InputFile& file) : file_(file) {}
-  std::uint64_t Size() const override { return file_.Size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return file_.ReadAt(offset, buffer, length);
-  }
-
- private:
-  InputFile& file_;
-};
-
-std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t U32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+// Every read below lies inside bytes the caller has already measured; should one not, it reads 0
+// rather than past the end.
 std::uint16_t U16(std::string_view s, std::size_t at) {
-  return U16(reinterpret_cast<const unsigned char*>(s.data()) + at);
+  return ReadLittle<std::uint16_t>(s, at).value_or(0);
 }
 std::uint32_t U32(std::string_view s, std::size_t at) {
-  return U32(reinterpret_cast<const unsigned char*>(s.data()) + at);
+  return ReadLittle<std::uint32_t>(s, at).value_or(0);
 }
 
-// ---- PE image: headers, sections and the resource directory ----
+// ---- The resource directory ----
 
 constexpr std::uint32_t kRtVersion = 16;
 constexpr std::uint32_t kVersionInfoName = 1;  // the name the version services look for
@@ -95,105 +33,20 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 // A version block's length is 16 bits: nothing past this is ever looked at.
 constexpr std::uint32_t kMaxResourceBytes = 0x10000;
 
-struct Section {
-  std::uint32_t virtualAddress;
-  std::uint32_t extent;  // bytes addressable from virtualAddress
-  std::uint32_t rawSize;
-  std::uint32_t rawOffset;
-};
-
-class Image {
- public:
-  explicit Image(ByteView& file) : file_(file) {}
-
-  // Reads the headers; false when this is no PE image or they do not lie inside the file.
-  bool Load(std::uint32_t& resourceRva) {
-    unsigned char dos[64];
-    if (!file_.ReadAt(0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    const std::uint64_t nt = U32(dos + 0x3C);
-    unsigned char head[24];
-    if (!file_.ReadAt(nt, head, sizeof head) || std::memcmp(head, "PE\0\0", 4) != 0) return false;
-    const std::uint16_t sectionCount = U16(head + 6);
-    const std::uint16_t optionalSize = U16(head + 20);
-
-    std::vector<unsigned char> optional(optionalSize);
-    if (optionalSize < 2 || !file_.ReadAt(nt + 24, optional.data(), optional.size())) return false;
-    std::size_t countAt = 0;
-    switch (U16(optional.data())) {
-      case 0x10B:  // PE32
-        countAt = 92;
-        break;
-      case 0x20B:  // PE32+
-        countAt = 108;
-        break;
-      default:
-        return false;
-    }
-    const std::size_t resourceEntryAt = countAt + 4 + 2 * 8;
-    if (optional.size() < resourceEntryAt + 8 || U32(optional.data() + countAt) <= 2) return false;
-    resourceRva = U32(optional.data() + resourceEntryAt);
-    if (resourceRva == 0) return false;
-
-    std::vector<unsigned char> table(std::size_t{sectionCount} * 40);
-    if (!file_.ReadAt(nt + 24 + optionalSize, table.data(), table.size())) return false;
-    sections_.reserve(sectionCount);
-    for (std::size_t i = 0; i < sectionCount; ++i) {
-      const unsigned char* s = table.data() + i * 40;
-      const std::uint32_t virtualSize = U32(s + 8);
-      const std::uint32_t rawSize = U32(s + 16);
-      sections_.push_back({U32(s + 12), std::max(virtualSize, rawSize), rawSize, U32(s + 20)});
-    }
-    return true;
-  }
-
-  // Bytes addressable from `rva` inside its section (0 when no section holds it).
-  std::uint64_t Available(std::uint64_t rva) const {
-    const Section* s = SectionOf(rva);
-    return s ? s->extent - (rva - s->virtualAddress) : 0;
-  }
-
-  // Reads `length` bytes at a virtual address as the loader maps them: from the section's raw
-  // data, zeros past its end. The range must lie inside one section.
-  bool ReadRva(std::uint64_t rva, void* buffer, std::size_t length) const {
-    const Section* s = SectionOf(rva);
-    if (!s) return false;
-    const std::uint64_t within = rva - s->virtualAddress;
-    if (length > s->extent - within) return false;
-    const std::uint64_t raw = within < s->rawSize ? s->rawSize - within : 0;
-    const std::size_t fromFile = static_cast<std::size_t>(std::min<std::uint64_t>(length, raw));
-    if (fromFile > 0 && !file_.ReadAt(std::uint64_t{s->rawOffset} + within, buffer, fromFile))
-      return false;
-    if (length > fromFile)
-      std::memset(static_cast<unsigned char*>(buffer) + fromFile, 0, length - fromFile);
-    return true;
-  }
-
- private:
-  const Section* SectionOf(std::uint64_t rva) const {
-    for (const Section& s : sections_) {
-      if (rva >= s.virtualAddress && rva - s.virtualAddress < s.extent) return &s;
-    }
-    return nullptr;
-  }
-
-  ByteView& file_;
-  std::vector<Section> sections_;
-};
-
 struct DirectoryEntry {
   std::uint32_t name;    // high bit: offset of a name string; else an integer ID
   std::uint32_t target;  // high bit: offset of a subdirectory; else of a data entry
 };
 
-bool ReadDirectory(const Image& image, std::uint64_t rva, std::vector<DirectoryEntry>& entries) {
-  unsigned char head[16];
-  if (!image.ReadRva(rva, head, sizeof head)) return false;
-  const std::size_t count = std::size_t{U16(head + 12)} + U16(head + 14);
-  std::vector<unsigned char> raw(count * 8);
-  if (!image.ReadRva(rva + 16, raw.data(), raw.size())) return false;
+bool ReadDirectory(const PeImage& image, std::uint64_t rva, std::vector<DirectoryEntry>& entries) {
+  const std::optional<std::string> head = image.ReadRva(rva, 16);
+  if (!head) return false;
+  const std::size_t count = std::size_t{U16(*head, 12)} + U16(*head, 14);
+  const std::optional<std::string> raw = image.ReadRva(rva + 16, count * 8);
+  if (!raw) return false;
   entries.clear();
   for (std::size_t i = 0; i < count; ++i)
-    entries.push_back({U32(raw.data() + i * 8), U32(raw.data() + i * 8 + 4)});
+    entries.push_back({U32(*raw, i * 8), U32(*raw, i * 8 + 4)});
   return true;
 }
 
@@ -355,13 +208,13 @@ void ReadFixedInfo(std::string_view res, const Block& root, VersionInfo& info) {
       root.end - root.value < kFixedBytes || U32(res, root.value) != 0xFEEF04BDu)
     return;
   const auto word = [&](std::size_t index) { return U32(res, root.value + 4 * index); };
-  info.StrucVersion = Halves(word(1));
-  info.FileVersion = Halves(word(2)) + u'.' + Halves(word(3));
-  info.ProductVersion = Halves(word(4)) + u'.' + Halves(word(5));
-  info.FileFlags = FlagWords(word(7));  // unmasked: the mask in word 6 is not applied
-  info.FileOS = OsLabel(word(8)) + u"操作系统";
-  info.FileType = TypeLabel(word(9));
-  if (word(9) == 3) info.FileSubtype = DriverKind(word(10)) + u"驱动程序";
+  info.strucVersion = Halves(word(1));
+  info.fileVersion = Halves(word(2)) + u'.' + Halves(word(3));
+  info.productVersion = Halves(word(4)) + u'.' + Halves(word(5));
+  info.fileFlags = FlagWords(word(7));  // unmasked: the mask in word 6 is not applied
+  info.fileOs = OsLabel(word(8)) + u"操作系统";
+  info.fileType = TypeLabel(word(9));
+  if (word(9) == 3) info.fileSubtype = DriverKind(word(10)) + u"驱动程序";
 }
 
 // The value of a string block: its text up to the terminating NUL, never past the block.
@@ -378,18 +231,20 @@ std::u16string StringValue(std::string_view res, const Block& b) {
 }  // namespace
 
 std::optional<std::string> FindVersionResource(ByteView& file) {
-  Image image(file);
-  std::uint32_t root = 0;
-  if (!image.Load(root)) return std::nullopt;
+  const std::optional<PeImage> image = PeImage::Read(file);
+  const std::optional<PeDirectory> resources =
+      image ? image->Directory(kPeResourceDirectory) : std::nullopt;
+  if (!resources || resources->address == 0) return std::nullopt;
+  const std::uint32_t root = resources->address;
 
   // Three levels: type, name, language. Each step must lead to a subdirectory, the last to data.
   std::vector<DirectoryEntry> entries;
-  if (!ReadDirectory(image, root, entries)) return std::nullopt;
+  if (!ReadDirectory(*image, root, entries)) return std::nullopt;
   const DirectoryEntry* type = FindId(entries, kRtVersion);
   if (!type || !(type->target & kHighBit)) return std::nullopt;
   const std::uint32_t names = type->target & ~kHighBit;
 
-  if (!ReadDirectory(image, std::uint64_t{root} + names, entries) || entries.empty())
+  if (!ReadDirectory(*image, std::uint64_t{root} + names, entries) || entries.empty())
     return std::nullopt;
   const DirectoryEntry* name = FindId(entries, kVersionInfoName);
   if (!name) name = &entries.front();
@@ -397,7 +252,7 @@ std::optional<std::string> FindVersionResource(ByteView& file) {
   const std::uint32_t languages = name->target & ~kHighBit;
 
   // The loader's choice without a user language: neutral, then U.S. English, then the first.
-  if (!ReadDirectory(image, std::uint64_t{root} + languages, entries) || entries.empty())
+  if (!ReadDirectory(*image, std::uint64_t{root} + languages, entries) || entries.empty())
     return std::nullopt;
   const DirectoryEntry* language = FindId(entries, kLanguageNeutral);
   if (!language) language = FindId(entries, kLanguageEnglishUs);
@@ -405,15 +260,13 @@ std::optional<std::string> FindVersionResource(ByteView& file) {
   if (language->target & kHighBit) return std::nullopt;
   const std::uint32_t dataEntry = language->target;
 
-  unsigned char data[16];
-  if (!image.ReadRva(std::uint64_t{root} + dataEntry, data, sizeof data)) return std::nullopt;
-  const std::uint32_t rva = U32(data);
+  const std::optional<std::string> data = image->ReadRva(std::uint64_t{root} + dataEntry, 16);
+  if (!data) return std::nullopt;
+  const std::uint32_t rva = U32(*data, 0);
   const std::uint64_t length =
-      std::min<std::uint64_t>({U32(data + 4), kMaxResourceBytes, image.Available(rva)});
+      std::min<std::uint64_t>({U32(*data, 4), kMaxResourceBytes, image->AvailableAt(rva)});
   if (length == 0) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  if (!image.ReadRva(rva, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
+  return image->ReadRva(rva, static_cast<std::size_t>(length));
 }
 
 void ReadVersionResource(std::string_view res, VersionInfo& info) {
@@ -431,9 +284,9 @@ void ReadVersionResource(std::string_view res, VersionInfo& info) {
   Block table;
   if (!FindPath(res, root, {u"StringFileInfo", key}, table)) return;
   const std::pair<std::u16string_view, std::u16string*> names[] = {
-      {u"FileDescription", &info.FileDescription},   {u"ProductName", &info.ProductName},
-      {u"OriginalFilename", &info.OriginalFilename}, {u"InternalName", &info.InternalName},
-      {u"CompanyName", &info.CompanyName},           {u"LegalCopyright", &info.LegalCopyright}};
+      {u"FileDescription", &info.fileDescription},   {u"ProductName", &info.productName},
+      {u"OriginalFilename", &info.originalFilename}, {u"InternalName", &info.internalName},
+      {u"CompanyName", &info.companyName},           {u"LegalCopyright", &info.legalCopyright}};
   for (const auto& [name, field] : names) {
     Block value;
     if (FindChild(res, table, name, value)) *field = StringValue(res, value);
@@ -444,14 +297,13 @@ std::optional<VersionInfo> ReadVersionInfo(std::u16string_view path) {
   const std::u16string trimmed = TrimSpaces(path);
   auto file = InputFile::Open(trimmed);
   if (!file) return std::nullopt;
-  FileByteView view(*file);
-  const std::optional<std::string> resource = FindVersionResource(view);
+  const std::optional<std::string> resource = FindVersionResource(*file);
   if (!resource) return std::nullopt;
 
   VersionInfo info;
-  info.FilePath = trimmed;
-  info.FileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
-  info.FileName = FileNameOf(trimmed);
+  info.filePath = trimmed;
+  info.fileSize = static_cast<std::int32_t>(std::min<std::uint64_t>(file->Size(), INT32_MAX));
+  info.fileName = FileNameOf(trimmed);
   ReadVersionResource(*resource, info);
   return info;
 }

@@ -10,53 +10,30 @@
 #include <string>
 #include <string_view>
 
+#include "base/byte_reader.h"
+
 namespace sealupdate {
 
 // What the reader found; the caller passes it empty and fields the file does not carry keep
 // what the caller put there.
 struct VersionInfo {
-  std::u16string FileName;     // after the last path separator
-  std::u16string FilePath;     // the path as given, without leading and trailing spaces
-  std::int32_t FileSize = 0;   // bytes; files of 2 GiB or more give INT32_MAX
-  std::u16string FileVersion;  // a.b.c.d
-  std::u16string FileFlags;    // "Debug PreRel " ...: each present flag word and one space
-  std::u16string FileOS;       // label + "操作系统"
-  std::u16string FileType;
-  std::u16string FileSubtype;     // drivers only: kind + "驱动程序"
-  std::u16string StrucVersion;    // a.b
-  std::u16string ProductVersion;  // a.b.c.d
-  std::u16string FileDescription;
-  std::u16string ProductName;
-  std::u16string OriginalFilename;
-  std::u16string InternalName;
-  std::u16string CompanyName;
-  std::u16string LegalCopyright;
+  std::u16string fileName;     // after the last path separator
+  std::u16string filePath;     // the path as given, without leading and trailing spaces
+  std::int32_t fileSize = 0;   // bytes; files of 2 GiB or more give INT32_MAX
+  std::u16string fileVersion;  // a.b.c.d
+  std::u16string fileFlags;    // "Debug PreRel " ...: each present flag word and one space
+  std::u16string fileOs;       // label + "操作系统"
+  std::u16string fileType;
+  std::u16string fileSubtype;     // drivers only: kind + "驱动程序"
+  std::u16string strucVersion;    // a.b
+  std::u16string productVersion;  // a.b.c.d
+  std::u16string fileDescription;
+  std::u16string productName;
+  std::u16string originalFilename;
+  std::u16string internalName;
+  std::u16string companyName;
+  std::u16string legalCopyright;
 };
-
-// A bounded, read-only view of some bytes: the parser reads nothing it has not asked for here.
-class ByteView {
- public:
-  virtual ~ByteView() = default;
-  virtual std::uint64_t Size() const = 0;
-  // Exactly `length` bytes at `offset`; false when they do not all lie inside the view.
-  virtual bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) = 0;
-};
-
-// A view of bytes held in memory (the tests and the fuzz target use it).
-class MemoryByteView final : public ByteView {
- public:
-  explicit MemoryByteView(std::string_view bytes) : bytes_(bytes) {}
-  std::uint64_t Size() const override { return bytes_.size(); }
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
-
- private:
-  std::string_view bytes_;
-};
-
-// True when the bytes hold a whole PE image: DOS and NT headers, a 32- or 64-bit optional
-// header, a section table and every section's raw data all lie inside them. A package cut short
-// fails this; data appended after the last section is not covered.
-bool IsCompletePeImage(ByteView& image);
 
 // The version information of the file at `path` (spaces around it ignored): nullopt when it
 // cannot be opened or carries no version resource. Parts of a resource that are missing or
@@ -71,6 +48,6 @@ std::optional<std::string> FindVersionResource(ByteView& image);
 // Fills fields 4 to 16 from a version resource the way the version services read it: sub-block
 // names compared without regard to letter case, the string table chosen by the first
 // translation entry. A part that is missing or does not fit leaves its fields as they were.
-void ReadVersionResource(std::string_view resource, VersionInfo& Info);
+void ReadVersionResource(std::string_view resource, VersionInfo& info);
 
 }  // namespace sealupdate

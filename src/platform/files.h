@@ -9,19 +9,21 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_reader.h"
+
 namespace sealupdate {
 
-// A file opened for reading at explicit offsets.
-class InputFile {
+// A file opened for reading at explicit offsets; the parsers read it as any other byte view.
+class InputFile final : public ByteView {
  public:
   static std::optional<InputFile> Open(const std::u16string& path);
   InputFile(InputFile&&) noexcept;
   InputFile& operator=(InputFile&&) noexcept;
-  ~InputFile();
+  ~InputFile() override;
 
-  std::uint64_t Size() const { return size_; }
+  std::uint64_t Size() const override { return size_; }
   // Reads exactly `length` bytes at `offset`; false when the file is shorter or the read fails.
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length);
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override;
 
  private:
   struct Impl;

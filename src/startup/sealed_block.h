@@ -6,29 +6,16 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "model/version_info.h"
+#include "base/byte_reader.h"
 
 namespace sealupdate {
 
 constexpr std::int32_t kSealTailLength = 826;
 constexpr std::size_t kSealLengthFieldSize = 10;
-
-// The attribute certificate table of a PE file (data directory 4, whose address is a file
-// offset), when it ends the file exactly.
-struct CertificateTable {
-  std::uint64_t offset = 0;
-  std::uint64_t size = 0;
-  std::uint64_t directoryEntry = 0;  // file offset of the 8-byte data directory entry
-  std::uint64_t checksum = 0;        // file offset of the optional header's CheckSum
-};
-// nullopt for anything else: no PE headers, no such directory entry, or a table that does not
-// end the file (anything appended after signing hides it).
-std::optional<CertificateTable> FindTrailingCertificateTable(ByteView& file);
 
 // Where the sealed trailer ends: the end of the file, or before a trailing certificate table and
 // the zero padding (0 to 7 bytes) a signer put in front of it. The padding is told from the
@@ -47,11 +34,5 @@ std::int64_t ParseLengthField(std::string_view tenBytes);
 
 // What the sealing tool appends to a client: the block, its length field and the zero tail.
 std::string MakeSealedTrailer(const std::vector<std::uint8_t>& block);
-
-// The file offset of a PE file's CheckSum field; nullopt when the file is no PE image.
-std::optional<std::uint64_t> PeChecksumOffset(ByteView& file);
-// The PE checksum of an image whose CheckSum field lies at `checksumOffset` (that field counts
-// as zero), as the loader and signers compute it.
-std::uint32_t PeChecksum(std::string_view image, std::uint64_t checksumOffset);
 
 }  // namespace sealupdate

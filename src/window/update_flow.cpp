@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <string>
 
+#include "base/byte_reader.h"
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/addresses.h"
+#include "model/pe_image.h"
 #include "platform/files.h"
 #include "window/layout.h"
 

@@ -1,27 +1,29 @@
 // The version reader on arbitrary bytes, both as a whole PE image and as a bare version
 // resource: nothing may crash or read outside the input, and the reader never invents a file
-// name, path or size, a NUL inside a value or a version that is not four numbers.
+// name, path or size, a NUL inside a value or a version that is not four numbers. The image
+// reader's checksum field and certificate table must lie inside the input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "model/pe_image.h"
 #include "model/version_info.h"
 
 namespace {
 
 void CheckRecord(const sealupdate::VersionInfo& info) {
-  for (const std::u16string* s : {&info.FileDescription, &info.ProductName, &info.OriginalFilename,
-                                  &info.InternalName, &info.CompanyName, &info.LegalCopyright}) {
+  for (const std::u16string* s : {&info.fileDescription, &info.productName, &info.originalFilename,
+                                  &info.internalName, &info.companyName, &info.legalCopyright}) {
     if (s->find(u'\0') != std::u16string::npos) std::abort();
   }
-  const std::u16string& v = info.FileVersion;
+  const std::u16string& v = info.fileVersion;
   if (!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
                      std::count(v.begin(), v.end(), u'.') != 3)) {
     std::abort();
   }
-  if (!info.FileName.empty() || !info.FilePath.empty() || info.FileSize != 0) std::abort();
+  if (!info.fileName.empty() || !info.filePath.empty() || info.fileSize != 0) std::abort();
 }
 
 }  // namespace
@@ -33,6 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckRecord(bare);
   sealupdate::MemoryByteView image(bytes);
   sealupdate::IsCompletePeImage(image);
+  if (const auto pe = sealupdate::PeImage::Read(image)) {
+    const auto checksum = pe->ChecksumOffset();
+    if (checksum && *checksum + 4 > size) std::abort();
+  }
+  if (const auto table = sealupdate::FindTrailingCertificateTable(image)) {
+    if (table->offset + table->size != size || table->offset < table->directoryEntry + 8)
+      std::abort();
+  }
   if (const auto resource = sealupdate::FindVersionResource(image)) {
     if (resource->empty() || resource->size() > 0x10000) std::abort();
     sealupdate::ReadVersionResource(*resource, info);

@@ -98,7 +98,7 @@ class Parity : public ::testing::Test {
     FlowSystem system;
     system.readFileVersion = [](S path) {
       const auto info = ReadVersionInfo(path);
-      return info ? info->FileVersion : std::u16string();
+      return info ? info->fileVersion : std::u16string();
     };
     system.folders = &folders;
     UpdateFlow flow(view, config, downloader, programs, std::move(system));

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/text.h"
 #include "download/downloader.h"
-#include "model/version_info.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "window/update_flow.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/text.h"
 #include "fake_process_table.h"

@@ -29,16 +29,16 @@ std::optional<VersionInfo> ReadWithVersionServices(const std::u16string& path) {
   if (data.empty() || !GetFileVersionInfoW(wide.c_str(), 0, data.size(), data.data()))
     return std::nullopt;
   VersionInfo info;
-  info.FilePath = path;
-  info.FileName = path.substr(path.find_last_of(u'\\') + 1);
-  info.FileSize = static_cast<std::int32_t>(std::filesystem::file_size(wide));
+  info.filePath = path;
+  info.fileName = path.substr(path.find_last_of(u'\\') + 1);
+  info.fileSize = static_cast<std::int32_t>(std::filesystem::file_size(wide));
   void* value = nullptr;
   UINT length = 0;
   if (VerQueryValueW(data.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
     const auto& fixed = *static_cast<const VS_FIXEDFILEINFO*>(value);
-    info.StrucVersion = Halves(fixed.dwStrucVersion);
-    info.FileVersion = Halves(fixed.dwFileVersionMS) + u'.' + Halves(fixed.dwFileVersionLS);
-    info.ProductVersion =
+    info.strucVersion = Halves(fixed.dwStrucVersion);
+    info.fileVersion = Halves(fixed.dwFileVersionMS) + u'.' + Halves(fixed.dwFileVersionLS);
+    info.productVersion =
         Halves(fixed.dwProductVersionMS) + u'.' + Halves(fixed.dwProductVersionLS);
   }
   if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
@@ -47,9 +47,9 @@ std::optional<VersionInfo> ReadWithVersionServices(const std::u16string& path) {
   wchar_t key[9];
   std::swprintf(key, 9, L"%04X%04X", language[0], language[1]);
   const std::pair<const wchar_t*, std::u16string*> strings[] = {
-      {L"FileDescription", &info.FileDescription},   {L"ProductName", &info.ProductName},
-      {L"OriginalFilename", &info.OriginalFilename}, {L"InternalName", &info.InternalName},
-      {L"CompanyName", &info.CompanyName},           {L"LegalCopyright", &info.LegalCopyright}};
+      {L"FileDescription", &info.fileDescription},   {L"ProductName", &info.productName},
+      {L"OriginalFilename", &info.originalFilename}, {L"InternalName", &info.internalName},
+      {L"CompanyName", &info.companyName},           {L"LegalCopyright", &info.legalCopyright}};
   for (const auto& [name, field] : strings) {
     const std::wstring block = std::wstring(L"\\StringFileInfo\\") + key + L"\\" + name;
     if (VerQueryValueW(data.data(), block.c_str(), &value, &length))
@@ -59,10 +59,10 @@ std::optional<VersionInfo> ReadWithVersionServices(const std::u16string& path) {
 }
 
 std::vector<std::u16string> Fields(const VersionInfo& i) {
-  return {i.FileName,        i.FilePath,     Decimal(static_cast<unsigned>(i.FileSize)),
-          i.FileVersion,     i.StrucVersion, i.ProductVersion,
-          i.FileDescription, i.ProductName,  i.OriginalFilename,
-          i.InternalName,    i.CompanyName,  i.LegalCopyright};
+  return {i.fileName,        i.filePath,     Decimal(static_cast<unsigned>(i.fileSize)),
+          i.fileVersion,     i.strucVersion, i.productVersion,
+          i.fileDescription, i.productName,  i.originalFilename,
+          i.internalName,    i.companyName,  i.legalCopyright};
 }
 
 TEST(VersionServices, AgreeWithTheReaderOnEveryField) {
