@@ -162,9 +162,9 @@ class FakeTray : public TrayPlatform {
   std::string calls;
 
   void Notify(TrayNotify action, const TrayIconRecord& r) override {
-    Log("notify", int(action), r.hWnd, r.uID, r.uFlags, r.uCallbackMessage, r.hIcon, r.dwInfoFlags,
-        r.uTimeout);
-    calls += " " + Utf16ToUtf8(r.szTip + u"|" + r.szInfoTitle + u"|" + r.szInfo);
+    Log("notify", int(action), r.window, r.id, r.validFields, r.callbackMessage, r.icon,
+        r.balloonIcon, r.balloonTimeoutMs);
+    calls += " " + Utf16ToUtf8(r.tip + u"|" + r.balloonTitle + u"|" + r.balloonText);
   }
   W HookWindow(W w, TrayIcon&) override { return Log("hook", w), 100; }
   void UnhookWindow(W w, W p) override { Log("unhook", w, p); }
