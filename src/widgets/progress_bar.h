@@ -141,7 +141,9 @@ class ProgressBar {
   double HeightTwips() const { return heightTwips_; }
   int Dpi() const { return dpi_; }
 
-  // Saved settings, in their write and read orders.
+  // Saved settings, in their write and read orders. Reading takes the numbers as stored, without
+  // the setters' rules, and raises no event; like a setter it throws std::overflow_error when
+  // the redraw overflows, with the numbers already loaded.
   void WriteProperties(PropertyBag& bag) const;
   void ReadProperties(PropertyBag& bag);
 
