@@ -1,4 +1,5 @@
-// Tests of the base helpers: UTF-16 text, the leading-number parse and path containment.
+// Tests of the base helpers: UTF-16 text, the leading-number parse, path containment and
+// hexadecimal.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/encoding.h"
 #include "base/paths.h"
 #include "base/text.h"
 
@@ -120,6 +122,16 @@ TEST(Paths, IsInsideFolder) {
     EXPECT_FALSE(IsInsideFolder(Split(outside, u"|")[1], Split(outside, u"|")[0]))
         << Utf16ToUtf8(outside);
   }
+}
+
+// Lower case out, either case in; an odd length or any other character refuses the whole text.
+TEST(Encoding, HexBothWays) {
+  const std::vector<std::uint8_t> bytes = {0x00, 0x09, 0xA0, 0xFF, 0x5C};
+  EXPECT_EQ(HexEncode(bytes.data(), bytes.size()), "0009a0ff5c");
+  EXPECT_EQ(HexDecode("0009A0fF5c"), bytes);
+  EXPECT_EQ(HexDecode(""), std::vector<std::uint8_t>{});
+  for (const char* bad : {"0", "abc", "0g", "g0", " 00", "00 ", "0x00", "\xff"})
+    EXPECT_FALSE(HexDecode(bad)) << bad;
 }
 
 }  // namespace
