@@ -20,8 +20,8 @@ std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
 // The fragment never reaches the request; the examples of RFC 3986 section 5.4 against its
 // base, then the shapes Location values take.
 TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
-  EXPECT_EQ(U8(StripFragment(u"http://h/a?q=1#x#y") + StripFragment(u"http://h/a?q=%23")),
-            "http://h/a?q=1http://h/a?q=%23");
+  EXPECT_EQ(U8(StripFragment(u"http://h/a?q=1#x#y")), "http://h/a?q=1");
+  EXPECT_EQ(U8(StripFragment(u"http://h/a?q=%23")), "http://h/a?q=%23");
   const std::u16string base = u"http://a/b/c/d;p?q";
   // Targets on the host "a", without their "http://a/".
   const std::pair<const char16_t*, const char16_t*> cases[] = {
@@ -33,8 +33,9 @@ TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
   for (const auto& [reference, target] : cases) {
     EXPECT_EQ(U8(ResolveUrl(base, reference)), "http://a/" + U8(target)) << U8(reference);
   }
-  EXPECT_EQ(U8(ResolveUrl(base, u"g:h") + ResolveUrl(base, u"http:g") + ResolveUrl(base, u"//g")),
-            "g:hhttp:ghttp://g");
+  EXPECT_EQ(U8(ResolveUrl(base, u"g:h")), "g:h");
+  EXPECT_EQ(U8(ResolveUrl(base, u"http:g")), "http:g");
+  EXPECT_EQ(U8(ResolveUrl(base, u"//g")), "http://g");
   EXPECT_EQ(U8(ResolveUrl(base, u"g#s/../x")), "http://a/b/c/g#s/../x");
   EXPECT_EQ(U8(ResolveUrl(u"http://h:8080", u"x")), "http://h:8080/x");  // empty base path
   EXPECT_EQ(U8(ResolveUrl(u"https://h/dl/a.bin", u" /dl/b.bin\r\n")), "https://h/dl/b.bin");
@@ -90,9 +91,8 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
 
 TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
   const auto range = ParseContentRange(u" Bytes 100-999/1000 ").value_or(ContentRange{});
-  EXPECT_EQ(std::to_string(range.first) + "-" + std::to_string(range.last) + "/" +
-                std::to_string(range.total),
-            "100-999/1000");
+  EXPECT_EQ(std::tuple(range.first, range.last, range.total),
+            std::tuple(std::uint64_t{100}, std::uint64_t{999}, std::uint64_t{1000}));
   for (const char16_t* bad :
        {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
         u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
