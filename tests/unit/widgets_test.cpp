@@ -512,10 +512,14 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
     TrayIcon icon(tray);
     icon.AddTrayIcon(kWindow, u"", left, right);
     Take(tray.calls);
+    tray.notified.clear();
     EXPECT_EQ(icon.TrayWindowProc(kWindow, message, 0, lParam),
               calls.empty() ? 0 : kPreviousResult);
     EXPECT_EQ(tray.calls, calls) << message << " " << lParam;
-    EXPECT_EQ(icon.Installed(), message != kWmClose && message != kWmNcDestroy);
+    // Only closing touches the icon: it is deleted.
+    const bool closes = message == kWmClose || message == kWmNcDestroy;
+    EXPECT_EQ(tray.notified.substr(0, 7), closes ? "delete:" : "") << message;
+    EXPECT_EQ(icon.Installed(), !closes);
   }
 }
 
