@@ -58,7 +58,8 @@ TEST(ProgressBarModel, ValueIsClampedAndRaisesEventsOnlyWhenItMoves) {
   EXPECT_EQ(bar.Value(), 0);
   EXPECT_EQ(Take(log), (Log{"redraw", "Change", "NowIsMin"}));
   bar.SetValue(35);
-  EXPECT_EQ(Take(log), (Log{"redraw", "Change"}));
+  bar.SetValue(36);  // between the ends: Change alone
+  EXPECT_EQ(Take(log), (Log{"redraw", "Change", "redraw", "Change"}));
 }
 
 // Min above Max, Max below Min and negative borders are ignored; Value follows a moved end
@@ -99,6 +100,8 @@ TEST(ProgressBarModel, RangeAndBorderSettersKeepTheirRules) {
   bar.SetValue(41);
   EXPECT_EQ(bar.LabelText(), u"00.0%");
   EXPECT_EQ(Take(log), (Log{"redraw", "redraw", "Change", "NowIsMin"}));
+  bar.SetMax(41);  // Max may meet Min too
+  EXPECT_EQ(bar.Max(), 41);
 }
 
 // Twips become pixels at the bar's density (96 DPI when none is known); the label is centred and
@@ -320,6 +323,9 @@ TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
     const auto bar = load({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
     EXPECT_EQ(std::pair(bar->BorderH(), bar->Image().Width()), std::pair(border, 80));
   }
+  // The widest ranges that fit draw, an empty one as full.
+  const auto lowest = load({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}});
+  EXPECT_EQ(lowest->LabelText(), u"100.0%");
   // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
   // that brings the range back draws again.
   ProgressBar bar;
