@@ -1,3 +1,4 @@
+// Strict base64 and hexadecimal codecs.
 #include "base/encoding.h"
 
 namespace sealupdate {

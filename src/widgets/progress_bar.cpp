@@ -25,6 +25,9 @@ std::int32_t CheckedInt32(std::int64_t v) {
   return static_cast<std::int32_t>(v);
 }
 
+constexpr double kTwipsPerInch = 1440;
+constexpr float kTwipsPerPoint = 20;
+
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 // `v` rounded to `decimals` places, halves away from zero, with at least `intDigits` integer
@@ -101,28 +104,28 @@ void DrawNineGrid(PixelBuffer& dst, int dX, int dY, int dW, int dH, const PixelB
 
 FillOptions FillOptionsFor(std::int32_t style, bool full) {
   switch (style) {
-    case 0:
-      return {full ? 0x000u : 0x0A2u, false};
-    case 1:
-      return {0x0FF, false};
-    case 2:
-      return {0x00C, true};
-    case 3:
-      return {0x00F, false};
-    case 4:
-      return {0x100, false};
-    case 5:
-      return {0x1F0, false};
-    case 6:
-      return {0x0EA, true};
-    case 7:
-      return {0x003, false};
-    case 8:
-      return {full ? 0x000u : 0x05Du, false};
-    case 9:
-      return {full ? 0x000u : 0x00Cu, false};
+    case 0:  // a left cap; the right end cut open until the bar is full
+      return {full ? kSkipNothing : kSkipRightColumn, false};
+    case 1:  // the middle alone
+      return {kSkipFrame, false};
+    case 2:  // no top and bottom edges: the middle reaches the top and the bottom
+      return {kSkipTopAndBottomEdges, true};
+    case 3:  // the corners and the middle
+      return {kSkipEdges, false};
+    case 4:  // the frame without its middle
+      return {kSkipMiddle, false};
+    case 5:  // the four edges alone
+      return {kSkipCorners | kSkipMiddle, false};
+    case 6:  // the top-left part, its middle reaching the right and the bottom
+      return {kSkipRightColumn | kSkipBottomRow, true};
+    case 7:  // no side edges
+      return {kSkipSideEdges, false};
+    case 8:  // the right cap and the middle until the bar is full
+      return {full ? kSkipNothing : kSkipLeftColumn | kSkipTopAndBottomEdges, false};
+    case 9:  // no top and bottom edges until the bar is full
+      return {full ? kSkipNothing : kSkipTopAndBottomEdges, false};
     default:
-      return {0x000, false};
+      return {kSkipNothing, false};
   }
 }
 
@@ -251,7 +254,7 @@ std::pair<double, double> ProgressBar::LabelPosition(double labelWidthTwips,
 void ProgressBar::Redraw() {
   const FillOptions filling = FillOptionsFor(style_, false);
   const FillOptions full = FillOptionsFor(style_, true);
-  const double twipsPerPixel = 1440.0 / dpi_;
+  const double twipsPerPixel = kTwipsPerInch / dpi_;
   const std::int32_t w = ToInt32RoundHalfEven(widthTwips_ / twipsPerPixel);
   const std::int32_t h = ToInt32RoundHalfEven(heightTwips_ / twipsPerPixel);
   const std::int32_t range = CheckedInt32(std::int64_t{max_} - min_);
@@ -273,7 +276,7 @@ void ProgressBar::Redraw() {
   if (showType_ == 0) labelVisible_ = false;
   if (std::optional<std::u16string> text = FormatProgressText(showType_, fraction, value_))
     labelText_ = std::move(*text);
-  fontSize_ = static_cast<float>(heightTwips_) / 20.0f / 1.5f;
+  fontSize_ = static_cast<float>(heightTwips_) / kTwipsPerPoint / 1.5f;  // two thirds of the height
 
   if (refresh_) refresh_();
 }

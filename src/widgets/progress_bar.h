@@ -35,6 +35,18 @@ enum NineGridPart : std::uint32_t {
   kSkipMiddle = 0x100,
 };
 
+// The groups of parts the fill styles leave out.
+inline constexpr std::uint32_t kSkipNothing = 0;
+inline constexpr std::uint32_t kSkipSideEdges = kSkipLeft | kSkipRight;
+inline constexpr std::uint32_t kSkipTopAndBottomEdges = kSkipTop | kSkipBottom;
+inline constexpr std::uint32_t kSkipEdges = kSkipSideEdges | kSkipTopAndBottomEdges;
+inline constexpr std::uint32_t kSkipCorners =
+    kSkipTopLeft | kSkipTopRight | kSkipBottomLeft | kSkipBottomRight;
+inline constexpr std::uint32_t kSkipFrame = kSkipEdges | kSkipCorners;
+inline constexpr std::uint32_t kSkipLeftColumn = kSkipLeft | kSkipTopLeft | kSkipBottomLeft;
+inline constexpr std::uint32_t kSkipRightColumn = kSkipRight | kSkipTopRight | kSkipBottomRight;
+inline constexpr std::uint32_t kSkipBottomRow = kSkipBottom | kSkipBottomLeft | kSkipBottomRight;
+
 // Draws the source rectangle of `src` onto the destination rectangle of `dst` in nine parts:
 // corners copied pixel for pixel, edges and middle stretched. Insets apply to source and
 // destination; with `flush`, each edge side whose bit is in `skipMask` gets a destination inset
@@ -69,9 +81,17 @@ class PropertyBag {
 
 class ProgressBar {
  public:
-  // Raised synchronously. The mouse arguments are passed by reference, as received: Button
-  // 1 left, 2 right, 4 middle; Shift 1 Shift, 2 Ctrl, 4 Alt; X and Y in twips from the control's
-  // top-left corner.
+  // The bits of a mouse event's `button` (the one pressed or released, or those held during a
+  // move) and of its `shift` (the modifier keys held).
+  static constexpr std::int16_t kLeftButton = 1;
+  static constexpr std::int16_t kRightButton = 2;
+  static constexpr std::int16_t kMiddleButton = 4;
+  static constexpr std::int16_t kShiftKey = 1;
+  static constexpr std::int16_t kCtrlKey = 2;
+  static constexpr std::int16_t kAltKey = 4;
+
+  // Raised synchronously. The mouse arguments are passed by reference, as received; X and Y are
+  // in twips from the control's top-left corner.
   using MouseHandler =
       std::function<void(std::int16_t& button, std::int16_t& shift, float& x, float& y)>;
   struct Events {
@@ -121,7 +141,9 @@ class ProgressBar {
   double HeightTwips() const { return heightTwips_; }
   int Dpi() const { return dpi_; }
 
-  // Saved settings, in their write and read orders.
+  // Saved settings, in their write and read orders. Reading takes the numbers as stored, without
+  // the setters' rules, and raises no event; like a setter it throws std::overflow_error when
+  // the redraw overflows, with the numbers already loaded.
   void WriteProperties(PropertyBag& bag) const;
   void ReadProperties(PropertyBag& bag);
 

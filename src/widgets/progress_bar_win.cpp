@@ -156,17 +156,17 @@ void BarWindow::Paint() {
 
 std::int16_t ShiftState(WPARAM wParam) {
   std::int16_t shift = 0;
-  if (wParam & MK_SHIFT) shift |= 1;
-  if (wParam & MK_CONTROL) shift |= 2;
-  if (GetKeyState(VK_MENU) < 0) shift |= 4;
+  if (wParam & MK_SHIFT) shift |= ProgressBar::kShiftKey;
+  if (wParam & MK_CONTROL) shift |= ProgressBar::kCtrlKey;
+  if (GetKeyState(VK_MENU) < 0) shift |= ProgressBar::kAltKey;  // Alt is not in wParam
   return shift;
 }
 
 std::int16_t HeldButtons(WPARAM wParam) {
   std::int16_t buttons = 0;
-  if (wParam & MK_LBUTTON) buttons |= 1;
-  if (wParam & MK_RBUTTON) buttons |= 2;
-  if (wParam & MK_MBUTTON) buttons |= 4;
+  if (wParam & MK_LBUTTON) buttons |= ProgressBar::kLeftButton;
+  if (wParam & MK_RBUTTON) buttons |= ProgressBar::kRightButton;
+  if (wParam & MK_MBUTTON) buttons |= ProgressBar::kMiddleButton;
   return buttons;
 }
 
@@ -185,13 +185,13 @@ LRESULT BarWindow::Mouse(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_LBUTTONDOWN:
       SetCapture(hwnd_);
-      raise(events.MouseDown, 1);
+      raise(events.MouseDown, ProgressBar::kLeftButton);
       break;
     case WM_RBUTTONDOWN:
-      raise(events.MouseDown, 2);
+      raise(events.MouseDown, ProgressBar::kRightButton);
       break;
     case WM_MBUTTONDOWN:
-      raise(events.MouseDown, 4);
+      raise(events.MouseDown, ProgressBar::kMiddleButton);
       break;
     case WM_LBUTTONDBLCLK:
       // The second press of a double click is the double click, not another press and click.
@@ -201,7 +201,7 @@ LRESULT BarWindow::Mouse(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_LBUTTONUP: {
       if (GetCapture() == hwnd_) ReleaseCapture();
-      raise(events.MouseUp, 1);
+      raise(events.MouseUp, ProgressBar::kLeftButton);
       RECT client{};
       GetClientRect(hwnd_, &client);
       const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
@@ -211,10 +211,10 @@ LRESULT BarWindow::Mouse(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     }
     case WM_RBUTTONUP:
-      raise(events.MouseUp, 2);
+      raise(events.MouseUp, ProgressBar::kRightButton);
       break;
     case WM_MBUTTONUP:
-      raise(events.MouseUp, 4);
+      raise(events.MouseUp, ProgressBar::kMiddleButton);
       break;
     default:
       break;

@@ -4,17 +4,6 @@
 namespace sealupdate {
 namespace {
 
-constexpr std::uint32_t kWmSize = 0x0005;
-constexpr std::uint32_t kWmClose = 0x0010;
-constexpr std::uint32_t kWmNcDestroy = 0x0082;
-constexpr std::uintptr_t kSizeMinimized = 1;
-
-constexpr std::intptr_t kLeftDown = 0x0201;
-constexpr std::intptr_t kLeftUp = 0x0202;
-constexpr std::intptr_t kLeftDoubleClick = 0x0203;
-constexpr std::intptr_t kRightDown = 0x0204;
-constexpr std::intptr_t kRightUp = 0x0205;
-
 bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 }  // namespace
@@ -36,46 +25,46 @@ bool TrayIcon::AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipTex
   const std::u16string tip = toolTipText == kToolTipPlaceholder ? platform_.WindowCaption(window)
                                                                 : std::u16string(toolTipText);
   record_ = TrayIconRecord{};
-  record_.hWnd = window;
-  record_.uID = 0;
-  record_.uFlags = kTrayFlagsAdd;
-  record_.uCallbackMessage = kTrayCallbackMessage;
-  record_.szTip = CutToField(tip, kTrayTipUnits);
-  record_.hIcon = platform_.WindowIcon(window);
-  record_.dwInfoFlags = 1;
+  record_.window = window;
+  record_.id = 0;
+  record_.validFields = kTrayFieldsAdd;
+  record_.callbackMessage = kTrayCallbackMessage;
+  record_.tip = CutToField(tip, kTrayTipUnits);
+  record_.icon = platform_.WindowIcon(window);
+  record_.balloonIcon = kTrayBalloonInfo;
   platform_.Notify(TrayNotify::kAdd, record_);
   previousProc_ = platform_.HookWindow(window, *this);
   return true;
 }
 
 std::uintptr_t TrayIcon::ShowTrayBalloon(std::u16string_view toolTipText, std::u16string_view title,
-                                         std::u16string_view text, std::uint32_t iconFlag,
-                                         std::uint32_t timeout) {
+                                         std::u16string_view text, std::uint32_t balloonIcon,
+                                         std::uint32_t timeoutMs) {
   if (!Installed()) return 0;
-  if (toolTipText != kToolTipPlaceholder) record_.szTip = CutToField(toolTipText, kTrayTipUnits);
-  record_.szInfoTitle = CutToField(title, kTrayInfoTitleUnits);
-  record_.szInfo = CutToField(text, kTrayInfoUnits);
-  record_.uTimeout = timeout;
-  record_.dwInfoFlags = iconFlag;
+  if (toolTipText != kToolTipPlaceholder) record_.tip = CutToField(toolTipText, kTrayTipUnits);
+  record_.balloonTitle = CutToField(title, kTrayBalloonTitleUnits);
+  record_.balloonText = CutToField(text, kTrayBalloonTextUnits);
+  record_.balloonTimeoutMs = timeoutMs;
+  record_.balloonIcon = balloonIcon;
   platform_.Notify(TrayNotify::kModify, record_);
-  return record_.hIcon;
+  return record_.icon;
 }
 
 std::uintptr_t TrayIcon::SetTrayIcon(std::uintptr_t icon) {
   if (!Installed()) return 0;
-  record_.hIcon = icon;
+  record_.icon = icon;
   platform_.Notify(TrayNotify::kModify, record_);
   return icon;
 }
 
 void TrayIcon::RemoveTrayIcon(bool close) {
   if (!Installed()) return;
-  record_.hWnd = window_;
-  record_.uID = 0;
-  record_.uFlags = kTrayFlagsDelete;
-  record_.uCallbackMessage = kTrayCallbackMessage;
-  record_.szTip.clear();
-  record_.hIcon = platform_.WindowIcon(window_);
+  record_.window = window_;
+  record_.id = 0;
+  record_.validFields = kTrayFieldsDelete;
+  record_.callbackMessage = kTrayCallbackMessage;
+  record_.tip.clear();
+  record_.icon = platform_.WindowIcon(window_);
   platform_.Notify(TrayNotify::kDelete, record_);
   platform_.UnhookWindow(window_, previousProc_);
   if (close) platform_.PostClose(window_);
@@ -94,21 +83,21 @@ std::intptr_t TrayIcon::TrayWindowProc(std::uintptr_t window, std::uint32_t mess
   const std::uintptr_t previous = previousProc_;
   if (message == kTrayCallbackMessage) {
     switch (lParam) {
-      case kLeftDown:
-      case kRightDown:
+      case kIconLeftDown:
+      case kIconRightDown:
         platform_.SetForegroundWindow(window);
         break;
-      case kLeftUp:
+      case kIconLeftUp:
         if (leftClickMenu_ != 0) {
           platform_.PopupMenu(leftClickMenu_, window);
         } else {
           RestoreWindow(window_);
         }
         break;
-      case kLeftDoubleClick:
+      case kIconLeftDoubleClick:
         RestoreWindow(window_);
         break;
-      case kRightUp:
+      case kIconRightUp:
         if (rightClickMenu_ == 0) return 0;
         platform_.PopupMenu(rightClickMenu_, window);
         break;

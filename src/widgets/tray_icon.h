@@ -15,9 +15,13 @@ namespace sealupdate {
 // ShowTrayBalloon.
 inline constexpr std::u16string_view kToolTipPlaceholder = u"[ToolTipText]";
 
-inline constexpr std::uint32_t kTrayCallbackMessage = 0x0401;  // WM_USER + 1
-inline constexpr std::uint32_t kTrayFlagsAdd = 0x1F;           // message, icon, tip, state, info
-inline constexpr std::uint32_t kTrayFlagsDelete = 0x07;        // message, icon, tip
+// The message the icon's events come to the window in: WM_USER + 1.
+inline constexpr std::uint32_t kTrayCallbackMessage = 0x0401;
+// The fields an added or modified record carries, and those a deletion carries.
+inline constexpr std::uint32_t kTrayFieldsAdd =
+    kTrayFieldMessage | kTrayFieldIcon | kTrayFieldTip | kTrayFieldState | kTrayFieldBalloon;
+inline constexpr std::uint32_t kTrayFieldsDelete =
+    kTrayFieldMessage | kTrayFieldIcon | kTrayFieldTip;
 
 // `text` cut to a field of `fieldUnits` UTF-16 units including the terminator, never between
 // the two halves of a surrogate pair.
@@ -34,11 +38,11 @@ class TrayIcon {
   // when an icon is already installed or `window` is 0.
   bool AddTrayIcon(std::uintptr_t window, std::u16string_view toolTipText,
                    std::uintptr_t leftClickMenu, std::uintptr_t rightClickMenu);
-  // Shows a balloon (icon flag 1 information, 3 error); returns the icon handle of the record,
-  // 0 when no icon is installed.
+  // Shows a balloon with `balloonIcon` (kTrayBalloonInfo, kTrayBalloonError); returns the icon
+  // handle of the record, 0 when no icon is installed.
   std::uintptr_t ShowTrayBalloon(std::u16string_view toolTipText, std::u16string_view title,
-                                 std::u16string_view text, std::uint32_t iconFlag,
-                                 std::uint32_t timeout);
+                                 std::u16string_view text, std::uint32_t balloonIcon,
+                                 std::uint32_t timeoutMs);
   // Replaces the icon; returns `icon`, or 0 when no icon is installed.
   std::uintptr_t SetTrayIcon(std::uintptr_t icon);
   // Deletes the icon, unhooks the window and, with `close`, posts WM_CLOSE to it. Nothing
@@ -52,7 +56,8 @@ class TrayIcon {
                                std::intptr_t lParam);
 
   bool Installed() const { return window_ != 0; }
-  const TrayIconRecord& TrayIconData() const { return record_; }
+  // The record last sent to the shell.
+  const TrayIconRecord& Record() const { return record_; }
 
  private:
   void MinimizeToTray(std::uintptr_t window);

@@ -8,6 +8,25 @@
 namespace sealupdate {
 namespace {
 
+// The portable module names the system's numbers itself; they must be the system's.
+static_assert(static_cast<DWORD>(TrayNotify::kAdd) == NIM_ADD &&
+              static_cast<DWORD>(TrayNotify::kModify) == NIM_MODIFY &&
+              static_cast<DWORD>(TrayNotify::kDelete) == NIM_DELETE);
+static_assert(kTrayFieldMessage == NIF_MESSAGE && kTrayFieldIcon == NIF_ICON &&
+              kTrayFieldTip == NIF_TIP && kTrayFieldState == NIF_STATE &&
+              kTrayFieldBalloon == NIF_INFO);
+static_assert(kTrayBalloonInfo == NIIF_INFO && kTrayBalloonError == NIIF_ERROR);
+static_assert(kTrayTipUnits * sizeof(WCHAR) == sizeof(NOTIFYICONDATAW::szTip) &&
+              kTrayBalloonTextUnits * sizeof(WCHAR) == sizeof(NOTIFYICONDATAW::szInfo) &&
+              kTrayBalloonTitleUnits * sizeof(WCHAR) == sizeof(NOTIFYICONDATAW::szInfoTitle));
+static_assert(kTrayHide == SW_HIDE && kTrayShowNoActivate == SW_SHOWNOACTIVATE);
+static_assert(kTrayCallbackMessage == WM_USER + 1 && kWmSize == WM_SIZE &&
+              kSizeMinimized == SIZE_MINIMIZED && kWmClose == WM_CLOSE &&
+              kWmNcDestroy == WM_NCDESTROY);
+static_assert(kIconLeftDown == WM_LBUTTONDOWN && kIconLeftUp == WM_LBUTTONUP &&
+              kIconLeftDoubleClick == WM_LBUTTONDBLCLK && kIconRightDown == WM_RBUTTONDOWN &&
+              kIconRightUp == WM_RBUTTONUP);
+
 // The window property that leads the hooked procedure to its module.
 constexpr wchar_t kOwnerProperty[] = L"SealUpdate.TrayIcon";
 
@@ -26,18 +45,18 @@ class Win32Tray final : public TrayPlatform {
   void Notify(TrayNotify action, const TrayIconRecord& record) override {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;
-    data.hWnd = Hwnd(record.hWnd);
-    data.uID = record.uID;
-    data.uFlags = record.uFlags;
-    data.uCallbackMessage = record.uCallbackMessage;
-    data.hIcon = FromTrayHandle<HICON>(record.hIcon);
-    CopyField(data.szTip, record.szTip);
-    data.dwState = record.dwState;
-    data.dwStateMask = record.dwStateMask;
-    CopyField(data.szInfo, record.szInfo);
-    data.uTimeout = record.uTimeout;
-    CopyField(data.szInfoTitle, record.szInfoTitle);
-    data.dwInfoFlags = record.dwInfoFlags;
+    data.hWnd = Hwnd(record.window);
+    data.uID = record.id;
+    data.uFlags = record.validFields;
+    data.uCallbackMessage = record.callbackMessage;
+    data.hIcon = FromTrayHandle<HICON>(record.icon);
+    CopyField(data.szTip, record.tip);
+    data.dwState = record.state;
+    data.dwStateMask = record.stateMask;
+    CopyField(data.szInfo, record.balloonText);
+    data.uTimeout = record.balloonTimeoutMs;
+    CopyField(data.szInfoTitle, record.balloonTitle);
+    data.dwInfoFlags = record.balloonIcon;
     Shell_NotifyIconW(static_cast<DWORD>(action), &data);
   }
 

@@ -1,5 +1,5 @@
-// The process's one notification-area icon module on Win32, and the window procedure that the
-// module installs on the window it serves.
+// The notification-area icon's Win32 platform, one for the process, and the window procedure
+// that a TrayIcon installs on the window it serves.
 #pragma once
 
 #include <cstdint>

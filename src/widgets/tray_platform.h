@@ -11,24 +11,35 @@ namespace sealupdate {
 
 // Text fields of the notification-icon record, in UTF-16 units with the terminator.
 inline constexpr std::size_t kTrayTipUnits = 128;
-inline constexpr std::size_t kTrayInfoUnits = 256;
-inline constexpr std::size_t kTrayInfoTitleUnits = 64;
+inline constexpr std::size_t kTrayBalloonTextUnits = 256;
+inline constexpr std::size_t kTrayBalloonTitleUnits = 64;
+
+// The bits of TrayIconRecord::validFields: which of its fields the shell reads.
+inline constexpr std::uint32_t kTrayFieldMessage = 0x01;  // callbackMessage
+inline constexpr std::uint32_t kTrayFieldIcon = 0x02;     // icon
+inline constexpr std::uint32_t kTrayFieldTip = 0x04;      // tip
+inline constexpr std::uint32_t kTrayFieldState = 0x08;    // state and stateMask
+inline constexpr std::uint32_t kTrayFieldBalloon = 0x10;  // the balloon fields
+
+// The icon a balloon shows (TrayIconRecord::balloonIcon).
+inline constexpr std::uint32_t kTrayBalloonInfo = 1;
+inline constexpr std::uint32_t kTrayBalloonError = 3;
 
 // The notification-icon record. Its texts are already cut to their fields; its size field is
 // the platform's business.
 struct TrayIconRecord {
-  std::uintptr_t hWnd = 0;
-  std::uint32_t uID = 0;
-  std::uint32_t uFlags = 0;
-  std::uint32_t uCallbackMessage = 0;
-  std::uintptr_t hIcon = 0;
-  std::u16string szTip;
-  std::uint32_t dwState = 0;
-  std::uint32_t dwStateMask = 0;
-  std::u16string szInfo;
-  std::uint32_t uTimeout = 0;
-  std::u16string szInfoTitle;
-  std::uint32_t dwInfoFlags = 0;
+  std::uintptr_t window = 0;  // receives callbackMessage
+  std::uint32_t id = 0;       // tells the icons of one window apart
+  std::uint32_t validFields = 0;
+  std::uint32_t callbackMessage = 0;
+  std::uintptr_t icon = 0;
+  std::u16string tip;
+  std::uint32_t state = 0;
+  std::uint32_t stateMask = 0;
+  std::u16string balloonText;
+  std::uint32_t balloonTimeoutMs = 0;
+  std::u16string balloonTitle;
+  std::uint32_t balloonIcon = 0;
 };
 
 enum class TrayNotify : std::uint32_t { kAdd = 0, kModify = 1, kDelete = 2 };
@@ -43,6 +54,19 @@ struct TrayPoint {
 // ShowWindow commands used by the module.
 inline constexpr std::int32_t kTrayHide = 0;
 inline constexpr std::int32_t kTrayShowNoActivate = 4;
+
+// The window messages the module acts on, with their Win32 numbers, and the argument of each
+// that matters.
+inline constexpr std::uint32_t kWmSize = 0x0005;
+inline constexpr std::uintptr_t kSizeMinimized = 1;  // WM_SIZE's wParam
+inline constexpr std::uint32_t kWmClose = 0x0010;
+inline constexpr std::uint32_t kWmNcDestroy = 0x0082;
+// What happened at the icon: the lParam of its callback message.
+inline constexpr std::intptr_t kIconLeftDown = 0x0201;
+inline constexpr std::intptr_t kIconLeftUp = 0x0202;
+inline constexpr std::intptr_t kIconLeftDoubleClick = 0x0203;
+inline constexpr std::intptr_t kIconRightDown = 0x0204;
+inline constexpr std::intptr_t kIconRightUp = 0x0205;
 
 class TrayIcon;
 

@@ -54,7 +54,7 @@ inline constexpr char16_t kTrayMenuCaption[] = u"文件(&F)";
 inline constexpr char16_t kTrayMenuShowCaption[] = u"显示(&S)";
 inline constexpr char16_t kTrayMenuExitCaption[] = u"退出(&E)";
 
-// "智能更新程序", or SoftName + " - " + "智能更新程序" when a name is configured.
+// kDefaultTitle, or `softName` + " - " + kDefaultTitle when a name is configured.
 std::u16string MainWindowTitle(std::u16string_view softName);
 
 // Twips to pixels at the given dots per inch, rounded to the nearest pixel (15 twips per pixel

@@ -1,12 +1,20 @@
+// Unit tests of the presentation widgets: the progress bar's model, label, pictures and saved
+// settings, and the notification-area icon over a fake platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "base/text.h"
 #include "widgets/progress_bar.h"
@@ -15,47 +23,102 @@
 namespace sealupdate {
 namespace {
 
-// The events and redraws as letters: c Change, n NowIsMin, x NowIsMax, r redraw.
-void Record(ProgressBar& bar, std::string& log) {
-  bar.events.Change = [&log] { log += 'c'; };
-  bar.events.NowIsMin = [&log] { log += 'n'; };
-  bar.events.NowIsMax = [&log] { log += 'x'; };
-  bar.SetRefresh([&log] { log += 'r'; });
+using Log = std::vector<std::string>;
+
+// What the log held, emptied for the next step.
+Log Take(Log& log) { return std::exchange(log, {}); }
+
+// The bar's events and redraws, by name, in the order they come.
+void Record(ProgressBar& bar, Log& log) {
+  bar.events.Change = [&log] { log.push_back("Change"); };
+  bar.events.NowIsMin = [&log] { log.push_back("NowIsMin"); };
+  bar.events.NowIsMax = [&log] { log.push_back("NowIsMax"); };
+  bar.SetRefresh([&log] { log.push_back("redraw"); });
 }
 
+// Max, Min, Value, ShowType, BorderH, BorderV, Style.
 auto Settings(const ProgressBar& bar) {
   return std::tuple(bar.Max(), bar.Min(), bar.Value(), bar.ShowType(), bar.BorderH(), bar.BorderV(),
                     bar.Style());
 }
 
-TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
+// Value is clamped to the range; a change redraws, then raises Change and, on arriving at an
+// end, NowIsMin or NowIsMax. A value that does not move does nothing at all.
+TEST(ProgressBarModel, ValueIsClampedAndRaisesEventsOnlyWhenItMoves) {
   ProgressBar bar;
-  std::string log;
+  Log log;
   Record(bar, log);
   bar.SetValue(150);
-  bar.SetValue(100);  // unchanged, also when a clamp lands on the same value
-  bar.SetValue(1000);
+  EXPECT_EQ(bar.Value(), 100);
+  EXPECT_EQ(Take(log), (Log{"redraw", "Change", "NowIsMax"}));
+  bar.SetValue(100);
+  bar.SetValue(1000);  // clamped onto the value it already has
+  EXPECT_EQ(Take(log), Log{});
   bar.SetValue(-7);
-  bar.SetMin(20);  // above Value: Value follows without events
-  bar.SetValue(40);
-  bar.SetValue(35);  // between the ends: Change alone
-  bar.SetMax(30);    // below Value: likewise
-  bar.SetMin(60);    // above Max, below Min, negative borders: ignored, still redrawn
-  bar.SetMax(19);
+  EXPECT_EQ(bar.Value(), 0);
+  EXPECT_EQ(Take(log), (Log{"redraw", "Change", "NowIsMin"}));
+  bar.SetValue(35);
+  bar.SetValue(36);  // between the ends: Change alone
+  EXPECT_EQ(Take(log), (Log{"redraw", "Change", "redraw", "Change"}));
+}
+
+// Min above Max, Max below Min and negative borders are ignored; Value follows a moved end
+// without events. Every call redraws, ignored or not.
+TEST(ProgressBarModel, RangeAndBorderSettersKeepTheirRules) {
+  ProgressBar bar;
+  Log log;
+  Record(bar, log);
+  bar.SetValue(35);
+  Take(log);
+  bar.SetMin(40);
+  EXPECT_EQ(std::pair(bar.Min(), bar.Value()), std::pair(40, 40));
+  EXPECT_EQ(Take(log), Log{"redraw"});
+  bar.SetMax(30);
   bar.SetBorderV(-1);
   bar.SetBorderH(-1);
-  EXPECT_EQ(Settings(bar), std::tuple(30, 20, 30, 4, 5, 5, 0));
-  bar.SetMin(30);  // an empty range counts as full and no setter can move the value
-  EXPECT_EQ(bar.LabelText(), u"100.0%");
-  bar.SetValue(0);
-  bar.SetMin(29);  // a range of one is a range
-  bar.SetValue(29);
-  EXPECT_EQ(bar.LabelText(), u"00.0%");
-  bar.SetMax(29);
+  EXPECT_EQ(Settings(bar), std::tuple(100, 40, 40, 4, 5, 5, 0));
+  EXPECT_EQ(Take(log), (Log{"redraw", "redraw", "redraw"}));
+  bar.SetMax(50);
+  bar.SetValue(45);
+  bar.SetMax(42);
+  EXPECT_EQ(std::pair(bar.Max(), bar.Value()), std::pair(42, 42));
+  EXPECT_EQ(Take(log), (Log{"redraw", "redraw", "Change", "redraw"}));  // no NowIsMax
+  bar.SetMin(50);
+  EXPECT_EQ(bar.Min(), 40);
   bar.SetBorderV(0);
   bar.SetBorderH(0);
-  EXPECT_EQ(Settings(bar), std::tuple(29, 29, 29, 4, 0, 0, 0));
-  EXPECT_EQ(log, "rcxrcnrrcrcrrrrrrrrcnrrr");
+  EXPECT_EQ(std::pair(bar.BorderH(), bar.BorderV()), std::pair(0, 0));
+
+  // An empty range counts as full, and no setter can move its value.
+  bar.SetMin(42);
+  EXPECT_EQ(bar.LabelText(), u"100.0%");
+  Take(log);
+  bar.SetValue(0);
+  EXPECT_EQ(Take(log), Log{});
+  // A range of one is a range.
+  bar.SetMin(41);
+  bar.SetValue(41);
+  EXPECT_EQ(bar.LabelText(), u"00.0%");
+  EXPECT_EQ(Take(log), (Log{"redraw", "redraw", "Change", "NowIsMin"}));
+  bar.SetMax(41);  // Max may meet Min too
+  EXPECT_EQ(bar.Max(), 41);
+}
+
+// Twips become pixels at the bar's density (96 DPI when none is known); the label is centred and
+// two thirds of the height in points.
+TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
+  ProgressBar bar;
+  bar.Resize(1200, 300);
+  EXPECT_EQ(std::pair(bar.Image().Width(), bar.Image().Height()), std::pair(80, 20));
+  bar.SetDpi(144);
+  EXPECT_EQ(std::pair(bar.Image().Width(), bar.Image().Height()), std::pair(120, 30));
+  bar.SetDpi(0);
+  EXPECT_EQ(bar.Dpi(), 96);
+  EXPECT_EQ(bar.FontSize(), 10.0f);
+  EXPECT_EQ(bar.LabelPosition(200, 100), std::pair(500.0, 100.0));
+  // A size beyond 32 bits of pixels throws and leaves the image as it was.
+  EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);
+  EXPECT_EQ(bar.Image().Width(), 80);
 }
 
 TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
@@ -65,6 +128,7 @@ TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
       {5, 0, u"0.00%"},     {2, 0, u"00%"},         {1, 0.125, u"13%"},      {4, 0.125, u"12.5%"},
       {3, 0.0125, u"1.3%"}, {1, 0.995, u"100%"},    {5, 0.33333, u"33.33%"}, {1, 0.004, u"0%"},
       {1, 0.195, u"20%"},   {6, 0.0005, u"00.05%"}, {3, 0.9999, u"100.0%"},  {1, 0.005, u"1%"},
+      {3, -0.5, u"-50.0%"}, {1, -0.004, u"0%"},
   };
   for (const auto& [type, fraction, text] : rows)
     EXPECT_EQ(FormatProgressText(type, fraction, 0), text) << type << " " << fraction;
@@ -75,11 +139,13 @@ TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
   EXPECT_EQ(bar.LabelText(), u"00.0%");
   bar.SetValue(5);
   bar.SetShowType(7);
+  EXPECT_EQ(bar.LabelText(), u"5");
   bar.SetShowType(0);
   EXPECT_FALSE(bar.LabelVisible());
   bar.SetShowType(8);  // shown again with the text of the last format 1..7
   bar.SetValue(6);
-  EXPECT_EQ(std::pair(bar.LabelText(), bar.LabelVisible()), std::pair(std::u16string(u"5"), true));
+  EXPECT_TRUE(bar.LabelVisible());
+  EXPECT_EQ(bar.LabelText(), u"5");
 }
 
 TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
@@ -116,7 +182,9 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
 void ExpectGolden(const std::string& name, const PixelBuffer& image) {
   std::string path = SEALUPDATE_GOLDEN_DIR "/" + name + ".ppm";
 #ifdef _WIN32
-  if (path[0] == '/') path = "Z:" + path;  // the source tree as Wine sees it
+  // The Windows test program of a cross build runs under Wine, which maps the Linux root, where
+  // the sources are, to drive Z:.
+  if (path[0] == '/') path = "Z:" + path;
 #endif
   std::string ppm =
       "P6\n" + std::to_string(image.Width()) + " " + std::to_string(image.Height()) + "\n255\n";
@@ -152,71 +220,267 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   ExpectGolden("corners_f10_h10", GoldenBar(4, 12, 150));
 }
 
+// The settings stored with the window, by their stored names.
+class MapBag : public PropertyBag {
+ public:
+  std::map<std::u16string, SettingValue> stored;
+  void WriteProperty(std::u16string_view name, const SettingValue& value) override {
+    stored[std::u16string(name)] = value;
+  }
+  std::optional<SettingValue> ReadProperty(std::u16string_view name) override {
+    const auto it = stored.find(std::u16string(name));
+    return it == stored.end() ? std::nullopt : std::optional<SettingValue>(it->second);
+  }
+};
+
+// The stored names and kinds are what windows saved by earlier versions hold.
+TEST(ProgressBarSettings, LoadBackAsSaved) {
+  const Picture back = std::make_shared<const PixelBuffer>(2, 2, 0x123456);
+  ProgressBar bar;
+  bar.Resize(1200, 300);
+  bar.SetPictureBack(back);
+  bar.SetMax(90);
+  bar.SetMin(10);
+  bar.SetValue(30);
+  bar.SetShowType(7);
+  bar.SetBorderH(2);
+  bar.SetBorderV(3);
+  bar.SetStyle(6);
+  MapBag saved;
+  bar.WriteProperties(saved);
+  const std::map<std::u16string, SettingValue> expected = {
+      {u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)},
+      {u"Max", 90},           {u"Min", 10},
+      {u"Value", 30},         {u"ShowType", 7},
+      {u"BorderH", 2},        {u"BorderV", 3},
+      {u"Style", 6}};
+  EXPECT_EQ(saved.stored, expected);
+
+  ProgressBar loaded;
+  loaded.Resize(1200, 300);
+  Log log;
+  Record(loaded, log);
+  loaded.ReadProperties(saved);
+  EXPECT_EQ(Settings(loaded), Settings(bar));
+  EXPECT_EQ(loaded.PictureBack(), back);
+  EXPECT_EQ(loaded.Image(), bar.Image());
+  EXPECT_EQ(loaded.LabelText(), u"30");
+  EXPECT_TRUE(std::all_of(log.begin(), log.end(), [](auto& e) { return e == "redraw"; }))
+      << "loading raises no event";
+
+  // A new bar's settings, which differ from the defaults of a saved one, survive too.
+  MapBag fresh;
+  ProgressBar().WriteProperties(fresh);
+  loaded.ReadProperties(fresh);
+  EXPECT_EQ(Settings(loaded), Settings(ProgressBar()));
+}
+
+// Entries missing or of the wrong kind load the defaults of a saved bar: range 0 to 100, borders
+// of 5, ShowType 3, Style 2 and the built-in pictures.
+TEST(ProgressBarSettings, MissingOrMistypedEntriesLoadTheDefaults) {
+  ProgressBar bar;
+  bar.SetPictureFront(std::make_shared<const PixelBuffer>(1, 1));
+  bar.SetValue(70);
+  MapBag empty;
+  bar.ReadProperties(empty);
+  EXPECT_EQ(Settings(bar), std::tuple(100, 0, 0, 3, 5, 5, 2));
+  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
+  EXPECT_EQ(bar.LabelText(), u"0.0%");
+
+  MapBag mistyped;
+  mistyped.stored = {{u"Max", Picture()}, {u"PictureFront", 1}, {u"PictureBack", 2},
+                     {u"Min", 20},        {u"Value", 50},       {u"Style", Picture()}};
+  bar.ReadProperties(mistyped);
+  EXPECT_EQ(Settings(bar), std::tuple(100, 20, 50, 3, 5, 5, 2));
+  EXPECT_EQ(std::pair(bar.PictureBack(), bar.PictureFront()),
+            std::pair(DefaultPicture(0), DefaultPicture(1)));
+}
+
+// Loaded numbers skip the setters' rules: whatever a saved window holds draws without harm.
+TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
+  const auto load = [](std::map<std::u16string, SettingValue> stored) {
+    auto bar = std::make_unique<ProgressBar>();
+    bar->Resize(1200, 300);
+    MapBag bag;
+    bag.stored = std::move(stored);
+    bar->ReadProperties(bag);
+    return bar;
+  };
+  // Min above Max: an empty range, drawn full.
+  const auto reversed = load({{u"Max", 10}, {u"Min", 20}, {u"Value", 15}});
+  EXPECT_EQ(std::tuple(reversed->Max(), reversed->Min(), reversed->Value()),
+            std::tuple(10, 20, 15));
+  EXPECT_EQ(reversed->LabelText(), u"100.0%");
+  EXPECT_EQ(reversed->Image(), load({{u"Value", 100}})->Image());
+  // Value outside the range: the label tells it, a fill below the range is no fill.
+  EXPECT_EQ(load({{u"Value", 150}})->LabelText(), u"150.0%");
+  const auto below = load({{u"Value", -50}});
+  EXPECT_EQ(below->LabelText(), u"-50.0%");
+  EXPECT_EQ(below->Image(), load({})->Image());
+  // Borders far beyond the pictures and the bar.
+  for (const std::int32_t border :
+       {-3, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
+    const auto bar = load({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
+    EXPECT_EQ(std::pair(bar->BorderH(), bar->Image().Width()), std::pair(border, 80));
+  }
+  // The widest ranges that fit draw, an empty one as full.
+  const auto lowest = load({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}});
+  EXPECT_EQ(lowest->LabelText(), u"100.0%");
+  // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
+  // that brings the range back draws again.
+  ProgressBar bar;
+  MapBag wide;
+  wide.stored = {{u"Max", std::numeric_limits<std::int32_t>::max()},
+                 {u"Min", std::numeric_limits<std::int32_t>::min()}};
+  EXPECT_THROW(bar.ReadProperties(wide), std::overflow_error);
+  EXPECT_EQ(bar.Min(), std::numeric_limits<std::int32_t>::min());
+  EXPECT_THROW(bar.SetValue(5), std::overflow_error);
+  bar.SetMin(0);
+  bar.SetValue(std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(bar.LabelText(), u"100.0%");
+}
+
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
+constexpr std::uintptr_t kWindow = 7;
+constexpr std::uintptr_t kWindowIcon = 50;
+constexpr std::uintptr_t kPreviousProc = 100;
+constexpr std::intptr_t kPreviousResult = 99;
 using W = std::uintptr_t;
 
-// Window 7 with icon 50, caption "caption" and previous procedure 100. Every call is logged as
-// one entry after a ";"; a notified record with its fields.
+// Window kWindow with icon kWindowIcon and caption "caption", hooked over kPreviousProc. Every
+// call but Notify is logged by name and arguments; Notify adds the records it is given to
+// `notified`.
 class FakeTray : public TrayPlatform {
  public:
-  std::string calls;
+  Log calls;
+  std::string notified;
 
   void Notify(TrayNotify action, const TrayIconRecord& r) override {
-    Log("notify", int(action), r.hWnd, r.uID, r.uFlags, r.uCallbackMessage, r.hIcon, r.dwInfoFlags,
-        r.uTimeout);
-    calls += " " + Utf16ToUtf8(r.szTip + u"|" + r.szInfoTitle + u"|" + r.szInfo);
+    notified += Describe(action, r);
   }
-  W HookWindow(W w, TrayIcon&) override { return Log("hook", w), 100; }
-  void UnhookWindow(W w, W p) override { Log("unhook", w, p); }
+  W HookWindow(W w, TrayIcon&) override { return Add("hook", w), kPreviousProc; }
+  void UnhookWindow(W w, W p) override { Add("unhook", w, p); }
   std::intptr_t CallPrevious(W p, W w, std::uint32_t m, W, std::intptr_t) override {
-    return Log("previous", p, w, m), 99;
+    return Add("previous", p, w, m), kPreviousResult;
   }
-  void SetForegroundWindow(W w) override { Log("foreground", w); }
-  void ShowWindow(W w, std::int32_t c) override { Log("show", w, c); }
+  void SetForegroundWindow(W w) override { Add("foreground", w); }
+  void ShowWindow(W w, std::int32_t c) override {
+    if (c == kTrayHide) return Add("hide", w);
+    if (c == kTrayShowNoActivate) return Add("show", w);
+    Add("show-command", c, w);
+  }
   std::u16string WindowCaption(W) override { return u"caption"; }
-  W WindowIcon(W) override { return 50; }
+  W WindowIcon(W) override { return kWindowIcon; }
   std::optional<TrayRect> taskbar = TrayRect{10, 728, 1024, 768};
   std::optional<TrayPoint> cursor = TrayPoint{500, 300};  // above it
   std::optional<TrayRect> TaskbarRect() override { return taskbar; }
   std::optional<TrayPoint> CursorPos() override { return cursor; }
-  void PopupMenu(W menu, W w) override { Log("popup", menu, w); }
-  void PostClose(W w) override { Log("close", w); }
+  void PopupMenu(W menu, W w) override { Add("popup", menu, w); }
+  void PostClose(W w) override { Add("close", w); }
   std::uint32_t TaskbarCreatedMessage() override { return kTaskbarCreated; }
 
   template <typename... Args>
-  void Log(std::string name, Args... args) {
+  void Add(std::string name, Args... args) {
     ((name += " " + std::to_string(args)), ...);
-    calls += (calls.empty() ? "" : ";") + name;
+    calls.push_back(name);
+  }
+  // Every field by name, so a failed step shows which one differs.
+  static std::string Describe(TrayNotify action, const TrayIconRecord& r) {
+    const char* names[] = {"add", "modify", "delete"};
+    return std::string(names[static_cast<int>(action)]) + ": window " + std::to_string(r.window) +
+           ", id " + std::to_string(r.id) + ", fields " + std::to_string(r.validFields) +
+           ", message " + std::to_string(r.callbackMessage) + ", icon " + std::to_string(r.icon) +
+           ", tip '" + Utf16ToUtf8(r.tip) + "', state " + std::to_string(r.state) + "/" +
+           std::to_string(r.stateMask) + ", balloon '" + Utf16ToUtf8(r.balloonTitle) + "' '" +
+           Utf16ToUtf8(r.balloonText) + "' icon " + std::to_string(r.balloonIcon) + " for " +
+           std::to_string(r.balloonTimeoutMs) + ";";
   }
 };
 
+// The record of a newly added icon.
+TrayIconRecord Added(std::u16string tip) {
+  TrayIconRecord record;
+  record.window = kWindow;
+  record.validFields = kTrayFieldsAdd;
+  record.callbackMessage = kTrayCallbackMessage;
+  record.icon = kWindowIcon;
+  record.tip = std::move(tip);
+  record.balloonIcon = kTrayBalloonInfo;
+  return record;
+}
+
+std::string Previous(std::uint32_t message) {
+  return "previous " + std::to_string(kPreviousProc) + " 7 " + std::to_string(message);
+}
+
+// Add, replace the icon, show balloons, be re-added by a new taskbar, remove: each step sends the
+// record as it stands then.
 TEST(TrayIcon, TheRecordThroughItsLife) {
   FakeTray tray;
   TrayIcon icon(tray);
   // Without an icon only RestoreWindow acts.
-  EXPECT_EQ(icon.ShowTrayBalloon(u"tip", u"title", u"text", 1, 0) + icon.SetTrayIcon(60), 0u);
+  EXPECT_EQ(icon.ShowTrayBalloon(u"tip", u"title", u"text", kTrayBalloonInfo, 0), 0u);
+  EXPECT_EQ(icon.SetTrayIcon(60), 0u);
   icon.RemoveTrayIcon(true);
   EXPECT_FALSE(icon.AddTrayIcon(0, u"tip", 0, 0));
-  icon.RestoreWindow(7);
-  ASSERT_TRUE(icon.AddTrayIcon(7, kToolTipPlaceholder, 0, 22));  // the caption as tooltip
+  EXPECT_EQ(tray.notified, "");
+  icon.RestoreWindow(kWindow);
+  EXPECT_EQ(Take(tray.calls), (Log{"foreground 7", "show 7"}));
+
+  // Added with the caption as its tooltip, then hooked; a second add does nothing.
+  ASSERT_TRUE(icon.AddTrayIcon(kWindow, kToolTipPlaceholder, 0, 22));
   EXPECT_FALSE(icon.AddTrayIcon(8, u"other", 1, 2));
+  TrayIconRecord sent = Added(u"caption");
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
+  EXPECT_EQ(Take(tray.calls), Log{"hook 7"});
+
   EXPECT_EQ(icon.SetTrayIcon(60), 60u);
-  EXPECT_EQ(icon.ShowTrayBalloon(kToolTipPlaceholder, u"自动更新", u"正在检查", 3, 5), 60u);
-  icon.ShowTrayBalloon(u"new tip", u"t", u"x", 1, 0);
-  icon.SetTrayIcon(61);                           // sends the balloon still held
-  icon.TrayWindowProc(7, kTaskbarCreated, 0, 0);  // the shell forgot the icon
+  sent.icon = 60;
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kModify, sent));
+
+  // The placeholder keeps the tooltip; texts are cut to their fields.
+  const std::u16string longTitle(100, u'题');
+  EXPECT_EQ(icon.ShowTrayBalloon(kToolTipPlaceholder, longTitle, u"正在检查", kTrayBalloonError, 5),
+            60u);
+  sent.balloonTitle = longTitle.substr(0, kTrayBalloonTitleUnits - 1);
+  sent.balloonText = u"正在检查";
+  sent.balloonIcon = kTrayBalloonError;
+  sent.balloonTimeoutMs = 5;
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kModify, sent));
+
+  // A new icon carries the balloon still held.
+  icon.ShowTrayBalloon(u"new tip", u"t", u"x", kTrayBalloonInfo, 0);
+  icon.SetTrayIcon(61);
+  sent.tip = u"new tip";
+  sent.balloonTitle = u"t";
+  sent.balloonText = u"x";
+  sent.balloonIcon = kTrayBalloonInfo;
+  sent.balloonTimeoutMs = 0;
+  std::string expected = FakeTray::Describe(TrayNotify::kModify, sent);
+  sent.icon = 61;
+  expected += FakeTray::Describe(TrayNotify::kModify, sent);
+  EXPECT_EQ(std::exchange(tray.notified, ""), expected);
+
+  // The shell forgot the icon: the same record is added again and the message passed on.
+  EXPECT_EQ(icon.TrayWindowProc(kWindow, kTaskbarCreated, 0, 0), kPreviousResult);
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
+  EXPECT_EQ(Take(tray.calls), Log{Previous(kTaskbarCreated)});
+
+  // Removal names the window's own icon and no tooltip, then unhooks.
   icon.RemoveTrayIcon(false);
+  sent.validFields = kTrayFieldsDelete;
+  sent.icon = kWindowIcon;
+  sent.tip.clear();
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kDelete, sent));
+  EXPECT_EQ(Take(tray.calls), Log{"unhook 7 100"});
   EXPECT_FALSE(icon.Installed());
-  ASSERT_TRUE(icon.AddTrayIcon(7, u"[ToolTipText] ", 0, 0));
+
+  // Added again with a text that only resembles the placeholder: a fresh record, then closed.
+  ASSERT_TRUE(icon.AddTrayIcon(kWindow, u"[ToolTipText] ", 0, 0));
+  sent = Added(u"[ToolTipText] ");
+  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
   icon.RemoveTrayIcon(true);
-  EXPECT_EQ(
-      tray.calls,
-      "foreground 7;show 7 4;notify 0 7 0 31 1025 50 1 0 caption||;hook 7;"
-      "notify 1 7 0 31 1025 60 1 0 caption||;notify 1 7 0 31 1025 60 3 5 caption|自动更新|正在检查;"
-      "notify 1 7 0 31 1025 60 1 0 new tip|t|x;notify 1 7 0 31 1025 61 1 0 new tip|t|x;"
-      "notify 0 7 0 31 1025 61 1 0 new tip|t|x;previous 100 7 49443;"
-      "notify 2 7 0 7 1025 50 1 0 |t|x;unhook 7 100;notify 0 7 0 31 1025 50 1 0 [ToolTipText] ||;"
-      "hook 7;notify 2 7 0 7 1025 50 1 0 ||;unhook 7 100;close 7");
+  EXPECT_EQ(Take(tray.calls), (Log{"hook 7", "unhook 7 100", "close 7"}));
 }
 
 TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
@@ -225,33 +489,49 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
     EXPECT_EQ(CutToField(u"a" + pair + u"b", 4), u"a" + pair);
   }
   const std::u16string fits = u"aa" + std::u16string(1, char16_t{0xD800});  // ends in half a pair
-  EXPECT_EQ(CutToField(fits, 4) + CutToField(u"bbbc", 4) + CutToField(u"a", 0), fits + u"bbb");
+  EXPECT_EQ(CutToField(fits, 4), fits);
+  EXPECT_EQ(CutToField(u"bbbc", 4), u"bbb");
+  EXPECT_EQ(CutToField(u"a", 0), u"");
 }
 
+// Clicks at the icon restore the window or pop a menu up; closing removes the icon; the message
+// is passed on to the previous procedure in every case but a right click without a menu.
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
-  // Message, wParam, lParam, left and right menus, the calls made.
-  const std::tuple<std::uint32_t, W, std::intptr_t, W, W, std::string> cases[] = {
-      {0x0401, 0, 0x0201, 0, 0, "foreground 7;previous 100 7 1025"},
-      {0x0401, 0, 0x0202, 0, 0, "foreground 7;show 7 4;previous 100 7 1025"},
-      {0x0401, 0, 0x0202, 21, 0, "popup 21 7;previous 100 7 1025"},
-      {0x0401, 0, 0x0203, 21, 0, "foreground 7;show 7 4;previous 100 7 1025"},
-      {0x0401, 0, 0x0205, 0, 22, "popup 22 7;previous 100 7 1025"},
-      {0x0401, 0, 0x0205, 21, 0, ""},  // right button up without a menu: swallowed
-      {0x0010, 0, 0, 0, 0, "notify 2 7 0 7 1025 50 1 0 ||;unhook 7 100;previous 100 7 16"},
-      {0x0020, 0, 0, 0, 0, "previous 100 7 32"},  // anything else is only passed on
+  const std::string foreground = "foreground 7", show = "show 7";
+  const std::string removed = "unhook 7 100";
+  const std::string passed = Previous(kTrayCallbackMessage);
+  // Message, lParam, left and right menus, the calls made.
+  const std::tuple<std::uint32_t, std::intptr_t, W, W, Log> cases[] = {
+      {kTrayCallbackMessage, kIconLeftDown, 0, 0, {foreground, passed}},
+      {kTrayCallbackMessage, kIconRightDown, 21, 22, {foreground, passed}},
+      {kTrayCallbackMessage, kIconLeftUp, 0, 0, {foreground, show, passed}},
+      {kTrayCallbackMessage, kIconLeftUp, 21, 0, {"popup 21 7", passed}},
+      {kTrayCallbackMessage, kIconLeftDoubleClick, 21, 0, {foreground, show, passed}},
+      {kTrayCallbackMessage, kIconRightUp, 0, 22, {"popup 22 7", passed}},
+      {kTrayCallbackMessage, kIconRightUp, 21, 0, {}},  // swallowed
+      {kWmClose, 0, 0, 0, {removed, Previous(kWmClose)}},
+      {kWmNcDestroy, 0, 0, 0, {removed, Previous(kWmNcDestroy)}},
+      {0x0020, 0, 0, 0, {Previous(0x0020)}},  // anything else is only passed on
   };
-  for (const auto& [message, wParam, lParam, left, right, calls] : cases) {
+  for (const auto& [message, lParam, left, right, calls] : cases) {
     FakeTray tray;
     TrayIcon icon(tray);
-    icon.AddTrayIcon(7, u"", left, right);
-    tray.calls.clear();
-    EXPECT_EQ(icon.TrayWindowProc(7, message, wParam, lParam), calls.empty() ? 0 : 99);
+    icon.AddTrayIcon(kWindow, u"", left, right);
+    Take(tray.calls);
+    tray.notified.clear();
+    EXPECT_EQ(icon.TrayWindowProc(kWindow, message, 0, lParam),
+              calls.empty() ? 0 : kPreviousResult);
     EXPECT_EQ(tray.calls, calls) << message << " " << lParam;
+    // Only closing touches the icon: it is deleted.
+    const bool closes = message == kWmClose || message == kWmNcDestroy;
+    EXPECT_EQ(tray.notified.substr(0, 7), closes ? "delete:" : "") << message;
+    EXPECT_EQ(icon.Installed(), !closes);
   }
 }
 
 // Minimized with the mouse off the taskbar, wherever it is docked, the window hides; through its
-// taskbar button, or with no taskbar or mouse position known, it stays minimized.
+// taskbar button, or with no taskbar or mouse position known, it stays minimized. Other sizes
+// leave it alone.
 TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   const TrayRect bar{10, 728, 1024, 768}, side{0, 0, 60, 768};
   const std::tuple<std::optional<TrayRect>, std::optional<TrayPoint>, bool> cases[] = {
@@ -266,10 +546,19 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
     FakeTray tray;
     TrayIcon icon(tray);
     std::tie(tray.taskbar, tray.cursor) = std::tie(taskbar, cursor);
-    icon.TrayWindowProc(7, 0x0005, 1, 0);
-    EXPECT_EQ(tray.calls.rfind("show 7 0", 0) == 0, hides)
+    icon.AddTrayIcon(kWindow, u"", 0, 0);
+    Take(tray.calls);
+    icon.TrayWindowProc(kWindow, kWmSize, kSizeMinimized, 0);
+    const Log expected = hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)};
+    EXPECT_EQ(tray.calls, expected)
         << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1);
   }
+  FakeTray tray;
+  TrayIcon icon(tray);
+  icon.AddTrayIcon(kWindow, u"", 0, 0);
+  Take(tray.calls);
+  icon.TrayWindowProc(kWindow, kWmSize, kSizeMinimized + 1, 0);  // maximized
+  EXPECT_EQ(tray.calls, Log{Previous(kWmSize)});
 }
 
 }  // namespace
