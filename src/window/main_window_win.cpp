@@ -9,7 +9,6 @@
 
 #include "base/text.h"
 #include "download/downloader.h"
-#include "model/version_info.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
@@ -22,6 +21,7 @@
 #include "widgets/tray_icon.h"
 #include "widgets/tray_icon_win.h"
 #include "window/layout.h"
+#include "window/main_window_setup_win.h"
 #include "window/update_flow.h"
 
 namespace sealupdate {
@@ -29,80 +29,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"SealUpdate.MainWindow";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
-// Per-monitor DPI functions exist from Windows 10 on; older systems use the system DPI.
-template <typename Fn>
-Fn User32Function(const char* name) {
-  HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
-                : nullptr;
-}
-
-int SystemDpi() {
-  const win::WindowDc screen(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
-  return dpi > 0 ? dpi : 96;
-}
-
-int WindowDpi(HWND hwnd) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
-  if (getDpiForWindow && hwnd) {
-    const UINT dpi = getDpiForWindow(hwnd);
-    if (dpi > 0) return static_cast<int>(dpi);
-  }
-  return SystemDpi();
-}
-
-// Outer window size for the designed client area at `dpi`.
-SIZE WindowSizeFor(int dpi) {
-  using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-  static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-  RECT r{0, 0, TwipsToPixels(kClientWidthTwips, dpi), TwipsToPixels(kClientHeightTwips, dpi)};
-  if (!adjustForDpi || !adjustForDpi(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpi))) {
-    AdjustWindowRectEx(&r, kWindowStyle, FALSE, 0);
-  }
-  return SIZE{r.right - r.left, r.bottom - r.top};
-}
-
-// Common controls version 6 (visual styles) come from the activation context of this manifest
-// resource of the executable, made active only once the window is about to be shown: the main
-// manifest does not ask for them, so a silent check that ends unseen never loads comctl32.
-constexpr WORD kControlsManifestId = 2;
-
-void LoadCommonControls() {
-  // Loaded at run time so that a system without the function still starts; from the system
-  // folder only (the active context still selects version 6).
-  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!comctl) return;
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
-      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
-  if (!init) return;
-  INITCOMMONCONTROLSEX icc{};
-  icc.dwSize = sizeof icc;
-  icc.dwICC = ICC_USEREX_CLASSES | ICC_STANDARD_CLASSES;
-  init(&icc);
-}
-
-// The system's message font face (the UI font for the user's language, which covers its
-// script) at the window's designed size.
-win::UniqueFont CreateWindowFont(int dpi) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  LOGFONTW font{};
-  if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    font = metrics.lfMessageFont;
-  } else {
-    lstrcpynW(font.lfFaceName, L"Tahoma", LF_FACESIZE);
-  }
-  font.lfHeight = FontHeightPixels(kFontSizeHundredthsPt, dpi);
-  font.lfWidth = 0;
-  font.lfWeight = FW_NORMAL;
-  font.lfItalic = FALSE;
-  font.lfCharSet = DEFAULT_CHARSET;
-  return win::UniqueFont(CreateFontIndirectW(&font));
-}
 
 // The Win32 window: creates the controls and shows what the flow tells it to.
 class Win32MainWindow final : public MainWindow {
@@ -471,14 +397,14 @@ bool Win32MainWindow::Create(HINSTANCE instance) {
   if (!RegisterClassExW(&wc)) return false;
 
   const int systemDpi = SystemDpi();
-  const SIZE size = WindowSizeFor(systemDpi);
+  const SIZE size = WindowSizeFor(systemDpi, kWindowStyle);
   CreateWindowExW(0, kWindowClass, win::Wide(kDefaultTitle).c_str(), kWindowStyle, CW_USEDEFAULT,
                   CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr, instance, this);
   if (!hwnd_) return false;
   // The monitor the window landed on may differ from the system DPI.
   dpi_ = WindowDpi(hwnd_);
   if (dpi_ != systemDpi) {
-    const SIZE scaled = WindowSizeFor(dpi_);
+    const SIZE scaled = WindowSizeFor(dpi_, kWindowStyle);
     SetWindowPos(hwnd_, nullptr, 0, 0, scaled.cx, scaled.cy, SWP_NOMOVE | SWP_NOZORDER);
   }
 
