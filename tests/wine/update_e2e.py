@@ -2,8 +2,10 @@
 # Whole updates: the real client under Wine against loopback web servers, some of them hostile,
 # driven like a user through driver.exe. Usage: update_e2e.py BUILD_DIR STATE_DIR SCENARIO
 import hashlib
+import pathlib
 import re
 import shutil
+import subprocess
 import time
 
 from harness import (BUTTON, NOTES, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
@@ -167,6 +169,45 @@ def failed_downloads(env):
             expect(not site.package_opened(0.5), f"{name}: the package was opened")
             expect(site.nothing_saved() if name == "cut" else
                    site.saved_package().read_bytes() == main_bytes, f"{name}: a file was changed")
+
+
+def read_only_program_folder(env):
+    # A per-machine installation the user cannot write (chattr +i: Wine runs as root, so chmod
+    # would not stop it): the package goes to the per-user folder named by the hash of the
+    # program folder, anything planted there is removed before the package opens, nothing is
+    # written into the program folder, and the main program is ended only once the package is
+    # in place.
+    site = UpdateSite(env, "只读目录")
+    users = pathlib.Path(env.env["WINEPREFIX"]) / "drive_c" / "users"
+    local = next(p for p in users.glob("*/AppData/Local") if p.parent.parent.name != "Public")
+    digest = hashlib.sha256(env.win_path(site.app).lower().encode("utf-16-le")).hexdigest()
+    update = local / "sealupdate" / digest[:16] / "Update"
+    shutil.rmtree(update.parent, ignore_errors=True)
+    update.mkdir(parents=True)
+    (update / "version.dll").write_bytes(b"planted")
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + "dl/setup.bin?trickle=65536,50"])
+        client_exe = site.seal([web.base + "update.ini"], 1)
+        main_program = site.start_main_program()
+        before = sorted(p.name for p in site.app.iterdir())
+        subprocess.run(["chattr", "+i", str(site.app)], check=True)
+        try:
+            client = env.launch(client_exe, site.title)
+            site.message_box("yes")
+            expect(until((update / "setup.bin.exe").exists, 30, 0.02), "no package in the "
+                   f"per-user folder {update}")
+            expect(main_program.poll() is None, "the main program was ended before the package "
+                   "was in place")
+            expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+            expect(ended(client, 20) and client.returncode == 0, "the client ends")
+            expect(until((update / "package-opened.txt").exists, 15), "the package was not opened")
+            expect(ended(main_program), "the main program ran on")
+        finally:
+            subprocess.run(["chattr", "-i", str(site.app)], check=True)
+    expect((update / "setup.bin.exe").read_bytes() == site.package.read_bytes(), "not intact")
+    expect(sorted(p.name for p in update.iterdir()) == ["package-opened.txt", "setup.bin.exe"],
+           f"left in the per-user folder: {sorted(p.name for p in update.iterdir())}")
+    expect(sorted(p.name for p in site.app.iterdir()) == before, "the program folder changed")
 
 
 if __name__ == "__main__":
