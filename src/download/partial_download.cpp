@@ -20,8 +20,14 @@ std::optional<std::string_view> TakeLine(std::string_view& text) {
   return line;
 }
 
+// Only text as FormatPartialRecord writes it: well-formed UTF-8 (no replacement characters
+// standing in for other bytes) without a CR, a total without leading zeros.
+bool IsCanonicalUtf8(std::string_view line) {
+  return line.find('\r') == std::string_view::npos && Utf16ToUtf8(Utf8ToUtf16(line)) == line;
+}
+
 std::optional<std::uint64_t> ParseDecimal(std::string_view digits) {
-  if (digits.empty()) return std::nullopt;
+  if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
   std::uint64_t value = 0;
   for (const char c : digits) {
     if (c < '0' || c > '9') return std::nullopt;
@@ -45,7 +51,10 @@ std::optional<PartialRecord> ParsePartialRecord(std::string_view text) {
   const std::optional<std::string_view> validator = url ? TakeLine(text) : std::nullopt;
   const std::optional<std::string_view> total = validator ? TakeLine(text) : std::nullopt;
   // The last "\n" is required too: a record cut short while written may end in part of its total.
-  if (!total || !text.empty() || url->empty() || validator->empty()) return std::nullopt;
+  if (!total || !text.empty() || url->empty() || validator->empty() || !IsCanonicalUtf8(*url) ||
+      !IsCanonicalUtf8(*validator)) {
+    return std::nullopt;
+  }
   const std::optional<std::uint64_t> length = ParseDecimal(*total);
   if (!length) return std::nullopt;
   return PartialRecord{Utf8ToUtf16(*url), Utf8ToUtf16(*validator), *length};

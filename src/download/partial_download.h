@@ -21,8 +21,9 @@ struct PartialRecord {
 // The record's text; nullopt when a line break in the address or the validator would make it
 // read back as another record.
 std::optional<std::string> FormatPartialRecord(const PartialRecord& record);
-// The record in `text`; nullopt unless it is exactly three lines with an address, a validator
-// and a total of decimal digits alone that fits in 64 bits.
+// The record in `text`; nullopt unless it is exactly what FormatPartialRecord writes: three
+// lines with an address and a validator in well-formed UTF-8 and a total of decimal digits alone,
+// without leading zeros, that fits in 64 bits.
 std::optional<PartialRecord> ParsePartialRecord(std::string_view text);
 
 // Whether a body of which `have` bytes are there may be continued with a range request: there
