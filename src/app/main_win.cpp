@@ -1,7 +1,9 @@
 // The one place that assembles the client: the sealed configuration, the reader, the
 // downloader, the process terminator, the window and the flow, and the message loop that drives
 // them.
+#include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -59,6 +61,26 @@ class FileVersionCache {
   std::u16string version_;
 };
 
+#ifdef SEALUPDATE_TEST_HOOKS
+// Test builds only: SEALUPDATE_TEST_TUNING="DOCUMENT_MS,WINDOW_MS" shortens the reader's document
+// deadline and slow-transfer window, so the end-to-end tests see a dripping server fail within
+// seconds. It can only shorten them.
+ReaderTuning TuningOfRun() {
+  ReaderTuning tuning;
+  wchar_t text[32] = {};
+  unsigned document = 0;
+  unsigned window = 0;
+  if (GetEnvironmentVariableW(L"SEALUPDATE_TEST_TUNING", text, 32) < 32 &&
+      std::swscanf(text, L"%u,%u", &document, &window) == 2) {
+    tuning.documentDeadlineMs = std::min<std::uint32_t>(tuning.documentDeadlineMs, document);
+    tuning.slowWindowMs = std::min<std::uint32_t>(tuning.slowWindowMs, window);
+  }
+  return tuning;
+}
+#else
+ReaderTuning TuningOfRun() { return {}; }
+#endif
+
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
   const ClientConfig config = LoadClientConfig(ownPath, commandLine, BuildSealKey());
@@ -66,7 +88,7 @@ int Run(std::u16string_view commandLine) {
   const std::unique_ptr<MainWindow> window = MainWindow::Create(config.mode);
   if (!window) return 1;
   // The reader posts its results to a window of this thread, so it comes after the window.
-  const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader();
+  const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader(TuningOfRun());
   Downloader downloader(*reader, SystemClock(), SystemEventPump(), FolderOf(ownPath));
   ProgramTerminator programs(SystemProcessTable(), config.clientFolder);
   FlowSystem system;

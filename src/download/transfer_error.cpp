@@ -40,6 +40,8 @@ int ErrorNumber(TransferError error) {
       return 8008;
     case TransferFailure::kContentEncoding:
       return 8009;
+    case TransferFailure::kTooSlow:
+      return 8010;
     case TransferFailure::kSavePathRefused:
       return 8021;
     case TransferFailure::kIncompletePackage:

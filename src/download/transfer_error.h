@@ -19,6 +19,7 @@ enum class TransferFailure : std::uint8_t {
   kBadRedirect,       // a redirect without Location, or to another scheme
   kBodyTooLarge,      // a memory body beyond kMaxMemoryBody
   kContentEncoding,   // a compressed (or otherwise coded) body
+  kTooSlow,           // a document past its deadline, a package under the slowest rate kept
   kOutOfMemory,       // a body larger than the address space
   kDiskFull,
   kAccessDenied,  // the file is denied, held open by another process or read-only

@@ -1,5 +1,5 @@
 // The reader's portable rules: fragments, RFC 3986 reference resolution, the redirect policy,
-// content codings and read sizes.
+// content codings, read sizes and the slowest rate a transfer may keep.
 #include "download/url_policy.h"
 
 #include <algorithm>
@@ -200,6 +200,7 @@ bool IsRetryable(TransferError error, bool bodyStarted) {
   switch (error.kind) {
     case TransferFailure::kBodyShort:
     case TransferFailure::kNoResponse:
+    case TransferFailure::kTooSlow:
       return true;
     case TransferFailure::kHttpStatus:
       return error.code >= 500 || error.code == 408 || error.code == 429;
@@ -259,6 +260,23 @@ void ReadPacer::Record(std::uint64_t bytes, std::uint64_t elapsedUs) {
            std::max<std::uint64_t>(sampleUs_, 1);
   sampleBytes_ = 0;
   sampleUs_ = 0;
+}
+
+SlowTransferWatch::SlowTransferWatch(std::uint64_t startMs, std::uint32_t windowMs,
+                                     std::uint32_t minBytesPerSecond)
+    : windowMs_(windowMs),
+      minBytesPerSecond_(minBytesPerSecond),
+      stepMs_(std::max<std::uint32_t>(windowMs / 16, 1)),
+      samples_{{startMs, 0}} {}
+
+bool SlowTransferWatch::TooSlow(std::uint64_t nowMs, std::uint64_t bytes) {
+  if (nowMs >= samples_.back().ms + stepMs_) samples_.push_back({nowMs, bytes});
+  while (samples_.size() > 1 && samples_[1].ms + windowMs_ <= nowMs) samples_.pop_front();
+  const Sample& from = samples_.front();
+  if (from.ms + windowMs_ > nowMs || bytes < from.bytes) return false;
+  // arrived / span < min / 1000, in whole numbers: arrived < ceil(min * span / 1000).
+  const std::uint64_t span = nowMs - from.ms;
+  return bytes - from.bytes < (std::uint64_t{minBytesPerSecond_} * span + 999) / 1000;
 }
 
 }  // namespace sealupdate

@@ -1,9 +1,11 @@
 // What the URL reader decides without the network: the address it sends, where a redirect
-// leads and whether to follow it, which content codings it accepts, and how much each read asks
-// for. Portable, so every rule is tested natively; url_reader_win.cpp applies them to WinINet.
+// leads and whether to follow it, which content codings it accepts, how much each read asks for
+// and when a transfer is too slow to go on. Portable, so every rule is tested natively;
+// url_reader_win.cpp applies them to WinINet.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,10 +44,10 @@ RedirectStep NextRedirect(std::u16string_view current, std::u16string_view locat
 bool IsIdentityEncoding(std::u16string_view contentEncoding);
 
 // Whether a failed attempt at a file body is worth another try at the same address: a
-// connection closed, reset or timed out, a body cut short or stalled, a read that failed once the
-// answer had begun (`bodyStarted`), and the answers that ask for a later try (5xx, 408, 429).
-// Other answers, refused connections, names that do not resolve and file failures go straight
-// to the next address.
+// connection closed, reset or timed out, a body cut short, stalled or too slow, a read that
+// failed once the answer had begun (`bodyStarted`), and the answers that ask for a later try
+// (5xx, 408, 429). Other answers, refused connections, names that do not resolve and file
+// failures go straight to the next address.
 bool IsRetryable(TransferError error, bool bodyStarted);
 
 // The wait before retry number `retry` (0 for the first): `firstMs`, doubled each time.
@@ -89,6 +91,32 @@ class ReadPacer {
   std::uint64_t paced_ = 0;        // bytes the last measured rate brings within kPaceWindowUs
   std::uint64_t sampleBytes_ = 0;  // the reads since that measure
   std::uint64_t sampleUs_ = 0;
+};
+
+// Tells a transfer too slow to go on: one whose bytes over the last `windowMs` (up to a
+// sixteenth more) average under `minBytesPerSecond`. A server that sends a byte now and then stays
+// under any silence limit; this catches it, while a slow real link stays above the rate. Nothing
+// is judged before a whole window has passed since `startMs`. It keeps one observation per
+// sixteenth of the window, however often it is fed.
+class SlowTransferWatch {
+ public:
+  SlowTransferWatch(std::uint64_t startMs, std::uint32_t windowMs, std::uint32_t minBytesPerSecond);
+
+  // How often observing is worth it: observations closer together are not kept.
+  std::uint32_t IntervalMs() const { return stepMs_; }
+  // Records that `bytes` had arrived in all by `nowMs` (never earlier than the last observation)
+  // and tells whether the transfer is too slow.
+  bool TooSlow(std::uint64_t nowMs, std::uint64_t bytes);
+
+ private:
+  struct Sample {
+    std::uint64_t ms;
+    std::uint64_t bytes;
+  };
+  std::uint32_t windowMs_;
+  std::uint32_t minBytesPerSecond_;
+  std::uint32_t stepMs_;
+  std::deque<Sample> samples_;  // the oldest is the newest at least a window old, once there is one
 };
 
 }  // namespace sealupdate

@@ -76,14 +76,21 @@ class UrlReader {
 };
 
 // How the system's reader copes with a bad link. An attempt that receives no byte for
-// `stallTimeoutMs` (connecting included) fails with ERROR_INTERNET_TIMEOUT (12002). A file body
-// whose attempt fails in a way a later try may cure (IsRetryable) is tried again up to
-// `retriesPerAddress` times, after `firstBackoffMs`, then twice that, and so on; the waits end at
-// once on a cancel. Memory bodies (update documents) are small and are not retried here.
+// `stallTimeoutMs` (connecting included) fails with ERROR_INTERNET_TIMEOUT (12002). A server that
+// sends a byte now and then stays under that, so a memory body (an update document: small, and
+// the check waits on it) must arrive whole within `documentDeadlineMs` of its request, and a file
+// body's attempt that averages under `minBytesPerSecond` over its last `slowWindowMs` is given up
+// (SlowTransferWatch); both fail with kTooSlow. A file body whose attempt fails in a way a later
+// try may cure (IsRetryable) is tried again up to `retriesPerAddress` times, after
+// `firstBackoffMs`, then twice that, and so on; the waits end at once on a cancel. Memory bodies
+// are not retried here.
 struct ReaderTuning {
   std::uint32_t stallTimeoutMs = 30'000;
   std::uint32_t firstBackoffMs = 1'000;
   std::uint32_t retriesPerAddress = 3;
+  std::uint32_t documentDeadlineMs = 60'000;
+  std::uint32_t slowWindowMs = 60'000;
+  std::uint32_t minBytesPerSecond = 1024;
 };
 
 // The system's reader (WinINet; Windows builds only). Create and use it on the user-interface

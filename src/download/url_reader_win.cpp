@@ -1,11 +1,12 @@
 // The WinINet reader. Each read runs on a worker thread of its own, each attempt at it on a
 // thread with its own session; the worker hands results to the user-interface thread only by
 // posting messages to a message-only window, so every notification runs on that thread. A
-// cancelled read, or a stalled attempt, is abandoned, never joined: under Wine a read blocked on
-// a stalled server cannot be interrupted promptly.
+// cancelled read, or a stalled or too slow attempt, is abandoned, never joined: under Wine a read
+// blocked on a stalled server cannot be interrupted promptly.
 //
 // The server is not trusted: the reader follows redirects itself under url_policy.h's rules,
 // sends no fragment, refuses coded bodies, caps memory bodies and checks every announced length.
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -72,8 +73,10 @@ struct Job {
 // One request of a job, shared by the worker and the attempt's thread.
 struct Attempt {
   std::uint64_t serial = 0;
-  win::UniqueKernelHandle done;     // set when the attempt's thread has its result
-  std::atomic<ULONGLONG> alive{0};  // when the server last sent anything (GetTickCount64)
+  win::UniqueKernelHandle done;            // set when the attempt's thread has its result
+  ULONGLONG started = 0;                   // when it was launched (GetTickCount64)
+  std::atomic<ULONGLONG> alive{0};         // when the server last sent anything (GetTickCount64)
+  std::atomic<std::uint64_t> received{0};  // body bytes that reached this attempt
   std::atomic<bool> bodyStarted{false};
   // Set when a range request was answered so that no range can continue the body: the next
   // attempt starts from zero at once (it asks for no range, so this cannot repeat).
@@ -171,6 +174,7 @@ TransferError Transfer(Job& job, Attempt& attempt, InternetRequest& request) {
     lastRead = now;
     if (got == 0) break;
     attempt.alive = GetTickCount64();
+    attempt.received += got;
     TransferError error;
     if (!Append(job, attempt.serial, buffer.data(), got, error)) return error;
     const std::uint64_t read = job.body.Read();
@@ -205,17 +209,28 @@ void RunAttempt(std::shared_ptr<Job> job, std::shared_ptr<Attempt> attempt) {
   SetEvent(attempt->done.get());
 }
 
-// Waits for the attempt to end: its result, a stall (ERROR_INTERNET_TIMEOUT), or no error on a
-// cancel.
+// Waits for the attempt to end: its result, a stall (ERROR_INTERNET_TIMEOUT), a document past its
+// deadline or a package too slow (kTooSlow), or no error on a cancel.
 TransferError Watch(const Job& job, const Attempt& attempt) {
   const HANDLE events[] = {attempt.done.get(), job.cancelEvent.get()};
-  const ULONGLONG stall = job.tuning.stallTimeoutMs;
+  const ReaderTuning& tuning = job.tuning;
+  const ULONGLONG stall = tuning.stallTimeoutMs;
+  SlowTransferWatch slow(attempt.started, tuning.slowWindowMs, tuning.minBytesPerSecond);
   for (;;) {
     const ULONGLONG now = GetTickCount64();
     const ULONGLONG alive = attempt.alive;
     const ULONGLONG quiet = now > alive ? now - alive : 0;
     if (quiet >= stall) return SystemError(ERROR_INTERNET_TIMEOUT);
-    switch (WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(stall - quiet))) {
+    ULONGLONG wait = stall - quiet;
+    if (job.body.InMemory()) {
+      const ULONGLONG spent = now - attempt.started;
+      if (spent >= tuning.documentDeadlineMs) return TransferFailure::kTooSlow;
+      wait = std::min<ULONGLONG>(wait, tuning.documentDeadlineMs - spent);
+    } else {
+      if (slow.TooSlow(now, attempt.received)) return TransferFailure::kTooSlow;
+      wait = std::min<ULONGLONG>(wait, slow.IntervalMs());
+    }
+    switch (WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(wait))) {
       case WAIT_OBJECT_0:
         return attempt.error;
       case WAIT_OBJECT_0 + 1:
@@ -251,7 +266,8 @@ std::shared_ptr<Attempt> LaunchAttempt(const std::shared_ptr<Job>& self, bool re
     }
   }
   if (error) return nullptr;
-  attempt->alive = GetTickCount64();
+  attempt->started = GetTickCount64();
+  attempt->alive = attempt->started;
   try {
     std::thread(RunAttempt, self, attempt).detach();
   } catch (...) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <tuple>
 #include <utility>
@@ -79,7 +81,7 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
       {HttpStatusError(416), false, false}, {SystemError(12002), false, true},
       {SystemError(12031), false, true},    {SystemError(12029), false, false},
       {SystemError(12029), true, true},     {F::kDiskFull, true, false},
-      {F::kContentEncoding, false, false},
+      {F::kContentEncoding, false, false},  {F::kTooSlow, true, true},
   };
   for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
@@ -87,6 +89,35 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   EXPECT_EQ(
       std::vector<std::uint32_t>({BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)}),
       std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
+}
+
+// Too slow once what arrived over the last minute averages under 1 KiB/s, judged a minute after
+// the start at the earliest; fed each second of a clock far from zero.
+TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
+  using Curve = std::uint64_t (*)(std::uint64_t second);  // bytes arrived by then
+  // The first second judged too slow (0: never within ten minutes) for an average over exactly
+  // the last minute; the watch's may reach up to 3.75 s further back, judging up to 4 s later.
+  const std::tuple<const char*, Curve, std::uint64_t> cases[] = {
+      {"silent", [](std::uint64_t) -> std::uint64_t { return 0; }, 60},
+      {"a byte every 20 s", [](std::uint64_t s) { return s / 20; }, 60},
+      {"1023 B/s", [](std::uint64_t s) { return s * 1023; }, 60},
+      {"1 KiB/s", [](std::uint64_t s) { return s * 1024; }, 0},
+      {"a slow real link, 3 KiB/s", [](std::uint64_t s) { return s * 3072; }, 0},
+      {"100 MiB, then silent",
+       [](std::uint64_t s) { return std::min<std::uint64_t>(s, 1) * 100 << 20; }, 61},
+      {"4 KiB/s for 100 s, then 100 B/s",
+       [](std::uint64_t s) { return s < 100 ? s * 4096 : 409'600 + (s - 100) * 100; }, 147},
+  };
+  constexpr std::uint64_t kStart = 5'000'000'000;  // a tick count long after boot
+  for (const auto& [name, bytesBy, second] : cases) {
+    SlowTransferWatch watch(kStart, 60'000, 1024);
+    std::uint64_t judged = 0;
+    for (std::uint64_t s = 1; s <= 600 && judged == 0; ++s) {
+      if (watch.TooSlow(kStart + s * 1000, bytesBy(s))) judged = s;
+    }
+    EXPECT_TRUE(second == 0 ? judged == 0 : judged >= second && judged <= second + 4)
+        << name << ": too slow at " << judged;
+  }
 }
 
 TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {

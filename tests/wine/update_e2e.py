@@ -100,6 +100,30 @@ def retried_resume(env):
            ["package-opened.txt", "setup.bin.exe"], "a partial body was left")
 
 
+def dripped_addresses(env):
+    # Servers that send a byte now and then stay under the 30 s stall limit. The first update
+    # address drips its document: past the document's deadline the check moves on to the second,
+    # which offers the update. The package's first answer drips under the slowest rate kept: the
+    # rest is asked for again. This test build shortens the deadline to 3 s and the window to 2 s.
+    site = UpdateSite(env, "涓流地址")
+    env.env["SEALUPDATE_TEST_TUNING"] = "3000,2000"
+    package = "dl/setup.bin?etag=a&trickle=1,100&faults=1"
+    with Server(env, site.www) as web:
+        site.publish("1.1.0.0", [web.base + package])
+        started = time.time()
+        client = site.launch([web.base + "update.ini?trickle=1,1000", web.base + "update.ini"], 1)
+        expect(site.message_box("yes")[1] == "发现新版本，是否立即更新？", "the update is offered")
+        waited = time.time() - started
+        expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
+        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        asked = [(r["target"], r["headers"].get("If-Range")) for r in web.requests()]
+    # The whole drip would take over two minutes.
+    expect(3 <= waited < 15, f"the offer came after {waited:.1f} s")
+    expect(asked == [("/update.ini?trickle=1,1000", None), ("/update.ini", None),
+                     ("/" + package, None), ("/" + package, '"a"')], f"asked {asked}")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not handed over")
+
+
 def mode0_session(env):
     # Mode 0: a check stopped while its request hangs starts afresh and is answered; the
     # download shows moving progress on a slow link; after a cancel no completion arrives and
