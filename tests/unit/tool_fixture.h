@@ -25,11 +25,12 @@ inline constexpr char kDocument[] =
     "ModifySuffix=.exe\nsize=1\nNote=[a]\nMainExeName=en_app.exe\nSHA256=00\n\n[Other]\nKey=1\n"
     "[Signature]\nP256=old\n";
 
-// A 64-bit PE image: headers up to data directory 4, then padding to 512 bytes.
+// A whole 64-bit PE image: headers up to data directory 4, one empty section, padding to 512.
 inline std::string MinimalPe() {
   std::string pe(512, '\0');
   pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x40;
   pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  pe[0x40 + 4 + 2] = 1;                         // NumberOfSections
   pe[0x40 + 4 + 16] = static_cast<char>(0xF0);  // SizeOfOptionalHeader
   pe[0x58] = 0x0B, pe[0x59] = 0x02;             // PE32+
   pe[0x58 + 64] = 0x34, pe[0x58 + 65] = 0x12;   // CheckSum, stale on purpose
