@@ -255,7 +255,8 @@ const Command kShowCommand = {
     "show",
     "[--seal-key HEX64] [--codepage N] FILE",
     "  Prints the configuration that the sealed client FILE carries, as UTF-8 text. Fails (exit\n"
-    "  code 1) when FILE carries none or it does not decipher with the key.\n"
+    "  code 1) when FILE carries none or it does not decipher with the key, exit code 2 when it\n"
+    "  cannot be read.\n"
     "  --seal-key HEX64     the sealing key, 64 hexadecimal digits (default: the key this tool\n"
     "                       was built with); --key is another spelling\n"
     "  --codepage N         the code page the configuration is stored in (default 936)\n",
