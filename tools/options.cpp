@@ -32,14 +32,14 @@ std::optional<std::string> ParseArgs(const std::vector<std::string>& args,
     const auto spec = std::find_if(specs.begin(), specs.end(),
                                    [&](const OptionSpec& s) { return arg == s.name; });
     if (spec == specs.end()) return "unknown option '" + arg + "'";
-    if (i + 1 == args.size()) return "option " + arg + " needs a value";
+    if (!spec->isSwitch && i + 1 == args.size()) return "option " + arg + " needs a value";
     const std::string name = spec->aliasOf ? spec->aliasOf : spec->name;
     const auto canonical = std::find_if(specs.begin(), specs.end(),
                                         [&](const OptionSpec& s) { return name == s.name; });
     std::vector<std::string>& values = parsed.values_[name];
     if (!values.empty() && canonical != specs.end() && !canonical->repeatable)
       return "option " + name + " is given twice";
-    values.push_back(args[++i]);
+    values.push_back(spec->isSwitch ? std::string() : args[++i]);
   }
   return std::nullopt;
 }

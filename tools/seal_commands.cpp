@@ -16,6 +16,8 @@
 #include "options.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "seal_review.h"
+#include "signing.h"
 #include "startup/seal_key.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
@@ -32,6 +34,8 @@ struct Options {
   std::optional<std::string> config;
   std::vector<std::string> publicKeyFiles;
   std::vector<std::string> files;
+  bool unpin = false;
+  bool replaceForeignSeal = false;
 };
 
 std::optional<unsigned> ParseCodePage(const std::string& text) {
@@ -56,7 +60,9 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bo
                        {"--key", false, "--seal-key"},
                        {"--codepage"},
                        {"--config"},
-                       {"--public-key", true}},
+                       {"--public-key", true},
+                       {"--unpin", false, nullptr, true},
+                       {"--replace-foreign-seal", false, nullptr, true}},
                       parsed)
           : ParseArgs(args, {{"--seal-key"}, {"--key", false, "--seal-key"}, {"--codepage"}},
                       parsed);
@@ -74,6 +80,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, bo
   options.config = parsed.Last("--config");
   options.publicKeyFiles = parsed.All("--public-key");
   options.files = parsed.files;
+  options.unpin = parsed.Has("--unpin");
+  options.replaceForeignSeal = parsed.Has("--replace-foreign-seal");
   return std::nullopt;
 }
 
@@ -140,14 +148,13 @@ std::optional<std::u16string> ReadConfigText(const std::string& bytes, std::stri
   return out;
 }
 
+// A .pub file: its name and its bytes.
+using KeyFile = std::pair<std::string, std::string>;
+
 // The public-key line of a .pub file: its text without line ends and blanks around it.
-std::optional<std::string> ReadPublicKeyLine(const std::string& path, std::string& problem) {
-  const auto bytes = ReadWholeFile(Utf8ToUtf16(path));
-  if (!bytes) {
-    problem = "cannot read " + path;
-    return std::nullopt;
-  }
-  std::string line = *bytes;
+std::optional<std::string> ReadPublicKeyLine(const KeyFile& file, std::string& problem) {
+  const std::string& path = file.first;
+  std::string line = file.second;
   while (!line.empty() && std::string_view(" \t\r\n").find(line.back()) != std::string::npos)
     line.pop_back();
   line.erase(0, std::min(line.find_first_not_of(" \t"), line.size()));
@@ -157,6 +164,11 @@ std::optional<std::string> ReadPublicKeyLine(const std::string& path, std::strin
     problem = path + " holds no public key line (base64 of a 65-byte point 04||X||Y)";
     return std::nullopt;
   }
+  // One character changed still decodes to 04||X||Y: only the curve tells.
+  if (!IsP256Point(anchors.keys[0])) {
+    problem = path + " holds no point on P-256: is it changed or cut?";
+    return std::nullopt;
+  }
   return line;
 }
 
@@ -164,15 +176,14 @@ std::optional<std::string> ReadPublicKeyLine(const std::string& path, std::strin
 // names already is not repeated).
 std::optional<std::string> AddPublicKeys(const std::string& configBytes,
                                          const std::u16string& configText,
-                                         const std::vector<std::string>& files,
-                                         std::string& problem) {
+                                         const std::vector<KeyFile>& files, std::string& problem) {
   IniDocument ini;
   ini.SetText(configText);
   std::vector<std::string> pieces;
   for (const std::u16string& piece : Split(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), u"|")) {
     if (!TrimSpaces(piece).empty()) pieces.push_back(Utf16ToUtf8(TrimSpaces(piece)));
   }
-  for (const std::string& file : files) {
+  for (const KeyFile& file : files) {
     const auto line = ReadPublicKeyLine(file, problem);
     if (!line) return std::nullopt;
     if (std::find(pieces.begin(), pieces.end(), *line) == pieces.end()) pieces.push_back(*line);
@@ -182,15 +193,24 @@ std::optional<std::string> AddPublicKeys(const std::string& configBytes,
   return SetIniKeys(configBytes, "UpdateInfo", {{"PublicKey", joined}});
 }
 
-// A PublicKey the client could not read would make it refuse every document: refused here.
-std::optional<std::string> CheckPublicKeys(const std::u16string& configText) {
-  IniDocument ini;
-  ini.SetText(configText);
-  int invalid = 0;
-  ParsePublicKeys(ini.GetKey(u"UpdateInfo", u"PublicKey", u""), &invalid);
-  if (invalid == 0) return std::nullopt;
-  return "PublicKey: " + std::to_string(invalid) +
-         " piece(s) are no public key line (base64 of a 65-byte point 04||X||Y)";
+// The configuration text of an earlier seal; bytes the code page cannot read are taken one by
+// one, which still finds the ASCII keys.
+std::u16string SealedText(const std::vector<std::uint8_t>& content, unsigned codePage) {
+  const std::string bytes(content.begin(), content.end());
+  if (auto text = CodePageToUtf16(bytes, codePage)) return *text;
+  std::u16string widened;
+  for (const unsigned char c : bytes) widened += static_cast<char16_t>(c);
+  return widened;
+}
+
+// Whether the trailer around `block` is one seal wrote: a whole number of cipher blocks and a
+// reserved tail of zero bytes. Other bytes at the end of a program seldom look like one.
+bool IsSealTrailer(ByteView& file, const std::vector<std::uint8_t>& block) {
+  if (block.size() < 16 || block.size() % 8 != 0) return false;
+  const std::uint64_t end = SealedTrailerEnd(file, kSealTailLength);
+  std::string tail(static_cast<std::size_t>(kSealTailLength), '\x01');
+  return end >= tail.size() && file.ReadAt(end - tail.size(), tail.data(), tail.size()) &&
+         tail.find_first_not_of('\0') == std::string::npos;
 }
 
 void PutLittle32(std::string& bytes, std::uint64_t offset, std::uint32_t value) {
@@ -204,11 +224,15 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 const Command kSealCommand = {
     "seal",
-    "[--seal-key HEX64] [--codepage N] [--public-key NAME.pub] --config CONFIG.ini CLIENT.exe "
-    "OUT.exe",
+    "[--seal-key HEX64] [--codepage N] [--public-key NAME.pub] [--unpin] "
+    "[--replace-foreign-seal] --config CONFIG.ini CLIENT.exe OUT.exe",
     "  Appends the enciphered configuration CONFIG.ini to a copy of CLIENT.exe and writes it to\n"
     "  OUT.exe (which may be CLIENT.exe itself). A configuration CLIENT.exe already carries under\n"
     "  the same key is replaced, not stacked. OUT.exe is replaced only once complete.\n"
+    "  Refused (exit 1): a CONFIG.ini without [UpdateInfo] or UpdateURL, an UpdateMode other\n"
+    "  than 0, 1 or 2, an AppId of other characters than ASCII letters, digits, '.', '-', '_', a\n"
+    "  public key that is no point on P-256, a CLIENT.exe that is no whole PE image. Warned\n"
+    "  about: keys in [UpdateInfo] the client does not know, keys pinned without an AppId.\n"
     "  --config CONFIG.ini  the configuration: INI text in UTF-8, with or without a byte-order\n"
     "                       mark; line ends are stored as CR LF\n"
     "  --seal-key HEX64     the sealing key, 64 hexadecimal digits; it must be the key the client\n"
@@ -220,6 +244,10 @@ const Command kSealCommand = {
     "                       [UpdateInfo]: the client then accepts only documents signed by one\n"
     "                       of its keys. Repeat it to pin several keys. A PublicKey that is not\n"
     "                       a list of such keys is an error.\n"
+    "  --unpin              lets a configuration without keys replace one that pins keys (the\n"
+    "                       client then believes any document again); refused without it\n"
+    "  --replace-foreign-seal  drops a configuration CLIENT.exe carries under another seal key;\n"
+    "                       refused without it\n"
     "  A signed CLIENT.exe (Authenticode) loses its signature: sign OUT.exe again afterwards.\n",
     RunSeal,
 };
@@ -228,7 +256,8 @@ const Command kShowCommand = {
     "show",
     "[--seal-key HEX64] [--codepage N] FILE",
     "  Prints the configuration that the sealed client FILE carries, as UTF-8 text. Fails (exit\n"
-    "  code 1) when FILE carries none or it does not decipher with the key.\n"
+    "  code 1) when FILE carries none or it does not decipher with the key, exit code 2 when it\n"
+    "  cannot be read.\n"
     "  --seal-key HEX64     the sealing key, 64 hexadecimal digits (default: the key this tool\n"
     "                       was built with); --key is another spelling\n"
     "  --codepage N         the code page the configuration is stored in (default 936)\n",
@@ -251,35 +280,67 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   const std::string& outPath = options.files[1];
 
   auto configBytes = ReadWholeFile(Utf8ToUtf16(configPath));
-  if (!configBytes) return Failed(command, "cannot read " + configPath, err);
+  if (!configBytes) return UsageError(command, "cannot read " + configPath, err);
+  std::vector<KeyFile> keyFiles;
+  for (const std::string& path : options.publicKeyFiles) {
+    auto bytes = ReadWholeFile(Utf8ToUtf16(path));
+    if (!bytes) return UsageError(command, "cannot read " + path, err);
+    keyFiles.emplace_back(path, std::move(*bytes));
+  }
+  const std::u16string client16 = Utf8ToUtf16(clientPath);
+  const auto client = ReadWholeFile(client16);
+  if (!client) return UsageError(command, "cannot read " + clientPath, err);
+
   std::string problem;
   auto text = ReadConfigText(*configBytes, problem);
   if (!text) return Failed(command, configPath + ": " + problem, err);
-  if (!options.publicKeyFiles.empty()) {
-    configBytes = AddPublicKeys(*configBytes, *text, options.publicKeyFiles, problem);
+  if (!keyFiles.empty()) {
+    configBytes = AddPublicKeys(*configBytes, *text, keyFiles, problem);
     if (!configBytes) return Failed(command, problem, err);
     text = ReadConfigText(*configBytes, problem);
     if (!text) return Failed(command, configPath + ": " + problem, err);
   }
-  if (const auto keyProblem = CheckPublicKeys(*text))
-    return Failed(command, configPath + ": " + *keyProblem, err);
   const auto encoded = Utf16ToCodePage(*text, options.codePage);
   if (!encoded)
     return Failed(command, configPath + ": " + DescribeUnmappable(*text, options.codePage), err);
   if (encoded->empty()) return Failed(command, configPath + " is empty", err);
+  std::vector<std::string> warnings;
+  if (const auto refusal = ReviewConfig(*text, warnings))
+    return Failed(command, configPath + ": " + *refusal, err);
 
-  const std::u16string client16 = Utf8ToUtf16(clientPath);
-  const auto client = ReadWholeFile(client16);
-  if (!client) return Failed(command, "cannot read " + clientPath, err);
+  MemoryByteView view(*client);
+  if (!IsCompletePeImage(view))
+    return Failed(command, clientPath + " is no whole Windows program image (PE)", err);
   // An Authenticode signature could no longer verify once the file changes: it goes, with its
   // directory entry, and the client must be signed again.
-  MemoryByteView view(*client);
   const std::optional<CertificateTable> signature = FindTrailingCertificateTable(view);
   std::size_t keep = signature ? static_cast<std::size_t>(signature->offset) : client->size();
-  // A block that deciphers with this key is an earlier seal: drop it with its trailer.
+  // An earlier seal's block goes with its trailer; one under another key only when asked, since
+  // that key's holder may still mean it. Stacking a second block would hide the first for good.
   const std::uint64_t sealedEnd = SealedTrailerEnd(view, kSealTailLength);
   const std::vector<std::uint8_t> old = ReadSealedBlock(view, kSealTailLength);
-  if (!old.empty() && !DecipherBytes(old, options.key.data()).empty()) {
+  const std::vector<std::uint8_t> oldContent = DecipherBytes(old, options.key.data());
+  const bool foreign = oldContent.empty() && IsSealTrailer(view, old);
+  if (foreign && !options.replaceForeignSeal) {
+    return Failed(command,
+                  clientPath +
+                      " carries a configuration sealed under another seal key: seal "
+                      "with that --seal-key, or drop it with --replace-foreign-seal",
+                  err);
+  }
+  if (foreign) warnings.push_back("replaced the configuration sealed under another seal key");
+  const std::vector<std::string> dropped =
+      oldContent.empty() ? std::vector<std::string>()
+                         : DroppedKeys(SealedText(oldContent, options.codePage), *text);
+  if (!dropped.empty() && !options.unpin) {
+    std::string list;
+    for (const std::string& key : dropped) list += (list.empty() ? "" : ", ") + key;
+    return Failed(command,
+                  clientPath + " pins key(s) this configuration would drop: " + list +
+                      "; give them again (--public-key, PublicKey=) or unpin with --unpin",
+                  err);
+  }
+  if (foreign || !oldContent.empty()) {
     const std::size_t sealed = old.size() + kSealLengthFieldSize + kSealTailLength;
     if (sealed <= sealedEnd) keep = static_cast<std::size_t>(sealedEnd) - sealed;
   }
@@ -305,10 +366,13 @@ int RunSeal(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   if (!ReplaceFile(outPath, output, problem)) return Failed(command, problem, err);
   if (signature) {
-    err << "sealupdate-tool seal: " << clientPath
-        << " carried an Authenticode signature, removed because sealing breaks it: sign " << outPath
-        << " again\n";
+    warnings.push_back(clientPath +
+                       " carried an Authenticode signature, removed because sealing breaks it: "
+                       "sign " +
+                       outPath + " again");
   }
+  for (const std::string& warning : warnings)
+    err << "sealupdate-tool seal: warning: " << warning << '\n';
   (void)out;
   return kExitOk;
 }
@@ -323,7 +387,7 @@ int RunShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                   err);
   const std::string& path = options.files[0];
   const std::u16string path16 = Utf8ToUtf16(path);
-  if (!InputFile::Open(path16)) return Failed(command, "cannot read " + path, err);
+  if (!InputFile::Open(path16)) return UsageError(command, "cannot read " + path, err);
   const std::vector<std::uint8_t> block = ReadSealedBlock(path16, kSealTailLength);
   if (block.empty()) return Failed(command, path + " carries no sealed configuration", err);
   const std::vector<std::uint8_t> content = DecipherBytes(block, options.key.data());

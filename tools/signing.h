@@ -27,4 +27,9 @@ struct Signed {
 std::optional<Signed> SignP256(std::string_view privatePem, std::string_view message,
                                std::string& problem);
 
+// Whether `key` is a point on P-256 (04 || X || Y, not the point at infinity): a pinned key
+// that is not one makes the client refuse every document. libcrypto checks the curve equation
+// natively; on Windows CNG checks it as it imports the key, which Wine's CNG does not do.
+bool IsP256Point(const P256PublicKey& key);
+
 }  // namespace sealupdate::tool

@@ -24,6 +24,7 @@ using openssl::UniqueMdContext;
 using openssl::UniquePkey;
 void FreeBio(BIO* bio) { BIO_free(bio); }
 using UniqueBio = std::unique_ptr<BIO, Deleter<BIO, FreeBio>>;
+using UniquePkeyContext = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 
 std::optional<P256PublicKey> PublicPoint(EVP_PKEY* key) {
   const int size = i2d_PUBKEY(key, nullptr);
@@ -93,6 +94,18 @@ std::optional<Signed> SignP256(std::string_view privatePem, std::string_view mes
     return std::nullopt;
   }
   return out;
+}
+
+bool IsP256Point(const P256PublicKey& key) {
+  if (key[0] != 0x04) return false;
+  std::vector<unsigned char> der(std::begin(kP256InfoPrefix), std::end(kP256InfoPrefix));
+  der.insert(der.end(), key.begin(), key.end());
+  const unsigned char* cursor = der.data();
+  // Decoding refuses a point off the curve (EC_POINT_oct2point); the public check also refuses
+  // coordinates past the field prime and a point outside the group.
+  const UniquePkey pkey(d2i_PUBKEY(nullptr, &cursor, static_cast<long>(der.size())));
+  const UniquePkeyContext context(pkey ? EVP_PKEY_CTX_new(pkey.get(), nullptr) : nullptr);
+  return context && cursor == der.data() + der.size() && EVP_PKEY_public_check(context.get()) == 1;
 }
 
 }  // namespace sealupdate::tool

@@ -186,4 +186,23 @@ std::optional<Signed> SignP256(std::string_view privatePem, std::string_view mes
   return out;
 }
 
+bool IsP256Point(const P256PublicKey& key) {
+  if (key[0] != 0x04) return false;
+  // CNG validates a public key as it imports it (unless told BCRYPT_NO_KEY_VALIDATION); Wine's
+  // CNG does not, and offers no other way to test the curve equation (ECDH derivation and raw
+  // RSA are not implemented there either), so under Wine every 04 || X || Y passes.
+  std::vector<BYTE> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kHalf);
+  const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, static_cast<ULONG>(kHalf)};
+  std::memcpy(blob.data(), &header, sizeof header);
+  std::memcpy(blob.data() + sizeof header, key.data() + 1, 2 * kHalf);
+  const UniqueAlgorithm algorithm = OpenP256();
+  BCRYPT_KEY_HANDLE imported = nullptr;
+  if (!algorithm || BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &imported,
+                                        blob.data(), static_cast<ULONG>(blob.size()), 0) < 0) {
+    return false;
+  }
+  const UniqueKey owned(imported);
+  return true;
+}
+
 }  // namespace sealupdate::tool

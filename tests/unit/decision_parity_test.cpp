@@ -44,7 +44,7 @@ class Parity : public ::testing::Test {
     ASSERT_FALSE(image_.empty());
     Write("Main.exe", image_);  // the installed main program: 1.2.3.4
     Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://u.test/u.ini\n");
-    Write("client.exe", "MZ" + std::string(3000, '\x90'));
+    Write("client.exe", image_);
     ASSERT_EQ(Tool("keygen @k") +
                   Tool("seal --public-key @k.pub --config @config.ini @client.exe "
                        "@pinned.exe") +

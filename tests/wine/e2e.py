@@ -58,7 +58,8 @@ def window(env):
     env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
     title = "戊程序 - " + TITLE
     try:
-        proc = env.launch(env.seal("[UpdateInfo]\nSoftName=戊程序\n", name="dpi.exe"), title)
+        proc = env.launch(env.seal("[UpdateInfo]\nSoftName=戊程序\n"
+                                   "UpdateURL=http://127.0.0.1:9/u.ini\n", name="dpi.exe"), title)
     finally:
         env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
     check_layout(env, title, 144)
@@ -95,7 +96,8 @@ def tray_icon(env):
     xdotool = lambda *args: subprocess.run(["xdotool", *args], env=env.env, check=True)
 
     title = "托盘测试 - " + TITLE
-    proc = env.launch(env.seal("[UpdateInfo]\nSoftName=托盘测试\nUpdateMode=0\n"), title)
+    proc = env.launch(env.seal("[UpdateInfo]\nSoftName=托盘测试\nUpdateMode=0\n"
+                               "UpdateURL=http://127.0.0.1:9/u.ini\n"), title)
     expect(until(lambda: len(icons(env, "2-icon")) > baseline, 10), "mode 0 adds an icon")
     rect = env.info(title)["rect"]
     xdotool("mousemove", "512", "300")  # above the taskbar: minimizing hides the window
