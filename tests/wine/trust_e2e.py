@@ -31,21 +31,22 @@ def signed(document, key):
 
 
 class SignedSite(UpdateSite):
-    # A client that pins a key, and documents that give the package's Size and SHA256.
+    # A client that pins a key and names its product, and documents that give the package's Size
+    # and SHA256 and the product they are for.
     def __init__(self, env, soft_name):
         super().__init__(env, soft_name)
         self.key, self.public_key = make_key(env.work)
 
-    def document(self, version, download_urls):
+    def document(self, version, download_urls, app_id="com.example.app"):
         package = self.package.read_bytes()
         self.publish(version, download_urls, extra=f"Size={len(package)}\r\n"
-                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
+                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\nAppId={app_id}\r\n")
         return signed((self.www / "update.ini").read_bytes(), self.key)
 
     def seal(self, update_urls, mode):
         return self.env.seal(
             f"[UpdateInfo]\nSoftName={self.soft_name}\nUpdateURL={'|'.join(update_urls)}\n"
-            f"UpdateMode={mode}\nPublicKey={self.public_key.decode()}\n",
+            f"UpdateMode={mode}\nPublicKey={self.public_key.decode()}\nAppId=com.example.app\n",
             name="app/sealupdate.exe")
 
 
@@ -61,14 +62,15 @@ def osslsign(env, client):
 
 def signed_update(env):
     # An Authenticode-signed client still reads its sealed keys; a tampered document at the
-    # first address falls back to the good one at the second, and the verified package is held
-    # from its check until the shell has it.
+    # first address falls back to the good one at the second, whose line ends a text-mode
+    # transfer turned into LF after signing; the verified package is held from its check until
+    # the shell has it.
     site = SignedSite(env, "签名更新")
     with Nginx(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
         # Accepted, the tampered one would fail its download.
         (site.www / "tampered.ini").write_bytes(good.replace(b"setup.bin", b"setup.bad"))
-        (site.www / "update.ini").write_bytes(good)
+        (site.www / "update.ini").write_bytes(good.replace(b"\r\n", b"\n"))
         main_program = site.start_main_program()
         client = site.seal([web.base + "tampered.ini", web.base + "update.ini"], mode=1)
         osslsign(env, client)
@@ -86,7 +88,8 @@ def signed_update(env):
 
 
 def unverifiable_documents_are_refused(env):
-    # Tampered, unsigned, and signed by a key the client does not pin.
+    # Tampered, unsigned, signed by a key the client does not pin, and signed by the pinned key
+    # for another product.
     site = SignedSite(env, "验证失败")
     with Server(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
@@ -94,8 +97,10 @@ def unverifiable_documents_are_refused(env):
         (site.www / "tampered.ini").write_bytes(good.replace(b"=1.1.0.0", b"=9.1.0.0"))
         (site.www / "unsigned.ini").write_bytes(unsigned)
         (site.www / "stranger.ini").write_bytes(signed(unsigned, make_key(env.work, "x")[0]))
+        (site.www / "other.ini").write_bytes(
+            site.document("1.1.0.0", [web.base + "dl/setup.bin"], app_id="com.example.other"))
         client = site.launch([web.base + n for n in ("tampered.ini", "unsigned.ini",
-                                                     "stranger.ini")], mode=1)
+                                                     "stranger.ini", "other.ini")], mode=1)
         expect(site.message_box("ok") == (" 提示：", "升级信息未通过验证！"), "refused")
         env.close(site.title, client)
     expect(site.nothing_saved(), "nothing is downloaded")
