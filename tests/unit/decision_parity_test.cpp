@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "platform/files.h"
 #include "scratch.h"
 #include "startup/startup.h"
+#include "tool_fixture.h"
 
 namespace sealupdate {
 namespace {
@@ -37,38 +37,26 @@ std::string Name(Verdict v) {
   return "?";
 }
 
-class Parity : public ::testing::Test {
+// The tool's scratch folder and keys (k1 pinned), clients sealed from a real program image.
+class Parity : public tool::Tool {
  protected:
   void SetUp() override {
+    Tool::SetUp();
     image_ = ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
     ASSERT_FALSE(image_.empty());
     Write("Main.exe", image_);  // the installed main program: 1.2.3.4
-    Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://u.test/u.ini\n");
     Write("client.exe", image_);
-    ASSERT_EQ(Tool("keygen @k") +
-                  Tool("seal --public-key @k.pub --config @config.ini @client.exe "
-                       "@pinned.exe") +
-                  Tool("seal --config @config.ini @client.exe @open.exe"),
-              0);
     Write("product.ini", "[UpdateInfo]\nUpdateURL=http://u.test/u.ini\nAppId=com.example.a\n");
-    ASSERT_EQ(Tool("seal --public-key @k.pub --config @product.ini @client.exe @product.exe"), 0);
-  }
-
-  std::string Path(const std::string& name) const { return NativePath(folder_) + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) {
-    ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
-  }
-  std::string Read(const std::string& name) const {
-    return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("");
+    ASSERT_EQ(
+        Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code +
+            Run("seal --config @config.ini @client.exe @open.exe").code +
+            Run("seal --public-key @k1.pub --config @product.ini @client.exe @product.exe").code,
+        0);
   }
   int Tool(const std::string& words) {
-    std::vector<std::string> args;
-    std::istringstream split(words);
-    for (std::string w; split >> w;) args.push_back(w[0] == '@' ? Path(w.substr(1)) : w);
-    std::ostringstream out, err;
-    const int code = tool::RunTool(args, out, err);
-    lastOutput_ = out.str() + err.str();
-    return code;
+    const tool::Result result = Run(words);
+    lastOutput_ = result.out + result.err;
+    return result.code;
   }
   // A document offering `version` of `package` (Size and SHA256 when `digest`).
   std::string Document(const std::string& version, const std::string& extra = "") {
@@ -80,7 +68,7 @@ class Parity : public ::testing::Test {
   std::string Signed(const std::string& document, const std::string& package) {
     Write("unsigned.ini", document);
     Write("signed-package.bin", package);
-    EXPECT_EQ(Tool("sign --key @k.key --package @signed-package.bin @unsigned.ini @signed.ini"), 0)
+    EXPECT_EQ(Tool("sign --key @k1.key --package @signed-package.bin @unsigned.ini @signed.ini"), 0)
         << lastOutput_;
     return Read("signed.ini");
   }
@@ -91,7 +79,7 @@ class Parity : public ::testing::Test {
     FakeProcessTable processes;
     ProgramTerminator programs(processes, config.clientFolder);
     Rig reader;
-    Downloader downloader(reader, reader, reader, folder_);
+    Downloader downloader(reader, reader, reader, Utf8ToUtf16(folder_));
     RecordingView view;
     view.answer = MessageAnswer::Yes;
     FakeFolders folders;
@@ -131,7 +119,6 @@ class Parity : public ::testing::Test {
     }
   }
 
-  std::u16string folder_ = ScratchFolder();
   std::string image_;
   std::string lastOutput_;
 };
