@@ -43,6 +43,8 @@ TEST(ClientConfig, ReadsAddressesFolderAndKeys) {
   EXPECT_EQ(empty.clientFolder, u"\\\\srv\\s\\");
   EXPECT_FALSE(empty.pinnedKeys.required);
   EXPECT_TRUE(empty.updateAddresses.empty());
+  EXPECT_TRUE(IsValidAppId(u"com.example-1_x") && !IsValidAppId(u"") &&
+              !IsValidAppId(u"com example") && !IsValidAppId(u"产品"));
 }
 
 }  // namespace

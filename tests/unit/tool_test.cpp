@@ -255,19 +255,17 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
   EXPECT_EQ(offered.code, 0) << offered.out;
   EXPECT_NE(offered.out.find("\nverdict: accepted: the client would offer 1.1.0.0\n"),
             std::string::npos);
-  Write("other.bin", image.substr(0, image.size() - 1) + "x");
-  Write("cut.bin", image.substr(0, 4000));
+  // Refusals and no-runs; the verdicts themselves match the client's (Parity).
   std::string utf16 = "\xFF\xFE";
   for (const char c : std::string("[UpdateInfo]\r\nVersion=2\r\n[Signature]\r\nP256=x\r\n"))
     utf16 += std::string{c, '\0'};
   Write("utf16.ini", utf16);
-  // The exit code, the words after "check", and the last line or the error.
+  // The exit code, the words after "check", and the line it must print.
   const std::tuple<int, const char*, const char*> cases[] = {
-      {1, "@signed.ini --client @pinned.exe --package @other.bin",
-       "verdict: refused: the package differs from the document's Size or SHA256"},
-      {1, "@update.ini --client @open.exe --package @cut.bin",
+      {1, "@update.ini --client @open.exe",
        "verdict: refused: SHA256 is not 64 hexadecimal digits"},
       {1, "@utf16.ini --client @pinned.exe", "UTF-16: a signed document must be UTF-8 or ANSI"},
+      {0, "@signed.ini", "warning: a client without --client pins no key"},
       {2, "@signed.ini --client @missing.exe", "cannot read"},
       {2, "@signed.ini --client @client.exe", "carries no sealed configuration"},
       {2, "@signed.ini --main @missing.exe", "cannot read the main program"},
@@ -279,22 +277,6 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
     EXPECT_EQ(r.code, code) << words;
     EXPECT_NE((r.out + r.err).find(line), std::string::npos) << words << "\n" << r.out << r.err;
   }
-  Write("plain.ini", "[UpdateInfo]\nVersion=2\nDownloadURL=http://h/p.exe\n");
-  const Result cut = Run("check @plain.ini --client @open.exe --package @cut.bin");
-  EXPECT_EQ(cut.code, 1);
-  EXPECT_NE(cut.out.find("verdict: refused: the package is no whole program image"),
-            std::string::npos);
-  EXPECT_NE(cut.err.find("warning: the client pins no key"), std::string::npos);
-
-  Write("signed.ini", Read("signed.ini").substr(0, Read("signed.ini").find("[Signature]")));
-  const Result unsigned_ = Run("check @signed.ini --client @pinned.exe");
-  EXPECT_EQ(unsigned_.code, 1);
-  EXPECT_NE(unsigned_.out.find("signature: missing"), std::string::npos);
-  EXPECT_EQ(Run("check @signed.ini --client @open.exe").code + Run("check @signed.ini").code, 0);
-  ASSERT_EQ(Run("keygen @k3").code +
-                Run("sign --key @k3.key --package @package.bin @update.ini @signed.ini").code,
-            0);
-  EXPECT_EQ(Run("check @signed.ini --client @pinned.exe").code, 1);  // not the pinned key
   // Every command explains itself.
   const Result help = Run("check --help");
   EXPECT_EQ(help.code, 0);

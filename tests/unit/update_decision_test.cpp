@@ -114,8 +114,6 @@ TEST(UpdateDecision, OutcomesAndRefusals) {
        DocumentRefusal::kVersionUnreadable},
       {unusable, u"1.0", UpdateOutcome::kRefused, DocumentRefusal::kNoUsableDownload},
       {unusable, u"2.0", UpdateOutcome::kUpToDate, DocumentRefusal::kNone},  // nothing to fetch
-      {with("Version=2.0", "Version=2.0\r\nExpires=2027-02-30T00:00:00Z"), u"1.0",
-       UpdateOutcome::kRefused, DocumentRefusal::kMalformedField},
       {with("Version=2.0", "Version=2.0\r\nExpires=1970-01-01T00:00:10Z"), u"1.0",
        UpdateOutcome::kRefused, DocumentRefusal::kExpired},
   };
@@ -168,18 +166,6 @@ TEST(UpdateDecision, VersionsCompareFourNumericParts) {
         {u"99999999999", u"1.0", std::nullopt}}) {
     EXPECT_EQ(IsNewerVersion(newVer, oldVer), newer) << Utf16ToUtf8(newVer);
   }
-}
-
-// Without pinned keys the AppId is not looked at (signed documents: the parity test).
-TEST(UpdateDecision, AppIdsMatterOnlyWithPinnedKeys) {
-  ClientConfig open = Config();
-  open.appId = u"com.example.Photo";
-  Reads reads;
-  const std::string doc = std::string(kDocument) + "AppId=COM.example.photo\r\n";
-  EXPECT_EQ(EvaluateUpdate(open, doc, reads.Reader(), 0).outcome, UpdateOutcome::kOffer);
-  EXPECT_EQ(EvaluateUpdate(open, kDocument, reads.Reader(), 0).outcome, UpdateOutcome::kOffer);
-  EXPECT_TRUE(IsValidAppId(u"com.example-1_x") && !IsValidAppId(u"") &&
-              !IsValidAppId(u"com example") && !IsValidAppId(u"产品"));
 }
 
 std::string Image() {
