@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "model/version_info.h"
 #include "platform/crypto.h"
+#include "platform/files.h"
 
 namespace sealupdate::tool {
 
@@ -26,5 +28,18 @@ std::string FormatUtc(std::int64_t seconds);
 
 // A public key as its one base64 line.
 std::string PublicKeyText(const P256PublicKey& key);
+
+// An open file read through the image parser's byte view.
+class FileByteView final : public ByteView {
+ public:
+  explicit FileByteView(InputFile& file) : file_(file) {}
+  std::uint64_t Size() const override { return file_.Size(); }
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length) override {
+    return file_.ReadAt(offset, buffer, length);
+  }
+
+ private:
+  InputFile& file_;
+};
 
 }  // namespace sealupdate::tool
