@@ -23,19 +23,12 @@
 #include "startup/seal_key.h"
 #include "startup/sealed_block.h"
 #include "startup/tea.h"
+#include "tool_fixture.h"
 
 namespace sealupdate::tool {
 namespace {
 
 // ---- The version reader ----
-
-std::u16string FixturePath(std::u16string_view name) {
-  return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\" + std::u16string(name);
-}
-
-std::string FixtureBytes(std::u16string_view name) {
-  return ReadWholeFile(FixturePath(name)).value_or("");
-}
 
 std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
   std::uint32_t value = 0;
@@ -131,23 +124,6 @@ TEST(VersionInfo, DamagedHeaders) {
 
 // ---- The tool ----
 
-constexpr char kDocument[] =
-    "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
-    "ModifySuffix=.exe\nsize=1\nNote=[a]\nMainExeName=en_app.exe\nSHA256=00\n\n[Other]\nKey=1\n"
-    "[Signature]\nP256=old\n";
-
-// A 64-bit PE image: headers up to data directory 4, then padding to 512 bytes.
-std::string MinimalPe() {
-  std::string pe(512, '\0');
-  pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 0x40;
-  pe.replace(0x40, 4, std::string("PE\0\0", 4));
-  pe[0x40 + 4 + 16] = static_cast<char>(0xF0);  // SizeOfOptionalHeader
-  pe[0x58] = 0x0B, pe[0x59] = 0x02;             // PE32+
-  pe[0x58 + 64] = 0x34, pe[0x58 + 65] = 0x12;   // CheckSum, stale on purpose
-  pe[0x58 + 108] = 16;                          // NumberOfRvaAndSizes
-  return pe;
-}
-
 // Appends an attribute certificate table the way a signer does: zero bytes up to a multiple of
 // 8, then the table, recorded in data directory 4.
 std::string AddCertificateTable(std::string file) {
@@ -159,48 +135,6 @@ std::string AddCertificateTable(std::string file) {
   }
   return file + std::string(size, '\x5A');
 }
-
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-// A scratch folder of its own with two key pairs, a document, a package, a configuration and
-// a client in it. Arguments are words split at blanks; "@name" is a file in the folder.
-class Tool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://127.0.0.1/u.ini\n");
-    Write("client.exe", MinimalPe());
-    Write("package.bin", "the package");
-    Write("update.ini", kDocument);
-    ASSERT_EQ(Run("keygen @k1").code + Run("keygen @k2").code, 0);
-  }
-  std::string folder_ = NativePath(ScratchFolder());
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-  void Write(const std::string& name, const std::string& bytes) {
-    ASSERT_TRUE(WriteWholeFile(Utf8ToUtf16(Path(name)), bytes));
-  }
-  std::string Read(const std::string& name) const {
-    return ReadWholeFile(Utf8ToUtf16(Path(name))).value_or("<missing>");
-  }
-  Result Run(const std::string& words) {
-    std::vector<std::string> args;
-    std::istringstream split(words);
-    for (std::string w; split >> w;) args.push_back(w[0] == '@' ? Path(w.substr(1)) : w);
-    std::ostringstream out, err;
-    const int code = RunTool(args, out, err);
-    return {code, out.str(), err.str()};
-  }
-  std::string SealedText(const std::string& file) {
-    const auto block = ReadSealedBlock(Utf8ToUtf16(Path(file)), kSealTailLength);
-    const auto content = DecipherBytes(block, BuildSealKey().data());
-    EXPECT_EQ(Read(file), Read("client.exe") + MakeSealedTrailer(block));
-    return std::string(content.begin(), content.end());
-  }
-  std::string Pub(const std::string& name) const { return Read(name + ".pub").substr(0, 88); }
-  std::string Hash() const { return HexEncode(Sha256Of("the package")->data(), 32); }
-};
 
 // The client's view: default key, code page 936 (the default of show), CR LF line ends, the
 // image untouched; resealing replaces this key's block, one of another key stays in front.
@@ -301,20 +235,22 @@ TEST_F(Tool, KeygenWritesAPairOnceInTheSystemsFraming) {
   }
 }
 
-// The old digest, expiry and signature give way to new ones in the document's own line ends;
-// CR LF ends the signed part; each key's line verifies; signing again in place changes nothing.
+// The old digest, expiry and signature give way to new ones; every line ends with CR LF (said on
+// stderr); each key's line verifies; signing again in place changes nothing.
 TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
-  ASSERT_EQ(Run("sign --key @k1.key --key @k2.key --package @package.bin --expires 9 @update.ini "
-                "@signed.ini")
-                .code,
-            0);
+  const Result first =
+      Run("sign --signing-key @k1.key --key @k2.key --package @package.bin --expires 9 @update.ini "
+          "@signed.ini");
+  ASSERT_EQ(first.code, 0) << first.err;
+  EXPECT_EQ(first.err, "sealupdate-tool sign: line ends written as CR LF\n");
   const std::string document = Read("signed.ini");
   const std::string body = document.substr(0, document.find("[Signature]"));
   EXPECT_EQ(body,
-            "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
-            "ModifySuffix=.exe\nNote=[a]\nMainExeName=en_app.exe\nSize=11\nSHA256=" +
-                Hash() + "\nExpires=" + body.substr(body.find("Expires=") + 8, 20) +
-                "\n\n[Other]\nKey=1\r\n");
+            "[UpdateInfo]\r\nVersion=1.1.0.0\r\nDownloadURL=http://example.com/dl/setup.bin\r\n"
+            "ModifySuffix=.exe\r\nNote=[a]\r\nMainExeName=en_app.exe\r\nSize=" +
+                std::to_string(Read("package.bin").size()) + "\r\nSHA256=" + Hash() +
+                "\r\nExpires=" + body.substr(body.find("Expires=") + 8, 20) +
+                "\r\n\r\n[Other]\r\nKey=1\r\n");
   EXPECT_EQ(document.find("P256=old"), std::string::npos);
   const std::int64_t expiry = std::time(nullptr) + 9 * 86400;
   for (const std::string key : {"k1", "k2"}) {
@@ -322,7 +258,7 @@ TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
     EXPECT_TRUE(CheckUpdateDocument(document, one, expiry - 60).accepted()) << key;
     EXPECT_EQ(CheckUpdateDocument(document, one, expiry + 60).refusal, DocumentRefusal::kExpired);
   }
-  ASSERT_EQ(Run("sign --key @k1.key @signed.ini").err, "");  // no warning: digest, no expiry
+  ASSERT_EQ(Run("sign --key @k1.key @signed.ini").err, "");  // CR LF, digest, no expiry
   const std::string again = Read("signed.ini");
   EXPECT_EQ(again.substr(0, again.find("[Signature]")), body);
   EXPECT_EQ(again.find("[Signature]", again.find("[Signature]") + 1), std::string::npos);
@@ -335,9 +271,9 @@ TEST_F(Tool, SignRefusesWhatNoClientCouldUse) {
   // The exit code, then the words after "sign".
   for (const char* c : {"2 @update.ini", "2 --key @k1.key --expires 0 @update.ini",
                         "2 --key @k1.key --expires x @update.ini", "2 --key @k1.key a b c",
-                        "2 --key @k1.key -x @update.ini", "1 --key @missing.key @update.ini",
+                        "2 --key @k1.key -x @update.ini", "2 --key @missing.key @update.ini",
                         "1 --key @bad.key @update.ini", "1 --key @k1.key @notes.txt",
-                        "1 --key @k1.key @utf16.ini", "1 --key @k1.key --package @none @update.ini",
+                        "1 --key @k1.key @utf16.ini", "2 --key @k1.key --package @none @update.ini",
                         "1 --key @k1.key @update.ini"}) {  // the last: SHA256=00 is malformed
     EXPECT_EQ(Run(std::string("sign ") + (c + 2)).code, c[0] - '0') << c;
   }
@@ -348,8 +284,7 @@ TEST_F(Tool, SignRefusesWhatNoClientCouldUse) {
 // as new as the document, refused (1) for a changed package, a missing signature or a stranger's
 // key, could not run (2) for inputs it cannot read; a client without pinned keys is warned about.
 TEST_F(Tool, CheckTellsTheClientsVerdict) {
-  const std::string image = FixtureBytes(u"en_app.exe");
-  Write("package.bin", image);
+  const std::string image = Read("package.bin");
   const std::string hash = HexEncode(Sha256Of(image)->data(), 32);
   // Pinned keys are read from their files, each once; a key that cannot be read is refused.
   ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
