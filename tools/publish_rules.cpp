@@ -63,8 +63,7 @@ std::string VersionProblem(std::u16string_view version) {
   }
   if (fine) return "";
   return "Version " + Utf16ToUtf8(trimmed) +
-         " is not one to four numbers (0-2147483647) joined by dots, which every client reads "
-         "alike";
+         " is not one to four numbers joined by dots (each 0-2147483647)";
 }
 
 std::string DocumentProblem(std::string_view document, InputFile* package) {
