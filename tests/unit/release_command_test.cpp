@@ -35,6 +35,10 @@ TEST_F(Tool, ReleaseAndSignRefusePublisherMistakes) {
       {1, "release --version 1,1,0,0 --url http://h/a.exe %", "Version 1,1,0,0 is not"},
       {1, "release --version 1.2.3.4.5 --url http://h/a.exe %", "Version 1.2.3.4.5 is not"},
       {1, "release --version 1.2147483648 --url http://h/a.exe %", "(each 0-2147483647)"},
+      {0,
+       "release --version 1.2147483647.0000000001 --url http://h/a.exe --package @package.bin "
+       "--signing-key @k1.key @edge.ini",
+       "would offer 1.2147483647.0000000001\n"},  // the largest parts are fine
       {1, "release --version 1 --url http://h/.. %", "refuses the package name of http://h/.."},
       {1, "release --version 1 --url http://h/setup:exe %", "package name of http://h/setup:exe"},
       {1, "release --version 1 --url http://h/CON.exe %", "package name of http://h/CON.exe"},
