@@ -7,58 +7,17 @@
 
 #include "base/encoding.h"
 #include "base/text.h"
+#include "client_view.h"
 #include "commands.h"
 #include "model/client_config.h"
-#include "model/ini_document.h"
 #include "model/update_decision.h"
-#include "model/update_document.h"
 #include "model/version_info.h"
 #include "options.h"
 #include "platform/files.h"
-#include "startup/startup.h"
 #include "tool_io.h"
 
 namespace sealupdate::tool {
 namespace {
-
-std::string RefusalText(DocumentRefusal refusal, const std::optional<UpdateDocument>& document) {
-  switch (refusal) {
-    case DocumentRefusal::kNone:
-      return "accepted";
-    case DocumentRefusal::kNotADocument:
-      return "no update document ([UpdateInfo] with a Version)";
-    case DocumentRefusal::kSignatureMissing:
-      return "the client pins keys and the document carries no usable signature";
-    case DocumentRefusal::kSignatureInvalid:
-      return "no signature verifies under the pinned keys";
-    case DocumentRefusal::kDigestMissing:
-      return "the signed part lacks Size or SHA256";
-    case DocumentRefusal::kMalformedField:
-      return document ? document->malformedField : "a field is not in its exact form";
-    case DocumentRefusal::kExpired:
-      return "expired";
-    case DocumentRefusal::kTooLarge:
-      return "the document is over " + std::to_string(kMaxDocumentBytes) + " bytes";
-    case DocumentRefusal::kVersionUnreadable:
-      return "a version part is past the 32-bit range: the versions cannot be compared";
-    case DocumentRefusal::kOtherProduct:
-      return document && !document->appId.empty()
-                 ? "the document is for another product (AppId " + Utf16ToUtf8(document->appId) +
-                       ")"
-                 : std::string("the client has an AppId and the signed part names none");
-    case DocumentRefusal::kNoUsableDownload:
-      return "no download address gives a package name the client accepts";
-  }
-  return "refused";
-}
-
-std::string Duration(std::int64_t seconds) {
-  if (seconds < 0) seconds = -seconds;
-  const std::int64_t days = seconds / 86400, hours = seconds % 86400 / 3600;
-  const std::int64_t minutes = seconds % 3600 / 60;
-  if (days > 0) return std::to_string(days) + " d " + std::to_string(hours) + " h";
-  return std::to_string(hours) + " h " + std::to_string(minutes) + " min";
-}
 
 // A [Signature] line in a UTF-16 document cannot be found as bytes: say so rather than
 // "missing" for a file that visibly has one.
@@ -91,25 +50,6 @@ void PrintSignature(const DocumentVerdict& verdict, const TrustAnchors& anchors,
   out << '\n';
 }
 
-void PrintDocument(const UpdateDocument& document, std::int64_t now, std::ostream& out) {
-  out << "integrity: ";
-  if (document.packageSize && document.packageSha256) {
-    out << "Size " << *document.packageSize << ", SHA256 "
-        << HexEncode(document.packageSha256->data(), document.packageSha256->size());
-  } else {
-    out << "Size and SHA256 not both given; the package is not checked";
-  }
-  out << "\nexpires: ";
-  if (!document.expires) {
-    out << "not given";
-  } else {
-    const bool ahead = *document.expires > now;
-    out << FormatUtc(*document.expires) << (ahead ? ", in " : ", passed ")
-        << Duration(*document.expires - now) << (ahead ? "" : " ago");
-  }
-  out << '\n';
-}
-
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Command& command = kCheckCommand;
   ParsedArgs parsed;
@@ -119,12 +59,9 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
           parsed))
     return UsageError(command, *problem, err);
   if (parsed.files.size() != 1) return UsageError(command, "needs exactly one DOC", err);
-  SealKey sealKey = BuildSealKey();
-  if (const auto hex = parsed.Last("--seal-key")) {
-    const auto key = ParseKey(*hex);
-    if (!key) return UsageError(command, "--seal-key needs 64 hexadecimal digits", err);
-    sealKey = *key;
-  }
+  SealKey sealKey;
+  if (const auto problem = ReadSealKeyOption(parsed, sealKey))
+    return UsageError(command, *problem, err);
   const std::optional<std::string> client = parsed.Last("--client");
   const std::optional<std::string> mainProgram = parsed.Last("--main");
   const std::optional<std::string> package = parsed.Last("--package");
@@ -141,19 +78,11 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
   ClientConfig config;
   if (client) {
-    const std::u16string path = Utf8ToUtf16(*client);
-    if (!InputFile::Open(path)) return UsageError(command, "cannot read " + *client, err);
-    const std::u16string text = ReadSealedConfiguration(path, sealKey);
-    IniDocument configuration;
-    configuration.SetText(text);
-    if (configuration.SectionNames().empty())
-      return UsageError(command, *client + " carries no sealed configuration for this key", err);
-    config = ReadClientConfig(text, FolderOf(path), u"");
-    int unreadable = 0;
-    ParsePublicKeys(configuration.GetKey(u"UpdateInfo", u"PublicKey", u""), &unreadable);
-    out << "client: " << *client << ", " << config.pinnedKeys.keys.size() << " pinned key(s)";
-    if (unreadable > 0) out << ", " << unreadable << " unreadable PublicKey piece(s) ignored";
-    out << '\n';
+    std::string problem;
+    const std::optional<SealedClient> sealed = ReadSealedClient(*client, sealKey, problem);
+    if (!sealed) return UsageError(command, problem, err);
+    config = sealed->config;
+    PrintClient(*client, *sealed, out);
   }
   if (!config.pinnedKeys.required) {
     err << "sealupdate-tool check: warning: "
@@ -177,21 +106,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   const std::optional<UpdateDocument>& document = decision.verdict.document;
   const std::optional<UpdateOffer>& offer = decision.offer;
 
-  if (document) {
-    out << "version: " << Utf16ToUtf8(document->version) << " advertised";
-    if (offer && offer->localVersion.empty()) {
-      out << "; the document names no main program (MainExeName): compared with 0.0.0.0";
-    } else if (offer && readFrom.empty()) {
-      out << "; no main program given (--main or --client): compared with 0.0.0.0";
-    } else if (offer) {
-      const std::optional<bool> newer = IsNewerVersion(offer->version, offer->localVersion);
-      out << ", " << Utf16ToUtf8(offer->localVersion) << " in " << readFrom << ": "
-          << (!newer   ? "cannot be compared"
-              : *newer ? "an update"
-                       : "no update");
-    }
-    out << '\n';
-  }
+  PrintVersion(decision, readFrom, "--main or --client", out);
   PrintSignature(decision.verdict, config.pinnedKeys, SplitSignedDocument(*bytes).signatures.size(),
                  client.has_value(), IsUtf16WithSignature(*bytes), out);
   if (document && (!config.appId.empty() || !document->appId.empty())) {
@@ -201,24 +116,19 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     out << "app id: client " << named(config.appId) << ", document " << named(document->appId)
         << '\n';
   }
-  if (document) PrintDocument(*document, now, out);
-
-  // The client saves the package under the first usable address's name.
-  std::u16string packageName = package ? FileNameOf(Utf8ToUtf16(*package)) : u"";
-  bool named = false;
-  if (offer) {
-    int index = 0;
-    for (const DownloadCandidate& candidate : offer->plan.Candidates()) {
-      out << "download " << ++index << ": " << Utf16ToUtf8(candidate.url) << " -> "
-          << (candidate.packageName ? "Update\\" + Utf16ToUtf8(*candidate.packageName)
-                                    : std::string("refused: the name could leave Update\\"))
-          << '\n';
-      if (candidate.packageName && !named) packageName = *candidate.packageName, named = true;
-    }
-  }
+  if (document) PrintIntegrity(*document, now, out);
+  if (offer) PrintDownloads(*offer, out);
 
   std::optional<PackageVerdict> packageVerdict;
   if (hashed && offer) {
+    // The client saves the package under the first usable address's name.
+    std::u16string packageName = FileNameOf(Utf8ToUtf16(*package));
+    for (const DownloadCandidate& candidate : offer->plan.Candidates()) {
+      if (candidate.packageName) {
+        packageName = *candidate.packageName;
+        break;
+      }
+    }
     packageVerdict = CheckPackage(offer->package, packageName, *packageFile, hashed->second);
     out << "package: " << *package << ", " << hashed->first << " bytes, SHA256 "
         << HexEncode(hashed->second.data(), hashed->second.size()) << ": ";
@@ -235,27 +145,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
       out << ", no whole program image (saved as " << Utf16ToUtf8(packageName) << ")";
     out << '\n';
   }
-
-  out << "verdict: ";
-  if (decision.outcome == UpdateOutcome::kRefused) {
-    out << "refused: " << RefusalText(decision.refusal, document) << '\n';
-    return kExitFailed;
-  }
-  if (packageVerdict && *packageVerdict != PackageVerdict::kAccepted) {
-    out << "refused: the package "
-        << (*packageVerdict == PackageVerdict::kMismatch
-                ? "differs from the document's Size or SHA256"
-                : "is no whole program image")
-        << '\n';
-    return kExitFailed;
-  }
-  if (decision.outcome == UpdateOutcome::kUpToDate) {
-    out << "no update: " << Utf16ToUtf8(offer->localVersion) << " is not older than "
-        << Utf16ToUtf8(offer->version) << '\n';
-    return kExitNoUpdate;
-  }
-  out << "accepted: the client would offer " << Utf16ToUtf8(offer->version) << '\n';
-  return kExitOk;
+  return PrintVerdict(decision, packageVerdict, out);
 }
 
 }  // namespace

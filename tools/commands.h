@@ -1,6 +1,7 @@
 // Sub-commands of sealupdate-tool. Each one parses its own arguments (those after its name) and
 // returns the process exit code: 0 done, 1 refused or failed (one line on `err`), 2 could not
-// run (usage, unreadable input), 3 `check`: the document is fine and offers no update.
+// run (usage, unreadable input), 3 `check`: the document is fine and offers no update; `release`:
+// the document is written and offers the --installed program no update.
 #pragma once
 
 #include <optional>
@@ -26,6 +27,7 @@ struct Command {
 
 // Registered commands, in the order --help lists them. Each command defines its own object.
 extern const Command kKeygenCommand;
+extern const Command kReleaseCommand;
 extern const Command kSignCommand;
 extern const Command kCheckCommand;
 extern const Command kSealCommand;

@@ -11,8 +11,9 @@
 namespace sealupdate::tool {
 namespace {
 
-const Command* const kCommands[] = {&kKeygenCommand, &kSignCommand, &kCheckCommand,
-                                    &kSealCommand,   &kShowCommand, &kVersionCommand};
+const Command* const kCommands[] = {&kKeygenCommand, &kReleaseCommand, &kSignCommand,
+                                    &kCheckCommand,  &kSealCommand,    &kShowCommand,
+                                    &kVersionCommand};
 
 void PrintUsage(std::ostream& s) {
   s << "usage:\n";

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/crypto.h"
+#include "platform/files.h"
 
 namespace sealupdate::tool {
 

@@ -1,5 +1,5 @@
 // The publisher's side of signed updates: `keygen` makes the signing key, `sign` puts the
-// package's size and hash into an update document and signs it.
+// package's size and hash into a hand-written update document and signs it.
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +17,7 @@
 #include "options.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
+#include "publish_rules.h"
 #include "signing.h"
 #include "tool_io.h"
 
@@ -52,87 +53,73 @@ int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 // ---- sign ----
 
-std::optional<int> ParseDays(const std::string& text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  int days = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    days = days * 10 + (c - '0');
-  }
-  if (days < 1 || days > 36500) return std::nullopt;
-  return days;
-}
-
 int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Command& command = kSignCommand;
   ParsedArgs parsed;
-  if (const auto problem = ParseArgs(args, {{"--key", true}, {"--package"}, {"--expires"}}, parsed))
+  if (const auto problem = ParseArgs(
+          args,
+          {{"--signing-key", true}, {"--key", true, "--signing-key"}, {"--package"}, {"--expires"}},
+          parsed))
     return UsageError(command, *problem, err);
-  const std::vector<std::string> keyPaths = parsed.All("--key");
   const std::vector<std::string>& files = parsed.files;
   const std::optional<std::string> package = parsed.Last("--package");
   std::optional<int> days;
   if (const auto expires = parsed.Last("--expires"); expires && !(days = ParseDays(*expires)))
     return UsageError(command, "--expires needs a number of days (1-36500)", err);
-  if (keyPaths.empty()) return UsageError(command, "--key is missing", err);
+  if (!parsed.Last("--signing-key")) return UsageError(command, "--signing-key is missing", err);
   if (files.empty() || files.size() > 2) return UsageError(command, "needs DOC and maybe OUT", err);
   const std::string& docPath = files[0];
   const std::string& outPath = files.size() == 2 ? files[1] : files[0];
 
-  std::vector<std::string> pems;
-  for (const std::string& path : keyPaths) {
-    auto pem = ReadFile(path);
-    if (!pem) return Failed(command, "cannot read " + path, err);
-    pems.push_back(std::move(*pem));
-  }
+  std::string unreadable;
+  const auto keys = ReadSigningKeys(parsed.All("--signing-key"), command.name, err, unreadable);
+  if (!keys) return UsageError(command, "cannot read " + unreadable, err);
   const auto original = ReadFile(docPath);
-  if (!original) return Failed(command, "cannot read " + docPath, err);
+  if (!original) return UsageError(command, "cannot read " + docPath, err);
   if (original->substr(0, 2) == "\xFF\xFE" || original->substr(0, 2) == "\xFE\xFF")
     return Failed(command, docPath + " is UTF-16: a signed document must be UTF-8 or ANSI", err);
 
-  IniKeys keys;
+  IniKeys fields;
+  std::optional<InputFile> packageFile;
   if (package) {
     const auto hashed = HashFile(*package);
-    if (!hashed) return Failed(command, "cannot read " + *package, err);
-    keys.push_back({"Size", std::to_string(hashed->first)});
-    keys.push_back({"SHA256", HexEncode(hashed->second.data(), hashed->second.size())});
+    if (!hashed || !(packageFile = InputFile::Open(Utf8ToUtf16(*package))))
+      return UsageError(command, "cannot read " + *package, err);
+    fields.push_back({"Size", std::to_string(hashed->first)});
+    fields.push_back({"SHA256", HexEncode(hashed->second.data(), hashed->second.size())});
   }
   if (days) {
-    keys.push_back({"Expires", FormatUtc(std::time(nullptr) + std::int64_t{*days} * 86400)});
+    fields.push_back({"Expires", FormatUtc(std::time(nullptr) + std::int64_t{*days} * 86400)});
   }
-  const std::string body =
-      WithoutSignatureSection(keys.empty() ? *original : SetIniKeys(*original, "UpdateInfo", keys));
-  const std::optional<UpdateDocument> document = ParseUpdateDocument(body);
-  if (!document)
-    return Failed(command, docPath + " is no update document ([UpdateInfo] with a Version)", err);
-  if (!document->malformedField.empty())
-    return Failed(command, docPath + ": " + document->malformedField, err);
+  // The whole document gets CR LF line ends: the client reads it the same wherever it travels.
+  const std::string edited = WithoutSignatureSection(
+      fields.empty() ? *original : SetIniKeys(*original, "UpdateInfo", fields));
+  const std::string body = CrLfLineEnds(edited);
+  if (const std::string problem = DocumentProblem(body, packageFile ? &*packageFile : nullptr);
+      !problem.empty())
+    return Failed(command, docPath + ": " + problem, err);
 
-  std::string signedDocument = body + "[Signature]\r\n";
-  TrustAnchors anchors{true, {}};
-  for (std::size_t k = 0; k < pems.size(); ++k) {
-    std::string problem;
-    const std::optional<Signed> made = SignP256(pems[k], body, problem);
-    if (!made) return Failed(command, keyPaths[k] + ": " + problem, err);
-    signedDocument +=
-        "P256=" + Base64Encode(made->signature.data(), made->signature.size()) + "\r\n";
-    anchors.keys.push_back(made->publicKey);
-    out << "signed with " << keyPaths[k] << " (public key " << PublicKeyText(made->publicKey)
+  std::string problem;
+  TrustAnchors anchors;
+  const std::optional<std::string> signedDocument = SignBody(body, *keys, anchors, problem);
+  if (!signedDocument) return Failed(command, problem, err);
+  if (const std::string tooLarge = DocumentProblem(*signedDocument, nullptr); !tooLarge.empty())
+    return Failed(command, docPath + ": " + tooLarge, err);
+  for (std::size_t k = 0; k < keys->size(); ++k) {
+    out << "signed with " << (*keys)[k].path << " (public key " << PublicKeyText(anchors.keys[k])
         << ")\n";
   }
+  if (body != edited) err << "sealupdate-tool sign: line ends written as CR LF\n";
   // What a client pinning these keys would say: a missing digest or a past expiry is worth a
   // word before the document is uploaded.
-  const DocumentVerdict verdict = CheckUpdateDocument(signedDocument, anchors, std::time(nullptr));
-  if (verdict.signature != SignatureStatus::kValid)
-    return Failed(command, "the signature does not verify", err);
+  const DocumentVerdict verdict = CheckUpdateDocument(*signedDocument, anchors, std::time(nullptr));
   if (verdict.refusal == DocumentRefusal::kDigestMissing)
     err << "sealupdate-tool sign: warning: no Size and SHA256 (give --package FILE); clients "
            "that pin a key refuse this document\n";
   if (verdict.refusal == DocumentRefusal::kExpired)
     err << "sealupdate-tool sign: warning: Expires has passed; clients refuse this document\n";
 
-  std::string problem;
-  if (!ReplaceFile(outPath, signedDocument, problem)) return Failed(command, problem, err);
+  if (!ReplaceFile(outPath, *signedDocument, problem)) return Failed(command, problem, err);
   return kExitOk;
 }
 
@@ -150,13 +137,19 @@ const Command kKeygenCommand = {
 
 const Command kSignCommand = {
     "sign",
-    "--key NAME.key [--package FILE] [--expires DAYS] DOC [OUT]",
+    "--signing-key NAME.key [--package FILE] [--expires DAYS] DOC [OUT]",
     "  Signs the update document DOC and writes it to OUT (default: DOC itself, replaced only\n"
-    "  once complete). An existing [Signature] section is replaced; the signed bytes are all\n"
-    "  bytes before the line [Signature], ending with CR LF.\n"
-    "  --key NAME.key    the private key (PKCS#8 PEM); repeat it to sign with several keys\n"
-    "  --package FILE    writes FILE's Size and SHA256 into [UpdateInfo], replacing older ones\n"
-    "  --expires DAYS    writes Expires, DAYS days from now (UTC); clients refuse it after that\n",
+    "  once complete), every line ended with CR LF. An existing [Signature] section is replaced;\n"
+    "  the signed bytes are all bytes before the line [Signature]. Refuses (exit 1) what a client\n"
+    "  would refuse or misread: a Version that is not up to four numbers joined by dots, an\n"
+    "  address whose package name the client refuses, more than 4 MiB, with --package an .exe\n"
+    "  that is no whole program image.\n"
+    "  --signing-key NAME.key  the private key (PKCS#8 PEM); repeat it to sign with several\n"
+    "                          keys; --key is another spelling\n"
+    "  --package FILE          writes FILE's Size and SHA256 into [UpdateInfo], replacing older\n"
+    "                          ones\n"
+    "  --expires DAYS          writes Expires, DAYS days from now (UTC); clients refuse it after\n"
+    "                          that\n",
     RunSign,
 };
 

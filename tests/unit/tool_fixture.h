@@ -1,5 +1,5 @@
-// The fixture of the tests that run sealupdate-tool in-process: a scratch folder with two key
-// pairs, a document, a package, a configuration and a minimal client in it.
+// The tool run in-process for its tests: a scratch folder with two key pairs, a document, a
+// package and a client, and the fixtures of the version reader.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +19,14 @@
 #include "startup/tea.h"
 
 namespace sealupdate::tool {
+
+inline std::u16string FixturePath(std::u16string_view name) {
+  return FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\" + std::u16string(name);
+}
+
+inline std::string FixtureBytes(std::u16string_view name) {
+  return ReadWholeFile(FixturePath(name)).value_or("");
+}
 
 inline constexpr char kDocument[] =
     "[UpdateInfo]\nVersion=1.1.0.0\nDownloadURL=http://example.com/dl/setup.bin\n"
@@ -50,7 +58,7 @@ class Tool : public ::testing::Test {
   void SetUp() override {
     Write("config.ini", "[UpdateInfo]\nSoftName=x\nUpdateURL=http://127.0.0.1/u.ini\n");
     Write("client.exe", MinimalPe());
-    Write("package.bin", "the package");
+    Write("package.bin", FixtureBytes(u"en_app.exe"));
     Write("update.ini", kDocument);
     ASSERT_EQ(Run("keygen @k1").code + Run("keygen @k2").code, 0);
   }
@@ -77,7 +85,7 @@ class Tool : public ::testing::Test {
     return std::string(content.begin(), content.end());
   }
   std::string Pub(const std::string& name) const { return Read(name + ".pub").substr(0, 88); }
-  std::string Hash() const { return HexEncode(Sha256Of("the package")->data(), 32); }
+  std::string Hash() { return HexEncode(Sha256Of(Read("package.bin"))->data(), 32); }
 };
 
 }  // namespace sealupdate::tool
