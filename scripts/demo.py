@@ -39,16 +39,34 @@ def main():
     site = UpdateSite(env, "示例程序")
     step(f"program folder {site.app}: SampleApp.exe (version 1.0.0.0)")
     # Slow enough that the progress bar can be seen moving.
+    tool, win = env.build / "sealupdate-tool.exe", env.win_path
     with Nginx(env, site.www, limit_rate="96k") as web:
-        site.publish("1.1.0.0", [web.base + "dl/setup.bin"])
-        step(f"nginx serves {site.www} at {web.base}: update.ini (version 1.1.0.0), dl/setup.bin")
+        key = env.work / "publisher"
+        env.run(tool, "keygen", win(key))
+        step(f"made the publisher's signing key: {key}.key, {key}.pub")
         config = (ROOT / "samples" / "config.ini").read_text(encoding="utf-8")
         config = re.sub(r"http://127\.0\.0\.1:8080/", web.base, config)
         config = re.sub(r"\|http://localhost:8080/update\.ini", "", config)
-        sealed = env.seal(config, name="app/sealupdate.exe")
-        step(f"sealed samples/config.ini (addresses pointed at nginx) into {sealed}")
-        _, shown = env.run(env.build / "sealupdate-tool.exe", "show", env.win_path(sealed))
+        (env.work / "config.ini").write_text(config + "AppId=com.example.sample\n", encoding="utf-8")
+        sealed = site.app / "sealupdate.exe"
+        env.run(tool, "seal", "--public-key", win(f"{key}.pub"), "--config",
+                win(env.work / "config.ini"), win(env.build / "sealupdate.exe"), win(sealed))
+        step(f"sealed samples/config.ini (addresses pointed at nginx, AppId, the public key "
+             f"pinned) into {sealed}")
+        _, shown = env.run(tool, "show", win(sealed))
         print(shown.rstrip())
+        notes = env.work / "notes.txt"
+        notes.write_text("示例程序 1.1.0.0：修正了若干问题。\n更新前请保存您的工作。\n", encoding="utf-8")
+        _, released = env.run(tool, "release", "--version", "1.1.0.0", "--url",
+                              web.base + "dl/setup.bin", "--suffix", ".exe", "--package",
+                              win(site.www / "dl" / "setup.bin"), "--signing-key", win(f"{key}.key"),
+                              "--notes", win(notes), "--main", "SampleApp.exe", "--expires", "30",
+                              "--client", win(sealed), "--installed", win(site.app / "SampleApp.exe"),
+                              win(site.www / "update.ini"))
+        step("released version 1.1.0.0: the tool wrote and signed update.ini and ran the client's "
+             "own decision on it")
+        print(released.rstrip())
+        step(f"nginx serves {site.www} at {web.base}: update.ini (version 1.1.0.0), dl/setup.bin")
         main_program = site.start_main_program()
         step("started the main program SampleApp.exe")
         client = env.start(sealed)

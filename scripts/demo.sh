@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The main job, end to end: builds the Windows client, the tool and the sample programs, serves
-# an update with nginx on loopback, seals the sample configuration (samples/config.ini, pointed
-# at that server) into the client and lets it update the sample main program under Wine on a
-# virtual display, printing each step and leaving screenshots in demo-out/. With --interactive on
+# The main job, end to end: builds the Windows client, the tool and the sample programs, makes a
+# signing key, seals the sample configuration (samples/config.ini, pointed at a loopback nginx)
+# with that key pinned into the client, writes the signed update document with `release`, and
+# lets the client update the sample main program under Wine on a virtual display, printing each
+# step and leaving screenshots in demo-out/. With --interactive on
 # a machine with a display, the client runs on that display for a person to click through.
 set -euo pipefail
 cd "$(dirname "$0")/.."
