@@ -87,6 +87,32 @@ def signed_update(env):
     expect(site.package_opened(), "the package was not opened")
 
 
+def released_update(env):
+    # The publisher's path with the Windows build of the tool: keygen, seal with the key pinned,
+    # release from the package; the client takes the document and the package it describes.
+    site = SignedSite(env, "一键发布")
+    tool, win = env.build / "sealupdate-tool.exe", env.win_path
+    env.run(tool, "keygen", win(env.work / "release"))
+    with Server(env, site.www) as web:
+        config = env.work / "release.ini"
+        config.write_text(f"[UpdateInfo]\nSoftName={site.soft_name}\nUpdateURL={web.base}update.ini"
+                          "\nUpdateMode=1\nAppId=com.example.app\n", encoding="utf-8")
+        client = site.app / "sealupdate.exe"
+        env.run(tool, "seal", "--public-key", win(env.work / "release.pub"), "--config", win(config),
+                win(env.build / "sealupdate.exe"), win(client))
+        env.run(tool, "release", "--version", "1.1.0.0", "--url", web.base + "dl/setup.bin",
+                "--suffix", ".exe", "--package", win(site.package), "--signing-key",
+                win(env.work / "release.key"), "--main", "SampleApp.exe", "--client", win(client),
+                win(site.www / "update.ini"))
+        main_program = site.start_main_program()
+        client = env.launch(client, site.title)
+        expect(site.message_box("yes")[0] == "自动更新：", "the released document offers the update")
+        expect(site.message_box("ok")[0] == "下载完成：", "the package it describes completes")
+        expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
+    expect(site.package_saved_intact() and site.package_opened(), "the package was not opened")
+    expect(ended(main_program), "the main program's process must be ended")
+
+
 def unverifiable_documents_are_refused(env):
     # Tampered, unsigned, signed by a key the client does not pin, and signed by the pinned key
     # for another product.
