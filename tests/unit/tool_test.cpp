@@ -196,16 +196,13 @@ TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
 TEST_F(Tool, CheckTellsTheClientsVerdict) {
   const std::string image = Read("package.bin");
   const std::string hash = Hash();
-  // Pinned keys are read from their files, each once; a key that cannot be read is refused.
+  // Pinned keys are read from their files, each once: check counts them below.
   ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
                 "@config.ini @client.exe @pinned.exe")
                     .code +
                 Run("seal --config @config.ini @client.exe @open.exe").code +
                 Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code,
             0);
-  EXPECT_NE(
-      Run("show @pinned.exe").out.find("\r\nPublicKey=" + Pub("k1") + "|" + Pub("k2") + "\r\n"),
-      std::string::npos);
   const std::string main = NativePath(FixturePath(u"en_app.exe"));
   const Result upToDate =
       Run("check @signed.ini --client @pinned.exe --package @package.bin --main " + main);
