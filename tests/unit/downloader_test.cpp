@@ -1,5 +1,4 @@
-// The downloader: named tasks over the scripted reader, their events in order, file bodies and
-// every way a file task ends.
+// The downloader: named tasks over the scripted reader, their events, and how file tasks end.
 #include "download/downloader.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Scripted stand-ins for the downloader's reader, clock and event pump, and a view that records
-// what the update flow shows: shared by the downloader, flow and decision-parity tests.
+// Scripted stand-ins for the downloader's reader, clock and event pump, and a recording view.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,9 +52,8 @@ struct FakeFile final : DownloadedFile {
   }
 };
 
-// The reader, clock, event pump and event sink of a downloader in one scripted object, logging
-// into one list in the order things happen. Reads complete only when the test says so; the pump
-// runs one queued action per call, as if a message had been waiting.
+// Reader, clock, pump and event sink in one, logging in order. Reads complete when the test says
+// so; the pump runs one queued action per call.
 struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
   std::vector<std::u16string> log;
   UrlReaderSink* sink = nullptr;
@@ -98,7 +96,6 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
     if (onComplete) onComplete(name, error);
   }
 
-  // A memory read of the last read started, or of `key`.
   void Body(std::string body, TransferError error = {}, std::u16string key = {}) {
     sink->OnReadComplete(key.empty() ? lastKey : key, {error, std::move(body), nullptr});
   }
@@ -107,7 +104,7 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
         key,
         {{}, {}, std::make_unique<FakeFile>(&log, std::move(body), moveResult, carried, hashing)});
   }
-  // The log so far, one "; " after each entry, with `folder` written as "~".
+  // The log so far, "; " after each entry, `folder` written as "~".
   std::string Take(S folder = {}) {
     std::u16string all;
     for (const auto& line : std::exchange(log, {})) all += line + u"; ";
@@ -118,16 +115,15 @@ struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
 using Log = std::vector<std::string>;
 
 // Keeps what the window shows and logs the notable calls; answers every question alike.
-class RecordingView : public UpdateView {
- public:
+struct RecordingView : UpdateView {
   Stage stage = Stage::Idle;
-  std::u16string title, status, speed, remaining, notes;
+  std::u16string status, speed, remaining, notes;
   std::int32_t value = 0, max = 0;
   Log log;
   MessageAnswer answer = MessageAnswer::No;
   ShellResult shellResult;
 
-  void SetTitle(S t) override { title = t; }
+  void SetTitle(S) override {}
   void ShowStage(Stage s) override { stage = s; }
   void SetStatus(S t) override { status = t; }
   void SetSpeed(S t) override { speed = t; }
@@ -153,8 +149,7 @@ class RecordingView : public UpdateView {
   Log Tail(std::size_t n) const { return Log(log.end() - std::min(n, log.size()), log.end()); }
 };
 
-// Answers the flow's questions about save folders: which folders may be written, whether the
-// package is there; records the folders it was asked to clear.
+// Save folders: which may be written, whether the package is there; records what was cleared.
 struct FakeFolders final : PackageFolders {
   std::vector<std::u16string> readOnly;  // folders that cannot be written
   bool packageThere = true;

@@ -1,5 +1,4 @@
-// The tool run in-process for its tests: a scratch folder with two key pairs, a document, a
-// package and a client, and the fixtures of the version reader.
+// The tool run in-process for its tests, and the fixtures of the version reader.
 #pragma once
 
 #include <gtest/gtest.h>

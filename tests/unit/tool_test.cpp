@@ -25,8 +25,6 @@
 namespace sealupdate::tool {
 namespace {
 
-// ---- The version reader ----
-
 // Every field of every fixture is compared with pefile natively and with the system's version
 // services under Wine; here: the path as given, a size beyond 31 bits and what is no image.
 TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
@@ -45,8 +43,6 @@ TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
   std::filesystem::remove(native);
 #endif
 }
-
-// ---- The tool ----
 
 // Appends an attribute certificate table the way a signer does: zero bytes up to a multiple of
 // 8, then the table, recorded in data directory 4.
@@ -196,22 +192,17 @@ TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
   EXPECT_EQ(again.find("[Signature]", again.find("[Signature]") + 1), std::string::npos);
 }
 
-// What a pinned client would do, by exit code and last line: no update (3) for a main program
-// as new as the document, refused (1) for a changed package, a missing signature or a stranger's
-// key, could not run (2) for inputs it cannot read; a client without pinned keys is warned about.
+// What the client would do, by exit code (verdicts themselves: Parity) and what it prints.
 TEST_F(Tool, CheckTellsTheClientsVerdict) {
   const std::string image = Read("package.bin");
-  const std::string hash = HexEncode(Sha256Of(image)->data(), 32);
-  // Pinned keys are read from their files, each once; a key that cannot be read is refused.
+  const std::string hash = Hash();
+  // Pinned keys are read from their files, each once: check counts them below.
   ASSERT_EQ(Run("seal --public-key @k1.pub --public-key @k2.pub --public-key @k1.pub --config "
                 "@config.ini @client.exe @pinned.exe")
                     .code +
                 Run("seal --config @config.ini @client.exe @open.exe").code +
                 Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code,
             0);
-  EXPECT_NE(
-      Run("show @pinned.exe").out.find("\r\nPublicKey=" + Pub("k1") + "|" + Pub("k2") + "\r\n"),
-      std::string::npos);
   const std::string main = NativePath(FixturePath(u"en_app.exe"));
   const Result upToDate =
       Run("check @signed.ini --client @pinned.exe --package @package.bin --main " + main);
@@ -227,20 +218,12 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
           Path("package.bin") + ", " + std::to_string(image.size()) + " bytes, SHA256 " + hash +
           ": size matches, hash matches\nverdict: no update: 1.2.3.4 is not older "
           "than 1.1.0.0\n");
-  // Beside an older main program (none: 0.0.0.0) the client offers it.
-  const Result offered = Run("check @signed.ini --client @pinned.exe --package @package.bin");
-  EXPECT_EQ(offered.code, 0) << offered.out;
-  EXPECT_NE(offered.out.find("\nverdict: accepted: the client would offer 1.1.0.0\n"),
-            std::string::npos);
-  // Refusals and no-runs; the verdicts themselves match the client's (Parity).
   std::string utf16 = "\xFF\xFE";
   for (const char c : std::string("[UpdateInfo]\r\nVersion=2\r\n[Signature]\r\nP256=x\r\n"))
     utf16 += std::string{c, '\0'};
   Write("utf16.ini", utf16);
   // The exit code, the words after "check", and the line it must print.
   const std::tuple<int, const char*, const char*> cases[] = {
-      {1, "@update.ini --client @open.exe",
-       "verdict: refused: SHA256 is not 64 hexadecimal digits"},
       {1, "@utf16.ini --client @pinned.exe", "UTF-16: a signed document must be UTF-8 or ANSI"},
       {0, "@signed.ini", "warning: a client without --client pins no key"},
       {2, "@signed.ini --client @missing.exe", "cannot read"},

@@ -134,15 +134,9 @@ TEST(UpdateDecision, OutcomesAndRefusals) {
   EXPECT_EQ(EvaluateUpdate(Config(), large + ";", reads.Reader(), 0).refusal,
             DocumentRefusal::kTooLarge);
 
-  // No main program named: nothing is read, the empty version compares as 0; a blank text keeps
-  // the configured one.
-  Reads none;
-  const UpdateDecision unnamed =
-      EvaluateUpdate(Config(), "[UpdateInfo]\nVersion=0.0.0.1\nDownloadURL=d/p.exe\nUpdateText= \n",
-                     none.Reader(), 0);
+  Reads none;  // no main program named: nothing is read
+  EvaluateUpdate(Config(), "[UpdateInfo]\nVersion=1\nDownloadURL=d/p.exe\n", none.Reader(), 0);
   EXPECT_TRUE(none.paths.empty());
-  EXPECT_EQ(unnamed.offer->localVersion + u"|" + unnamed.offer->notes, u"|configured");
-  EXPECT_EQ(unnamed.outcome, UpdateOutcome::kOffer);
 }
 
 TEST(UpdateDecision, VersionsCompareFourNumericParts) {

@@ -1,5 +1,4 @@
-// The update flow: whole runs in every mode through the real downloader over the scripted reader,
-// with a recording view and a fake process table.
+// The update flow: whole runs through the real downloader over the scripted reader.
 #include "window/update_flow.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +66,7 @@ struct Flow : ::testing::Test {
     installed = u"1.0";
     view.answer = MessageAnswer::Yes;
   }
+  void Again() { view = RecordingView(), view.answer = MessageAnswer::Yes; }
   State Now() const { return {view.stage, view.status}; }
   std::u16string Started() const { return reader.log.empty() ? u"" : reader.log.back(); }
 };
@@ -158,7 +158,7 @@ TEST_F(Flow, UpToDateAndIncomparableVersions) {
   EXPECT_EQ(view.Tail(2), (Log{"msgbox 已是最新！无需更新！|提示：|0", "close"}));
   EXPECT_EQ(reader.Take().find(u8"b.test"), std::string::npos);  // never asked
 
-  view = RecordingView();
+  Again();
   Start(UpdateMode::CheckAtStart, {u"b.test/u.ini"});
   reader.Body(Document("2.99999999999"));
   EXPECT_EQ(Now(), State(Stage::Idle, u"获取升级信息失败！"));
@@ -182,16 +182,14 @@ TEST_F(Flow, ReadOnlyProgramFoldersSaveInThePerUserFolder) {
   EXPECT_EQ(view.log.back(), "close");
 
   // Neither folder can be written: every address fails without a byte fetched.
-  view = RecordingView();
-  view.answer = MessageAnswer::Yes;
+  Again();
   folders.readOnly.push_back(perUser + u"Update");
   Start(UpdateMode::CheckAtStart);
   reader.Body(Document("2.0"));
   EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
 
   // The package vanished before the hand-over: the user is told and the program keeps running.
-  view = RecordingView();
-  view.answer = MessageAnswer::Yes;
+  Again();
   folders.readOnly.clear();
   folders.packageThere = false;
   Start(UpdateMode::CheckAtStart);
