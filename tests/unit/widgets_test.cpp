@@ -341,19 +341,28 @@ TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
 }
 
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
-constexpr std::uintptr_t kWindow = 7;
-constexpr std::uintptr_t kWindowIcon = 50;
-constexpr std::uintptr_t kPreviousProc = 100;
+constexpr std::uintptr_t kWindow = 7, kWindowIcon = 50, kPreviousProc = 100;
 constexpr std::intptr_t kPreviousResult = 99;
 using W = std::uintptr_t;
 
+// Every field, in declaration order, so a failed step shows which one differs.
+std::string Describe(TrayNotify action, const TrayIconRecord& r) {
+  const char* names[] = {"add", "modify", "delete"};
+  return names[static_cast<int>(action)] +
+         testing::PrintToString(std::make_tuple(
+             r.window, r.id, r.validFields, r.callbackMessage, r.icon, r.tip, r.state, r.stateMask,
+             r.balloonText, r.balloonTimeoutMs, r.balloonTitle, r.balloonIcon)) +
+         ";";
+}
+
 // Window kWindow with icon kWindowIcon and caption "caption", hooked over kPreviousProc. Every
-// call but Notify is logged by name and arguments; Notify adds the records it is given to
-// `notified`.
+// call but Notify is logged by name and arguments; Notify adds the record to `notified`.
 class FakeTray : public TrayPlatform {
  public:
   Log calls;
   std::string notified;
+  std::optional<TrayRect> taskbar = TrayRect{10, 728, 1024, 768};
+  std::optional<TrayPoint> cursor = TrayPoint{500, 300};  // above it
 
   void Notify(TrayNotify action, const TrayIconRecord& r) override {
     notified += Describe(action, r);
@@ -365,14 +374,10 @@ class FakeTray : public TrayPlatform {
   }
   void SetForegroundWindow(W w) override { Add("foreground", w); }
   void ShowWindow(W w, std::int32_t c) override {
-    if (c == kTrayHide) return Add("hide", w);
-    if (c == kTrayShowNoActivate) return Add("show", w);
-    Add("show-command", c, w);
+    Add(c == kTrayHide ? "hide" : c == kTrayShowNoActivate ? "show" : "show-command", w);
   }
   std::u16string WindowCaption(W) override { return u"caption"; }
   W WindowIcon(W) override { return kWindowIcon; }
-  std::optional<TrayRect> taskbar = TrayRect{10, 728, 1024, 768};
-  std::optional<TrayPoint> cursor = TrayPoint{500, 300};  // above it
   std::optional<TrayRect> TaskbarRect() override { return taskbar; }
   std::optional<TrayPoint> CursorPos() override { return cursor; }
   void PopupMenu(W menu, W w) override { Add("popup", menu, w); }
@@ -384,28 +389,15 @@ class FakeTray : public TrayPlatform {
     ((name += " " + std::to_string(args)), ...);
     calls.push_back(name);
   }
-  // Every field by name, so a failed step shows which one differs.
-  static std::string Describe(TrayNotify action, const TrayIconRecord& r) {
-    const char* names[] = {"add", "modify", "delete"};
-    return std::string(names[static_cast<int>(action)]) + ": window " + std::to_string(r.window) +
-           ", id " + std::to_string(r.id) + ", fields " + std::to_string(r.validFields) +
-           ", message " + std::to_string(r.callbackMessage) + ", icon " + std::to_string(r.icon) +
-           ", tip '" + Utf16ToUtf8(r.tip) + "', state " + std::to_string(r.state) + "/" +
-           std::to_string(r.stateMask) + ", balloon '" + Utf16ToUtf8(r.balloonTitle) + "' '" +
-           Utf16ToUtf8(r.balloonText) + "' icon " + std::to_string(r.balloonIcon) + " for " +
-           std::to_string(r.balloonTimeoutMs) + ";";
-  }
+  std::string Sent() { return std::exchange(notified, ""); }
 };
 
 // The record of a newly added icon.
 TrayIconRecord Added(std::u16string tip) {
   TrayIconRecord record;
-  record.window = kWindow;
-  record.validFields = kTrayFieldsAdd;
-  record.callbackMessage = kTrayCallbackMessage;
-  record.icon = kWindowIcon;
-  record.tip = std::move(tip);
-  record.balloonIcon = kTrayBalloonInfo;
+  std::tie(record.window, record.validFields, record.callbackMessage, record.icon, record.tip,
+           record.balloonIcon) = std::tuple(kWindow, kTrayFieldsAdd, kTrayCallbackMessage,
+                                            kWindowIcon, std::move(tip), kTrayBalloonInfo);
   return record;
 }
 
@@ -423,62 +415,52 @@ TEST(TrayIcon, TheRecordThroughItsLife) {
   EXPECT_EQ(icon.SetTrayIcon(60), 0u);
   icon.RemoveTrayIcon(true);
   EXPECT_FALSE(icon.AddTrayIcon(0, u"tip", 0, 0));
-  EXPECT_EQ(tray.notified, "");
+  EXPECT_EQ(tray.Sent(), "");
   icon.RestoreWindow(kWindow);
   EXPECT_EQ(Take(tray.calls), (Log{"foreground 7", "show 7"}));
 
   // Added with the caption as its tooltip, then hooked; a second add does nothing.
   ASSERT_TRUE(icon.AddTrayIcon(kWindow, kToolTipPlaceholder, 0, 22));
   EXPECT_FALSE(icon.AddTrayIcon(8, u"other", 1, 2));
-  TrayIconRecord sent = Added(u"caption");
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
+  TrayIconRecord r = Added(u"caption");
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kAdd, r));
   EXPECT_EQ(Take(tray.calls), Log{"hook 7"});
-
   EXPECT_EQ(icon.SetTrayIcon(60), 60u);
-  sent.icon = 60;
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kModify, sent));
+  r.icon = 60;
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kModify, r));
 
   // The placeholder keeps the tooltip; texts are cut to their fields.
   const std::u16string longTitle(100, u'题');
   EXPECT_EQ(icon.ShowTrayBalloon(kToolTipPlaceholder, longTitle, u"正在检查", kTrayBalloonError, 5),
             60u);
-  sent.balloonTitle = longTitle.substr(0, kTrayBalloonTitleUnits - 1);
-  sent.balloonText = u"正在检查";
-  sent.balloonIcon = kTrayBalloonError;
-  sent.balloonTimeoutMs = 5;
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kModify, sent));
+  std::tie(r.balloonTitle, r.balloonText, r.balloonIcon, r.balloonTimeoutMs) = std::tuple(
+      longTitle.substr(0, kTrayBalloonTitleUnits - 1), u"正在检查", kTrayBalloonError, 5);
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kModify, r));
 
   // A new icon carries the balloon still held.
   icon.ShowTrayBalloon(u"new tip", u"t", u"x", kTrayBalloonInfo, 0);
   icon.SetTrayIcon(61);
-  sent.tip = u"new tip";
-  sent.balloonTitle = u"t";
-  sent.balloonText = u"x";
-  sent.balloonIcon = kTrayBalloonInfo;
-  sent.balloonTimeoutMs = 0;
-  std::string expected = FakeTray::Describe(TrayNotify::kModify, sent);
-  sent.icon = 61;
-  expected += FakeTray::Describe(TrayNotify::kModify, sent);
-  EXPECT_EQ(std::exchange(tray.notified, ""), expected);
+  std::tie(r.tip, r.balloonTitle, r.balloonText, r.balloonIcon, r.balloonTimeoutMs) =
+      std::tuple(u"new tip", u"t", u"x", kTrayBalloonInfo, 0);
+  const std::string balloon = Describe(TrayNotify::kModify, r);
+  r.icon = 61;
+  EXPECT_EQ(tray.Sent(), balloon + Describe(TrayNotify::kModify, r));
 
   // The shell forgot the icon: the same record is added again and the message passed on.
   EXPECT_EQ(icon.TrayWindowProc(kWindow, kTaskbarCreated, 0, 0), kPreviousResult);
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kAdd, r));
   EXPECT_EQ(Take(tray.calls), Log{Previous(kTaskbarCreated)});
 
   // Removal names the window's own icon and no tooltip, then unhooks.
   icon.RemoveTrayIcon(false);
-  sent.validFields = kTrayFieldsDelete;
-  sent.icon = kWindowIcon;
-  sent.tip.clear();
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kDelete, sent));
+  std::tie(r.validFields, r.icon, r.tip) = std::tuple(kTrayFieldsDelete, kWindowIcon, u"");
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kDelete, r));
   EXPECT_EQ(Take(tray.calls), Log{"unhook 7 100"});
   EXPECT_FALSE(icon.Installed());
 
   // Added again with a text that only resembles the placeholder: a fresh record, then closed.
   ASSERT_TRUE(icon.AddTrayIcon(kWindow, u"[ToolTipText] ", 0, 0));
-  sent = Added(u"[ToolTipText] ");
-  EXPECT_EQ(std::exchange(tray.notified, ""), FakeTray::Describe(TrayNotify::kAdd, sent));
+  EXPECT_EQ(tray.Sent(), Describe(TrayNotify::kAdd, Added(u"[ToolTipText] ")));
   icon.RemoveTrayIcon(true);
   EXPECT_EQ(Take(tray.calls), (Log{"hook 7", "unhook 7 100", "close 7"}));
 }
@@ -497,8 +479,7 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
 // Clicks at the icon restore the window or pop a menu up; closing removes the icon; the message
 // is passed on to the previous procedure in every case but a right click without a menu.
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
-  const std::string foreground = "foreground 7", show = "show 7";
-  const std::string removed = "unhook 7 100";
+  const std::string foreground = "foreground 7", show = "show 7", removed = "unhook 7 100";
   const std::string passed = Previous(kTrayCallbackMessage);
   // Message, lParam, left and right menus, the calls made.
   const std::tuple<std::uint32_t, std::intptr_t, W, W, Log> cases[] = {
@@ -518,13 +499,13 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
     TrayIcon icon(tray);
     icon.AddTrayIcon(kWindow, u"", left, right);
     Take(tray.calls);
-    tray.notified.clear();
+    tray.Sent();
     EXPECT_EQ(icon.TrayWindowProc(kWindow, message, 0, lParam),
               calls.empty() ? 0 : kPreviousResult);
     EXPECT_EQ(tray.calls, calls) << message << " " << lParam;
     // Only closing touches the icon: it is deleted.
     const bool closes = message == kWmClose || message == kWmNcDestroy;
-    EXPECT_EQ(tray.notified.substr(0, 7), closes ? "delete:" : "") << message;
+    EXPECT_EQ(tray.Sent().substr(0, 7), closes ? "delete(" : "") << message;
     EXPECT_EQ(icon.Installed(), !closes);
   }
 }
@@ -534,31 +515,26 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
 // leave it alone.
 TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   const TrayRect bar{10, 728, 1024, 768}, side{0, 0, 60, 768};
-  const std::tuple<std::optional<TrayRect>, std::optional<TrayPoint>, bool> cases[] = {
-      {bar, TrayPoint{10, 750}, false},   {bar, TrayPoint{9, 750}, true},
-      {bar, TrayPoint{1023, 767}, false}, {bar, TrayPoint{1024, 750}, true},
-      {bar, TrayPoint{500, 728}, false},  {bar, TrayPoint{500, 727}, true},
-      {bar, TrayPoint{500, 768}, true},   {side, TrayPoint{30, 500}, false},
-      {side, TrayPoint{60, 500}, true},   {std::nullopt, TrayPoint{}, false},
-      {bar, std::nullopt, false},
+  const W minimized = kSizeMinimized, maximized = kSizeMinimized + 1;
+  const std::tuple<std::optional<TrayRect>, std::optional<TrayPoint>, W, bool> cases[] = {
+      {bar, TrayPoint{10, 750}, minimized, false},   {bar, TrayPoint{9, 750}, minimized, true},
+      {bar, TrayPoint{1023, 767}, minimized, false}, {bar, TrayPoint{1024, 750}, minimized, true},
+      {bar, TrayPoint{500, 728}, minimized, false},  {bar, TrayPoint{500, 727}, minimized, true},
+      {bar, TrayPoint{500, 768}, minimized, true},   {side, TrayPoint{30, 500}, minimized, false},
+      {side, TrayPoint{60, 500}, minimized, true},   {std::nullopt, TrayPoint{}, minimized, false},
+      {bar, std::nullopt, minimized, false},         {bar, TrayPoint{9, 750}, maximized, false},
   };
-  for (const auto& [taskbar, cursor, hides] : cases) {
+  for (const auto& [taskbar, cursor, size, hides] : cases) {
     FakeTray tray;
     TrayIcon icon(tray);
     std::tie(tray.taskbar, tray.cursor) = std::tie(taskbar, cursor);
     icon.AddTrayIcon(kWindow, u"", 0, 0);
     Take(tray.calls);
-    icon.TrayWindowProc(kWindow, kWmSize, kSizeMinimized, 0);
+    icon.TrayWindowProc(kWindow, kWmSize, size, 0);
     const Log expected = hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)};
     EXPECT_EQ(tray.calls, expected)
-        << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1);
+        << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1) << " size " << size;
   }
-  FakeTray tray;
-  TrayIcon icon(tray);
-  icon.AddTrayIcon(kWindow, u"", 0, 0);
-  Take(tray.calls);
-  icon.TrayWindowProc(kWindow, kWmSize, kSizeMinimized + 1, 0);  // maximized
-  EXPECT_EQ(tray.calls, Log{Previous(kWmSize)});
 }
 
 }  // namespace
