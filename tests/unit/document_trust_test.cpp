@@ -108,7 +108,7 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
     changed[i] = static_cast<char>(changed[i] ^ 0x01);
     EXPECT_FALSE(CheckUpdateDocument(changed, Pinned({&a}), kNow).accepted()) << i;
   }
-  // Pinned keys need the digest in the signed part: fields after the signature line are not read.
+  // Pinned keys need the digest above the signature line: nothing after it is read.
   const std::string bare = "[UpdateInfo]\r\nVersion=1.1\r\n";
   for (const std::string& signedBare :
        {Signed(bare, {&a}), Signed(bare, {&a}) + "[UpdateInfo]\r\nSize=1\r\n"}) {
