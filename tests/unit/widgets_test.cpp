@@ -44,7 +44,7 @@ auto Settings(const ProgressBar& bar) {
 
 // Value is clamped to the range; a change redraws, then raises Change and, on arriving at an
 // end, NowIsMin or NowIsMax. A value that does not move does nothing at all.
-TEST(ProgressBarModel, ValueIsClampedAndRaisesEventsOnlyWhenItMoves) {
+TEST(ProgressBarModel, SettersKeepTheirRulesAndValueRaisesEventsOnlyWhenItMoves) {
   ProgressBar bar;
   Log log;
   Record(bar, log);
@@ -60,14 +60,9 @@ TEST(ProgressBarModel, ValueIsClampedAndRaisesEventsOnlyWhenItMoves) {
   bar.SetValue(35);
   bar.SetValue(36);  // between the ends: Change alone
   EXPECT_EQ(Take(log), (Log{"redraw", "Change", "redraw", "Change"}));
-}
 
-// Min above Max, Max below Min and negative borders are ignored; Value follows a moved end
-// without events. Every call redraws, ignored or not.
-TEST(ProgressBarModel, RangeAndBorderSettersKeepTheirRules) {
-  ProgressBar bar;
-  Log log;
-  Record(bar, log);
+  // Min above Max, Max below Min and negative borders are ignored; Value follows a moved end
+  // without events. Every call redraws, ignored or not.
   bar.SetValue(35);
   Take(log);
   bar.SetMin(40);

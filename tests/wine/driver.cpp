@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
 #include "base/text.h"
 #include "download/downloader.h"
 #include "platform/files.h"
@@ -258,12 +259,9 @@ int Download(const Args& args) {
   dl.SetHashFileBodies(hash);
   if (hash) {
     dl.SetBodyCheck([](DownloadedFile& body, const std::u16string& savePath) {
-      std::string hex;
-      if (const auto digest = body.Digest()) {
-        for (const std::uint8_t b : *digest)
-          hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-      }
-      Print("sha256 " + Utf16ToUtf8(savePath) + "|" + hex);
+      const auto digest = body.Digest();
+      Print("sha256 " + Utf16ToUtf8(savePath) + "|" +
+            (digest ? HexEncode(digest->data(), digest->size()) : ""));
       return TransferError();
     });
   }
