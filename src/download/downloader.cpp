@@ -127,6 +127,17 @@ std::pair<std::u16string, std::u16string> Downloader::RateTexts(double read, dou
   return {TwoDecimals(rate) + unit, residual};
 }
 
+std::string Downloader::TrailHead(const TaskRecord& record) {
+  return TrailText(record.task) + " " + AddressForTrail(record.url) + ": ";
+}
+
+void Downloader::TrailAnswer(const TaskRecord& record, TransferError error,
+                             std::uint64_t bytes) const {
+  trail_.Write(TrailHead(record) + (error ? "failed, " + ErrorText(error) : std::string("ok")) +
+               ", " + std::to_string(bytes) + " bytes, " +
+               std::to_string(clock_.NowMilliseconds() - record.requestMs) + " ms");
+}
+
 std::u16string Downloader::BeginDownload(const std::u16string& url, const std::u16string& task,
                                          const std::u16string& requestedPath) {
   heldPackage_.reset();
@@ -139,12 +150,14 @@ std::u16string Downloader::BeginDownload(const std::u16string& url, const std::u
   } else {
     savePath = target.path;
     if (!names_) names_.emplace();
-    tasks_.push_back(TaskRecord{url, savePath, name, clock_.NowSeconds()});
+    tasks_.push_back(TaskRecord{url, savePath, name, clock_.NowSeconds(), 0,
+                                clock_.NowMilliseconds(), 0});
     (*names_)[ToLowerUnits(name)] = static_cast<int>(tasks_.size() - 1);
     error = reader_.Start(url, name, savePath);
   }
   if (error) {
     RemoveTask(name);
+    TrailAnswer(TaskRecord{url, savePath, name, 0, 0, clock_.NowMilliseconds(), 0}, error, 0);
     Fail(url, name, savePath, std::string(), error);
     return {};
   }
@@ -189,6 +202,7 @@ void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
   if (current.task != key) return;  // a read of an earlier task with a look-alike name
   // A retry announced a resume, but its answer brought the whole body again.
   if (read < current.startBytes) current.startBytes = 0;
+  current.received = read;
   const TaskRecord record = current;
   // The rate is this attempt's; the remaining time is that of the real remaining length.
   const auto texts = RateTexts(static_cast<double>(read - record.startBytes),
@@ -201,7 +215,7 @@ void Downloader::OnReadProgress(const std::u16string& key, std::uint64_t read,
 }
 
 void Downloader::OnReadRetry(const std::u16string& key, std::uint32_t retry, std::uint32_t retries,
-                             std::uint64_t resumeFrom) {
+                             std::uint64_t resumeFrom, TransferError cause) {
   const int i = GetTaskIndex(key);
   if (i == 0) return;
   TaskRecord& current = tasks_[static_cast<std::size_t>(i)];
@@ -209,6 +223,16 @@ void Downloader::OnReadRetry(const std::u16string& key, std::uint32_t retry, std
   current.startTime = clock_.NowSeconds();
   current.startBytes = resumeFrom;
   const TaskRecord record = current;
+  const std::string from =
+      resumeFrom > 0 ? "resuming at " + std::to_string(resumeFrom) + " bytes" : "from the start";
+  if (retry == 0) {
+    trail_.Write(TrailHead(record) + "an earlier run's part, " + from);
+  } else {
+    trail_.Write(TrailHead(record) + "retry " + std::to_string(retry) + " of " +
+                 std::to_string(retries) + " after " +
+                 (cause.kind == TransferFailure::kTooSlow ? "a stall" : "a failure") + " (" +
+                 ErrorText(cause) + "), " + from);
+  }
   if (events_ && retry > 0) {
     events_->DownloadRetry(record.url, record.task, record.savePath,
                            static_cast<std::int32_t>(retry), static_cast<std::int32_t>(retries));
@@ -250,8 +274,10 @@ void Downloader::OnReadComplete(const std::u16string& key, ReadResult result) {
       }
     }
   }
+  const std::uint64_t bytes = result.file ? result.file->Size() : body_.size();
   result.file.reset();  // deletes a temporary file that was not moved
   RemoveTask(key);
+  TrailAnswer(record, error, error ? record.received : bytes);
   if (error) {
     Fail(record.url, record.task, record.savePath, body_, error);
     return;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/trail.h"
 #include "download/url_reader.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
@@ -47,6 +48,8 @@ class Downloader final : private UrlReaderSink {
   Downloader& operator=(const Downloader&) = delete;
 
   void SetEvents(DownloaderEvents* events) { events_ = events; }
+  // Every request's answer (or failure), retry and resume goes to the trail.
+  void SetTrail(Trail trail) { trail_ = std::move(trail); }
   // Inspects every finished file body before it may replace its save path: no error lets it
   // through, an error fails the task with it and the body is deleted unseen.
   using BodyCheck =
@@ -89,7 +92,12 @@ class Downloader final : private UrlReaderSink {
     std::u16string task;
     std::int64_t startTime = 0;    // of the current attempt: the rate counts only its bytes
     std::uint64_t startBytes = 0;  // where the current attempt started
+    std::int64_t requestMs = 0;    // when the task began, for the trail
+    std::uint64_t received = 0;    // the last count of bytes read
   };
+  // "<task> <address>: " for the trail.
+  static std::string TrailHead(const TaskRecord& record);
+  void TrailAnswer(const TaskRecord& record, TransferError error, std::uint64_t bytes) const;
 
   int GetTaskIndex(const std::u16string& task) const;
   std::u16string MakeUniqueTaskName(const std::u16string& task);
@@ -99,13 +107,14 @@ class Downloader final : private UrlReaderSink {
   void OnReadProgress(const std::u16string& key, std::uint64_t read, std::uint64_t total) override;
   void OnReadComplete(const std::u16string& key, ReadResult result) override;
   void OnReadRetry(const std::u16string& key, std::uint32_t retry, std::uint32_t retries,
-                   std::uint64_t resumeFrom) override;
+                   std::uint64_t resumeFrom, TransferError cause) override;
 
   UrlReader& reader_;
   Clock& clock_;
   EventPump& pump_;
   std::u16string clientFolder_;
   DownloaderEvents* events_ = nullptr;
+  Trail trail_;
   BodyCheck bodyCheck_;
   std::unique_ptr<DownloadedFile> heldPackage_;
   std::string body_;

@@ -52,4 +52,16 @@ int ErrorNumber(TransferError error) {
   return -1;
 }
 
+std::string ErrorText(TransferError error) {
+  const std::string number = std::to_string(ErrorNumber(error));
+  switch (error.kind) {
+    case TransferFailure::kHttpStatus:
+      return "HTTP " + number;
+    case TransferFailure::kSystem:
+      return "system error " + number;
+    default:
+      return "error " + number;
+  }
+}
+
 }  // namespace sealupdate

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace sealupdate {
 
@@ -53,5 +54,7 @@ constexpr TransferError SystemError(std::uint32_t code) { return {TransferFailur
 // The number users and logs see: the HTTP status, the system's error number, or the failure's
 // own number (70 denied, 71 folder, 8001 empty body ...); 0 for no failure.
 int ErrorNumber(TransferError error);
+// "HTTP 404", "system error 12029" or "error 8010", for the diagnostic trail.
+std::string ErrorText(TransferError error);
 
 }  // namespace sealupdate

@@ -54,8 +54,10 @@ class UrlReaderSink {
   // The read's attempt failed and retry `retry` of `retries` follows after a wait; the next
   // attempt continues from `resumeFrom` bytes (0: from the start, though an answer may still
   // send the whole body again). Retry 0: the first attempt continues a body an earlier run left.
+  // `cause`: why the failed attempt failed (none for retry 0).
   virtual void OnReadRetry(const std::u16string& /*key*/, std::uint32_t /*retry*/,
-                           std::uint32_t /*retries*/, std::uint64_t /*resumeFrom*/) {}
+                           std::uint32_t /*retries*/, std::uint64_t /*resumeFrom*/,
+                           TransferError /*cause*/ = {}) {}
 };
 
 class UrlReader {

@@ -68,6 +68,7 @@ struct Job {
   std::uint64_t serial = 0;
   ReadBody body;  // its counts, and its files once finished, are read without the lock
   TransferError error;
+  TransferError retryCause;  // why the last failed attempt failed
 };
 
 // One request of a job, shared by the worker and the attempt's thread.
@@ -312,6 +313,7 @@ TransferError Fetch(const std::shared_ptr<Job>& self, std::shared_ptr<Attempt> f
       // The next attempt asks only for the rest when this very body can be told again.
       resume = job.body.MayContinue();
       job.resumeFrom = resume ? job.body.Read() : 0;
+      job.retryCause = error;
     }
     PostMessageW(job.target, kReadMessage, static_cast<WPARAM>(job.id), RetryMessage(retry + 1));
     if (WaitForSingleObject(job.cancelEvent.get(), BackoffMs(job.tuning.firstBackoffMs, retry++)) !=
@@ -436,9 +438,14 @@ class WinInetUrlReader final : public UrlReader {
       return;
     }
     if ((kind & 0xFF) == kRetry) {
+      TransferError cause;
+      {
+        std::lock_guard<std::mutex> lock(job->mutex);
+        cause = job->retryCause;
+      }
       if (sink_) {
         sink_->OnReadRetry(job->key, static_cast<std::uint32_t>(kind >> 8),
-                           job->tuning.retriesPerAddress, job->resumeFrom);
+                           job->tuning.retriesPerAddress, job->resumeFrom, cause);
       }
       return;
     }

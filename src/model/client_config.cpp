@@ -49,13 +49,16 @@ ClientConfig ReadClientConfig(std::u16string_view configurationText,
   config.programName = get(u"SoftName");
   config.homePage = get(u"HomeURL");
   for (const auto& piece : Split(get(u"UpdateURL"), u"|")) {
-    if (!TrimSpaces(piece).empty()) config.updateAddresses.push_back(CompleteAddress(piece));
+    if (TrimSpaces(piece).empty()) continue;
+    if (config.updateAddresses.empty()) config.rolloutAddress = TrimSpaces(piece);
+    config.updateAddresses.push_back(CompleteAddress(piece));
   }
   config.notes = get(u"UpdateText");
   config.pinnedKeys = ParsePublicKeys(get(u"PublicKey"));
   config.appId = TrimSpaces(get(u"AppId"));
   config.clientFolder = FolderWithSeparator(clientFolder);
   config.mode = SettleUpdateMode(commandLine, get(u"UpdateMode"));
+  config.modeFromCommandLine = !TrimSpaces(commandLine).empty();
   return config;
 }
 

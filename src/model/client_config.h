@@ -24,11 +24,14 @@ struct ClientConfig {
   std::u16string programName;                   // SoftName
   std::u16string homePage;                      // HomeURL
   std::vector<std::u16string> updateAddresses;  // UpdateURL, completed, blanks dropped, in order
+  std::u16string rolloutAddress;  // the first of them as sealed, trimmed: places the machine in a
+                                  // staged rollout (RolloutBucket)
   std::u16string notes;                         // UpdateText
   TrustAnchors pinnedKeys;                      // PublicKey
   std::u16string appId;         // AppId: with pinned keys, only documents naming this product count
   std::u16string clientFolder;  // the client's own folder, ending with "\"
   UpdateMode mode = UpdateMode::Manual;
+  bool modeFromCommandLine = false;  // else sealed
 };
 
 // The mode: the command line (text after the program name) wins whenever it is not blank, even

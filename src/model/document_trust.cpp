@@ -179,4 +179,32 @@ DocumentVerdict CheckUpdateDocument(std::string_view bytes, const TrustAnchors& 
   return verdict;
 }
 
+const char* RefusalName(DocumentRefusal refusal) {
+  switch (refusal) {
+    case DocumentRefusal::kNone:
+      return "none";
+    case DocumentRefusal::kNotADocument:
+      return "not an update document";
+    case DocumentRefusal::kSignatureMissing:
+      return "signature missing";
+    case DocumentRefusal::kSignatureInvalid:
+      return "signature invalid";
+    case DocumentRefusal::kDigestMissing:
+      return "signed part lacks Size or SHA256";
+    case DocumentRefusal::kMalformedField:
+      return "malformed field";
+    case DocumentRefusal::kExpired:
+      return "expired";
+    case DocumentRefusal::kTooLarge:
+      return "too large";
+    case DocumentRefusal::kVersionUnreadable:
+      return "version unreadable";
+    case DocumentRefusal::kNoUsableDownload:
+      return "no usable download address";
+    case DocumentRefusal::kOtherProduct:
+      return "for another product";
+  }
+  return "refused";
+}
+
 }  // namespace sealupdate

@@ -61,6 +61,9 @@ enum class DocumentRefusal {
   kOtherProduct,       // pinned keys and an AppId: the signed part names another product or none
 };
 
+// The refusal in a few English words, for the diagnostic trail ("signature invalid").
+const char* RefusalName(DocumentRefusal refusal);
+
 struct DocumentVerdict {
   DocumentRefusal refusal = DocumentRefusal::kNone;
   SignatureStatus signature = SignatureStatus::kNotRequired;

@@ -8,8 +8,9 @@
 
 namespace sealupdate {
 
-ProgramTerminator::ProgramTerminator(ProcessTable& processes, std::u16string clientFolder)
-    : processes_(processes), clientFolder_(std::move(clientFolder)) {}
+ProgramTerminator::ProgramTerminator(ProcessTable& processes, std::u16string clientFolder,
+                                     Trail trail)
+    : processes_(processes), clientFolder_(std::move(clientFolder)), trail_(std::move(trail)) {}
 
 // Only the client's own installation in the client's own session is ended: another copy of the
 // program, a system process of the same name, or the same program another user of a terminal
@@ -19,18 +20,28 @@ ProgramTerminator::ProgramTerminator(ProcessTable& processes, std::u16string cli
 std::vector<std::uint32_t> ProgramTerminator::EndAll(const std::vector<std::u16string>& exeNames) {
   std::vector<std::uint32_t> ended;
   const auto snapshot = processes_.Snapshot();
-  if (!snapshot) return ended;
   const std::uint32_t self = processes_.CurrentProcessId();
   const std::optional<std::uint32_t> session = processes_.CurrentSession();
-  if (!session) return ended;
+  if (!snapshot || !session) {
+    trail_.Write(snapshot ? "own session unknown: no program ended" : "no process list: no program ended");
+    return ended;
+  }
   for (const std::u16string& name : exeNames) {
     for (const ProcessEntry& entry : *snapshot) {
-      if (entry.id == self || entry.session != session || !EqualsIgnoreCase(entry.exeName, name) ||
-          !IsInsideFolder(entry.imagePath, clientFolder_)) {
-        continue;
+      if (entry.id == self || !EqualsIgnoreCase(entry.exeName, name)) continue;
+      const char* leftBecause = nullptr;
+      if (entry.session != session) {
+        leftBecause = "another session";
+      } else if (!IsInsideFolder(entry.imagePath, clientFolder_)) {
+        leftBecause = "outside the client's folder";
+      } else if (processes_.Terminate(entry.id, entry.imagePath, 0)) {
+        ended.push_back(entry.id);
+      } else {
+        // It cannot be ended, or no longer runs that file.
+        leftBecause = "could not be ended";
       }
-      // A process that cannot be ended, or no longer runs that file, is left alone.
-      if (processes_.Terminate(entry.id, entry.imagePath, 0)) ended.push_back(entry.id);
+      const std::string which = TrailText(entry.exeName) + " (pid " + std::to_string(entry.id) + ")";
+      trail_.Write(leftBecause ? "left " + which + " running: " + leftBecause : "ended " + which);
     }
   }
   return ended;

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "base/trail.h"
 #include "platform/processes.h"
 
 namespace sealupdate {
 
 class ProgramTerminator {
  public:
-  ProgramTerminator(ProcessTable& processes, std::u16string clientFolder);
+  // Each process ended, and each of a listed name left running with the reason, goes to `trail`.
+  ProgramTerminator(ProcessTable& processes, std::u16string clientFolder, Trail trail = {});
 
   // Terminates every running process of the listed executables (names compared without letter
   // case) whose file lies in the client's folder or below it and that runs in the client's own
@@ -23,6 +25,7 @@ class ProgramTerminator {
  private:
   ProcessTable& processes_;
   std::u16string clientFolder_;
+  Trail trail_;
 };
 
 }  // namespace sealupdate

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "model/addresses.h"
 #include "model/pe_image.h"
+#include "model/rollout.h"
 #include "model/update_document.h"
 
 namespace sealupdate {
@@ -111,7 +112,8 @@ std::u16string PerUserFolder(std::u16string_view localAppData, std::u16string_vi
 
 UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view documentBytes,
                               const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds,
-                              const PerUserFolderSource& perUserFolder) {
+                              const PerUserFolderSource& perUserFolder,
+                              const RolloutInputs& rollout) {
   UpdateDecision decision;
   if (documentBytes.size() > kMaxDocumentBytes) {
     decision.refusal = DocumentRefusal::kTooLarge;
@@ -144,8 +146,19 @@ UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view docum
     offer.localVersion = installed.empty() ? u"0.0.0.0" : installed;
   }
   const std::optional<bool> newer = IsNewerVersion(offer.version, offer.localVersion);
+  const bool isNewer = newer && *newer;
+  const int percent = document.rollout.value_or(100);
+  if (isNewer && rollout.trigger == CheckTrigger::kAutomatic && percent < 100) {
+    decision.rolloutBucket =
+        RolloutBucket(rollout.machineGuid ? rollout.machineGuid() : u"", config.rolloutAddress);
+    if (!InRollout(decision.rolloutBucket, percent)) {
+      offer.plan = PlanDownloads(config, document, u"");
+      decision.outcome = UpdateOutcome::kNotInRollout;
+      return decision;
+    }
+  }
   // The per-user folder costs a hash and a shell call: only an offer may download into it.
-  const std::u16string perUser = newer && *newer && perUserFolder ? perUserFolder() : u"";
+  const std::u16string perUser = isNewer && perUserFolder ? perUserFolder() : u"";
   offer.plan = PlanDownloads(config, document, perUser);
 
   if (!newer) {

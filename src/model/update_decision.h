@@ -86,7 +86,12 @@ struct UpdateOffer {
   DownloadPlan plan;
 };
 
-enum class UpdateOutcome { kOffer, kUpToDate, kRefused };
+enum class UpdateOutcome {
+  kOffer,
+  kUpToDate,
+  kNotInRollout,  // newer, but an automatic check of a machine outside the staged rollout
+  kRefused,
+};
 
 struct UpdateDecision {
   UpdateOutcome outcome = UpdateOutcome::kRefused;
@@ -96,6 +101,19 @@ struct UpdateDecision {
   // Whenever the document was accepted (also when up to date, or when its versions cannot be
   // compared): what it says, for the window's notes and home page.
   std::optional<UpdateOffer> offer;
+  // This machine's rollout bucket, when a partial rollout was weighed for it (nullopt also for a
+  // machine without MachineGuid).
+  std::optional<int> rolloutBucket;
+};
+
+// Who started the check: a staged rollout holds an update back only from automatic checks; a
+// check the user started is the user asking for it.
+enum class CheckTrigger { kUser, kAutomatic };
+// The machine's MachineGuid, "" when it has none.
+using MachineGuidSource = std::function<std::u16string()>;
+struct RolloutInputs {
+  CheckTrigger trigger = CheckTrigger::kUser;
+  MachineGuidSource machineGuid;  // asked only when a partial rollout could hold the update back
 };
 
 // The installed main program's file version, "" when the file has none (or is missing).
@@ -105,7 +123,8 @@ using PerUserFolderSource = std::function<std::u16string()>;
 
 UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view documentBytes,
                               const LocalVersionReader& readVersion, std::int64_t nowUtcSeconds,
-                              const PerUserFolderSource& perUserFolder = {});
+                              const PerUserFolderSource& perUserFolder = {},
+                              const RolloutInputs& rollout = {});
 
 // The per-user folder of the client installed in `clientFolder`:
 // <localAppData>\sealupdate\<first 16 hex digits of the SHA-256 of the folder>\, the folder as

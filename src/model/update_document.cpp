@@ -57,6 +57,12 @@ std::optional<std::uint64_t> ParseDecimal(std::u16string_view text) {
   return value;
 }
 
+std::optional<int> ParsePercent(std::u16string_view text) {
+  const std::optional<std::uint64_t> value = text.size() <= 3 ? ParseDecimal(text) : std::nullopt;
+  if (!value || *value > 100) return std::nullopt;
+  return static_cast<int>(*value);
+}
+
 std::optional<Sha256Digest> ParseDigest(std::u16string_view text) {
   std::string ascii;
   for (const char16_t c : text) ascii += c < 0x80 ? static_cast<char>(c) : 'x';
@@ -125,6 +131,8 @@ std::optional<UpdateDocument> ParseUpdateDocument(std::string_view bytes) {
             "SHA256 is not 64 hexadecimal digits", malformed);
   ReadField(present(u"Expires"), get(u"Expires"), ParseUtcTime, document.expires,
             "Expires is not YYYY-MM-DDTHH:MM:SSZ", malformed);
+  ReadField(present(u"Rollout"), get(u"Rollout"), ParsePercent, document.rollout,
+            "Rollout is not an integer from 0 to 100", malformed);
   return document;
 }
 

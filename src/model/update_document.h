@@ -30,10 +30,12 @@ struct UpdateDocument {
   std::optional<std::uint64_t> packageSize;
   std::optional<Sha256Digest> packageSha256;
   std::optional<std::int64_t> expires;
-  // Size, SHA256 or Expires is given but not exactly a decimal length, 64 hex digits or
-  // YYYY-MM-DDTHH:MM:SSZ: such a document is refused, never read as if the field were absent.
-  // Says which field and the form it lacks ("Expires is not YYYY-MM-DDTHH:MM:SSZ"); empty when
-  // every field is well formed.
+  // The share of machines, in percent, whose automatic checks offer this update; absent: all.
+  std::optional<int> rollout;
+  // Size, SHA256, Expires or Rollout is given but not exactly a decimal length, 64 hex digits,
+  // YYYY-MM-DDTHH:MM:SSZ or an integer from 0 to 100: such a document is refused, never read as
+  // if the field were absent. Says which field and the form it lacks ("Expires is not
+  // YYYY-MM-DDTHH:MM:SSZ"); empty when every field is well formed.
   std::string malformedField;
 };
 

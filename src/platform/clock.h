@@ -11,6 +11,8 @@ class Clock {
   virtual ~Clock() = default;
   // Whole seconds since a fixed origin that never moves backwards; only differences are used.
   virtual std::int64_t NowSeconds() = 0;
+  // The same clock in milliseconds, for the diagnostic trail's timings.
+  virtual std::int64_t NowMilliseconds() { return NowSeconds() * 1000; }
 };
 
 Clock& SystemClock();

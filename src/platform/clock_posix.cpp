@@ -13,6 +13,11 @@ class MonotonicClock final : public Clock {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec);
   }
+  std::int64_t NowMilliseconds() override {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  }
 };
 
 }  // namespace

@@ -8,7 +8,8 @@ namespace {
 
 class TickClock final : public Clock {
  public:
-  std::int64_t NowSeconds() override { return static_cast<std::int64_t>(GetTickCount64() / 1000); }
+  std::int64_t NowSeconds() override { return NowMilliseconds() / 1000; }
+  std::int64_t NowMilliseconds() override { return static_cast<std::int64_t>(GetTickCount64()); }
 };
 
 }  // namespace

@@ -285,7 +285,7 @@ ShellResult Win32MainWindow::ShellOpen(const std::u16string& target, int showCom
   const auto code = reinterpret_cast<INT_PTR>(
       ShellExecuteW(nullptr, L"open", win::Wide(target).c_str(), L"", L"", showCommand));
   if (code > 32) return {};
-  ShellResult result{false, {}};
+  ShellResult result{false, {}, static_cast<int>(code)};
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/byte_reader.h"
+#include "base/trail.h"
 #include "base/text.h"
 #include "download/url_reader.h"
 #include "model/addresses.h"
@@ -87,10 +88,13 @@ TransferError UpdateFlow::CheckDownloadedPackage(DownloadedFile& body,
   DownloadedBytes bytes(body);
   switch (CheckPackage(offer_->package, FileNameOf(savePath), bytes, body.Digest())) {
     case PackageVerdict::kAccepted:
+      system_.trail.Write("package check: accepted");
       return {};
     case PackageVerdict::kMismatch:
+      system_.trail.Write("package check: refused, its size or SHA-256 differs from the document's");
       return TransferFailure::kPackageMismatch;
     case PackageVerdict::kIncompleteImage:
+      system_.trail.Write("package check: refused, no whole program image");
       return TransferFailure::kIncompletePackage;
   }
   return TransferFailure::kPackageMismatch;
@@ -112,6 +116,9 @@ void UpdateFlow::CloseWindow() {
 }
 
 void UpdateFlow::Start() {
+  static constexpr const char* kModeNames[] = {"manual", "check at start", "silent"};
+  system_.trail.Write(std::string("mode ") + kModeNames[static_cast<int>(config_.mode)] +
+                      (config_.modeFromCommandLine ? " (command line)" : " (sealed)"));
   if (!config_.programName.empty()) view_.SetTitle(MainWindowTitle(config_.programName));
   view_.SetNotes(config_.notes);
   if (ShowsWindowAtStart(config_.mode)) {
@@ -124,14 +131,14 @@ void UpdateFlow::Start() {
     view_.AddTrayIcon();
     view_.ShowTrayBalloon(config_.programName, kDefaultTitle, TrayIconKind::Information);
   }
-  if (ChecksAtStart(config_.mode)) StartCheck();
+  if (ChecksAtStart(config_.mode)) StartCheck(CheckTrigger::kAutomatic);
 }
 
 void UpdateFlow::OnPrimaryButton() {
   if (closed_) return;
   switch (stage_) {
     case Stage::Idle:
-      StartCheck();
+      StartCheck(CheckTrigger::kUser);
       break;
     case Stage::Checking:
       StopCheck();
@@ -159,7 +166,11 @@ void UpdateFlow::OnClose() {
   closed_ = true;
 }
 
-void UpdateFlow::StartCheck() {
+void UpdateFlow::StartCheck(CheckTrigger trigger) {
+  trigger_ = trigger;
+  exit_ = RunExit::kNoOutcome;
+  system_.trail.Write(trigger == CheckTrigger::kUser ? "check asked for by the user"
+                                                     : "automatic check");
   EnterStage(Stage::Checking);
   view_.SetStatus(kStatusChecking);
   nextUpdateAddress_ = 0;
@@ -171,6 +182,8 @@ void UpdateFlow::StartCheck() {
 void UpdateFlow::StopCheck() {
   // The request is abandoned, so a new check is never mistaken for it.
   downloader_.RemoveAllTasks();
+  exit_ = RunExit::kNoOutcome;
+  system_.trail.Write("check stopped by the user");
   EnterStage(Stage::Idle);
   view_.SetStatus(kCaptionStopCheck);
 }
@@ -186,6 +199,9 @@ void UpdateFlow::AskNextAddress() {
 void UpdateFlow::CheckFailed() {
   // An address that answered with a document nobody vouches for says more than one that failed.
   const std::u16string failure = documentRefused_ ? kStatusUnverified : kStatusCheckFailed;
+  exit_ = RunExit::kCheckFailed;
+  system_.trail.Write(documentRefused_ ? "check failed: every document was refused or missing"
+                                       : "check failed: no address gave an update document");
   EnterStage(Stage::Idle);
   view_.SetStatus(failure);
   if (!ShowsWindowAtStart(config_.mode)) {
@@ -197,8 +213,10 @@ void UpdateFlow::CheckFailed() {
 }
 
 void UpdateFlow::CheckSucceeded(const std::string& bytes) {
-  UpdateDecision decision = EvaluateUpdate(config_, bytes, system_.readFileVersion,
-                                           system_.utcNow(), system_.perUserFolder);
+  UpdateDecision decision =
+      EvaluateUpdate(config_, bytes, system_.readFileVersion, system_.utcNow(),
+                     system_.perUserFolder, {trigger_, system_.machineGuid});
+  TrailDecision(decision);
   if (decision.offer) {
     homePage_ = decision.offer->homePage;
     view_.SetNotes(decision.offer->notes);
@@ -209,6 +227,7 @@ void UpdateFlow::CheckSucceeded(const std::string& bytes) {
       OfferUpdate();
       return;
     case UpdateOutcome::kUpToDate:
+    case UpdateOutcome::kNotInRollout:  // this machine's turn has not come: nothing to offer
       TellUpToDate();
       return;
     case UpdateOutcome::kRefused:
@@ -223,12 +242,51 @@ void UpdateFlow::CheckSucceeded(const std::string& bytes) {
   AskNextAddress();
 }
 
+void UpdateFlow::TrailDecision(const UpdateDecision& decision) const {
+  const Trail& trail = system_.trail;
+  if (decision.outcome == UpdateOutcome::kRefused && !decision.offer) {
+    std::string line = std::string("document refused: ") + RefusalName(decision.refusal);
+    const std::optional<UpdateDocument>& document = decision.verdict.document;
+    if (decision.refusal == DocumentRefusal::kMalformedField && document)
+      line += " (" + document->malformedField + ")";
+    trail.Write(line);
+    return;
+  }
+  const UpdateOffer& offer = *decision.offer;
+  std::string line = "document accepted: version " + TrailText(offer.version) + " advertised, " +
+                     (offer.localVersion.empty() ? std::string("no main program named")
+                                                 : TrailText(offer.localVersion) + " installed");
+  const std::optional<int> rollout = decision.verdict.document->rollout;
+  if (rollout) {
+    line += ", rollout " + std::to_string(*rollout) + " %";
+    if (decision.rolloutBucket) line += ", bucket " + std::to_string(*decision.rolloutBucket);
+  }
+  switch (decision.outcome) {
+    case UpdateOutcome::kOffer:
+      line += rollout && trigger_ == CheckTrigger::kUser ? ": update offered (the user asked)"
+                                                         : ": update offered";
+      break;
+    case UpdateOutcome::kUpToDate:
+      line += ": up to date";
+      break;
+    case UpdateOutcome::kNotInRollout:
+      line += ": not in the rollout yet";
+      break;
+    case UpdateOutcome::kRefused:
+      line += std::string(": refused, ") + RefusalName(decision.refusal);
+      break;
+  }
+  trail.Write(line);
+}
+
 void UpdateFlow::OfferUpdate() {
   view_.SetStatus(u"发现新版本：" + offer_->version + u"        本地版本：" + offer_->localVersion);
   EnterStage(Stage::UpdateOffered);
   const MessageAnswer answer =
       view_.ShowMessage(kQuestion, u"自动更新：", MessageButtons::YesNo, MessageIcon::Question);
   if (closed_) return;
+  system_.trail.Write(answer == MessageAnswer::Yes ? "the user accepted the update"
+                                                   : "the user declined the update");
   if (answer == MessageAnswer::Yes) {
     StartDownload();
     if (!ShowsWindowAtStart(config_.mode)) view_.PlaceCentered();
@@ -239,6 +297,7 @@ void UpdateFlow::OfferUpdate() {
 }
 
 void UpdateFlow::TellUpToDate() {
+  exit_ = RunExit::kUpToDate;
   view_.SetStatus(kStatusUpToDate);
   EnterStage(Stage::Idle);
   if (ShowsWindowAtStart(config_.mode)) {
@@ -249,6 +308,7 @@ void UpdateFlow::TellUpToDate() {
 }
 
 void UpdateFlow::StartDownload() {
+  exit_ = RunExit::kNoOutcome;
   EnterStage(Stage::Downloading);
   view_.SetProgress(0, progressMax_);
   ShowDownloadStatus();
@@ -264,6 +324,8 @@ void UpdateFlow::ShowDownloadStatus() {
 
 void UpdateFlow::CancelDownload() {
   downloader_.RemoveAllTasks();
+  exit_ = RunExit::kNoOutcome;
+  system_.trail.Write("download cancelled by the user");
   EnterStage(Stage::UpdateOffered);
   view_.SetStatus(kStatusCancelled);
   Balloon(kStatusCancelled, TrayIconKind::Error);
@@ -274,13 +336,17 @@ void UpdateFlow::DownloadNext() {
   if (!candidate) {
     const std::u16string failure =
         otherPackageFailure_ ? kStatusDownloadFailed : kStatusPackageMismatch;
+    exit_ = RunExit::kUpdateFailed;
+    system_.trail.Write("download failed at every address");
     EnterStage(Stage::UpdateOffered);
     view_.SetStatus(failure);
     view_.ShowMessage(failure, u"提示：", MessageButtons::Ok, MessageIcon::Information);
     return;
   }
+  const std::string address = AddressForTrail(candidate->url);
   if (candidate->locations.empty()) {
     // A name that could land outside Update\: this address fails before anything is written.
+    system_.trail.Write("download " + address + ": refused, no safe package name");
     PackageFailed(TransferFailure::kSavePathRefused);
     return;
   }
@@ -290,10 +356,13 @@ void UpdateFlow::DownloadNext() {
       candidate->locations.begin(), candidate->locations.end(),
       [this](const SaveLocation& at) { return folders_.CanWriteIn(FolderOf(at.path)); });
   if (writable == candidate->locations.end()) {
+    system_.trail.Write("download " + address + ": no folder the user can write");
     PackageFailed(TransferFailure::kFolderNotCreated);
     return;
   }
   location_ = *writable;
+  system_.trail.Write("download " + address + " into the " +
+                      (location_.exclusive ? "per-user folder" : "program folder"));
   downloader_.SetHashFileBodies(offer_->package.sha256.has_value());
   downloader_.BeginDownload(candidate->url, kTaskDownload, location_.path);
 }
@@ -348,6 +417,8 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   // Nothing is ended unless the shell can be handed the package: it is there, at a path the
   // shell takes; otherwise the user keeps the program running and is told why.
   if (!folders_.Exists(savePath) || savePath.size() > kLongestShellPath) {
+    exit_ = RunExit::kUpdateFailed;
+    system_.trail.Write("the package cannot be handed to the shell: no program ended");
     EnterStage(Stage::UpdateOffered);
     view_.SetStatus(u"无法打开更新文件！");
     view_.ShowMessage(u"无法打开更新文件：" + savePath + u"\r\n" + kFileNotFoundText, u"提示：",
@@ -362,7 +433,11 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
   programs_.EndAll(offer_->programsToEnd);
   const ShellResult opened = view_.ShellOpen(savePath, kShowNormal);
   downloader_.ReleasePackage();  // held unchanged until the shell has it
+  system_.trail.Write(opened.ok ? "shell opened the package"
+                                : "shell could not open the package: error " +
+                                      std::to_string(opened.code));
   if (!opened.ok) {
+    exit_ = RunExit::kUpdateFailed;
     // The update has not started: say so instead of ending as if it had.
     EnterStage(Stage::UpdateOffered);
     view_.SetStatus(u"无法打开更新文件！");
@@ -370,11 +445,14 @@ void UpdateFlow::PackageSucceeded(const std::u16string& savePath) {
                       MessageButtons::Ok, MessageIcon::Error);
     return;
   }
+  exit_ = RunExit::kHandedOver;
   CloseWindow();
 }
 
 void UpdateFlow::PackageFailed(TransferError error) {
   if (error.kind == TransferFailure::kAccessDenied) {
+    exit_ = RunExit::kUpdateFailed;
+    system_.trail.Write("the save path is held by another program");
     // The save path is held by another program: another address would meet the same file.
     EnterStage(Stage::UpdateOffered);
     view_.SetStatus(kAccessDeniedText);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/trail.h"
 #include "download/downloader.h"
 #include "model/client_config.h"
 #include "model/program_terminator.h"
@@ -46,6 +47,16 @@ enum class TrayIconKind : std::int32_t { Information = 1, Error = 3 };
 struct ShellResult {
   bool ok = true;
   std::u16string reason;  // why the shell could not open the file
+  int code = 0;           // the shell's own error number, for the trail
+};
+
+// How a run ended, as the client's exit code, for scripts that start it with `start /wait`.
+enum class RunExit : int {
+  kUpToDate = 0,        // no newer version, or this machine is not in its rollout yet
+  kCheckFailed = 1,     // no address gave a usable document
+  kUpdateFailed = 2,    // the download failed, or the package was refused or could not open
+  kNoOutcome = 3,       // the user declined or cancelled, or closed the window before an outcome
+  kHandedOver = 4,      // the package is with the shell
 };
 
 // What the flow needs from the window. The Win32 window implements it; tests record it.
@@ -89,6 +100,8 @@ struct FlowSystem {
   std::function<std::int64_t()> utcNow = UtcSecondsNow;
   PerUserFolderSource perUserFolder;  // where a package goes when the program folder cannot
   PackageFolders* folders = nullptr;  // nullptr: the real file system
+  MachineGuidSource machineGuid;      // places the machine in a staged rollout
+  Trail trail;                        // every step of the run, for support
 };
 
 class UpdateFlow final : public DownloaderEvents {
@@ -107,6 +120,8 @@ class UpdateFlow final : public DownloaderEvents {
   void OnClose();
 
   Stage stage() const { return stage_; }
+  // The outcome of the run so far: closing the window keeps the last one.
+  RunExit exitCode() const { return exit_; }
 
   void DownloadProgress(const std::u16string& url, const std::u16string& task,
                         const std::u16string& savePath, double read, double total,
@@ -123,11 +138,12 @@ class UpdateFlow final : public DownloaderEvents {
   void EnterStage(Stage stage);
   void Balloon(const std::u16string& text, TrayIconKind icon);
   void CloseWindow();
-  void StartCheck();
+  void StartCheck(CheckTrigger trigger);
   void StopCheck();
   void AskNextAddress();
   void CheckFailed();
   void CheckSucceeded(const std::string& bytes);
+  void TrailDecision(const UpdateDecision& decision) const;
   void OfferUpdate();
   void TellUpToDate();
   void StartDownload();
@@ -162,6 +178,8 @@ class UpdateFlow final : public DownloaderEvents {
   // The status tells of a retry until bytes flow again.
   bool retrying_ = false;
   bool closed_ = false;
+  CheckTrigger trigger_ = CheckTrigger::kUser;
+  RunExit exit_ = RunExit::kNoOutcome;
 };
 
 }  // namespace sealupdate
