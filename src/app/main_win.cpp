@@ -12,9 +12,13 @@
 #include "download/downloader.h"
 #include "download/url_reader.h"
 #include "model/version_info.h"
+#include "base/text.h"
+#include "base/trail.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
+#include "platform/machine_guid.h"
+#include "version.h"
 #include "platform/processes.h"
 #include "platform/win32.h"
 #include "startup/startup.h"
@@ -81,25 +85,38 @@ ReaderTuning TuningOfRun() {
 ReaderTuning TuningOfRun() { return {}; }
 #endif
 
+// The trail goes to the debugger's output, where DebugView (or Wine's debug channel) reads it.
+void WriteToDebugger(const std::string& line) {
+  OutputDebugStringW(win::Wide(Utf8ToUtf16(line + "\n")).c_str());
+}
+
 int Run(std::u16string_view commandLine) {
   const std::u16string ownPath = GetOwnExePath();
   const ClientConfig config = LoadClientConfig(ownPath, commandLine, BuildSealKey());
+  const Trail trail(WriteToDebugger);
+  trail.Write("client " SEALUPDATE_VERSION_TEXT " started");
 
   const std::unique_ptr<MainWindow> window = MainWindow::Create(config.mode);
   if (!window) return 1;
   // The reader posts its results to a window of this thread, so it comes after the window.
   const std::unique_ptr<UrlReader> reader = CreateSystemUrlReader(TuningOfRun());
   Downloader downloader(*reader, SystemClock(), SystemEventPump(), FolderOf(ownPath));
-  ProgramTerminator programs(SystemProcessTable(), config.clientFolder);
+  downloader.SetTrail(trail);
+  ProgramTerminator programs(SystemProcessTable(), config.clientFolder, trail);
   FlowSystem system;
   system.readFileVersion = FileVersionCache();
   system.perUserFolder = [&config] {
     return PerUserFolder(LocalAppDataFolder(), LongPathOf(config.clientFolder));
   };
+  system.machineGuid = ReadMachineGuid;
+  system.trail = trail;
   UpdateFlow flow(*window, config, downloader, programs, std::move(system));
   downloader.SetEvents(&flow);
   window->Attach(flow);
-  return window->Run();
+  window->Run();
+  const RunExit exit = flow.exitCode();
+  trail.Write("exit code " + std::to_string(static_cast<int>(exit)));
+  return static_cast<int>(exit);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 import subprocess
 import time
 
-from harness import TITLE, Server, expect, fields, loaded, run_scenario, until, wait_exit
+from harness import NO_OUTCOME, TITLE, Server, expect, fields, loaded, run_scenario, until, wait_exit
 
 # The designed layout in twips: id -> (class, caption, left, top, width, height).
 LAYOUT = {
@@ -51,7 +51,7 @@ def window(env):
     dark = sum(1 for y in range(2, h - 2) for x in range(w // 3, w * 2 // 3)
                if max(pixel(x, y)) < 160)
     expect(not pale and dark > 20, f"{len(pale)} wrong pixels {pale[:5]}, {dark} dark ones")
-    env.close(TITLE, proc)
+    env.close(TITLE, proc, NO_OUTCOME)
 
     # The DPI is read when a program starts: set it for this client only, then put it back.
     desktop = "HKCU\\Control Panel\\Desktop"
@@ -63,7 +63,7 @@ def window(env):
     finally:
         env.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
     check_layout(env, title, 144)
-    env.close(title, proc)
+    env.close(title, proc, NO_OUTCOME)
 
 
 def pixels(env, name, left, top, width, height):
@@ -117,7 +117,7 @@ def tray_icon(env):
     left, top, right, bottom = map(int, env.info("#32768")["rect"].split(","))
     # Two items of equal height: 显示(&S) above 退出(&E).
     xdotool("mousemove", str((left + right) // 2), str(top + (bottom - top) * 3 // 4), "click", "1")
-    expect(wait_exit(proc, 15) == 0, "the menu's exit item ends the client")
+    expect(wait_exit(proc, 15) == NO_OUTCOME, "the menu's exit item ends the client")
     expect(until(lambda: len(icons(env, "4-gone")) <= baseline, 10), "the icon is removed")
 
     # "2" on the command line: while the check runs (seconds: the document trickles) the window

@@ -17,6 +17,8 @@ import sys
 import time
 
 TITLE = "智能更新程序"
+# The client's exit codes.
+UP_TO_DATE, CHECK_FAILED, UPDATE_FAILED, NO_OUTCOME, HANDED_OVER = range(5)
 NOTES, STATUS, SPEED, TIME_LEFT, PROGRESS, BUTTON = 100, 200, 202, 203, 300, 400  # control ids
 
 
@@ -83,9 +85,10 @@ class WineEnv:
         self.wait_window(title, visible)
         return proc
 
-    def close(self, title, proc):
+    def close(self, title, proc, code):
+        # Closes the window; the client's exit code keeps the run's last outcome.
         self.driver("close", title)
-        expect(wait_exit(proc, 15) == 0, f"closing {title} must end it with 0")
+        expect(wait_exit(proc, 15) == code, f"closing {title} must end it with {code}")
 
     def seal(self, config_text, name="client.exe"):
         # Seals `config_text` into a copy of the client with the Windows build of the tool.
@@ -109,6 +112,16 @@ def loaded(log, exe, library):
     lines = [line for line in log.read_text("utf-8", "replace").splitlines() if "Loaded" in line]
     pid = next((line.split(":")[0] for line in lines if exe in line), None)
     return any(line.split(":")[0] == pid and library in line for line in lines)
+
+
+# Wine's channel that shows what a program sends to the debugger (the client's trail).
+TRAIL_DEBUG = "warn+seh"
+
+
+def trail(log):
+    # The client's trail lines, in order, from a log written with TRAIL_DEBUG.
+    return re.findall(r'OutputDebugStringA "sealupdate: (.*?)\\n"',
+                      log.read_text("utf-8", "replace"))
 
 
 def fields(text):
@@ -283,9 +296,9 @@ class UpdateSite:
             f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n",
             name="app/sealupdate.exe")
 
-    def launch(self, update_urls, mode):
+    def launch(self, update_urls, mode, debug=None):
         # Seals the client, starts it and waits for its window to show.
-        return self.env.launch(self.seal(update_urls, mode), self.title)
+        return self.env.launch(self.seal(update_urls, mode), self.title, debug=debug)
 
     def start_main_program(self, path=None):
         return self.env.start(path or self.app / "SampleApp.exe")

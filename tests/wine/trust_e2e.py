@@ -6,7 +6,8 @@ import base64
 import hashlib
 import subprocess
 
-from harness import Nginx, Server, UpdateSite, ended, expect, run_scenario, wait_exit
+from harness import (CHECK_FAILED, HANDED_OVER, TRAIL_DEBUG, UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
+                     expect, run_scenario, trail, wait_exit)
 
 
 def openssl(*args, data=None):
@@ -81,7 +82,7 @@ def signed_update(env):
         probe = env.driver("probe", env.win_path(site.saved_package()))[1].split()
         expect(probe == ["write=0", "delete=0"], f"the package is not held: {probe}")
         site.message_box("ok")
-        expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
+        expect(wait_exit(client, 20) == HANDED_OVER, "the client must end after the hand-over")
     expect(site.package_saved_intact(), "the package is saved byte for byte")
     expect(ended(main_program), "the main program's process must be ended")
     expect(site.package_opened(), "the package was not opened")
@@ -108,7 +109,7 @@ def released_update(env):
         client = env.launch(client, site.title)
         expect(site.message_box("yes")[0] == "自动更新：", "the released document offers the update")
         expect(site.message_box("ok")[0] == "下载完成：", "the package it describes completes")
-        expect(wait_exit(client, 20) == 0, "the client must end after the hand-over")
+        expect(wait_exit(client, 20) == HANDED_OVER, "the client must end after the hand-over")
     expect(site.package_saved_intact() and site.package_opened(), "the package was not opened")
     expect(ended(main_program), "the main program's process must be ended")
 
@@ -126,9 +127,15 @@ def unverifiable_documents_are_refused(env):
         (site.www / "other.ini").write_bytes(
             site.document("1.1.0.0", [web.base + "dl/setup.bin"], app_id="com.example.other"))
         client = site.launch([web.base + n for n in ("tampered.ini", "unsigned.ini",
-                                                     "stranger.ini", "other.ini")], mode=1)
+                                                     "stranger.ini", "other.ini")], mode=1,
+                             debug=TRAIL_DEBUG)
         expect(site.message_box("ok") == (" 提示：", "升级信息未通过验证！"), "refused")
-        env.close(site.title, client)
+        env.close(site.title, client, CHECK_FAILED)
+    # A support engineer reads why from the trail, without keys or queries.
+    refusals = [line for line in trail(env.work / "sealupdate.log") if "refused:" in line]
+    expect(refusals == ["document refused: signature invalid", "document refused: signature missing",
+                        "document refused: signature invalid",
+                        "document refused: for another product"], f"the trail: {refusals}")
     expect(site.nothing_saved(), "nothing is downloaded")
 
 
@@ -143,7 +150,7 @@ def changed_package_is_never_opened(env):
         client = site.launch([web.base + "update.ini"], mode=1)
         site.message_box("yes")
         expect(site.message_box("ok") == ("提示：", "下载文件校验失败！"), "the mismatch is told")
-        env.close(site.title, client)
+        env.close(site.title, client, UPDATE_FAILED)
     expect(site.nothing_saved(), "nothing is left at the save path")
     expect(main_program.poll() is None, "the main program keeps running")
     expect(not site.package_opened(timeout=1), "nothing is opened")

@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import time
 
-from harness import (BUTTON, NOTES, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
+from harness import (BUTTON, HANDED_OVER, NO_OUTCOME, NOTES, UPDATE_FAILED, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
                      expect, run_scenario, until)
 
 
@@ -53,7 +53,7 @@ def whole_update(env):
             expect(site.message_box("ok") ==
                    ("下载完成：", "更新文件下载完毕！单击 [确定] 重启程序。"),
                    "the third download address serves the package")
-            expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+            expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
             answers = [(int(m[1]), int(m[2])) for m in re.finditer(
                 r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
         expect([a[0] for a in answers] == [200, 206] and answers[1][1] == size - kept,
@@ -89,7 +89,7 @@ def retried_resume(env):
         seen = set()
         until(lambda: seen.add(site.control_text(STATUS)) or len(web.targets()) >= 5, 20, 0.05)
         expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
         asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
     told = {s for s in seen if s.startswith("网络中断")}
     expect(told and told <= {f"网络中断，正在重试（{k}/3）…" for k in (1, 2)}, f"statuses {seen}")
@@ -115,7 +115,7 @@ def dripped_addresses(env):
         expect(site.message_box("yes")[1] == "发现新版本，是否立即更新？", "the update is offered")
         waited = time.time() - started
         expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == 0, "the client ends after the hand-over")
+        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
         asked = [(r["target"], r["headers"].get("If-Range")) for r in web.requests()]
     # The whole drip would take over two minutes.
     expect(3 <= waited < 15, f"the offer came after {waited:.1f} s")
@@ -149,7 +149,7 @@ def mode0_session(env):
         time.sleep(0.5)
         code, _ = env.driver("msgbox", site.pid(), "ok", "--timeout", "2000", check=False)
         expect(code != 0, "no completion may arrive after a cancel")
-        env.close(site.title, client)
+        env.close(site.title, client, NO_OUTCOME)
     expect(not site.package_opened(0.5) and site.nothing_saved(), "a cancelled package was kept")
 
 
@@ -186,7 +186,7 @@ def failed_downloads(env):
                 expect(site.message_box("ok") == ("提示：", message), f"{name}: the message")
                 expect(site.control_text(BUTTON) == "立即更新", f"{name}: it can be tried again")
                 expect(processes[0].poll() is None, f"{name}: the main program was ended")
-                env.close(site.title, client)
+                env.close(site.title, client, UPDATE_FAILED)
             finally:
                 for process in processes:
                     process.kill()
@@ -223,7 +223,7 @@ def read_only_program_folder(env):
             expect(main_program.poll() is None, "the main program was ended before the package "
                    "was in place")
             expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-            expect(ended(client, 20) and client.returncode == 0, "the client ends")
+            expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends")
             expect(until((update / "package-opened.txt").exists, 15), "the package was not opened")
             expect(ended(main_program), "the main program ran on")
         finally:
