@@ -10,6 +10,7 @@
 #include "client_view.h"
 #include "commands.h"
 #include "model/client_config.h"
+#include "model/rollout.h"
 #include "model/update_decision.h"
 #include "model/version_info.h"
 #include "options.h"
@@ -53,10 +54,14 @@ void PrintSignature(const DocumentVerdict& verdict, const TrustAnchors& anchors,
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Command& command = kCheckCommand;
   ParsedArgs parsed;
-  if (const auto problem = ParseArgs(
-          args,
-          {{"--client"}, {"--main"}, {"--package"}, {"--seal-key"}, {"--key", false, "--seal-key"}},
-          parsed))
+  if (const auto problem = ParseArgs(args,
+                                     {{"--client"},
+                                      {"--main"},
+                                      {"--package"},
+                                      {"--machine-guid"},
+                                      {"--seal-key"},
+                                      {"--key", false, "--seal-key"}},
+                                     parsed))
     return UsageError(command, *problem, err);
   if (parsed.files.size() != 1) return UsageError(command, "needs exactly one DOC", err);
   SealKey sealKey;
@@ -65,6 +70,10 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
   const std::optional<std::string> client = parsed.Last("--client");
   const std::optional<std::string> mainProgram = parsed.Last("--main");
   const std::optional<std::string> package = parsed.Last("--package");
+  const std::optional<std::string> machineGuid = parsed.Last("--machine-guid");
+  if (machineGuid && !client)
+    return UsageError(
+        command, "--machine-guid needs --client: its first update address places the machine", err);
 
   const auto bytes = ReadFile(parsed.files[0]);
   if (!bytes) return UsageError(command, "cannot read " + parsed.files[0], err);
@@ -102,7 +111,14 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return info ? info->fileVersion : u"";
   };
   const std::int64_t now = std::time(nullptr);
-  const UpdateDecision decision = EvaluateUpdate(config, *bytes, readVersion, now);
+  // With a machine, the client's automatic check on it; else a user's check, which every
+  // machine is offered whatever the rollout.
+  RolloutInputs rollout;
+  if (machineGuid) {
+    rollout.trigger = CheckTrigger::kAutomatic;
+    rollout.machineGuid = [&] { return Utf8ToUtf16(*machineGuid); };
+  }
+  const UpdateDecision decision = EvaluateUpdate(config, *bytes, readVersion, now, {}, rollout);
   const std::optional<UpdateDocument>& document = decision.verdict.document;
   const std::optional<UpdateOffer>& offer = decision.offer;
 
@@ -117,6 +133,14 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << '\n';
   }
   if (document) PrintIntegrity(*document, now, out);
+  if (document) PrintRollout(*document, out);
+  if (document && document->rollout && machineGuid) {
+    const std::optional<int> bucket =
+        RolloutBucket(Utf8ToUtf16(*machineGuid), config.rolloutAddress);
+    out << "machine " << *machineGuid << ": bucket "
+        << (bucket ? std::to_string(*bucket) : std::string("none")) << ", "
+        << (InRollout(bucket, *document->rollout) ? "in" : "not in") << " the rollout\n";
+  }
   if (offer) PrintDownloads(*offer, out);
 
   std::optional<PackageVerdict> packageVerdict;
@@ -152,19 +176,23 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 const Command kCheckCommand = {
     "check",
-    "DOC [--client SEALED.exe] [--main PROGRAM.exe] [--package FILE] [--seal-key HEX64]",
+    "DOC [--client SEALED.exe] [--main PROGRAM.exe] [--package FILE] [--machine-guid G]\n"
+    "      [--seal-key HEX64]",
     "  A dry run of the client's own decision on the update document DOC, in plain lines: the\n"
     "  version against the main program's, the signature against the client's pinned keys,\n"
     "  Size, SHA256 and Expires, each download address and the name it saves under, and with\n"
     "  --package whether the client would hand that package over. The last line is the verdict.\n"
     "  Exit code 0: the client would offer this update (and accept the package); 1: it would\n"
-    "  refuse the document or the package; 3: the document is fine and not newer (no update);\n"
+    "  refuse the document or the package; 3: the document is fine and not newer (no update),\n"
+    "  or --machine-guid's machine is not in its rollout yet;\n"
     "  2: the check could not run (usage, an unreadable file, a --client without configuration).\n"
     "  --client SEALED.exe  the sealed client whose pinned keys apply (default: a client that\n"
     "                       pins no key, which is warned about)\n"
     "  --main PROGRAM.exe   the installed main program (default: the document's MainExeName\n"
     "                       beside the client; without --client no version is read)\n"
     "  --package FILE       the package to check as the client checks a download\n"
+    "  --machine-guid G     decide as the client's automatic check on the machine whose\n"
+    "                       MachineGuid is G: is it in the document's Rollout? (needs --client)\n"
     "  --seal-key HEX64     the sealing key of the client (default: the key this tool was built\n"
     "                       with); --key is another spelling\n",
     RunCheck,

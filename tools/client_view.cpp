@@ -129,6 +129,11 @@ void PrintIntegrity(const UpdateDocument& document, std::int64_t now, std::ostre
   out << '\n';
 }
 
+void PrintRollout(const UpdateDocument& document, std::ostream& out) {
+  if (document.rollout)
+    out << "rollout: " << *document.rollout << " % of machines on automatic checks\n";
+}
+
 void PrintDownloads(const UpdateOffer& offer, std::ostream& out) {
   int index = 0;
   for (const DownloadCandidate& candidate : offer.plan.Candidates()) {
@@ -153,6 +158,18 @@ int PrintVerdict(const UpdateDecision& decision, const std::optional<PackageVerd
                                                   : "is no whole program image")
         << '\n';
     return kExitFailed;
+  }
+  if (decision.outcome == UpdateOutcome::kNotInRollout) {
+    out << "not in the rollout: bucket ";
+    if (decision.rolloutBucket) {
+      out << *decision.rolloutBucket;
+    } else {
+      out << "none";
+    }
+    out << " is not below " << *decision.verdict.document->rollout
+        << "; automatic checks behave as up to date, a user's check offers "
+        << Utf16ToUtf8(offer->version) << '\n';
+    return kExitNoUpdate;
   }
   if (decision.outcome == UpdateOutcome::kUpToDate) {
     out << "no update: " << Utf16ToUtf8(offer->localVersion) << " is not older than "

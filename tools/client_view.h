@@ -37,6 +37,8 @@ void PrintVersion(const UpdateDecision& decision, const std::string& readFrom, c
                   std::ostream& out);
 // "integrity: ..." and "expires: ..." of an accepted document.
 void PrintIntegrity(const UpdateDocument& document, std::int64_t now, std::ostream& out);
+// "rollout: N % of machines on automatic checks", when the document limits it.
+void PrintRollout(const UpdateDocument& document, std::ostream& out);
 // "download N: URL -> Update\NAME", one line per address.
 void PrintDownloads(const UpdateOffer& offer, std::ostream& out);
 

@@ -16,6 +16,14 @@
 
 namespace sealupdate::tool {
 
+std::optional<int> ParseRollout(const std::string& text) {
+  const std::optional<UpdateDocument> document =
+      ParseUpdateDocument("[UpdateInfo]\nVersion=1\nRollout=" + text + "\n");
+  if (!document || !document->malformedField.empty() || text.empty() || text.front() == ' ')
+    return std::nullopt;
+  return document->rollout;
+}
+
 std::optional<int> ParseDays(const std::string& text) {
   if (text.empty() || text.size() > 5) return std::nullopt;
   int days = 0;

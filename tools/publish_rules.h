@@ -18,6 +18,9 @@ namespace sealupdate::tool {
 // --expires: a number of days, 1-36500.
 std::optional<int> ParseDays(const std::string& text);
 
+// --rollout: a whole percentage, 0-100, as the client reads Rollout.
+std::optional<int> ParseRollout(const std::string& text);
+
 struct SigningKey {
   std::string path;
   std::string pem;  // PKCS#8

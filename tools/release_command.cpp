@@ -93,6 +93,7 @@ int RunRelease(const std::vector<std::string>& args, std::ostream& out, std::ost
                                       {"--main", true},
                                       {"--kill", true},
                                       {"--expires"},
+                                      {"--rollout"},
                                       {"--app-id"},
                                       {"--client"},
                                       {"--installed"},
@@ -108,6 +109,9 @@ int RunRelease(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::optional<int> days;
   if (const auto expires = parsed.Last("--expires"); expires && !(days = ParseDays(*expires)))
     return UsageError(command, "--expires needs a number of days (1-36500)", err);
+  std::optional<int> rollout;
+  if (const auto share = parsed.Last("--rollout"); share && !(rollout = ParseRollout(*share)))
+    return UsageError(command, "--rollout needs a whole percentage (0-100)", err);
   SealKey sealKey;
   if (const auto problem = ReadSealKeyOption(parsed, sealKey))
     return UsageError(command, *problem, err);
@@ -161,6 +165,7 @@ int RunRelease(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::int64_t now = std::time(nullptr);
   if (days) field("Expires", FormatUtc(now + std::int64_t{*days} * 86400));
   field("AppId", appId);
+  if (rollout) field("Rollout", std::to_string(*rollout));
   if (const std::optional<UpdateDocument> read = ParseUpdateDocument(body)) {
     if (const std::string name = FieldReadOtherwise(*read, parsed, appId); !name.empty())
       return Failed(command, "the client would read " + name + " otherwise than given", err);
@@ -207,6 +212,7 @@ int RunRelease(const std::vector<std::string>& args, std::ostream& out, std::ost
   PrintVersion(decision, readFrom, "--installed", out);
   PrintDownloads(*decision.offer, out);
   PrintIntegrity(*decision.verdict.document, now, out);
+  PrintRollout(*decision.verdict.document, out);
   if (!appId.empty()) out << "app id: " << appId << '\n';
   for (std::size_t k = 0; k < keys->size(); ++k) {
     out << "signed with " << (*keys)[k].path << " (public key " << PublicKeyText(anchors.keys[k])
@@ -238,6 +244,7 @@ const Command kReleaseCommand = {
     "  --kill NAME          KillExeName (repeatable): further programs ended before installing\n"
     "  --expires DAYS       Expires, DAYS days from now (UTC)\n"
     "  --app-id ID          AppId (default: the --client's own)\n"
+    "  --rollout N          Rollout: automatic checks offer it on N % of machines (0-100)\n"
     "  --client SEALED.exe  decide as this sealed client does (default: a client pinning exactly\n"
     "                       the signing keys); --seal-key HEX64 (or --key) its sealing key\n"
     "  --installed FILE     an installed main program: would it be offered the update?\n",

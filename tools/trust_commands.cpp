@@ -56,16 +56,22 @@ int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Command& command = kSignCommand;
   ParsedArgs parsed;
-  if (const auto problem = ParseArgs(
-          args,
-          {{"--signing-key", true}, {"--key", true, "--signing-key"}, {"--package"}, {"--expires"}},
-          parsed))
+  if (const auto problem = ParseArgs(args,
+                                     {{"--signing-key", true},
+                                      {"--key", true, "--signing-key"},
+                                      {"--package"},
+                                      {"--expires"},
+                                      {"--rollout"}},
+                                     parsed))
     return UsageError(command, *problem, err);
   const std::vector<std::string>& files = parsed.files;
   const std::optional<std::string> package = parsed.Last("--package");
   std::optional<int> days;
   if (const auto expires = parsed.Last("--expires"); expires && !(days = ParseDays(*expires)))
     return UsageError(command, "--expires needs a number of days (1-36500)", err);
+  std::optional<int> rollout;
+  if (const auto share = parsed.Last("--rollout"); share && !(rollout = ParseRollout(*share)))
+    return UsageError(command, "--rollout needs a whole percentage (0-100)", err);
   if (!parsed.Last("--signing-key")) return UsageError(command, "--signing-key is missing", err);
   if (files.empty() || files.size() > 2) return UsageError(command, "needs DOC and maybe OUT", err);
   const std::string& docPath = files[0];
@@ -91,6 +97,7 @@ int RunSign(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   if (days) {
     fields.push_back({"Expires", FormatUtc(std::time(nullptr) + std::int64_t{*days} * 86400)});
   }
+  if (rollout) fields.push_back({"Rollout", std::to_string(*rollout)});
   // The whole document gets CR LF line ends: the client reads it the same wherever it travels.
   const std::string edited = WithoutSignatureSection(
       fields.empty() ? *original : SetIniKeys(*original, "UpdateInfo", fields));
@@ -137,7 +144,7 @@ const Command kKeygenCommand = {
 
 const Command kSignCommand = {
     "sign",
-    "--signing-key NAME.key [--package FILE] [--expires DAYS] DOC [OUT]",
+    "--signing-key NAME.key [--package FILE] [--expires DAYS] [--rollout N] DOC [OUT]",
     "  Signs the update document DOC and writes it to OUT (default: DOC itself, replaced only\n"
     "  once complete), every line ended with CR LF. An existing [Signature] section is replaced;\n"
     "  the signed bytes are all bytes before the line [Signature]. Refuses (exit 1) what a client\n"
@@ -149,7 +156,9 @@ const Command kSignCommand = {
     "  --package FILE          writes FILE's Size and SHA256 into [UpdateInfo], replacing older\n"
     "                          ones\n"
     "  --expires DAYS          writes Expires, DAYS days from now (UTC); clients refuse it after\n"
-    "                          that\n",
+    "                          that\n"
+    "  --rollout N             writes Rollout: automatic checks offer the update on N % of\n"
+    "                          machines (0-100); sign again with a larger N to widen it\n",
     RunSign,
 };
 

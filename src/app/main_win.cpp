@@ -9,19 +9,19 @@
 #include <optional>
 #include <utility>
 
+#include "base/text.h"
+#include "base/trail.h"
 #include "download/downloader.h"
 #include "download/url_reader.h"
 #include "model/version_info.h"
-#include "base/text.h"
-#include "base/trail.h"
 #include "platform/clock.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
 #include "platform/machine_guid.h"
-#include "version.h"
 #include "platform/processes.h"
 #include "platform/win32.h"
 #include "startup/startup.h"
+#include "version.h"
 #include "window/main_window_win.h"
 #include "window/update_flow.h"
 

@@ -150,8 +150,8 @@ std::u16string Downloader::BeginDownload(const std::u16string& url, const std::u
   } else {
     savePath = target.path;
     if (!names_) names_.emplace();
-    tasks_.push_back(TaskRecord{url, savePath, name, clock_.NowSeconds(), 0,
-                                clock_.NowMilliseconds(), 0});
+    tasks_.push_back(
+        TaskRecord{url, savePath, name, clock_.NowSeconds(), 0, clock_.NowMilliseconds(), 0});
     (*names_)[ToLowerUnits(name)] = static_cast<int>(tasks_.size() - 1);
     error = reader_.Start(url, name, savePath);
   }

@@ -26,8 +26,8 @@ struct ClientConfig {
   std::vector<std::u16string> updateAddresses;  // UpdateURL, completed, blanks dropped, in order
   std::u16string rolloutAddress;  // the first of them as sealed, trimmed: places the machine in a
                                   // staged rollout (RolloutBucket)
-  std::u16string notes;                         // UpdateText
-  TrustAnchors pinnedKeys;                      // PublicKey
+  std::u16string notes;           // UpdateText
+  TrustAnchors pinnedKeys;        // PublicKey
   std::u16string appId;         // AppId: with pinned keys, only documents naming this product count
   std::u16string clientFolder;  // the client's own folder, ending with "\"
   UpdateMode mode = UpdateMode::Manual;

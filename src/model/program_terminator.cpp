@@ -23,7 +23,8 @@ std::vector<std::uint32_t> ProgramTerminator::EndAll(const std::vector<std::u16s
   const std::uint32_t self = processes_.CurrentProcessId();
   const std::optional<std::uint32_t> session = processes_.CurrentSession();
   if (!snapshot || !session) {
-    trail_.Write(snapshot ? "own session unknown: no program ended" : "no process list: no program ended");
+    trail_.Write(snapshot ? "own session unknown: no program ended"
+                          : "no process list: no program ended");
     return ended;
   }
   for (const std::u16string& name : exeNames) {
@@ -40,7 +41,8 @@ std::vector<std::uint32_t> ProgramTerminator::EndAll(const std::vector<std::u16s
         // It cannot be ended, or no longer runs that file.
         leftBecause = "could not be ended";
       }
-      const std::string which = TrailText(entry.exeName) + " (pid " + std::to_string(entry.id) + ")";
+      const std::string which =
+          TrailText(entry.exeName) + " (pid " + std::to_string(entry.id) + ")";
       trail_.Write(leftBecause ? "left " + which + " running: " + leftBecause : "ended " + which);
     }
   }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/byte_reader.h"
-#include "base/trail.h"
 #include "base/text.h"
+#include "base/trail.h"
 #include "download/url_reader.h"
 #include "model/addresses.h"
 #include "model/pe_image.h"
@@ -91,7 +91,8 @@ TransferError UpdateFlow::CheckDownloadedPackage(DownloadedFile& body,
       system_.trail.Write("package check: accepted");
       return {};
     case PackageVerdict::kMismatch:
-      system_.trail.Write("package check: refused, its size or SHA-256 differs from the document's");
+      system_.trail.Write(
+          "package check: refused, its size or SHA-256 differs from the document's");
       return TransferFailure::kPackageMismatch;
     case PackageVerdict::kIncompleteImage:
       system_.trail.Write("package check: refused, no whole program image");

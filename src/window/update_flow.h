@@ -52,11 +52,11 @@ struct ShellResult {
 
 // How a run ended, as the client's exit code, for scripts that start it with `start /wait`.
 enum class RunExit : int {
-  kUpToDate = 0,        // no newer version, or this machine is not in its rollout yet
-  kCheckFailed = 1,     // no address gave a usable document
-  kUpdateFailed = 2,    // the download failed, or the package was refused or could not open
-  kNoOutcome = 3,       // the user declined or cancelled, or closed the window before an outcome
-  kHandedOver = 4,      // the package is with the shell
+  kUpToDate = 0,      // no newer version, or this machine is not in its rollout yet
+  kCheckFailed = 1,   // no address gave a usable document
+  kUpdateFailed = 2,  // the download failed, or the package was refused or could not open
+  kNoOutcome = 3,     // the user declined or cancelled, or closed the window before an outcome
+  kHandedOver = 4,    // the package is with the shell
 };
 
 // What the flow needs from the window. The Win32 window implements it; tests record it.

@@ -21,6 +21,8 @@
 namespace sealupdate {
 namespace {
 
+constexpr char16_t kMachineGuid[] = u"6f1ed002-ab5d-4ef5-8b4b-2d5b5e5b0f3a";
+
 using Verdict = std::string;  // "offer", "no update", "document refused", "package refused"
 
 // The tool's scratch folder and keys (k1 pinned), clients sealed from a real program image.
@@ -75,6 +77,7 @@ class Parity : public tool::Tool {
       return info ? info->fileVersion : std::u16string();
     };
     system.folders = &folders;
+    system.machineGuid = [] { return std::u16string(kMachineGuid); };
     UpdateFlow flow(view, config, downloader, programs, std::move(system));
     downloader.SetEvents(&flow);
     flow.Start();
@@ -93,7 +96,9 @@ class Parity : public tool::Tool {
                        const std::string& package) {
     Write("doc.ini", document);
     Write("package.bin", package);
-    switch (Tool("check @doc.ini --client @" + client + " --package @package.bin")) {
+    // The client's automatic check at start, on this machine.
+    switch (Tool("check @doc.ini --client @" + client + " --package @package.bin --machine-guid " +
+                 Utf16ToUtf8(kMachineGuid))) {
       case tool::kExitOk:
         return "offer";
       case tool::kExitNoUpdate:
@@ -142,6 +147,11 @@ TEST_F(Parity, TheFlowAndCheckReachTheSameVerdict) {
       {"signed for another product", "product.exe",
        Signed(Document("2.0", "AppId=com.example.b\r\n"), image_), image_, "document refused"},
       {"signed for no product", "product.exe", signedDocument, image_, "document refused"},
+      {"rollout to none", "open.exe", Document("2.0", "Rollout=0\r\n"), image_, "no update"},
+      {"rollout to all", "pinned.exe", Signed(Document("2.0", "Rollout=100\r\n"), image_), image_,
+       "offer"},
+      {"rollout out of range", "open.exe", Document("2.0", "Rollout=101\r\n"), image_,
+       "document refused"},
       {"over 4 MiB", "open.exe", Document("2.0", std::string(4 << 20, ';')), image_,
        "document refused"},
   };

@@ -60,6 +60,8 @@ TEST_F(Tool, ReleaseAndSignRefusePublisherMistakes) {
       {2, "R --package @missing.bin --signing-key @k1.key @out.ini", "cannot read"},
       {2, "R --notes @missing.txt %", "cannot read"},
       {2, "R --expires 0 %", "--expires needs"},
+      {2, "R --rollout 101 %", "--rollout needs a whole percentage"},
+      {2, "sign --key @k1.key --rollout -5 @update.ini", "--rollout needs a whole percentage"},
       {2, "R --client @client.exe %", "carries no sealed configuration"},
       {2, "R --installed @missing.exe %", "cannot read the installed program"},
       {2, "sign @update.ini", "--signing-key is missing"},
@@ -94,11 +96,12 @@ TEST_F(Tool, ReleaseIsVerifiedByOpenSslAndOfferedByTheClient) {
       "release --version 1.2.0.0 --url https://a.test/app-1.2.exe --url https://b.test/app-1.2.exe "
       "--package @package.bin --signing-key @k1.key --signing-key @k2.key --notes @notes.txt "
       "--main en_app.exe --kill helper.exe --expires 30 --app-id prod --home https://h.test/ "
-      "@update.ini");
+      "--rollout 10 @update.ini");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_NE(r.out.find("\ndownload 2: https://b.test/app-1.2.exe -> Update\\app-1.2.exe\n"),
             std::string::npos);
+  EXPECT_NE(r.out.find("\nrollout: 10 % of machines on automatic checks\n"), std::string::npos);
   EXPECT_NE(r.out.find("\nverdict: accepted: the client would offer 1.2.0.0\n"), std::string::npos);
   const std::string document = Read("update.ini");
   EXPECT_EQ(document.substr(0, 3), "\xEF\xBB\xBF");

@@ -201,7 +201,8 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
                 "@config.ini @client.exe @pinned.exe")
                     .code +
                 Run("seal --config @config.ini @client.exe @open.exe").code +
-                Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code,
+                Run("sign --key @k1.key --package @package.bin @update.ini @signed.ini").code +
+                Run("sign --key @k1.key --rollout 0 @signed.ini @held.ini").code,
             0);
   const std::string main = NativePath(FixturePath(u"en_app.exe"));
   const Result upToDate =
@@ -230,6 +231,10 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
       {2, "@signed.ini --client @client.exe", "carries no sealed configuration"},
       {2, "@signed.ini --main @missing.exe", "cannot read the main program"},
       {2, "@signed.ini --bogus", "unknown option"},
+      {0, "@held.ini --client @open.exe", "rollout: 0 % of machines on automatic checks"},
+      {3, "@held.ini --client @open.exe --machine-guid {0B7C9F10-4A2E-4D6B-9C1F-8E2D3A4B5C6D}",
+       "not in the rollout: bucket "},
+      {2, "@held.ini --machine-guid x", "--machine-guid needs --client"},
       {2, "", "needs exactly one DOC"},
   };
   for (const auto& [code, words, line] : cases) {

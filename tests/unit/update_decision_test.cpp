@@ -10,6 +10,7 @@
 
 #include "base/encoding.h"
 #include "base/text.h"
+#include "model/rollout.h"
 #include "platform/files.h"
 
 namespace sealupdate {
@@ -187,6 +188,62 @@ TEST(UpdateDecision, PackagesMatchTheirDocumentAndProgramsAreWhole) {
   EXPECT_EQ(check(none, u"a.exe", cut, std::nullopt), PackageVerdict::kIncompleteImage);
   EXPECT_EQ(check(none, u"a.exe", "MZ", std::nullopt), PackageVerdict::kIncompleteImage);
   EXPECT_EQ(check(none, u"a.zip", cut, std::nullopt), PackageVerdict::kAccepted);
+}
+
+// Worked out with Python's hashlib: int.from_bytes(sha256(f"{guid}|{address}").digest()[:8],
+// "big") % 100.
+TEST(Rollout, BucketsFollowTheDocumentedFormula) {
+  const char16_t guid[] = u"6f1ed002-ab5d-4ef5-8b4b-2d5b5e5b0f3a";
+  EXPECT_EQ(RolloutBucket(guid, u"updates.example.com/app/update.ini"), 3);
+  EXPECT_EQ(RolloutBucket(u" {6F1ED002-AB5D-4EF5-8B4B-2D5B5E5B0F3A} ",
+                          u" updates.example.com/app/update.ini "),
+            3);
+  EXPECT_EQ(RolloutBucket(guid, u"https://updates.example.com/other/update.ini"), 7);
+  EXPECT_EQ(
+      RolloutBucket(u"0b7c9f10-4a2e-4d6b-9c1f-8e2d3a4b5c6d", u"updates.example.com/app/update.ini"),
+      4);
+  EXPECT_EQ(RolloutBucket(u"ffffffff-ffff-ffff-ffff-ffffffffffff", u"http://127.0.0.1:8080/u.ini"),
+            83);
+  EXPECT_EQ(RolloutBucket(u"00000000-0000-0000-0000-000000000000", u"中文.example/u.ini"), 15);
+  EXPECT_FALSE(RolloutBucket(u" {} ", u"a.test/u.ini"));
+  // A machine without a bucket is in every rollout above 0.
+  EXPECT_TRUE(InRollout(3, 4));
+  EXPECT_FALSE(InRollout(3, 3));
+  EXPECT_TRUE(InRollout(std::nullopt, 1));
+  EXPECT_FALSE(InRollout(std::nullopt, 0));
+}
+
+// Bucket 3 for this machine and address: in at 4 %, out at 3 %; the user's own check and a full
+// rollout never ask for the machine.
+TEST(Rollout, OnlyAutomaticChecksOutsideTheShareAreHeldBack) {
+  ClientConfig config = Config();
+  config.rolloutAddress = u"updates.example.com/app/update.ini";
+  int asked = 0;
+  const auto decide = [&](const char* rollout, CheckTrigger trigger, const char16_t* guid) {
+    Reads reads;
+    const RolloutInputs inputs{trigger, [&asked, guid] { return ++asked, std::u16string(guid); }};
+    return EvaluateUpdate(config, std::string(kDocument) + "Rollout=" + rollout + "\r\n",
+                          reads.Reader(), 0, {}, inputs);
+  };
+  const char16_t guid[] = u"6f1ed002-ab5d-4ef5-8b4b-2d5b5e5b0f3a";
+  EXPECT_EQ(decide("4", CheckTrigger::kAutomatic, guid).outcome, UpdateOutcome::kOffer);
+  const UpdateDecision out = decide("3", CheckTrigger::kAutomatic, guid);
+  EXPECT_EQ(out.outcome, UpdateOutcome::kNotInRollout);
+  EXPECT_EQ(out.rolloutBucket, 3);
+  EXPECT_EQ(decide("0", CheckTrigger::kAutomatic, u"").outcome, UpdateOutcome::kNotInRollout);
+  EXPECT_EQ(decide("1", CheckTrigger::kAutomatic, u"").outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(asked, 4);
+  EXPECT_EQ(decide("0", CheckTrigger::kUser, guid).outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(decide("100", CheckTrigger::kAutomatic, guid).outcome, UpdateOutcome::kOffer);
+  EXPECT_EQ(asked, 4);
+  // Not newer stays "no update"; a malformed share refuses the document.
+  Reads newer;
+  newer.version = u"3.0";
+  EXPECT_EQ(EvaluateUpdate(config, std::string(kDocument) + "Rollout=0\r\n", newer.Reader(), 0, {},
+                           {CheckTrigger::kAutomatic, {}})
+                .outcome,
+            UpdateOutcome::kUpToDate);
+  EXPECT_EQ(decide("50%", CheckTrigger::kUser, guid).refusal, DocumentRefusal::kMalformedField);
 }
 
 }  // namespace

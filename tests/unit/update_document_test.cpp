@@ -58,5 +58,31 @@ TEST(UpdateDocument, AnswersThatAreNoDocumentAreRefused) {
   EXPECT_EQ(lower->downloadUrls, std::vector<std::u16string>{u""});
 }
 
+// Rollout is a whole percentage or the document is refused: a typo never opens a release to
+// every machine, nor closes it to all.
+TEST(UpdateDocument, RolloutIsAWholePercentage) {
+  const auto read = [](const char* value) {
+    const auto d = ParseUpdateDocument(std::string("[UpdateInfo]\nVersion=2\nRollout=") + value);
+    return d->malformedField.empty() ? std::to_string(d->rollout.value_or(-1)) : "malformed";
+  };
+  for (const auto& [value, expected] :
+       std::vector<std::pair<const char*, const char*>>{{"0", "0"},
+                                                        {"25", "25"},
+                                                        {" 100 ", "100"},
+                                                        {"007", "7"},
+                                                        {"101", "malformed"},
+                                                        {"-1", "malformed"},
+                                                        {"2.5", "malformed"},
+                                                        {"", "malformed"},
+                                                        {"25%", "malformed"},
+                                                        {"1000", "malformed"},
+                                                        {"1e2", "malformed"}}) {
+    EXPECT_EQ(read(value), expected) << value;
+  }
+  EXPECT_FALSE(ParseUpdateDocument("[UpdateInfo]\nVersion=2\n")->rollout);
+  EXPECT_EQ(ParseUpdateDocument("[UpdateInfo]\nVersion=2\nRollout=x\n")->malformedField,
+            "Rollout is not an integer from 0 to 100");
+}
+
 }  // namespace
 }  // namespace sealupdate

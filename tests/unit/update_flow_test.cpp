@@ -45,6 +45,8 @@ struct Flow : ::testing::Test {
   std::u16string installed;  // the main program's file version
   std::u16string perUser = folder + u"\\peruser\\";
   FakeFolders folders;
+  std::u16string machineGuid = u"6f1ed002-ab5d-4ef5-8b4b-2d5b5e5b0f3a";
+  Log trail;
   std::unique_ptr<UpdateFlow> flow;
 
   void Start(UpdateMode mode, std::vector<std::u16string> updateUrls = {}) {
@@ -56,6 +58,9 @@ struct Flow : ::testing::Test {
     };
     system.perUserFolder = [this] { return perUser; };
     system.folders = &folders;
+    system.machineGuid = [this] { return machineGuid; };
+    system.trail = Trail([this](const std::string& line) { trail.push_back(line); });
+    downloader.SetTrail(system.trail);
     flow = std::make_unique<UpdateFlow>(view, config, downloader, programs, std::move(system));
     downloader.SetEvents(flow.get());
     flow->Start();
@@ -68,6 +73,7 @@ struct Flow : ::testing::Test {
   }
   void Again() { view = RecordingView(), view.answer = MessageAnswer::Yes; }
   State Now() const { return {view.stage, view.status}; }
+  std::pair<State, RunExit> Outcome() const { return {Now(), flow->exitCode()}; }
   std::u16string Started() const { return reader.log.empty() ? u"" : reader.log.back(); }
 };
 
@@ -111,13 +117,14 @@ TEST_F(Flow, Mode1WholeUpdateWithFallbacks) {
       view.Tail(3),
       (Log{"msgbox 更新文件下载完毕！单击 [确定] 重启程序。|下载完成：|0",
            "shell " + Utf16ToUtf8(ReplaceAll(package, u"setup.", u"setup2.")) + "|1", "close"}));
+  EXPECT_EQ(flow->exitCode(), RunExit::kHandedOver);
 }
 
 TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress) {
   installed = u"1.0";
   Start(UpdateMode::CheckAtStart);
   flow->OnPrimaryButton();  // stop abandons the request
-  EXPECT_EQ(Now(), State(Stage::Idle, u"停止检查"));
+  EXPECT_EQ(Outcome(), std::pair(State(Stage::Idle, u"停止检查"), RunExit::kNoOutcome));
   flow->OnPrimaryButton();  // a new check stands on its own, under the plain task name
   EXPECT_EQ(reader.Take(),
             "start update-document http://a.test/u.ini; cancel update-document; "
@@ -139,14 +146,23 @@ TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress
   reader.Body("", HttpStatusError(500));
   EXPECT_EQ(FileNameOf(Started()), u"setup2.bin.exe");
   reader.Body("", HttpStatusError(500));
-  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"下载文件出错！"));
+  EXPECT_EQ(Outcome(),
+            std::pair(State(Stage::UpdateOffered, u"下载文件出错！"), RunExit::kUpdateFailed));
+  flow->OnClose();  // closing after an outcome keeps it
+  EXPECT_EQ(flow->exitCode(), RunExit::kUpdateFailed);
 
+  flow = nullptr;
+  Start(UpdateMode::Manual);
+  flow->OnPrimaryButton();
+  reader.Body(Document("2.0"));
   flow->OnPrimaryButton();  // every attempt starts from the first address again
   EXPECT_EQ(FileNameOf(Started()), u"setup.bin.exe");
   view.shellResult = {false, u"没有关联的程序"};  // the shell cannot open the package
   reader.File(kTaskDownload, Image());
-  EXPECT_EQ(Now(), State(Stage::UpdateOffered, u"无法打开更新文件！"));
+  EXPECT_EQ(Outcome(),
+            std::pair(State(Stage::UpdateOffered, u"无法打开更新文件！"), RunExit::kUpdateFailed));
   EXPECT_NE(view.log.back(), "close");
+  EXPECT_EQ(trail.back(), "sealupdate: shell could not open the package: error 0");
 }
 
 // An up-to-date program is told so and the client ends; a version past 32 bits ends the check
@@ -157,11 +173,54 @@ TEST_F(Flow, UpToDateAndIncomparableVersions) {
   reader.Body(Document("2.0"));
   EXPECT_EQ(view.Tail(2), (Log{"msgbox 已是最新！无需更新！|提示：|0", "close"}));
   EXPECT_EQ(reader.Take().find(u8"b.test"), std::string::npos);  // never asked
+  EXPECT_EQ(flow->exitCode(), RunExit::kUpToDate);
 
   Again();
   Start(UpdateMode::CheckAtStart, {u"b.test/u.ini"});
   reader.Body(Document("2.99999999999"));
-  EXPECT_EQ(Now(), State(Stage::Idle, u"获取升级信息失败！"));
+  EXPECT_EQ(Outcome(), std::pair(State(Stage::Idle, u"获取升级信息失败！"), RunExit::kCheckFailed));
+}
+
+// Bucket 3 for this machine and address (see the rollout tests): an automatic check outside a
+// 3 % rollout behaves as up to date; the user's own check is offered the update. The trail says
+// which, and why a document was refused.
+TEST_F(Flow, RolloutHoldsBackAutomaticChecksAndTheTrailSaysWhy) {
+  config = ReadClientConfig(u"[UpdateInfo]\r\nUpdateURL= updates.example.com/app/update.ini\r\n",
+                            folder, u"2");
+  installed = u"1.0";
+  Start(UpdateMode::Silent);
+  reader.Body(Document("2.0", "Rollout=3\r\n"));
+  EXPECT_EQ(Outcome(), std::pair(State(Stage::Idle, u"已是最新！无需更新！"), RunExit::kUpToDate));
+  EXPECT_EQ(view.log.back(), "close");
+  EXPECT_EQ(trail.back(),
+            "sealupdate: document accepted: version 2.0 advertised, 1.0 installed, "
+            "rollout 3 %, bucket 3: not in the rollout yet");
+
+  Again();
+  view.answer = MessageAnswer::No;
+  Start(UpdateMode::Manual);
+  trail.clear();
+  flow->OnPrimaryButton();
+  reader.Body(Document("2.0", "Rollout=x\r\n"), {}, kTaskCheck);
+  EXPECT_EQ(Outcome(),
+            std::pair(State(Stage::Idle, u"升级信息未通过验证！"), RunExit::kCheckFailed));
+  flow->OnPrimaryButton();
+  reader.Body(Document("2.0", "Rollout=3\r\n"), {}, kTaskCheck);
+  EXPECT_EQ(Outcome(),
+            std::pair(State(Stage::UpdateOffered, u"发现新版本：2.0        本地版本：1.0"),
+                      RunExit::kNoOutcome));  // declined
+  EXPECT_EQ(trail, (Log{"sealupdate: check asked for by the user",
+                        "sealupdate: update-document http://updates.example.com/app/update.ini: "
+                        "ok, 149 bytes, 0 ms",
+                        "sealupdate: document refused: malformed field (Rollout is not an integer "
+                        "from 0 to 100)",
+                        "sealupdate: check failed: every document was refused or missing",
+                        "sealupdate: check asked for by the user",
+                        "sealupdate: update-document http://updates.example.com/app/update.ini: "
+                        "ok, 149 bytes, 0 ms",
+                        "sealupdate: document accepted: version 2.0 advertised, 1.0 installed, "
+                        "rollout 3 %: update offered (the user asked)",
+                        "sealupdate: the user declined the update"}));
 }
 
 // A program folder the user cannot write (Program Files, a share, a CD): the package goes to the
