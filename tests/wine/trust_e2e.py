@@ -3,10 +3,11 @@
 # implementation independent of the client's) and verified by the client through CNG.
 # Usage: trust_e2e.py BUILD_DIR STATE_DIR SCENARIO
 import base64
+import re
 import hashlib
 import subprocess
 
-from harness import (CHECK_FAILED, HANDED_OVER, TRAIL_DEBUG, UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
+from harness import (CHECK_FAILED, HANDED_OVER, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE, UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
                      expect, run_scenario, trail, wait_exit)
 
 
@@ -38,10 +39,10 @@ class SignedSite(UpdateSite):
         super().__init__(env, soft_name)
         self.key, self.public_key = make_key(env.work)
 
-    def document(self, version, download_urls, app_id="com.example.app"):
+    def document(self, version, download_urls, app_id="com.example.app", extra=""):
         package = self.package.read_bytes()
         self.publish(version, download_urls, extra=f"Size={len(package)}\r\n"
-                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\nAppId={app_id}\r\n")
+                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\nAppId={app_id}\r\n{extra}")
         return signed((self.www / "update.ini").read_bytes(), self.key)
 
     def seal(self, update_urls, mode):
@@ -112,6 +113,55 @@ def released_update(env):
         expect(wait_exit(client, 20) == HANDED_OVER, "the client must end after the hand-over")
     expect(site.package_saved_intact() and site.package_opened(), "the package was not opened")
     expect(ended(main_program), "the main program's process must be ended")
+
+
+def bucket(guid, address):
+    # The machine's rollout bucket as the README defines it.
+    digest = hashlib.sha256(f"{guid.strip('{}').lower()}|{address}".encode()).digest()
+    return int.from_bytes(digest[:8], "big") % 100
+
+
+def staged_rollout(env):
+    # One signed document: automatic checks follow its Rollout and the machine's bucket (from
+    # MachineGuid, which the test sets and puts back); the user's own check ignores it.
+    site = SignedSite(env, "分批发布")
+    key, value = r"HKLM\SOFTWARE\Microsoft\Cryptography", "MachineGuid"
+    saved = re.search(r"REG_SZ\s+(\S+)", env.run("reg", "query", key, "/v", value, check=False)[1])
+    with Server(env, site.www) as web:
+        address = web.base + "update.ini"
+        guid = next(g for g in (f"{i:08x}-1111-2222-3333-444455556666" for i in range(100))
+                    if 0 < bucket(g, address) < 99)  # a machine without guid fails either
+        env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", "{" + guid.upper() + "}",
+                "/f")
+
+        def automatic_check(rollout):
+            (site.www / "update.ini").write_bytes(
+                site.document("1.1.0.0", [web.base + "dl/setup.bin"], extra=f"Rollout={rollout}\r\n"))
+            client = env.launch(site.seal([address], mode=1), site.title)
+            title, text = site.message_box("wait")
+            site.message_box("ok" if title == "提示：" else "no")
+            if title == "提示：":
+                expect(wait_exit(client, 15) == UP_TO_DATE, "up to date ends with 0")
+                return text
+            env.close(site.title, client, NO_OUTCOME)
+            return title
+
+        try:
+            b = bucket(guid, address)
+            expect(automatic_check(b) == "已是最新！无需更新！", f"bucket {b} is outside {b} %")
+            expect(automatic_check(b + 1) == "自动更新：", f"bucket {b} is inside {b + 1} %")
+            expect(automatic_check(100) == "自动更新：", "everyone is inside 100 %")
+            expect(automatic_check(0) == "已是最新！无需更新！", "nobody is inside 0 %")
+            client = env.launch(site.seal([address], mode=0), site.title)
+            env.driver("click", site.title, "检查更新")
+            expect(site.message_box("no")[0] == "自动更新：", "the user's check is offered it")
+            env.close(site.title, client, NO_OUTCOME)
+        finally:
+            if saved:
+                env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", saved[1], "/f")
+            else:
+                env.run("reg", "delete", key, "/v", value, "/f", check=False)
+    expect(site.nothing_saved(), "nothing is downloaded")
 
 
 def unverifiable_documents_are_refused(env):
