@@ -1,8 +1,6 @@
 // Trail lines and the redaction of what goes into them.
 #include "base/trail.h"
 
-#include <cstdio>
-
 namespace sealupdate {
 
 void Trail::Write(std::string_view line) const {
@@ -16,9 +14,8 @@ std::string TrailText(std::u16string_view text) {
     if (unit >= 0x20 && unit < 0x7F) {
       out += static_cast<char>(unit);
     } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(unit));
-      out += escape;
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += "0123456789ABCDEF"[(unit >> shift) & 0xF];
     }
   }
   return out;

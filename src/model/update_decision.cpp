@@ -148,23 +148,22 @@ UpdateDecision EvaluateUpdate(const ClientConfig& config, std::string_view docum
   const std::optional<bool> newer = IsNewerVersion(offer.version, offer.localVersion);
   const bool isNewer = newer && *newer;
   const int percent = document.rollout.value_or(100);
+  bool heldBack = false;
   if (isNewer && rollout.trigger == CheckTrigger::kAutomatic && percent < 100) {
     decision.rolloutBucket =
         RolloutBucket(rollout.machineGuid ? rollout.machineGuid() : u"", config.rolloutAddress);
-    if (!InRollout(decision.rolloutBucket, percent)) {
-      offer.plan = PlanDownloads(config, document, u"");
-      decision.outcome = UpdateOutcome::kNotInRollout;
-      return decision;
-    }
+    heldBack = !InRollout(decision.rolloutBucket, percent);
   }
   // The per-user folder costs a hash and a shell call: only an offer may download into it.
-  const std::u16string perUser = isNewer && perUserFolder ? perUserFolder() : u"";
+  const std::u16string perUser = isNewer && !heldBack && perUserFolder ? perUserFolder() : u"";
   offer.plan = PlanDownloads(config, document, perUser);
 
   if (!newer) {
     decision.refusal = DocumentRefusal::kVersionUnreadable;
   } else if (!*newer) {
     decision.outcome = UpdateOutcome::kUpToDate;
+  } else if (heldBack) {
+    decision.outcome = UpdateOutcome::kNotInRollout;
   } else if (!offer.plan.HasUsableCandidate()) {
     decision.refusal = DocumentRefusal::kNoUsableDownload;
   } else {
