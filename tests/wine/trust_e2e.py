@@ -7,7 +7,8 @@ import re
 import hashlib
 import subprocess
 
-from harness import (CHECK_FAILED, HANDED_OVER, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE, UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
+from harness import (CHECK_FAILED, HANDED_OVER, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE,
+                     UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
                      expect, run_scenario, trail, wait_exit)
 
 

@@ -8,8 +8,8 @@ import shutil
 import subprocess
 import time
 
-from harness import (BUTTON, HANDED_OVER, NO_OUTCOME, NOTES, UPDATE_FAILED, PROGRESS, STATUS, TIME_LEFT, Nginx, Server, UpdateSite, ended,
-                     expect, run_scenario, until)
+from harness import (BUTTON, HANDED_OVER, NO_OUTCOME, NOTES, PROGRESS, STATUS, TIME_LEFT,
+                     UPDATE_FAILED, Nginx, Server, UpdateSite, ended, expect, run_scenario, until)
 
 
 def whole_update(env):
@@ -53,7 +53,7 @@ def whole_update(env):
             expect(site.message_box("ok") ==
                    ("下载完成：", "更新文件下载完毕！单击 [确定] 重启程序。"),
                    "the third download address serves the package")
-            expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
+            expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client hands over")
             answers = [(int(m[1]), int(m[2])) for m in re.finditer(
                 r'"GET /dl/setup.bin HTTP/1.1" (\d+) (\d+)', web.access_log.read_text())]
         expect([a[0] for a in answers] == [200, 206] and answers[1][1] == size - kept,
@@ -89,7 +89,7 @@ def retried_resume(env):
         seen = set()
         until(lambda: seen.add(site.control_text(STATUS)) or len(web.targets()) >= 5, 20, 0.05)
         expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
+        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client hands over")
         asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
     told = {s for s in seen if s.startswith("网络中断")}
     expect(told and told <= {f"网络中断，正在重试（{k}/3）…" for k in (1, 2)}, f"statuses {seen}")
@@ -115,7 +115,7 @@ def dripped_addresses(env):
         expect(site.message_box("yes")[1] == "发现新版本，是否立即更新？", "the update is offered")
         waited = time.time() - started
         expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends after the hand-over")
+        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client hands over")
         asked = [(r["target"], r["headers"].get("If-Range")) for r in web.requests()]
     # The whole drip would take over two minutes.
     expect(3 <= waited < 15, f"the offer came after {waited:.1f} s")
