@@ -17,11 +17,10 @@
 namespace sealupdate::tool {
 
 std::optional<int> ParseRollout(const std::string& text) {
-  const std::optional<UpdateDocument> document =
-      ParseUpdateDocument("[UpdateInfo]\nVersion=1\nRollout=" + text + "\n");
-  if (!document || !document->malformedField.empty() || text.empty() || text.front() == ' ')
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoi(text) > 100)
     return std::nullopt;
-  return document->rollout;
+  return std::stoi(text);
 }
 
 std::optional<int> ParseDays(const std::string& text) {
