@@ -4,19 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <map>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
-#include "base/text.h"
 #include "widgets/progress_bar.h"
 #include "widgets/tray_icon.h"
 
@@ -37,7 +29,7 @@ void Record(ProgressBar& bar, Log& log) {
 }
 
 // Max, Min, Value, ShowType, BorderH, BorderV, Style.
-auto Settings(const ProgressBar& bar) {
+auto Settings(const ProgressBar bar) {
   return std::tuple(bar.Max(), bar.Min(), bar.Value(), bar.ShowType(), bar.BorderH(), bar.BorderV(),
                     bar.Style());
 }
@@ -228,7 +220,20 @@ class MapBag : public PropertyBag {
   }
 };
 
-// The stored names and kinds are what windows saved by earlier versions hold.
+// An 80 x 20 pixel bar loaded from these settings, with its events and redraws logged.
+ProgressBar Loaded(std::map<std::u16string, SettingValue> stored, ProgressBar bar = {},
+                   Log* log = nullptr) {
+  bar.Resize(1200, 300);
+  if (log) Record(bar, *log);
+  MapBag bag;
+  bag.stored = std::move(stored);
+  bar.ReadProperties(bag);
+  return bar;
+}
+
+// The stored names and kinds are what windows saved by earlier versions hold. Loading raises no
+// event; entries missing or of the wrong kind load the defaults of a saved bar (range 0 to 100,
+// borders of 5, ShowType 3, Style 2, the built-in pictures), which differ from a new bar's.
 TEST(ProgressBarSettings, LoadBackAsSaved) {
   const Picture back = std::make_shared<const PixelBuffer>(2, 2, 0x123456);
   ProgressBar bar;
@@ -250,77 +255,51 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
       {u"BorderH", 2},        {u"BorderV", 3},
       {u"Style", 6}};
   EXPECT_EQ(saved.stored, expected);
-
-  ProgressBar loaded;
-  loaded.Resize(1200, 300);
   Log log;
-  Record(loaded, log);
-  loaded.ReadProperties(saved);
+  const ProgressBar loaded = Loaded(saved.stored, {}, &log);
   EXPECT_EQ(Settings(loaded), Settings(bar));
-  EXPECT_EQ(loaded.PictureBack(), back);
+  EXPECT_EQ(std::pair(loaded.PictureBack(), loaded.LabelText()),
+            std::pair(back, std::u16string(u"30")));
   EXPECT_EQ(loaded.Image(), bar.Image());
-  EXPECT_EQ(loaded.LabelText(), u"30");
-  EXPECT_TRUE(std::all_of(log.begin(), log.end(), [](auto& e) { return e == "redraw"; }))
-      << "loading raises no event";
-
-  // A new bar's settings, which differ from the defaults of a saved one, survive too.
+  EXPECT_TRUE(std::all_of(log.begin(), log.end(), [](auto& e) { return e == "redraw"; }));
   MapBag fresh;
   ProgressBar().WriteProperties(fresh);
-  loaded.ReadProperties(fresh);
-  EXPECT_EQ(Settings(loaded), Settings(ProgressBar()));
-}
+  EXPECT_EQ(Settings(Loaded(fresh.stored)), Settings(ProgressBar()));
 
-// Entries missing or of the wrong kind load the defaults of a saved bar: range 0 to 100, borders
-// of 5, ShowType 3, Style 2 and the built-in pictures.
-TEST(ProgressBarSettings, MissingOrMistypedEntriesLoadTheDefaults) {
-  ProgressBar bar;
-  bar.SetPictureFront(std::make_shared<const PixelBuffer>(1, 1));
-  bar.SetValue(70);
-  MapBag empty;
-  bar.ReadProperties(empty);
-  EXPECT_EQ(Settings(bar), std::tuple(100, 0, 0, 3, 5, 5, 2));
-  EXPECT_EQ(bar.PictureFront(), DefaultPicture(1));
-  EXPECT_EQ(bar.LabelText(), u"0.0%");
-
-  MapBag mistyped;
-  mistyped.stored = {{u"Max", Picture()}, {u"PictureFront", 1}, {u"PictureBack", 2},
-                     {u"Min", 20},        {u"Value", 50},       {u"Style", Picture()}};
-  bar.ReadProperties(mistyped);
-  EXPECT_EQ(Settings(bar), std::tuple(100, 20, 50, 3, 5, 5, 2));
-  EXPECT_EQ(std::pair(bar.PictureBack(), bar.PictureFront()),
-            std::pair(DefaultPicture(0), DefaultPicture(1)));
+  ProgressBar reused;
+  reused.SetPictureFront(std::make_shared<const PixelBuffer>(1, 1));
+  reused.SetPictureBack(back);
+  reused.SetValue(70);
+  EXPECT_EQ(Settings(Loaded({}, reused)), std::tuple(100, 0, 0, 3, 5, 5, 2));
+  const std::map<std::u16string, SettingValue> mistyped = {
+      {u"Max", Picture()}, {u"PictureFront", 1}, {u"PictureBack", 2},
+      {u"Min", 20},        {u"Value", 50},       {u"Style", Picture()}};
+  const ProgressBar cured = Loaded(mistyped, reused);
+  EXPECT_EQ(Settings(cured), std::tuple(100, 20, 50, 3, 5, 5, 2));
+  EXPECT_EQ(std::tuple(cured.PictureBack(), cured.PictureFront(), cured.LabelText()),
+            std::tuple(DefaultPicture(0), DefaultPicture(1), std::u16string(u"37.5%")));
 }
 
 // Loaded numbers skip the setters' rules: whatever a saved window holds draws without harm.
 TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
-  const auto load = [](std::map<std::u16string, SettingValue> stored) {
-    auto bar = std::make_unique<ProgressBar>();
-    bar->Resize(1200, 300);
-    MapBag bag;
-    bag.stored = std::move(stored);
-    bar->ReadProperties(bag);
-    return bar;
-  };
   // Min above Max: an empty range, drawn full.
-  const auto reversed = load({{u"Max", 10}, {u"Min", 20}, {u"Value", 15}});
-  EXPECT_EQ(std::tuple(reversed->Max(), reversed->Min(), reversed->Value()),
-            std::tuple(10, 20, 15));
-  EXPECT_EQ(reversed->LabelText(), u"100.0%");
-  EXPECT_EQ(reversed->Image(), load({{u"Value", 100}})->Image());
+  const ProgressBar reversed = Loaded({{u"Max", 10}, {u"Min", 20}, {u"Value", 15}});
+  EXPECT_EQ(Settings(reversed), std::tuple(10, 20, 15, 3, 5, 5, 2));
+  EXPECT_EQ(reversed.LabelText(), u"100.0%");
+  EXPECT_EQ(reversed.Image(), Loaded({{u"Value", 100}}).Image());
   // Value outside the range: the label tells it, a fill below the range is no fill.
-  EXPECT_EQ(load({{u"Value", 150}})->LabelText(), u"150.0%");
-  const auto below = load({{u"Value", -50}});
-  EXPECT_EQ(below->LabelText(), u"-50.0%");
-  EXPECT_EQ(below->Image(), load({})->Image());
-  // Borders far beyond the pictures and the bar.
+  EXPECT_EQ(Loaded({{u"Value", 150}}).LabelText(), u"150.0%");
+  const ProgressBar below = Loaded({{u"Value", -50}});
+  EXPECT_EQ(below.LabelText(), u"-50.0%");
+  EXPECT_EQ(below.Image(), Loaded({}).Image());
+  // Borders far beyond the pictures and the bar; the widest range that fits, empty: full.
   for (const std::int32_t border :
        {-3, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
-    const auto bar = load({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
-    EXPECT_EQ(std::pair(bar->BorderH(), bar->Image().Width()), std::pair(border, 80));
+    const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
+    EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
   }
-  // The widest ranges that fit draw, an empty one as full.
-  const auto lowest = load({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}});
-  EXPECT_EQ(lowest->LabelText(), u"100.0%");
+  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}}).LabelText(),
+            u"100.0%");
   // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
   // that brings the range back draws again.
   ProgressBar bar;
