@@ -1,10 +1,7 @@
 // The partial-body record as later runs read it, and when a body may be continued.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <tuple>
-
 #include "download/partial_download.h"
+
+#include <gtest/gtest.h>
 
 namespace sealupdate {
 namespace {
@@ -17,8 +14,7 @@ Fields FieldsOf(const std::optional<PartialRecord>& r) {
   return r ? Fields(r->url, r->validator, r->total) : Fields(u"none", u"", 0);
 }
 
-// The exact text other tools (and the end-to-end tests) write by hand: three LF-ended lines.
-// Non-ASCII addresses and Last-Modified dates as validators survive in UTF-8.
+// The exact text the end-to-end tests write by hand: three LF-ended lines, in UTF-8.
 TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
   const PartialRecord record{kUrl, u"\"v1\"", 123456789012345};
   EXPECT_EQ(FormatPartialRecord(record),
@@ -33,9 +29,8 @@ TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
   EXPECT_FALSE(FormatPartialRecord({u"http://a/", u"\"v\"\r", 5}));
 }
 
-// No total, the last line cut short while written, more than three lines, no address, no
-// validator (nothing to tell the body by); a total without digits, with a sign, blanks, a CR,
-// not decimal or beyond 64 bits.
+// No total, a last line cut short, more lines, no address, no validator; a total without digits,
+// with a sign, blanks, a CR, not decimal or beyond 64 bits.
 TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
   for (const char* text :
        {"", "http://a/\n\"v\"\n", "http://a/\n\"v\"\n100", "http://a/\n\"v\"\n100\nmore\n",
@@ -45,8 +40,7 @@ TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
     EXPECT_FALSE(ParsePartialRecord(text)) << text;
 }
 
-// Only the same address, however close another is; something there but not all of it; a
-// validator and a length to vouch for the rest.
+// Only the same address; something there but not all of it; a validator and a length.
 TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
   const std::tuple<std::u16string, std::u16string, std::uint64_t, std::uint64_t, bool> cases[] = {
       {kUrl, u"\"a\"", 1000, 1, true},
@@ -65,12 +59,9 @@ TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
   }
 }
 
-// The answer to "Range: bytes=400-" with If-Range "a" for a body of 1000 bytes: the rest (a
-// server need not repeat the validator in a 206); the whole body when the range was ignored or
-// the file changed since (If-Range failed); a mismatch for no range that reads, another offset,
-// not up to the end, another total (another body), a length that disagrees with the range (the
-// body would end short or run on), or another version's bytes from a server that honours Range
-// but not If-Range.
+// The answer to "Range: bytes=400-" with If-Range "a" for a body of 1000 bytes: the rest (a 206
+// need not repeat the validator); the whole body (range ignored, If-Range failed); a mismatch for
+// any other range, total or length, or another validator (Range honoured, If-Range not).
 TEST(RangeAnswers, OnlyTheExactRestOfTheSameBodyContinuesIt) {
   using A = RangeAnswer;
   const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"";

@@ -5,10 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -19,8 +15,7 @@ namespace {
 
 std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
 
-// The fragment never reaches the request; the examples of RFC 3986 section 5.4 against its
-// base, then the shapes Location values take.
+// The fragment never reaches the request; RFC 3986 section 5.4's examples, then Location shapes.
 TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
   EXPECT_EQ(U8(StripFragment(u"http://h/a?q=1#x#y")), "http://h/a?q=1");
   EXPECT_EQ(U8(StripFragment(u"http://h/a?q=%23")), "http://h/a?q=%23");
@@ -67,8 +62,8 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
 }
 
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
-  // Error, body started, retried: timed out or stalled (12002), reset (12031); refused (12029)
-  // goes on to the next address, unless the body flows.
+  // Error, body started, retried: timed out (12002), reset (12031); refused (12029) only once
+  // the body flows.
   using F = TransferFailure;
   const std::tuple<TransferError, bool, bool> cases[] = {
       {F::kBodyShort, true, true},          {F::kNoResponse, false, true},
@@ -87,12 +82,12 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
       std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
 }
 
-// Too slow once what arrived over the last minute averages under 1 KiB/s, judged a minute after
-// the start at the earliest; fed each second of a clock far from zero.
+// Too slow once the last minute averages under 1 KiB/s, judged a minute after the start at the
+// earliest; fed each second of a clock far from zero.
 TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   using Curve = std::uint64_t (*)(std::uint64_t second);  // bytes arrived by then
-  // The first second judged too slow (0: never within ten minutes) for an average over exactly
-  // the last minute; the watch's may reach up to 3.75 s further back, judging up to 4 s later.
+  // The first second judged too slow (0: never in ten minutes); the watch's minute may reach
+  // 3.75 s further back, judging up to 4 s later.
   const std::tuple<const char*, Curve, std::uint64_t> cases[] = {
       {"silent", [](std::uint64_t) -> std::uint64_t { return 0; }, 60},
       {"a byte every 20 s", [](std::uint64_t s) { return s / 20; }, 60},
@@ -137,8 +132,8 @@ TEST(UrlPolicyTest, OnlyIdentityCodedBodiesAreTaken) {
     EXPECT_FALSE(IsIdentityEncoding(coded)) << U8(coded);
 }
 
-// Reads take what has arrived until at least kMinPacedRead bytes have shown the link's rate;
-// then, while the rate fills kMinPacedRead in the pace window, what arrives in that window.
+// Reads take what has arrived until kMinPacedRead bytes have shown the link's rate; then, while
+// that rate fills kMinPacedRead in the pace window, what arrives in that window.
 TEST(UrlPolicyTest, ReadsAreSizedByArrivalUntilTheLinkProvesFast) {
   constexpr std::uint32_t kBuffer = 256 * 1024;
   constexpr std::uint64_t kWindow = ReadPacer::kPaceWindowUs;
