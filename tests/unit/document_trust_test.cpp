@@ -1,10 +1,6 @@
-// The trust verdict on signed update documents, with signatures made by the tool's signer: the
-// signed bytes, pinned keys, expiry and the digest a pinned client needs.
+// The trust verdict on signed update documents, signed by the tool's signer: the signed bytes,
+// pinned keys, expiry and the digest a pinned client needs.
 #include <gtest/gtest.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "base/encoding.h"
 #include "base/text.h"
@@ -61,8 +57,8 @@ TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
   }
 }
 
-// A checkout, an editor or a text-mode transfer may rewrite every line end: the signature holds
-// over the same text with CR LF line ends, signature lines included.
+// An editor or a text-mode transfer may rewrite every line end: the signature holds over the
+// text with CR LF line ends, signature lines included.
 TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
   const tool::KeyPair key = NewKey();
   const std::string crlf = Signed(kBody, {&key});
@@ -96,8 +92,7 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
     EXPECT_EQ(verdict.keyIndex, keyIndex);
     EXPECT_EQ(verdict.accepted(), status == SignatureStatus::kValid);
   }
-  // A signature line swapped for another document's does not verify this one; nor does one over
-  // a body with any byte changed.
+  // Another document's signature line does not verify this one, nor a body with a byte changed.
   const std::string other = Signed("[UpdateInfo]\r\nVersion=9\r\n", {&a});
   const std::string spliced = std::string(kBody) + other.substr(other.find("[Signature]"));
   EXPECT_EQ(CheckUpdateDocument(spliced, Pinned({&a}), kNow).signature, SignatureStatus::kInvalid);
@@ -122,8 +117,7 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
   const std::string body = std::string(kBody) + "Expires=2027-01-15T08:00:00Z\r\n";
   EXPECT_TRUE(CheckUpdateDocument(body, {}, kNow - 1).accepted());
   EXPECT_EQ(CheckUpdateDocument(body, {}, kNow).refusal, DocumentRefusal::kExpired);
-  // Fields in any other form refuse the document: no such date or time, a size beyond 64 bits,
-  // a field present but empty or blank.
+  // Other forms refuse the document: no such date or time, a size beyond 64 bits, a field empty.
   for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
                             "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
                             "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
