@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
-
 #include "base/text.h"
 
 namespace sealupdate {

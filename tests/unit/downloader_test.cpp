@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <tuple>
 
 #include "flow_fakes.h"
 #include "platform/files.h"
@@ -109,8 +108,8 @@ TEST(DownloaderText, SavePathNormalisation) {
             u"D:\\|D:\\|\\\\srv\\s\\app\\u\\|\\\\srv\\s\\app\\u\\x.exe");
 }
 
-// Every way a file task ends. A body an earlier run left that fails its check is read afresh
-// once; a fresh body that fails it, or one refused otherwise, is deleted and never moved.
+// Every way a file task ends. A body left by an earlier run that fails its check is read afresh
+// once; a fresh one that fails, or one refused otherwise, is deleted, never moved.
 TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   dl.SetBodyCheck([](DownloadedFile& body, S) {
     return body.Size() == 3 ? TransferFailure::kPackageMismatch : TransferError();

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <string>
 
 namespace sealupdate {
 namespace {

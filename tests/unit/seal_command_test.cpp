@@ -1,9 +1,6 @@
 // `seal` refuses the publisher's mistakes that would break clients in the field, and warns
 // about the likely ones.
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <string>
 
 #include "tool_fixture.h"
 #ifdef _WIN32

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "base/encoding.h"
 #include "startup/tea.h"
@@ -26,8 +24,8 @@ Bytes Encipher(Bytes data, const Bytes& key, bool decipher = false) {
 
 const Bytes kKey = FromHex("0123456712345678234567893456789A");
 
-// Published TEA vectors (big-endian words): with both chaining values zero, the first block of
-// the chain is plain TEA. Later blocks chain as C1 = E(P1 ^ C0) ^ P0; a remainder stays as it is.
+// Published TEA vectors (big-endian words): the first block of the chain is plain TEA; later
+// blocks chain as C1 = E(P1 ^ C0) ^ P0; a remainder stays as it is.
 TEST(Tea, MatchesPublishedVectorsAndChainsInInfiniteGarbleExtensionMode) {
   const char* const vectors[][3] = {
       {"00000000000000000000000000000000", "0000000000000000", "41ea3a0a94baa940"},
