@@ -19,9 +19,9 @@ import gzip
 import http.server
 import itertools
 import json
-import re
 import os
 import pathlib
+import re
 import socket
 import ssl
 import sys
@@ -32,11 +32,7 @@ import urllib.parse
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    root = pathlib.Path(".")
-    lock = threading.Lock()
-    counts = {}
-    cache = {}
-    log_file = None
+    root, lock, counts, cache, log_file = pathlib.Path("."), threading.Lock(), {}, {}, None
 
     def log_message(self, fmt, *args):  # quiet: the tests read their own output
         pass
