@@ -81,8 +81,9 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
             "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
 }
 
-// The rate in KB/S or MB/S with two decimals; the time left in hours that go on past a day.
-TEST(DownloaderText, RateAndTimeLeft) {
+// The rate in KB/S or MB/S with two decimals; the time left in hours that go on past a day. A
+// drive's root is a whole save path; a client started from a share keeps the "\\" of its folder.
+TEST(DownloaderText, RateTimeLeftAndSavePaths) {
   // Bytes read, total, whole seconds, then the texts.
   const std::tuple<double, double, std::int64_t, const char16_t*, const char16_t*> cases[] = {
       {10240, 20480, 10, u"1.00 KB/S", u"00:00:10"},
@@ -93,15 +94,9 @@ TEST(DownloaderText, RateAndTimeLeft) {
       {0, 1024, 5, u"0.00 KB/S", u"-"},
       {512, 1024, 0, u"0.50 KB/S", u"00:00:00"},
   };
-  for (const auto& [read, total, seconds, rate, left] : cases) {
+  for (const auto& [read, total, seconds, rate, left] : cases)
     EXPECT_EQ(Downloader::RateTexts(read, total, seconds),
-              std::make_pair(std::u16string(rate), std::u16string(left)))
-        << read << " of " << total;
-  }
-}
-
-// A drive's root is a whole path; a client started from a share keeps the "\\" of its folder.
-TEST(DownloaderText, SavePathNormalisation) {
+              std::pair(std::u16string(rate), std::u16string(left)));
   const auto root = Downloader::NormalizeSavePath(u"D:\\", u"C:\\app"),
              share = Downloader::NormalizeSavePath(u"u\\\\x.exe", u"\\\\srv\\s\\app");
   EXPECT_EQ(root.folder + u"|" + root.path + u"|" + share.folder + u"|" + share.path,
