@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 #include "base/text.h"
 #include "model/version_info.h"
 #include "platform/files.h"
@@ -111,13 +109,10 @@ TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   EXPECT_EQ(image->ReadRva(0x2000, 0x10), std::string(0x10, 'b'));
   EXPECT_EQ(image->AvailableAt(0x1010), 0x20u);
   EXPECT_EQ(image->AvailableAt(0x2010), 0u);
-  for (const auto& [rva, length] : {std::pair<std::uint64_t, std::size_t>{0x1020, 0x11},
-                                    {0x1030, 1},
-                                    {0x0FFF, 2},
-                                    {0x2008, 9},
-                                    {0x1000, std::numeric_limits<std::size_t>::max()}}) {
+  const std::pair<std::uint64_t, std::size_t> outside[] = {
+      {0x1020, 0x11}, {0x1030, 1}, {0x0FFF, 2}, {0x2008, 9}, {0x1000, SIZE_MAX}};
+  for (const auto& [rva, length] : outside)
     EXPECT_FALSE(image->ReadRva(rva, length)) << rva << "+" << length;
-  }
   // Raw data that the file does not hold: the image is not whole and reads fail.
   const std::optional<PeImage> cut = PeImage::Read(farView);
   ASSERT_TRUE(cut);
@@ -153,11 +148,11 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
   // The field needs the optional header up to it (declared and in the file), not the rest.
   std::string image = FixtureBytes(u"en_app.exe");
   const std::size_t o = OptionalAt(image);
-  for (const auto& [declared, length, given] :
-       {std::tuple<std::uint32_t, std::size_t, bool>{68, image.size(), true},
-        {67, image.size(), false},
-        {0xF0, o + 68, true},
-        {0xF0, o + 67, false}}) {
+  const std::tuple<std::uint32_t, std::size_t, bool> cases[] = {{68, image.size(), true},
+                                                                {67, image.size(), false},
+                                                                {0xF0, o + 68, true},
+                                                                {0xF0, o + 67, false}};
+  for (const auto& [declared, length, given] : cases) {
     image.replace(o - 4, 2, Le16(declared));
     MemoryByteView view(std::string_view(image).substr(0, length));
     const std::optional<PeImage> pe = PeImage::Read(view);
