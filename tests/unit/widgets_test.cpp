@@ -1,5 +1,7 @@
-// Unit tests of the presentation widgets: the progress bar's model, label, pictures and saved
-// settings, and the notification-area icon over a fake platform.
+// Unit tests of the presentation: the progress bar's model, label, pictures and saved settings,
+// the notification-area icon over a fake platform, and the main window's toolkit-free layout
+// (its title, client area and every control's place at 96 and 144 DPI are pinned on the real
+// window by the Wine scenario e2e.window).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "base/text.h"
 #include "widgets/progress_bar.h"
 #include "widgets/tray_icon.h"
+#include "window/layout.h"
 
 namespace sealupdate {
 namespace {
@@ -436,6 +439,14 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
     EXPECT_EQ(tray.calls, expected)
         << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1) << " size " << size;
   }
+}
+
+// 15 twips a pixel at 96 DPI, rounded with halves away from zero, negative positions included; a
+// font height is negative (the character height LOGFONT wants).
+TEST(Layout, TwipsToPixelsRoundHalvesAwayFromZero) {
+  EXPECT_EQ(TwipsToPixels(7, 96) + TwipsToPixels(8, 96), 1);
+  EXPECT_EQ(TwipsToPixels(kOffscreenTwips, 96), -667);
+  EXPECT_EQ(FontHeightPixels(kFontSizeHundredthsPt, 144), -17);
 }
 
 }  // namespace
