@@ -1,10 +1,7 @@
 // Arbitrary UTF-16 text for the INI store, then edits with names taken from the input and from
 // the document itself. Nothing may crash, the stored form must always hold, and a key written
 // under names that cannot cut the document apart reads back.
-#include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "base/text.h"
 #include "model/ini_document.h"

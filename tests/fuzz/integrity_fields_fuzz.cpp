@@ -1,10 +1,8 @@
 // The Size, SHA256 and Expires parsers: a value is taken only in its exact form (it reads back
 // as written), and a field present in any other form, empty included, refuses the document.
 #include <cctype>
-#include <cstdint>
 #include <cstdlib>
 #include <ctime>
-#include <string>
 
 #include "base/encoding.h"
 #include "base/text.h"

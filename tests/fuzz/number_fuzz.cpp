@@ -2,10 +2,8 @@
 // undefined behaviour, and the conversion either fits 32 bits or reports overflow. The same
 // bytes read as UTF-8 survive a round trip through UTF-16.
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
-#include <string>
 
 #include "base/text.h"
 

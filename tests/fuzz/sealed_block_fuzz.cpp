@@ -1,11 +1,8 @@
 // The sealed-block reader and the frame decipherer on arbitrary bytes: nothing may crash, and
 // neither may hand back more than the input holds.
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "base/text.h"
 #include "platform/files.h"
@@ -19,18 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::filesystem::path file =
       std::filesystem::temp_directory_path() /
       ("sealed_block_fuzz_" + std::to_string(std::random_device()()) + ".bin");
-  const std::u16string path = Utf8ToUtf16(file.u8string());
   const std::vector<std::uint8_t> input(data, data + size);
   const std::size_t direct = DecipherBytes(input, key.data()).size();
   if (direct != 0 && (direct + 10 > size || size % 8 != 0)) std::abort();
-  if (!WriteWholeFile(path, std::string(input.begin(), input.end()))) return 0;
+  if (!WriteWholeFile(Utf8ToUtf16(file.u8string()), std::string(input.begin(), input.end())))
+    return 0;
   // The real tail, and a short one so that small inputs reach the block read too.
   for (const std::int32_t tail : {kSealTailLength, size > 0 ? data[0] % 16 : 0}) {
-    const std::vector<std::uint8_t> block = ReadSealedBlock(path, tail);
+    const auto block = ReadSealedBlock(Utf8ToUtf16(file.u8string()), tail);
     if ((!block.empty() && block.size() + 10 + static_cast<std::size_t>(tail) > size) ||
-        DecipherBytes(block, key.data()).size() > block.size()) {
+        DecipherBytes(block, key.data()).size() > block.size())
       std::abort();
-    }
   }
   std::error_code ignored;
   std::filesystem::remove(file, ignored);

@@ -3,30 +3,22 @@
 // name, path or size, a NUL inside a value or a version that is not four numbers. The image
 // reader's checksum field and certificate table must lie inside the input.
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <string>
-#include <string_view>
 
 #include "model/pe_image.h"
 #include "model/version_info.h"
 
-namespace {
-
-void CheckRecord(const sealupdate::VersionInfo& info) {
-  for (const std::u16string* s : {&info.fileDescription, &info.productName, &info.originalFilename,
-                                  &info.internalName, &info.companyName, &info.legalCopyright}) {
+static void CheckRecord(const sealupdate::VersionInfo& i) {
+  const std::u16string& v = i.fileVersion;
+  for (const std::u16string* s : {&i.fileDescription, &i.productName, &i.originalFilename,
+                                  &i.internalName, &i.companyName, &i.legalCopyright}) {
     if (s->find(u'\0') != std::u16string::npos) std::abort();
   }
-  const std::u16string& v = info.fileVersion;
-  if (!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
-                     std::count(v.begin(), v.end(), u'.') != 3)) {
+  if ((!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
+                      std::count(v.begin(), v.end(), u'.') != 3)) ||
+      !i.fileName.empty() || !i.filePath.empty() || i.fileSize != 0)
     std::abort();
-  }
-  if (!info.fileName.empty() || !info.filePath.empty() || info.fileSize != 0) std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -35,14 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckRecord(bare);
   sealupdate::MemoryByteView image(bytes);
   sealupdate::IsCompletePeImage(image);
-  if (const auto pe = sealupdate::PeImage::Read(image)) {
-    const auto checksum = pe->ChecksumOffset();
-    if (checksum && *checksum + 4 > size) std::abort();
-  }
-  if (const auto table = sealupdate::FindTrailingCertificateTable(image)) {
-    if (table->offset + table->size != size || table->offset < table->directoryEntry + 8)
-      std::abort();
-  }
+  const auto pe = sealupdate::PeImage::Read(image);
+  const auto checksum = pe ? pe->ChecksumOffset() : std::nullopt;
+  const auto table = sealupdate::FindTrailingCertificateTable(image);
+  if ((checksum && *checksum + 4 > size) ||
+      (table && (table->offset + table->size != size || table->offset < table->directoryEntry + 8)))
+    std::abort();
   if (const auto resource = sealupdate::FindVersionResource(image)) {
     if (resource->empty() || resource->size() > 0x10000) std::abort();
     sealupdate::ReadVersionResource(*resource, info);

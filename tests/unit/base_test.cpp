@@ -1,13 +1,14 @@
-// Tests of the base helpers: UTF-16 text, the leading-number parse, path containment and
-// hexadecimal.
+// The base helpers: UTF-16 text, the leading-number parse, path containment, base64 and
+// hexadecimal, and bounded reads of bytes (even where offset + length would wrap around).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
-#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/paths.h"
 #include "base/text.h"
@@ -122,14 +123,64 @@ TEST(Paths, IsInsideFolder) {
   }
 }
 
-// Lower case out, either case in; an odd length or any other character refuses the whole text.
-TEST(Encoding, HexBothWays) {
+// Canonical text only, both ways; hex is lower case out, either case in.
+TEST(Encoding, Base64AndHex) {
+  for (const auto& [bytes, text] : {std::pair<std::string, std::string>{"", ""},
+                                    {"f", "Zg=="},
+                                    {"fo", "Zm8="},
+                                    {"foo", "Zm9v"},
+                                    {"\xFF\xFE\xFD", "//79"}}) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    EXPECT_EQ(Base64Encode(data, bytes.size()), text);
+    EXPECT_EQ(Base64Decode(text), std::vector<std::uint8_t>(data, data + bytes.size()));
+  }
+  for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "Zg==Zg==", "Zm 9v", "Zm9v\n",
+                          "Zm-v", "=Zg=", "Zm9v===="})
+    EXPECT_FALSE(Base64Decode(bad)) << bad;
   const std::vector<std::uint8_t> bytes = {0x00, 0x09, 0xA0, 0xFF, 0x5C};
   EXPECT_EQ(HexEncode(bytes.data(), bytes.size()), "0009a0ff5c");
   EXPECT_EQ(HexDecode("0009A0fF5c"), bytes);
   EXPECT_EQ(HexDecode(""), std::vector<std::uint8_t>{});
   for (const char* bad : {"0", "abc", "0g", "g0", " 00", "00 ", "0x00", "\xff"})
     EXPECT_FALSE(HexDecode(bad)) << bad;
+}
+
+// A view that claims more bytes than it can deliver, as a file cut short after opening.
+class FailingView final : public ByteView {
+ public:
+  std::uint64_t Size() const override { return 100; }
+  bool ReadAt(std::uint64_t, void*, std::size_t) override { return false; }
+};
+
+TEST(ByteView, ReadsOnlyWhatLiesInside) {
+  constexpr std::uint64_t kFar = std::numeric_limits<std::uint64_t>::max();
+  const std::string bytes = "\x01\x82\x03\x84\x05\x86\x07\x88\x09\x0A";
+  MemoryByteView view(bytes);
+  FailingView failing;
+  char out[10] = {};
+  EXPECT_TRUE(view.ReadAt(0, out, 10) && std::string(out, 10) == bytes);
+  EXPECT_TRUE(view.ReadAt(10, out, 0));  // nothing, at the very end
+  for (const auto& [offset, length] : {std::pair<std::uint64_t, std::size_t>{8, 3},
+                                       {11, 0},
+                                       {kFar, 1},
+                                       {kFar - 4, 8},
+                                       {1, std::numeric_limits<std::size_t>::max()}}) {
+    EXPECT_FALSE(view.ReadAt(offset, out, length)) << offset << "+" << length;
+    EXPECT_FALSE(ReadBytes(view, offset, length)) << offset << "+" << length;
+  }
+  EXPECT_EQ(ReadBytes(view, 7, 3), "\x88\x09\x0A");
+  EXPECT_EQ(ReadBytes(view, 10, 0), "");
+  EXPECT_FALSE(ReadBytes(failing, 0, 10));
+
+  EXPECT_EQ(ReadLittle<std::uint16_t>(bytes, 0), 0x8201u);
+  EXPECT_EQ(ReadLittle<std::uint64_t>(bytes, 1), 0x0988078605840382u);
+  EXPECT_EQ(ReadLittle<std::uint16_t>(bytes, 8), 0x0A09u);  // the last two bytes
+  for (const std::uint64_t offset : {std::uint64_t{9}, std::uint64_t{10}, kFar - 1, kFar})
+    EXPECT_FALSE(ReadLittle<std::uint16_t>(bytes, offset)) << offset;
+  EXPECT_FALSE(ReadLittle<std::uint64_t>(bytes, 3));
+  EXPECT_EQ(ReadLittle<std::uint32_t>(view, 6), 0x0A098807u);
+  EXPECT_FALSE(ReadLittle<std::uint32_t>(view, 7));
+  EXPECT_FALSE(ReadLittle<std::uint32_t>(failing, 0));
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// The INI store the configuration and the update document are read with: layout, names without
-// letter case, edits, files and auto-save. Random edits run in tests/fuzz/ini_document_fuzz.cpp.
+// The INI store of the configuration and the update document: layout, names without letter
+// case, edits, files and auto-save (random edits: tests/fuzz/ini_document_fuzz.cpp); and the
+// file services the flow's save folders rely on: the write probe and clearing a folder.
 #include "model/ini_document.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "base/text.h"
@@ -39,9 +42,8 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   const IniDocument ini = Store(
       u"junk=0\r\n  [ A ]  \r\n  k  =  v  \r\nEmpty=\r\nbr=one{#br}two\r\nBR2=one{#BR}two\r\n"
       u"eq=a=b\r\ncomment\r\nk=second\r\n[a]\r\nk=other\r\n[Ü]\r\nx=1");
-  // The first key of the first section; an empty value reads as missing; the break mark's case
-  // counts; caller names are not trimmed; case folding beyond ASCII; lines before the first
-  // header belong to no section.
+  // The first key of the first section; empty reads as missing; the break mark's case counts;
+  // caller names are not trimmed; folding beyond ASCII; lines before any header are in none.
   const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
       {u"a", u"K", u"  v  "},       {u"A", u"empty", u"d"},
       {u"A", u"br", u"one\r\ntwo"}, {u"a", u"br2", u"one{#BR}two"},
@@ -54,9 +56,9 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
 }
 
-// The whole text after edits: new keys lower-case at the end of their section, a new section at
-// the end after an empty line; a key name holding line breaks must still cut at line boundaries;
-// removing the last section keeps the lines in front.
+// After edits: new keys lower-case at the end of their section, a new section at the end after
+// an empty line; a key name with line breaks still cuts at line boundaries; removing the last
+// section keeps the lines in front.
 TEST(IniDocument, EditsKeepTheLayout) {
   IniDocument ini = Store(u"junk\r\n[Sec]\r\nKey=1\r\n[B]\r\nb=2");
   ini.SetKey(u"Sec", u"New", u"2");
@@ -97,6 +99,25 @@ TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
   ini.SetAutoSave(false);
   ini.RemoveSection(u"Info");
   EXPECT_EQ(ReadWholeFile(folder + u"\\cfg.ini"), "[Info]\r\nk=2");
+}
+
+TEST(Files, WriteProbeAndClearingAFolder) {
+  const std::u16string folder = ScratchFolder();
+  EXPECT_TRUE(CanWriteInFolder(folder + u"\\a\\b"));                       // created on the way
+  EXPECT_TRUE(std::filesystem::is_empty(NativePath(folder + u"\\a\\b")));  // the probe is gone
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\file", "x"));
+  EXPECT_FALSE(CanWriteInFolder(folder + u"\\file\\sub"));  // a file in the way
+
+  for (const char16_t* name : {u"\\Setup.exe", u"\\setup.exe.part", u"\\version.dll"})
+    ASSERT_TRUE(WriteWholeFile(folder + u"\\a" + name, "x"));
+  ASSERT_TRUE(CreateFolderTree(folder + u"\\a\\planted\\deeper\\"));
+  ASSERT_TRUE(WriteWholeFile(folder + u"\\a\\planted\\deeper\\x.dll", "x"));
+  RemoveAllBut(folder + u"\\a", {u"setup.exe", u"setup.exe.part", u"setup.exe.part.info"});
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(NativePath(folder + u"\\a")))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"Setup.exe", "setup.exe.part"}));
 }
 
 }  // namespace

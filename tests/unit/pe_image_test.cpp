@@ -1,15 +1,8 @@
-// The PE image reader on the windres fixtures (PE32 and PE32+), on damaged and cut copies of
-// them and on small images built here: which images are whole, reads by virtual address, the
-// checksum and the certificate table.
+// The PE image reader on the windres fixtures (PE32 and PE32+), damaged copies of them and
+// small images built here: whole images, reads by virtual address, checksum, certificate table.
 #include "model/pe_image.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdint>
-#include <limits>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "base/text.h"
 #include "model/version_info.h"
@@ -60,9 +53,9 @@ std::string BuiltImage(const std::vector<PeSection>& sections, const std::string
   return pe + data;
 }
 
-// One header field damaged, in a PE32+ and a PE32 fixture: is the image still whole, is its
-// version resource still found? Offsets count from the file's start, the optional header or
-// its count of data directories (where kEnd makes the optional header end).
+// One header field damaged, in a PE32+ and a PE32 fixture: still whole, version resource still
+// found? Offsets count from the file's start, the optional header or its count of data
+// directories (where kEnd makes the optional header end).
 TEST(PeImage, DamagedHeaders) {
   enum From { kFile, kOptional, kDirectories, kEnd };
   // What, from where, at, value, bytes; whole, found.
@@ -101,8 +94,8 @@ TEST(PeImage, DamagedHeaders) {
   }
 }
 
-// As the loader maps sections: raw data, then zeros up to the virtual size; raw data past a
-// smaller virtual size still maps. A range must lie inside one section.
+// As the loader maps sections: raw data, then zeros up to the virtual size (raw data past it
+// still maps). A range must lie inside one section.
 TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   const std::string data = std::string(0x20, 'a') + std::string(0x10, 'b');
   const std::string bytes =
@@ -116,13 +109,10 @@ TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   EXPECT_EQ(image->ReadRva(0x2000, 0x10), std::string(0x10, 'b'));
   EXPECT_EQ(image->AvailableAt(0x1010), 0x20u);
   EXPECT_EQ(image->AvailableAt(0x2010), 0u);
-  for (const auto& [rva, length] : {std::pair<std::uint64_t, std::size_t>{0x1020, 0x11},
-                                    {0x1030, 1},
-                                    {0x0FFF, 2},
-                                    {0x2008, 9},
-                                    {0x1000, std::numeric_limits<std::size_t>::max()}}) {
+  const std::pair<std::uint64_t, std::size_t> outside[] = {
+      {0x1020, 0x11}, {0x1030, 1}, {0x0FFF, 2}, {0x2008, 9}, {0x1000, SIZE_MAX}};
+  for (const auto& [rva, length] : outside)
     EXPECT_FALSE(image->ReadRva(rva, length)) << rva << "+" << length;
-  }
   // Raw data that the file does not hold: the image is not whole and reads fail.
   const std::optional<PeImage> cut = PeImage::Read(farView);
   ASSERT_TRUE(cut);
@@ -137,8 +127,8 @@ TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   EXPECT_FALSE(IsCompletePeImage(overView));
 }
 
-// The linker sets every fixture's CheckSum: the sum and the field's place agree with it in both
-// header kinds. The field counts as zero; an odd last byte counts alone; carries fold back.
+// The linker set every fixture's CheckSum: sum and field agree in both header kinds. The field
+// counts as zero; an odd last byte counts alone; carries fold back.
 TEST(PeImage, ChecksumAgreesWithTheLinker) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll", u"case_app.exe", u"display_driver.dll",
                                u"other_driver.dll", u"multi_lang.dll"}) {
@@ -155,15 +145,14 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
   EXPECT_EQ(PeChecksum(std::string_view("\x01\x02\x09\x09\x09\x09\x7F", 6), 2), 0x0201u + 6);
   EXPECT_EQ(PeChecksum(std::string("\xFF\xFF\x02\x00", 4), 8), 0x0002u + 4);
 
-  // The field's place needs only the optional header up to it, as declared and in the file,
-  // not the data directories behind it.
+  // The field needs the optional header up to it (declared and in the file), not the rest.
   std::string image = FixtureBytes(u"en_app.exe");
   const std::size_t o = OptionalAt(image);
-  for (const auto& [declared, length, given] :
-       {std::tuple<std::uint32_t, std::size_t, bool>{68, image.size(), true},
-        {67, image.size(), false},
-        {0xF0, o + 68, true},
-        {0xF0, o + 67, false}}) {
+  const std::tuple<std::uint32_t, std::size_t, bool> cases[] = {{68, image.size(), true},
+                                                                {67, image.size(), false},
+                                                                {0xF0, o + 68, true},
+                                                                {0xF0, o + 67, false}};
+  for (const auto& [declared, length, given] : cases) {
     image.replace(o - 4, 2, Le16(declared));
     MemoryByteView view(std::string_view(image).substr(0, length));
     const std::optional<PeImage> pe = PeImage::Read(view);
@@ -172,8 +161,8 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
   }
 }
 
-// A signer pads the file with zeros to a multiple of 8 and appends the table, named in data
-// directory 4 by file offset. Only a table that ends the file, behind its own entry, counts.
+// A signer pads the file to a multiple of 8 and appends the table, named by file offset in data
+// directory 4. Only a table that ends the file, behind its own entry, counts.
 TEST(PeImage, CertificateTableOnlyWhenItEndsTheFile) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     std::string image = FixtureBytes(name) + "x";

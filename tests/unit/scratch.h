@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <string>
 
 #include "base/text.h"
 #include "platform/files.h"

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "base/encoding.h"
 #include "base/text.h"

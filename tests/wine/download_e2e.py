@@ -9,7 +9,6 @@ from harness import Server, expect, run_scenario, trusted_certificate
 
 class Run:
     # One run of `driver download`: its event lines, by kind.
-
     def __init__(self, env, *args):
         self.lines = env.driver("download", *args)[1].splitlines()
 
@@ -25,12 +24,11 @@ class Run:
 
 def setup(env):
     # Files are saved to and memory bodies dumped in the working folder.
-    www, out = env.work / "www", env.work
+    www, out, body = env.work / "www", env.work, os.urandom(3_000_000)
     www.mkdir()
-    body = os.urandom(3_000_000)
-    (www / "pkg.bin").write_bytes(body)
-    (www / "empty.bin").write_bytes(b"")
-    (www / "small.bin").write_bytes(b"abcd")
+    for name, data in (("pkg.bin", body), ("empty.bin", b""), ("small.bin", b"abcd"),
+                       ("limit.bin", os.urandom(4 << 20)), ("over.bin", os.urandom((4 << 20) + 1))):
+        (www / name).write_bytes(data)
     return www, out, body
 
 
@@ -81,8 +79,6 @@ TRANSFERS = {
 
 def transfers(env):
     www, out, body = setup(env)
-    (www / "limit.bin").write_bytes(os.urandom(4 << 20))
-    (www / "over.bin").write_bytes(os.urandom((4 << 20) + 1))
     (out / "更新.exe").write_bytes(b"x" * 5_000_000)  # a longer old file is replaced whole
     (out / "e404.exe").write_bytes(b"previous package")  # a failure leaves it alone
     with trusted_certificate(env) as cert, Server(env, www) as srv, \
@@ -94,8 +90,7 @@ def transfers(env):
             address = address if address.startswith("{") else "{base}" + address
             for key, base in bases.items():
                 address = address.replace(key, base)
-            args += ["--get", name, address, env.win_path(out / (name + ".exe")) if to_file
-                     else "-"]
+            args += ["--get", name, address, env.win_path(out / f"{name}.exe") if to_file else "-"]
         run = Run(env, *args)
         requests = srv.requests() + tls.requests()
     for name, (_, to_file, err) in TRANSFERS.items():
@@ -120,17 +115,16 @@ def transfers(env):
 
 
 def retries_and_resume(env):
-    # Attempts that fail part-way, answers that ask for a later try and silent servers are tried
-    # again at the same address; other failures are final at once. A retry, or a later run that
-    # finds a partial body with its record, asks only for the rest when the body had a validator
-    # and the server honours the range for that very file; anything else starts over. The
-    # streamed SHA-256 covers the whole body either way.
+    # Failures part-way, answers asking for a later try and silent servers are retried; others
+    # are final. A retry, or a later run finding a partial body with its record, asks only for
+    # the rest when the body had a validator the server honours for that very file; anything else
+    # starts over. The streamed SHA-256 covers the whole body either way.
     www, out, body = setup(env)
     n, cut, slack = len(body), 900_000, 2 * 256 * 1024
     once = f"cut={cut}&faults=1"
     # name: (address or query on pkg.bin, error, If-Range of each request (None: no Range),
-    # resumed: whether the bytes sent stay within the body plus slack; None: not checked).
-    # Bodies are saved to files, those of doc… rows kept in memory.
+    # whether the bytes sent stay within the body plus slack (None: not checked)). doc… rows
+    # keep their bodies in memory.
     cases = {
         "cut30": (f"cut={n * 3 // 10}&faults=1", 0, [None] * 2, None),
         "cut70": (f"cut={n * 7 // 10}&faults=2", 0, [None] * 3, None),
@@ -153,8 +147,8 @@ def retries_and_resume(env):
         "changed": (f"etag=change&{once}", 0, [None, '"v1"'], False),
         "e416": (f"etag=a&range=416&{once}", 0, [None, '"a"', None], False),
         "wrong_offset": (f"etag=a&range=wrong&{once}", 0, [None, '"a"', None], False),
-        # Left by an earlier run: the first bytes with the record of this address, and more bytes
-        # than the body with the record of another (read afresh, none of them may remain).
+        # Left by an earlier run: the first bytes with this address's record; more bytes than the
+        # body with another's (read afresh, none may remain).
         "stale_here": ("etag=a", 0, ['"a"'], True),
         "stale_elsewhere": ("etag=a", 0, [None], None),
     }
@@ -165,8 +159,7 @@ def retries_and_resume(env):
                                   ("stale_elsewhere", "x", body + bytes(4096))):
             (out / (name + ".part")).write_bytes(left)
             (out / (name + ".part.info")).write_text(f'{srv.base}{owner}\n"a"\n{n}\n')
-        # Each retry event waits longer than a back-off: a retry told with the count of a later
-        # one would show.
+        # Each retry event waits longer than a back-off: a count told late would show.
         args = ["--sha256", "--stall", "2000", "--backoff", "100", "--retries", "3",
                 "--retry-delay", "300"]
         for name in cases:

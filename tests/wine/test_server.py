@@ -3,49 +3,25 @@
 #
 # Usage: test_server.py ROOT PORT_FILE LIFETIME LOG [CERT KEY]
 #
-# Serves the files under ROOT on 127.0.0.1 at a free port, which it writes to PORT_FILE once it
-# listens, and ends itself after LIFETIME seconds. Each request is appended to LOG as one JSON
-# line {"target": the request target as sent, "headers": {name: value}}, so tests can see what a
-# client asked for (a fragment it should not have sent, its Accept-Encoding). With CERT and KEY
-# (PEM files) it speaks HTTPS. Each answer's body bytes actually sent are appended to LOG.sent as
-# {"target", "sent"}, so tests can tell how much a retry asked for again.
+# Serves ROOT on 127.0.0.1 at a free port (written to PORT_FILE once listening; HTTPS with the PEM
+# CERT and KEY) and ends after LIFETIME seconds. LOG gets one JSON line per request ({"target",
+# "headers"}), LOG.sent the body bytes each answer sent ({"target", "sent"}).
 #
-# The query string bends the answer:
-#   status=N            answer N with a short text body (404, 500 ...)
-#   location=URL        add a Location header (with status=30x: a redirect to URL as given, so
-#                       relative, https and non-http targets can all be served)
-#   hops=N              redirect (302) to the same address with hops=N-1: a chain of N redirects
-#   nolength=close      no Content-Length; the body ends when the connection closes
-#   nolength=chunked    no Content-Length; chunked transfer encoding
-#   cut=N               announce the full length, send N bytes, close (with nolength=chunked: the
-#                       chunks of N bytes without the terminating 0-chunk)
-#   close=1             accept the request and close without any answer
-#   trickle=BYTES,MS    send the body in pieces of BYTES every MS milliseconds
-#   hang=first          the first request for this address gets no answer at all (the connection
-#                       stays open); later ones are answered as usual
-#   hang=1              no answer at all, the connection open
-#   faults=K            the faults above (cut, close, hang, status, trickle) bend only the first K
-#                       requests for this address; later ones are answered without them
-#
-# Files are served whole (200) unless a request asks for "Range: bytes=N-" with an If-Range that
-# matches the file's validator; then its rest comes as a 206. The validator and the range
-# handling are bent by:
-#   etag=V              ETag: "V" (V=change: a new ETag for every request)
-#   lastmod=1           a Last-Modified date
-#   range=ignore        every range is ignored (200 and the whole file)
-#   range=416           every range request is answered 416
-#   range=wrong         the 206 starts 1000 bytes later than asked
-#   endless=1           a body that never ends (until the client goes), without a length
-#   announce=N          Content-Length: N whatever the body is
-#   encoding=NAME       Content-Encoding: NAME whatever the request accepted; gzip compresses the
-#                       body, other names only label it
+# The query bends the answer: status=N (with location=URL: a Location as given), hops=N (a chain
+# of N 302s), nolength=close|chunked, cut=N (N bytes of the announced length, then close),
+# close=1 (no answer), trickle=BYTES,MS, hang=1 (never answer) or hang=first (only the first
+# time), faults=K (cut, close, hang, status and trickle bend only the first K requests),
+# endless=1, announce=N (Content-Length: N whatever the body), encoding=NAME (gzip compresses).
+# A file is served whole unless "Range: bytes=N-" comes with an If-Range matching its validator:
+# etag=V (V=change: new for every request), lastmod=1; range=ignore|416|wrong (the 206 starts
+# 1000 bytes late) bend that.
 import gzip
 import http.server
 import itertools
 import json
-import re
 import os
 import pathlib
+import re
 import socket
 import ssl
 import sys
@@ -56,11 +32,7 @@ import urllib.parse
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    root = pathlib.Path(".")
-    lock = threading.Lock()
-    counts = {}
-    cache = {}
-    log_file = None
+    root, lock, counts, cache, log_file = pathlib.Path("."), threading.Lock(), {}, {}, None
 
     def log_message(self, fmt, *args):  # quiet: the tests read their own output
         pass

@@ -7,9 +7,8 @@
 #   wine_env.sh cleanup STATE_DIR            stop Wine and Xvfb (the prefix is kept)
 #   wine_env.sh run STATE_DIR PROGRAM ARGS   run a Windows program in it (CTest's emulator)
 #
-# setup writes STATE_DIR/env.list (KEY="VALUE" lines: sourced by shells, read by the harness).
-# Every long-lived process it starts writes to STATE_DIR/*.log, never to our stdout: CTest would
-# otherwise wait on the inherited pipe until the test times out.
+# setup writes STATE_DIR/env.list (KEY="VALUE" lines). Long-lived processes log to STATE_DIR/*.log,
+# never to our stdout: CTest would wait on the inherited pipe until the test times out.
 set -euo pipefail
 
 cmd=${1:?usage: wine_env.sh setup|cleanup|run STATE_DIR ...}
