@@ -2,16 +2,10 @@
 // the download plan it makes; the check a downloaded package must pass.
 #include "model/update_decision.h"
 
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
 #include <tuple>
 
-#include "base/encoding.h"
-#include "base/text.h"
+#include "flow_fakes.h"
 #include "model/rollout.h"
-#include "platform/files.h"
 
 namespace sealupdate {
 namespace {
@@ -163,10 +157,6 @@ TEST(UpdateDecision, VersionsCompareFourNumericParts) {
   }
 }
 
-std::string Image() {
-  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
-}
-
 TEST(UpdateDecision, PackagesMatchTheirDocumentAndProgramsAreWhole) {
   const std::string image = Image();
   ASSERT_FALSE(image.empty());
@@ -207,10 +197,8 @@ TEST(Rollout, BucketsFollowTheDocumentedFormula) {
   EXPECT_EQ(RolloutBucket(u"00000000-0000-0000-0000-000000000000", u"中文.example/u.ini"), 15);
   EXPECT_FALSE(RolloutBucket(u" {} ", u"a.test/u.ini"));
   // A machine without a bucket is in every rollout above 0.
-  EXPECT_TRUE(InRollout(3, 4));
-  EXPECT_FALSE(InRollout(3, 3));
-  EXPECT_TRUE(InRollout(std::nullopt, 1));
-  EXPECT_FALSE(InRollout(std::nullopt, 0));
+  EXPECT_TRUE(InRollout(3, 4) && !InRollout(3, 3) && InRollout(std::nullopt, 1) &&
+              !InRollout(std::nullopt, 0));
 }
 
 // Bucket 3 for this machine and address: in at 4 %, out at 3 %; the user's own check and a full
