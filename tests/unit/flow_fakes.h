@@ -1,8 +1,6 @@
 // Scripted stand-ins for the downloader's reader, clock and event pump, and a recording view.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <deque>
 #include <functional>

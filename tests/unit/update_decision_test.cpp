@@ -2,6 +2,8 @@
 // the download plan it makes; the check a downloaded package must pass.
 #include "model/update_decision.h"
 
+#include <gtest/gtest.h>
+
 #include <tuple>
 
 #include "flow_fakes.h"
