@@ -288,11 +288,11 @@ class UpdateSite:
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
-    def seal(self, update_urls, mode):
+    def seal(self, update_urls, mode, extra=""):
         return self.env.seal(
             f"[UpdateInfo]\nSoftName={self.soft_name}\nHomeURL=http://127.0.0.1/\n"
-            f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n",
-            name="app/sealupdate.exe")
+            f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n"
+            f"{extra}", name="app/sealupdate.exe")
 
     def launch(self, update_urls, mode, debug=None):
         return self.env.launch(self.seal(update_urls, mode), self.title, debug=debug)

@@ -47,10 +47,8 @@ class SignedSite(UpdateSite):
         return signed((self.www / "update.ini").read_bytes(), self.key)
 
     def seal(self, update_urls, mode):
-        return self.env.seal(
-            f"[UpdateInfo]\nSoftName={self.soft_name}\nUpdateURL={'|'.join(update_urls)}\n"
-            f"UpdateMode={mode}\nPublicKey={self.public_key.decode()}\nAppId=com.example.app\n",
-            name="app/sealupdate.exe")
+        return super().seal(update_urls, mode,
+                            f"PublicKey={self.public_key.decode()}\nAppId=com.example.app\n")
 
 
 def osslsign(env, client):
