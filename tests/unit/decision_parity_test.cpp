@@ -1,20 +1,9 @@
 // The client and the publisher's dry run decide alike: each case goes through the whole flow
 // (sealed client, scripted network, recording view) and through `sealupdate-tool check`, and both
 // must reach the same verdict.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "base/encoding.h"
-#include "base/text.h"
-#include "commands.h"
 #include "fake_process_table.h"
 #include "flow_fakes.h"
 #include "model/version_info.h"
-#include "platform/files.h"
-#include "scratch.h"
 #include "startup/startup.h"
 #include "tool_fixture.h"
 
@@ -30,7 +19,7 @@ class Parity : public tool::Tool {
  protected:
   void SetUp() override {
     Tool::SetUp();
-    image_ = ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+    image_ = Image();
     ASSERT_FALSE(image_.empty());
     Write("Main.exe", image_);  // the installed main program: 1.2.3.4
     Write("client.exe", image_);
@@ -121,14 +110,8 @@ TEST_F(Parity, TheFlowAndCheckReachTheSameVerdict) {
   const std::string signedDocument = Signed(Document("2.0"), image_);
   std::string tampered = signedDocument;
   tampered.replace(tampered.find("Version=2.0"), 11, "Version=3.0");
-  struct Case {
-    const char* name;
-    const char* client;
-    std::string document;
-    std::string package;
-    const char* verdict;
-  };
-  const Case cases[] = {
+  // Name, client, document, package, verdict.
+  const std::tuple<const char*, const char*, std::string, std::string, const char*> cases[] = {
       {"signed", "pinned.exe", signedDocument, image_, "offer"},
       {"unsigned, open client", "open.exe", Document("2.0"), image_, "offer"},
       {"unsigned, pinned client", "pinned.exe", Document("2.0"), image_, "document refused"},
@@ -155,11 +138,9 @@ TEST_F(Parity, TheFlowAndCheckReachTheSameVerdict) {
       {"over 4 MiB", "open.exe", Document("2.0", std::string(4 << 20, ';')), image_,
        "document refused"},
   };
-  for (const Case& c : cases) {
-    const Verdict flow = ThroughTheFlow(c.client, c.document, c.package);
-    const Verdict check = ThroughCheck(c.client, c.document, c.package);
-    EXPECT_EQ(flow, c.verdict) << c.name;
-    EXPECT_EQ(check, c.verdict) << c.name << "\n" << lastOutput_;
+  for (const auto& [name, client, document, package, verdict] : cases) {
+    EXPECT_EQ(ThroughTheFlow(client, document, package), verdict) << name;
+    EXPECT_EQ(ThroughCheck(client, document, package), verdict) << name << "\n" << lastOutput_;
   }
 }
 

@@ -1,8 +1,6 @@
 // Scripted stand-ins for the downloader's reader, clock and event pump, and a recording view.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -24,6 +22,11 @@ namespace sealupdate {
 using S = const std::u16string&;
 
 inline std::u16string Num(double value) { return Utf8ToUtf16(std::to_string(std::int64_t(value))); }
+
+// A whole program image: the packages of the flow's tests.
+inline std::string Image() {
+  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\en_app.exe").value_or("");
+}
 
 // A finished temporary file holding `body`; its move gives `moveResult`.
 struct FakeFile final : DownloadedFile {

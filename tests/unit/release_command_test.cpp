@@ -10,7 +10,6 @@
 #include <string>
 #include <tuple>
 
-#include "base/encoding.h"
 #include "model/client_config.h"
 #include "model/document_trust.h"
 #include "model/update_decision.h"

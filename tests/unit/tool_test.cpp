@@ -2,24 +2,16 @@
 // version.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "base/encoding.h"
-#include "base/text.h"
 #include "model/document_trust.h"
 #include "model/pe_image.h"
 #include "model/version_info.h"
 #include "pkcs8.h"
 #include "platform/codepage.h"
-#include "platform/files.h"
-#include "scratch.h"
 #include "signing.h"
-#include "startup/sealed_block.h"
 #include "tool_fixture.h"
 
 namespace sealupdate::tool {
@@ -74,14 +66,13 @@ TEST_F(Tool, SealsWhatTheClientCanReadAndReplacesItsOwnSeal) {
   Write("config.ini", second);
   ASSERT_EQ(Run("seal --config @config.ini @out_中.exe @out_中.exe").code, 0);
   EXPECT_EQ(SealedText("out_中.exe"), second);
-  const std::string key = std::string(52, '7') + "aabbccddeeff";
-  ASSERT_EQ(Run("seal --key " + key +
-                " --replace-foreign-seal --config @config.ini @out_中.exe "
-                "@out_中.exe")
+  const std::string key = std::string(52, '7'), out = " @out_中.exe";
+  ASSERT_EQ(Run("seal --key " + key + "aabbccddeeff --replace-foreign-seal --config @config.ini" +
+                out + out)
                 .code,
             0);
   EXPECT_EQ(SealedText("out_中.exe"), "");  // one block, under the other key
-  EXPECT_EQ(Run("show --key " + std::string(52, '7') + "AABBCCDDEEFF @out_中.exe").out, second);
+  EXPECT_EQ(Run("show --key " + key + "AABBCCDDEEFF" + out).out, second);
 }
 
 TEST_F(Tool, SealAndShowFailuresAndUsageErrors) {

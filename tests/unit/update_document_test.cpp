@@ -65,23 +65,13 @@ TEST(UpdateDocument, RolloutIsAWholePercentage) {
     const auto d = ParseUpdateDocument(std::string("[UpdateInfo]\nVersion=2\nRollout=") + value);
     return d->malformedField.empty() ? std::to_string(d->rollout.value_or(-1)) : "malformed";
   };
-  for (const auto& [value, expected] :
-       std::vector<std::pair<const char*, const char*>>{{"0", "0"},
-                                                        {"25", "25"},
-                                                        {" 100 ", "100"},
-                                                        {"007", "7"},
-                                                        {"101", "malformed"},
-                                                        {"-1", "malformed"},
-                                                        {"2.5", "malformed"},
-                                                        {"", "malformed"},
-                                                        {"25%", "malformed"},
-                                                        {"1000", "malformed"},
-                                                        {"1e2", "malformed"}}) {
-    EXPECT_EQ(read(value), expected) << value;
-  }
-  EXPECT_FALSE(ParseUpdateDocument("[UpdateInfo]\nVersion=2\n")->rollout);
-  EXPECT_EQ(ParseUpdateDocument("[UpdateInfo]\nVersion=2\nRollout=x\n")->malformedField,
-            "Rollout is not an integer from 0 to 100");
+  const std::pair<const char*, const char*> cases[] = {
+      {"0", "0"},           {"25", "25"},          {" 100 ", "100"},     {"007", "7"},
+      {"101", "malformed"}, {"-1", "malformed"},   {"2.5", "malformed"}, {"", "malformed"},
+      {"25%", "malformed"}, {"1000", "malformed"}, {"1e2", "malformed"},
+  };
+  for (const auto& [value, expected] : cases) EXPECT_EQ(read(value), expected) << value;
+  EXPECT_FALSE(ParseUpdateDocument("[UpdateInfo]\nVersion=2\n")->rollout);  // text: the flow test
 }
 
 }  // namespace

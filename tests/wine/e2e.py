@@ -2,7 +2,6 @@
 # The client's window, its progress bar and its notification-area icon under Wine, seen on the
 # shared desktop: each scenario runs alone. Usage: e2e.py BUILD_DIR STATE_DIR SCENARIO
 import subprocess
-import time
 
 from harness import NO_OUTCOME, TITLE, Server, expect, fields, loaded, run_scenario, until, wait_exit
 

@@ -149,7 +149,6 @@ def until(predicate, seconds, step=0.1):
 
 
 def ended(proc, timeout=15):
-    # True when the process ends within the time.
     try:
         proc.wait(timeout=timeout)
         return True
@@ -166,7 +165,6 @@ def wait_exit(proc, timeout):
 
 class Process:
     # A background helper process whose output goes to a file, ended when the test is done.
-
     def spawn(self, args, log, ready):
         self.out = open(log, "wb")
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.out,
@@ -290,14 +288,13 @@ class UpdateSite:
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
-    def seal(self, update_urls, mode):
+    def seal(self, update_urls, mode, extra=""):
         return self.env.seal(
             f"[UpdateInfo]\nSoftName={self.soft_name}\nHomeURL=http://127.0.0.1/\n"
-            f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n",
-            name="app/sealupdate.exe")
+            f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n"
+            f"{extra}", name="app/sealupdate.exe")
 
     def launch(self, update_urls, mode, debug=None):
-        # Seals the client, starts it and waits for its window to show.
         return self.env.launch(self.seal(update_urls, mode), self.title, debug=debug)
 
     def start_main_program(self, path=None):
