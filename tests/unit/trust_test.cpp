@@ -140,9 +140,9 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
                   .accepted());
   // Worked out with Python's calendar.timegm: February, a leap day, a century, year 0.
   const std::pair<const char16_t*, std::int64_t> instants[] = {
-      {u"1970-01-01T00:00:00Z", 0},           {u"2027-02-15T08:30:00Z", 1802680200},
-      {u"2024-02-29T12:00:00Z", 1709208000},  {u"2000-03-01T00:00:00Z", 951868800},
-      {u"2100-12-31T23:59:59Z", 4133980799},  {u"0000-01-01T00:00:00Z", -62167219200}};
+      {u"1970-01-01T00:00:00Z", 0},          {u"2027-02-15T08:30:00Z", 1802680200},
+      {u"2024-02-29T12:00:00Z", 1709208000}, {u"2000-03-01T00:00:00Z", 951868800},
+      {u"2100-12-31T23:59:59Z", 4133980799}, {u"0000-01-01T00:00:00Z", -62167219200}};
   for (const auto& [text, seconds] : instants) EXPECT_EQ(ParseUtcTime(text), seconds);
 }
 
