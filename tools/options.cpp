@@ -17,7 +17,7 @@ std::vector<std::string> ParsedArgs::All(const std::string& name) const {
 }
 
 std::optional<std::string> ParseArgs(const std::vector<std::string>& args,
-                                     std::initializer_list<OptionSpec> specs, ParsedArgs& parsed) {
+                                     std::initializer_list<KnownOption> known, ParsedArgs& parsed) {
   bool onlyFiles = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -29,17 +29,17 @@ std::optional<std::string> ParseArgs(const std::vector<std::string>& args,
       onlyFiles = true;
       continue;
     }
-    const auto spec = std::find_if(specs.begin(), specs.end(),
-                                   [&](const OptionSpec& s) { return arg == s.name; });
-    if (spec == specs.end()) return "unknown option '" + arg + "'";
-    if (!spec->isSwitch && i + 1 == args.size()) return "option " + arg + " needs a value";
-    const std::string name = spec->aliasOf ? spec->aliasOf : spec->name;
-    const auto canonical = std::find_if(specs.begin(), specs.end(),
-                                        [&](const OptionSpec& s) { return name == s.name; });
+    const auto option = std::find_if(known.begin(), known.end(),
+                                     [&](const KnownOption& s) { return arg == s.name; });
+    if (option == known.end()) return "unknown option '" + arg + "'";
+    if (!option->isSwitch && i + 1 == args.size()) return "option " + arg + " needs a value";
+    const std::string name = option->aliasOf ? option->aliasOf : option->name;
+    const auto canonical = std::find_if(known.begin(), known.end(),
+                                        [&](const KnownOption& s) { return name == s.name; });
     std::vector<std::string>& values = parsed.values_[name];
-    if (!values.empty() && canonical != specs.end() && !canonical->repeatable)
+    if (!values.empty() && canonical != known.end() && !canonical->repeatable)
       return "option " + name + " is given twice";
-    values.push_back(spec->isSwitch ? std::string() : args[++i]);
+    values.push_back(option->isSwitch ? std::string() : args[++i]);
   }
   return std::nullopt;
 }

@@ -11,7 +11,7 @@
 
 namespace sealupdate::tool {
 
-struct OptionSpec {
+struct KnownOption {
   const char* name;               // "--package"
   bool repeatable = false;        // may be given more than once
   const char* aliasOf = nullptr;  // another spelling of this option
@@ -31,13 +31,13 @@ class ParsedArgs {
 
  private:
   friend std::optional<std::string> ParseArgs(const std::vector<std::string>&,
-                                              std::initializer_list<OptionSpec>, ParsedArgs&);
+                                              std::initializer_list<KnownOption>, ParsedArgs&);
   std::map<std::string, std::vector<std::string>> values_;
 };
 
 // Fills `parsed`; on a usage error returns its description. Every option but a switch takes a
 // value; "-" alone is a file name.
 std::optional<std::string> ParseArgs(const std::vector<std::string>& args,
-                                     std::initializer_list<OptionSpec> specs, ParsedArgs& parsed);
+                                     std::initializer_list<KnownOption> known, ParsedArgs& parsed);
 
 }  // namespace sealupdate::tool
