@@ -32,20 +32,34 @@ TEST(ProgramTerminator, EndsListedProcessesOfThisInstallationAndSessionButNotThe
       {21, u"main.exe", u"\\Device\\HarddiskVolume2\\Program Files\\App\\main.exe", 1},
   };
   table.refuse = {12};
-  ProgramTerminator programs(table, in);
+  std::vector<std::string> trail;
+  ProgramTerminator programs(table, in, Trail([&](const std::string& l) { trail.push_back(l); }));
   const std::vector<std::u16string> names = {u"main.exe", u"C:\\Windows\\notepad.exe",
                                              u"UPDATE.EXE", u"absent.exe", u"Helper.exe"};
-  // The main program first, then the others in the order listed.
+  // The main program first, then the others in the order listed; the trail tells each one.
   EXPECT_EQ(programs.EndAll(names), (std::vector<std::uint32_t>{11, 14, 17, 15}));
   EXPECT_EQ(table.terminated, (std::vector<std::uint32_t>{11, 14, 17, 15}));
   EXPECT_EQ(table.exitCodes, (std::vector<std::uint32_t>(4, 0)));
+  const std::string left = "sealupdate: left main.exe (pid ";
+  EXPECT_EQ(
+      trail,
+      (std::vector<std::string>{
+          "sealupdate: ended Main.exe (pid 11)",
+          "sealupdate: left main.EXE (pid 12) running: could not be ended",
+          left + "13) running: another session", "sealupdate: ended MAIN.EXE (pid 14)",
+          left + "18) running: another session", left + "20) running: outside the client's folder",
+          left + "21) running: outside the client's folder",
+          "sealupdate: ended Update.exe (pid 17)", "sealupdate: ended helper.exe (pid 15)"}));
   table.refuse.clear();
   table.ownSession = std::nullopt;  // its own session unknown: nobody's work is ended
   EXPECT_TRUE(programs.EndAll(names).empty());
+  EXPECT_EQ(trail.back(), "sealupdate: own session unknown: no program ended");
   table.ownSession = 2;
   EXPECT_EQ(programs.EndAll(names), std::vector<std::uint32_t>{13});
   table.snapshotFails = true;  // nothing to walk: nothing ended
+  trail.clear();
   EXPECT_TRUE(programs.EndAll(names).empty());
+  EXPECT_EQ(trail, std::vector<std::string>{"sealupdate: no process list: no program ended"});
 }
 
 #ifdef _WIN32

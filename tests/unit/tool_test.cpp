@@ -17,8 +17,8 @@
 namespace sealupdate::tool {
 namespace {
 
-// Every field of every fixture is compared with pefile natively and with the system's version
-// services under Wine; here: the path as given, a size beyond 31 bits and what is no image.
+// Every field of every fixture is compared with pefile; here: the path as given, a size beyond
+// 31 bits and what is no image.
 TEST(VersionInfo, ReadsByPathSaturatesTheSizeAndRefusesWhatIsNoImage) {
   const std::u16string path = FixturePath(u"zh_lib.dll");
   const auto info = ReadVersionInfo(u"  " + path + u" ");  // spaces around are ignored

@@ -319,22 +319,5 @@ TEST_F(Flow, TrailTellsEachDownloadAnswerRetryResumeAndStall) {
                         "bytes, 0 ms"}));
 }
 
-TEST_F(Flow, TrailNamesProgramsEndedAndLeftRunningWithTheReason) {
-  processes.processes = {{7, u"Main.exe", u"C:\\App\\Main.exe", 1},
-                         {8, u"Main.exe", u"C:\\Other\\Main.exe", 1},
-                         {9, u"main.exe", u"C:\\App\\main.exe", 2},
-                         {10, u"helper.exe", u"C:\\App\\helper.exe", 1}};
-  processes.refuse = {10};
-  ProgramTerminator(processes, u"C:\\App\\", sink).EndAll({u"main.exe", u"helper.exe"});
-  EXPECT_EQ(trail, (Log{"sealupdate: ended Main.exe (pid 7)",
-                        "sealupdate: left Main.exe (pid 8) running: outside the client's folder",
-                        "sealupdate: left main.exe (pid 9) running: another session",
-                        "sealupdate: left helper.exe (pid 10) running: could not be ended"}));
-  processes.ownSession = std::nullopt;
-  trail.clear();
-  ProgramTerminator(processes, u"C:\\App\\", sink).EndAll({u"main.exe"});
-  EXPECT_EQ(trail, Log{"sealupdate: own session unknown: no program ended"});
-}
-
 }  // namespace
 }  // namespace sealupdate
