@@ -1,7 +1,5 @@
-# Shared pieces of the end-to-end tests, the benchmarks and the demo: the Wine environment that
-# wine_env.sh wrote, starting programs under it, driver.exe that plays the user, the loopback web
-# servers (test_server.py, nginx), a certificate the prefix trusts, and a whole update laid out
-# on disk. Scenario scripts run as `script.py BUILD_DIR STATE_DIR SCENARIO`.
+# Shared by the end-to-end tests, the benchmarks and the demo: programs under the Wine environment
+# wine_env.sh wrote, driver.exe, loopback web servers, a trusted certificate, an update on disk.
 import contextlib
 import hashlib
 import json
@@ -35,7 +33,6 @@ class WineEnv:
         self.work.mkdir(parents=True)
 
     def with_debug(self, debug):
-        # The environment with Wine's DEBUG channels set to `debug` (when given).
         return dict(self.env, WINEDEBUG=debug) if debug else self.env
 
     @staticmethod
@@ -54,8 +51,7 @@ class WineEnv:
         return proc.returncode, out
 
     def start(self, exe, *args, log=None, debug=None):
-        # Starts a Windows program in the background, with Wine's DEBUG channels if given. Its
-        # output goes to a file: an inherited pipe would keep CTest waiting.
+        # In the background; output goes to a file, as an inherited pipe would keep CTest waiting.
         with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
             return subprocess.Popen([self.wine, str(exe), *args], cwd=self.work,
                                     env=self.with_debug(debug),
@@ -107,19 +103,16 @@ class WineEnv:
 
 
 def loaded(log, exe, library):
-    # Whether the process of `exe` loaded `library`, from a log of Wine's +pid,+loaddll channels
-    # (other processes, such as the desktop, may write there too).
+    # From a +pid,+loaddll log, which other processes (the desktop) may write to as well.
     lines = [line for line in log.read_text("utf-8", "replace").splitlines() if "Loaded" in line]
     pid = next((line.split(":")[0] for line in lines if exe in line), None)
     return any(line.split(":")[0] == pid and library in line for line in lines)
 
 
-# Wine's channel that shows what a program sends to the debugger (the client's trail).
-TRAIL_DEBUG = "warn+seh"
+TRAIL_DEBUG = "warn+seh"  # Wine's channel that shows what the client sends to the debugger
 
 
 def trail(log):
-    # The client's trail lines, in order, from a log written with TRAIL_DEBUG.
     return re.findall(r'OutputDebugStringA "sealupdate: (.*?)\\n"',
                       log.read_text("utf-8", "replace"))
 
@@ -164,7 +157,7 @@ def wait_exit(proc, timeout):
 
 
 class Process:
-    # A background helper process whose output goes to a file, ended when the test is done.
+    # A helper process logging to a file, ended when the test is done.
     def spawn(self, args, log, ready):
         self.out = open(log, "wb")
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.out,
@@ -182,9 +175,7 @@ class Process:
 
 
 class Server(Process):
-    # test_server.py on loopback serving `root`, with its request log; over HTTPS with `tls`
-    # (certificate and key files, from trusted_certificate).
-
+    # test_server.py serving `root`; over HTTPS with `tls`, the files from trusted_certificate.
     def __init__(self, env, root, name="server", tls=None, lifetime=100):
         port_file, self.log_path = env.work / (name + ".port"), env.work / (name + ".requests")
         for stale in (port_file, self.log_path, pathlib.Path(str(self.log_path) + ".sent")):
@@ -198,23 +189,23 @@ class Server(Process):
 
     def requests(self):
         # What the server was asked, in order: dicts with target and headers.
-        lines = self.log_path.read_text().splitlines() if self.log_path.exists() else []
-        return [json.loads(line) for line in lines]
+        return json_lines(self.log_path)
 
     def targets(self):
         return [r["target"] for r in self.requests()]
 
     def sent(self, part=""):
         # Body bytes sent in all answers to targets containing `part`.
-        path = pathlib.Path(str(self.log_path) + ".sent")
-        rows = [json.loads(line) for line in path.read_text().splitlines()] if path.exists() else []
+        rows = json_lines(pathlib.Path(str(self.log_path) + ".sent"))
         return sum(r["sent"] for r in rows if part in r["target"])
 
 
-class Nginx(Process):
-    # nginx on a free loopback port with a configuration of our own, serving `root`: the web
-    # server a deployer would use. Its access log names every request.
+def json_lines(path):
+    return [json.loads(line) for line in path.read_text().splitlines()] if path.exists() else []
 
+
+class Nginx(Process):
+    # The web server a deployer would use, serving `root`; its access log names every request.
     def __init__(self, env, root, limit_rate=None):
         d = env.work / "nginx"
         (d / "logs").mkdir(parents=True, exist_ok=True)
@@ -230,9 +221,8 @@ class Nginx(Process):
             "types { application/octet-stream bin exe; text/plain ini txt; }"
             f"server {{ listen 127.0.0.1:{port}; root {pathlib.Path(root).resolve()};"
             f"{f'limit_rate {limit_rate};' if limit_rate else ''} }} }}\n")
-        # nginx writes its pid file once it listens.
         self.spawn(["nginx", "-p", str(d), "-c", str(d / "nginx.conf")], d / "nginx.out",
-                   (d / "nginx.pid").exists)
+                   (d / "nginx.pid").exists)  # written once it listens
         self.base, self.access_log = f"http://127.0.0.1:{port}/", d / "logs" / "access.log"
 
     def __exit__(self, *exc):
@@ -243,10 +233,8 @@ class Nginx(Process):
 
 @contextlib.contextmanager
 def trusted_certificate(env):
-    # A self-signed certificate for localhost, made with openssl, that the Wine prefix trusts
-    # while the test runs: it sits in the user's root store of the prefix (the registry key that
-    # crypt32 reads), never in the host's. Each test makes its own and removes it when done.
-    # Yields the certificate and key files.
+    # A self-signed certificate for localhost in the prefix's user root store (never the host's)
+    # while the test runs; yields the certificate and key files.
     cert, key = env.work / "tls.crt", env.work / "tls.key"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-keyout", str(key), "-out", str(cert), "-subj", "/CN=localhost",
@@ -267,9 +255,8 @@ def trusted_certificate(env):
 
 
 class UpdateSite:
-    # A whole update on disk: the program folder (app: the sealed client beside the sample main
-    # program at version 1.0.0.0) and the web folder (www: the update document and the sample
-    # package as dl/setup.bin).
+    # app: the sealed client beside the sample main program (1.0.0.0); www: the update document
+    # and the sample package as dl/setup.bin.
 
     def __init__(self, env, soft_name):
         self.env, self.soft_name = env, soft_name
@@ -327,10 +314,23 @@ class UpdateSite:
     def package_opened(self, timeout=15):
         return until((self.app / "Update" / "package-opened.txt").exists, timeout)
 
+    def hand_over(self, client_exe, between=lambda: None):
+        # A whole update, the main program running: yes to the offer, `between`, ok to the
+        # completion; the client ends the main program, opens the saved package and ends.
+        main_program = self.start_main_program()
+        client = self.env.launch(client_exe, self.title)
+        box = self.message_box("yes")
+        expect(box == ("自动更新：", "发现新版本，是否立即更新？"), f"the offer: {box}")
+        between()
+        box = self.message_box("ok")
+        expect(box == ("下载完成：", "更新文件下载完毕！单击 [确定] 重启程序。"), f"done: {box}")
+        expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client hands over")
+        expect(ended(main_program), "the main program ran on")
+        expect(self.package_saved_intact() and self.package_opened(), "the package was not opened")
+
 
 def run_scenario(scenarios):
-    # The command line of the scenario scripts, BUILD_DIR STATE_DIR SCENARIO: runs the function
-    # of that name from the script's `scenarios`.
+    # Scenario scripts run as `script.py BUILD_DIR STATE_DIR SCENARIO`.
     build, state, name = sys.argv[1:4]
     scenarios[name](WineEnv(build, state, name))
     print(f"{name}: ok")

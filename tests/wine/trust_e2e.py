@@ -1,15 +1,13 @@
 #!/usr/bin/env python3
-# Signed documents and verified packages: documents signed with the OpenSSL command line (an
-# implementation independent of the client's) and verified by the client through CNG.
-# Usage: trust_e2e.py BUILD_DIR STATE_DIR SCENARIO
+# Signed documents and verified packages: signed with the OpenSSL command line (independent of
+# the client's code), verified by the client through CNG.
 import base64
 import re
 import hashlib
 import subprocess
 
-from harness import (CHECK_FAILED, HANDED_OVER, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE,
-                     UPDATE_FAILED, Nginx, Server, UpdateSite, ended,
-                     expect, run_scenario, trail, wait_exit)
+from harness import (CHECK_FAILED, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE, UPDATE_FAILED, Nginx,
+                     Server, UpdateSite, expect, run_scenario, trail, wait_exit)
 
 
 def openssl(*args, data=None):
@@ -62,35 +60,30 @@ def osslsign(env, client):
 
 
 def signed_update(env):
-    # An Authenticode-signed client still reads its sealed keys; a tampered document at the
-    # first address falls back to the good one at the second, whose line ends a text-mode
-    # transfer turned into LF after signing; the verified package is held from its check until
-    # the shell has it.
+    # An Authenticode-signed client still reads its sealed keys; a tampered document at the first
+    # address falls back to the good one at the second, whose line ends a text-mode transfer
+    # turned into LF after signing.
     site = SignedSite(env, "签名更新")
     with Nginx(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
         # Accepted, the tampered one would fail its download.
         (site.www / "tampered.ini").write_bytes(good.replace(b"setup.bin", b"setup.bad"))
         (site.www / "update.ini").write_bytes(good.replace(b"\r\n", b"\n"))
-        main_program = site.start_main_program()
         client = site.seal([web.base + "tampered.ini", web.base + "update.ini"], mode=1)
         osslsign(env, client)
-        client = env.launch(client, site.title)
-        expect(site.message_box("yes")[0] == "自动更新：", "the signed document offers the update")
-        expect(site.message_box("wait")[0] == "下载完成：", "the verified package completes")
-        # From the check until the shell has it, nobody may write or delete the package.
-        probe = env.driver("probe", env.win_path(site.saved_package()))[1].split()
-        expect(probe == ["write=0", "delete=0"], f"the package is not held: {probe}")
-        site.message_box("ok")
-        expect(wait_exit(client, 20) == HANDED_OVER, "the client must end after the hand-over")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not opened")
-    expect(ended(main_program), "the main program's process must be ended")
+
+        def held():  # from the check until the shell has it, nobody may write or delete it
+            site.message_box("wait")
+            probe = env.driver("probe", env.win_path(site.saved_package()))[1].split()
+            expect(probe == ["write=0", "delete=0"], f"the package is not held: {probe}")
+
+        site.hand_over(client, between=held)
 
 
 def released_update(env):
     # The publisher's path with the Windows build of the tool: keygen, seal with the key pinned,
     # release from the package; the client takes the document and the package it describes.
-    site = SignedSite(env, "一键发布")
+    site = UpdateSite(env, "一键发布")
     tool, win = env.build / "sealupdate-tool.exe", env.win_path
     env.run(tool, "keygen", win(env.work / "release"))
     with Server(env, site.www) as web:
@@ -104,13 +97,7 @@ def released_update(env):
                 "--suffix", ".exe", "--package", win(site.package), "--signing-key",
                 win(env.work / "release.key"), "--main", "SampleApp.exe", "--client", win(client),
                 win(site.www / "update.ini"))
-        main_program = site.start_main_program()
-        client = env.launch(client, site.title)
-        expect(site.message_box("yes")[0] == "自动更新：", "the released document offers the update")
-        expect(site.message_box("ok")[0] == "下载完成：", "the package it describes completes")
-        expect(wait_exit(client, 20) == HANDED_OVER, "the client must end after the hand-over")
-    expect(site.package_saved_intact() and site.package_opened(), "the package was not opened")
-    expect(ended(main_program), "the main program's process must be ended")
+        site.hand_over(client)
 
 
 def bucket(guid, address):
@@ -125,12 +112,12 @@ def staged_rollout(env):
     site = SignedSite(env, "分批发布")
     key, value = r"HKLM\SOFTWARE\Microsoft\Cryptography", "MachineGuid"
     saved = re.search(r"REG_SZ\s+(\S+)", env.run("reg", "query", key, "/v", value, check=False)[1])
+    set_guid = lambda g: env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", g, "/f")
     with Server(env, site.www, lifetime=600) as web:  # four clients, slow on a loaded machine
         address = web.base + "update.ini"
         guid = next(g for g in (f"{i:08x}-1111-2222-3333-444455556666" for i in range(100))
                     if 0 < bucket(g, address) < 99)  # a machine without guid fails either
-        env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", "{" + guid.upper() + "}",
-                "/f")
+        set_guid("{" + guid.upper() + "}")
 
         def publish(rollout):
             (site.www / "update.ini").write_bytes(
@@ -161,7 +148,7 @@ def staged_rollout(env):
             env.close(site.title, client, NO_OUTCOME)
         finally:
             if saved:
-                env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", saved[1], "/f")
+                set_guid(saved[1])
             else:
                 env.run("reg", "delete", key, "/v", value, "/f", check=False)
     expect(site.nothing_saved(), "nothing is downloaded")
