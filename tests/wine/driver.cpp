@@ -1,31 +1,24 @@
-// The Windows side of the end-to-end tests, run under Wine next to the client. It plays the user
-// (finds a window by its exact title, reads its controls, presses buttons, answers message
-// boxes), hosts the download component with a message loop, and prints UTF-8, one fact per
-// line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
-//
-//   wait TITLE [--visible] [--timeout MS]   until the window exists (and is visible)
-//   info TITLE                              visible=, rect=, client= (x,y,w,h on the screen),
-//                                           pid=, and per control=class|id|x,y,w,h|text (in the
-//                                           client area; \\, \r, \n escaped)
-//   click TITLE CAPTION | minimize TITLE | close TITLE
-//       TITLE "#CLASS": the window of that class (#32768: the open popup menu)
-//   msgbox PID ANSWER [--timeout MS]        title= and text= of the visible message box of PID,
-//                                           then press ANSWER (yes, no, ok; wait: nothing)
-//   probe PATH                              write= and delete=: whether another program could
-//                                           open PATH for writing or delete it (1) or not (0)
-//   hold                                    keeps one hidden window until ended: the fixture's
-//                                           keeper, which owns the desktop process as a real
-//                                           session's shell would (no test's output holds it)
+// The Windows side of the end-to-end tests: plays the user and hosts the download component,
+// printing UTF-8, one fact per line. Exits 0 on success, 1 on failure or time-out, 2 on bad usage.
+//   wait TITLE [--visible] [--timeout MS]  until the window exists (and is visible)
+//   info TITLE          visible=, rect=, client= (x,y,w,h on the screen), pid=, and per child
+//                       control=class|id|x,y,w,h|text (in the client area; \\, \r, \n escaped)
+//   click TITLE CAPTION | minimize TITLE | close TITLE   (TITLE "#CLASS": that class's window)
+//   msgbox PID ANSWER [--timeout MS]  title= and text= of PID's visible message box, then press
+//                       ANSWER (yes, no, ok; wait: nothing)
+//   probe PATH          write= and delete=: whether another program could open PATH for writing
+//                       or delete it (1) or not (0)
+//   hold                keeps one hidden window until ended: the fixture's keeper, owning the
+//                       desktop process as a real session's shell would (no test's output holds it)
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N] [--retry-delay MS]
-//       a Downloader with the real WinINet reader and a message loop, as the client's window
-//       has; SAVE "-": in memory, then written to NAME.bin in the working folder. It removes
-//       task NAME MS after the start, waits MS after the last task ended, and MS in each retry
-//       event; the reader's stall timeout, first back-off and retries per address are as given
-//       (short ones keep the tests fast). Prints "progress NAME|VALUE|MAX", "retry NAME|N|OF",
-//       "complete NAME|ERR|BYTES", "cancelled NAME", with --sha256 "sha256 SAVE|HEX" of each
-//       finished file body, then "elapsed_ms N" (first request to last completion) and
-//       "peak_working_set N".
+//       a Downloader with the real WinINet reader and a message loop, as the client's window has;
+//       SAVE "-": in memory, then written to NAME.bin in the working folder. It removes task NAME
+//       MS after the start, waits MS after the last task ended and MS in each retry event; the
+//       reader's stall timeout, first back-off and retries per address are as given. Prints
+//       "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete NAME|ERR|BYTES", "cancelled NAME",
+//       with --sha256 "sha256 SAVE|HEX" of each finished file body, then "elapsed_ms N" (first
+//       request to last completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>
@@ -114,7 +107,6 @@ int Fail(const std::string& what) {
 int Drive(const Args& args) {
   const std::wstring& cmd = args[0];
   const std::wstring target = args.size() > 1 ? args[1] : L"";
-  // A title, or a window class such as "#32768" (the open popup menu).
   const auto find = [&] {
     return target[0] == L'#' ? FindWindowW(target.c_str(), nullptr)
                              : FindWindowW(nullptr, target.c_str());
@@ -193,8 +185,6 @@ int Drive(const Args& args) {
   if (cmd == L"close") return PostMessageW(h, WM_CLOSE, 0, 0) ? 0 : 1;
   return 2;
 }
-
-// --- download: the Downloader with the real WinINet reader.
 
 struct Host final : DownloaderEvents {
   ULONGLONG lastCompletion = 0;

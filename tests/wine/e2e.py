@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-# The client's window, its progress bar and its notification-area icon under Wine, seen on the
-# shared desktop: each scenario runs alone. Usage: e2e.py BUILD_DIR STATE_DIR SCENARIO
+# The client's window, progress bar and notification-area icon, read off the shared desktop.
 import subprocess
 
 from harness import NO_OUTCOME, TITLE, Server, expect, fields, loaded, run_scenario, until, wait_exit
@@ -120,8 +119,7 @@ def tray_icon(env):
     expect(until(lambda: len(icons(env, "4-gone")) <= baseline, 10), "the icon is removed")
 
     # "2" on the command line: while the check runs (seconds: the document trickles) the window
-    # stays hidden off-screen and no icon shows on the desktop the client above left shown; up
-    # to date, the client ends by itself.
+    # stays hidden off-screen and no icon shows; up to date, the client ends by itself.
     (env.work / "www").mkdir()
     (env.work / "www" / "u.ini").write_bytes(
         b"[UpdateInfo]\r\nVersion=0.0.0.0\r\nMainExeName=none.exe\r\n" + b";" * 500)

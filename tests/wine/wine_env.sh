@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
 # The Wine test environment: a reused 64-bit prefix that renders Chinese under a zh_CN locale,
 # with a virtual desktop, on its own Xvfb display.
-#
-#   wine_env.sh setup STATE_DIR KEEPER_EXE [ARGS]   create or reuse the prefix, start Xvfb, Wine
-#                                            and the keeper (a program that runs until ended)
-#   wine_env.sh cleanup STATE_DIR            stop Wine and Xvfb (the prefix is kept)
-#   wine_env.sh run STATE_DIR PROGRAM ARGS   run a Windows program in it (CTest's emulator)
-#
-# setup writes STATE_DIR/env.list (KEY="VALUE" lines). Long-lived processes log to STATE_DIR/*.log,
-# never to our stdout: CTest would wait on the inherited pipe until the test times out.
+#   setup STATE_DIR KEEPER_EXE [ARGS]  create or reuse the prefix, start Xvfb, Wine and the keeper
+#                                      (runs until ended); writes STATE_DIR/env.list (KEY="VALUE")
+#   cleanup STATE_DIR                  stop Wine and Xvfb (the prefix is kept)
+#   run STATE_DIR PROGRAM ARGS         run a Windows program in it (CTest's emulator)
+# Long-lived processes log to STATE_DIR/*.log, never to our stdout: CTest would wait on the
+# inherited pipe until the test times out.
 set -euo pipefail
 
 cmd=${1:?usage: wine_env.sh setup|cleanup|run STATE_DIR ...}
