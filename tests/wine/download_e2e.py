@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-# The download component with the real WinINet reader under Wine (driver.exe download), against
-# test_server.py. Usage: download_e2e.py BUILD_DIR STATE_DIR CASE
+# The download component with the real WinINet reader (driver.exe download) and test_server.py.
 import hashlib
 import os
 
@@ -83,13 +82,10 @@ def transfers(env):
     (out / "e404.exe").write_bytes(b"previous package")  # a failure leaves it alone
     with trusted_certificate(env) as cert, Server(env, www) as srv, \
             Server(env, www, "tls", tls=cert) as tls:
-        bases = {"{base}": srv.base, "{tls}": tls.base,
-                 "{ip}": tls.base.replace("localhost", "127.0.0.1")}
+        bases = dict(base=srv.base, tls=tls.base, ip=tls.base.replace("localhost", "127.0.0.1"))
         args = ["--backoff", "20"]
         for name, (address, to_file, _) in TRANSFERS.items():
-            address = address if address.startswith("{") else "{base}" + address
-            for key, base in bases.items():
-                address = address.replace(key, base)
+            address = ("" if address.startswith("{") else srv.base) + address.format(**bases)
             args += ["--get", name, address, env.win_path(out / f"{name}.exe") if to_file else "-"]
         run = Run(env, *args)
         requests = srv.requests() + tls.requests()
@@ -115,16 +111,14 @@ def transfers(env):
 
 
 def retries_and_resume(env):
-    # Failures part-way, answers asking for a later try and silent servers are retried; others
-    # are final. A retry, or a later run finding a partial body with its record, asks only for
-    # the rest when the body had a validator the server honours for that very file; anything else
-    # starts over. The streamed SHA-256 covers the whole body either way.
+    # Failures part-way, answers asking for a later try and silent servers are retried; others are
+    # final. A retry, or a later run finding a partial body with its record, asks only for the rest
+    # when the server honours the body's validator for that very file; anything else starts over.
     www, out, body = setup(env)
     n, cut, slack = len(body), 900_000, 2 * 256 * 1024
     once = f"cut={cut}&faults=1"
-    # name: (address or query on pkg.bin, error, If-Range of each request (None: no Range),
-    # whether the bytes sent stay within the body plus slack (None: not checked)). doc… rows
-    # keep their bodies in memory.
+    # name: (address or query on pkg.bin, error, If-Range of each request (None: no Range), whether
+    # the bytes sent stay within the body plus slack (None: not checked)); doc… bodies in memory.
     cases = {
         "cut30": (f"cut={n * 3 // 10}&faults=1", 0, [None] * 2, None),
         "cut70": (f"cut={n * 7 // 10}&faults=2", 0, [None] * 3, None),

@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-# Loopback HTTP server of the end-to-end tests (standard library only).
-#
-# Usage: test_server.py ROOT PORT_FILE LIFETIME LOG [CERT KEY]
-#
-# Serves ROOT on 127.0.0.1 at a free port (written to PORT_FILE once listening; HTTPS with the PEM
-# CERT and KEY) and ends after LIFETIME seconds. LOG gets one JSON line per request ({"target",
-# "headers"}), LOG.sent the body bytes each answer sent ({"target", "sent"}).
-#
+# The loopback web server of the end-to-end tests, standard library only.
+# test_server.py ROOT PORT_FILE LIFETIME LOG [CERT KEY] serves ROOT on 127.0.0.1 at a free port
+# (written to PORT_FILE once listening; HTTPS with the PEM CERT and KEY) and ends after LIFETIME
+# seconds. LOG gets one JSON line per request ({"target", "headers"}), LOG.sent the body bytes
+# each answer sent ({"target", "sent"}).
 # The query bends the answer: status=N (with location=URL: a Location as given), hops=N (a chain
 # of N 302s), nolength=close|chunked, cut=N (N bytes of the announced length, then close),
 # close=1 (no answer), trickle=BYTES,MS, hang=1 (never answer) or hang=first (only the first
@@ -40,11 +37,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         with self.lock, open(self.log_file, "a", encoding="utf-8") as out:
             out.write(json.dumps({"target": self.path, "headers": dict(self.headers)}) + "\n")
+            count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
         url = urllib.parse.urlsplit(self.path)
         query = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
         self.close_connection = True
-        with self.lock:
-            count = self.counts[self.path] = self.counts.get(self.path, 0) + 1
         if count > int(query.get("faults", count)):
             query = {k: v for k, v in query.items()
                      if k not in ("cut", "close", "hang", "status", "trickle")}
@@ -53,9 +49,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif query.get("close"):
             self.connection.shutdown(socket.SHUT_RDWR)
         elif int(query.get("hops", "0")) > 0:
-            fields = {**query, "hops": int(query["hops"]) - 1}
-            self.answer(302, b"moved\r\n", {},
-                        location=url.path + "?" + urllib.parse.urlencode(fields))
+            rest = urllib.parse.urlencode({**query, "hops": int(query["hops"]) - 1})
+            self.answer(302, b"moved\r\n", {}, location=f"{url.path}?{rest}")
         elif "status" in query:
             self.answer(int(query["status"]), b"error page\r\n", query, query.get("location"))
         elif query.get("endless"):
