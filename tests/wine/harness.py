@@ -15,8 +15,7 @@ import sys
 import time
 
 TITLE = "智能更新程序"
-# The client's exit codes.
-UP_TO_DATE, CHECK_FAILED, UPDATE_FAILED, NO_OUTCOME, HANDED_OVER = range(5)
+UP_TO_DATE, CHECK_FAILED, UPDATE_FAILED, NO_OUTCOME, HANDED_OVER = range(5)  # the exit codes
 NOTES, STATUS, SPEED, TIME_LEFT, PROGRESS, BUTTON = 100, 200, 202, 203, 300, 400  # control ids
 
 
@@ -50,9 +49,9 @@ class WineEnv:
                f"{proc.stderr.decode('utf-8', 'replace')}")
         return proc.returncode, out
 
-    def start(self, exe, *args, log=None, debug=None):
+    def start(self, exe, *args, debug=None):
         # In the background; output goes to a file, as an inherited pipe would keep CTest waiting.
-        with open(self.work / (log or pathlib.Path(exe).stem + ".log"), "wb") as out:
+        with open(self.work / (pathlib.Path(exe).stem + ".log"), "wb") as out:
             return subprocess.Popen([self.wine, str(exe), *args], cwd=self.work,
                                     env=self.with_debug(debug),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
@@ -87,12 +86,10 @@ class WineEnv:
         expect(wait_exit(proc, 15) == code, f"closing {title} must end it with {code}")
 
     def seal(self, config_text, name="client.exe"):
-        # Seals `config_text` into a copy of the client with the Windows build of the tool.
         config = self.work / (name + ".ini")
         config.write_text(config_text, encoding="utf-8")
         self.run(self.build / "sealupdate-tool.exe", "seal", "--config", self.win_path(config),
-                 self.win_path(self.build / "sealupdate.exe"),
-                 self.win_path(self.work / name))
+                 self.win_path(self.build / "sealupdate.exe"), self.win_path(self.work / name))
         return self.work / name
 
     def screenshot(self, name):
@@ -142,11 +139,7 @@ def until(predicate, seconds, step=0.1):
 
 
 def ended(proc, timeout=15):
-    try:
-        proc.wait(timeout=timeout)
-        return True
-    except subprocess.TimeoutExpired:
-        return False
+    return until(lambda: proc.poll() is not None, timeout)
 
 
 def wait_exit(proc, timeout):
@@ -256,12 +249,12 @@ def trusted_certificate(env):
 
 class UpdateSite:
     # app: the sealed client beside the sample main program (1.0.0.0); www: the update document
-    # and the sample package as dl/setup.bin.
-
+    # and the sample package as dl/setup.bin. The client saves the package to `update`.
     def __init__(self, env, soft_name):
         self.env, self.soft_name = env, soft_name
         self.title = f"{soft_name} - {TITLE}"
         self.app, self.www = env.work / "app", env.work / "www"
+        self.update = self.app / "Update"
         (self.www / "dl").mkdir(parents=True)
         self.app.mkdir()
         self.package = env.build / "sample_package.exe"
@@ -292,32 +285,30 @@ class UpdateSite:
 
     def message_box(self, answer, timeout_ms=30000):
         # Waits for the client's message box, answers it and returns (title, text).
-        out = self.env.driver("msgbox", self.pid(), answer, "--timeout", str(timeout_ms),
-                              timeout=timeout_ms / 1000 + 30)[1]
-        box = fields(out)
+        box = fields(self.env.driver("msgbox", self.pid(), answer, "--timeout", str(timeout_ms),
+                                     timeout=timeout_ms / 1000 + 30)[1])
         return box.get("title", ""), box.get("text", "")
 
     def control_text(self, ident):
         return self.env.texts(self.title)[ident]["text"]
 
     def saved_package(self):
-        return self.app / "Update" / "setup.bin.exe"
+        return self.update / "setup.bin.exe"
 
     def package_saved_intact(self):
         saved = self.saved_package()
         return saved.exists() and saved.read_bytes() == self.package.read_bytes()
 
     def nothing_saved(self):
-        update = self.app / "Update"
-        return not update.exists() or not any(update.iterdir())
+        return not self.update.exists() or not any(self.update.iterdir())
 
     def package_opened(self, timeout=15):
-        return until((self.app / "Update" / "package-opened.txt").exists, timeout)
+        return until((self.update / "package-opened.txt").exists, timeout)
 
-    def hand_over(self, client_exe, between=lambda: None):
+    def hand_over(self, client_exe, between=lambda: None, main_program=None):
         # A whole update, the main program running: yes to the offer, `between`, ok to the
         # completion; the client ends the main program, opens the saved package and ends.
-        main_program = self.start_main_program()
+        main_program = main_program or self.start_main_program()
         client = self.env.launch(client_exe, self.title)
         box = self.message_box("yes")
         expect(box == ("自动更新：", "发现新版本，是否立即更新？"), f"the offer: {box}")

@@ -7,15 +7,14 @@ import shutil
 import subprocess
 import time
 
-from harness import (BUTTON, HANDED_OVER, NO_OUTCOME, NOTES, PROGRESS, STATUS, TIME_LEFT,
-                     UPDATE_FAILED, Nginx, Server, UpdateSite, ended, expect, run_scenario, until)
+from harness import (BUTTON, NO_OUTCOME, NOTES, PROGRESS, STATUS, TIME_LEFT, UPDATE_FAILED, Nginx,
+                     Server, UpdateSite, ended, expect, run_scenario, until)
 
 
 def whole_update(env):
-    # Mode 1 against nginx: the update addresses fall back past a 404 and an HTML page, the
-    # download addresses past a 404 and a name that climbs out of Update. The first run is killed
-    # mid-download; the next asks only for the rest, then ends only the main program's processes
-    # inside the client's folder and opens the package.
+    # Against nginx: update addresses fall back past a 404 and an HTML page, download addresses
+    # past a 404 and a name climbing out of Update. A run killed mid-download is resumed; only the
+    # main program's processes inside the client's folder are ended.
     site = UpdateSite(env, "整体更新")
     (site.www / "portal.html").write_text("<html><body><h1>Sign in</h1>[UpdateInfo]</body></html>")
     victim = env.work / "outside" / "victim.txt"
@@ -26,7 +25,7 @@ def whole_update(env):
     for copy in (elsewhere, below):
         copy.parent.mkdir(parents=True)
         shutil.copy(env.build / "SampleApp.exe", copy)
-    size, part = site.package.stat().st_size, site.app / "Update" / "setup.bin.exe.part"
+    size, part = site.package.stat().st_size, site.update / "setup.bin.exe.part"
     stranger = site.start_main_program(elsewhere)  # well before the others are seen to end
     try:
         with Nginx(env, site.www, limit_rate="256k") as web:
@@ -59,17 +58,16 @@ def whole_update(env):
 
 
 def retried_resume(env):
-    # An earlier run left a partial package whose bytes are not the package's, and the server is
-    # busy twice: the client tells each retry and asks for the rest each time; the whole fails
-    # the document's SHA-256, is read once afresh, and the update completes.
+    # An earlier run's partial package has wrong bytes and the server is busy twice: each retry is
+    # told and asks for the rest; the whole fails the document's SHA-256 and is read afresh, once.
     site = UpdateSite(env, "续传校验")
     package = site.package.read_bytes()
     half = len(package) // 2
-    (site.app / "Update").mkdir()
-    (site.app / "Update" / "setup.bin.exe.part").write_bytes(b"\0" * half)
+    site.update.mkdir()
+    (site.update / "setup.bin.exe.part").write_bytes(b"\0" * half)
     with Server(env, site.www) as web:
         address = web.base + "dl/setup.bin?etag=v1&status=503&faults=2"
-        (site.app / "Update" / "setup.bin.exe.part.info").write_text(
+        (site.update / "setup.bin.exe.part.info").write_text(
             f'{address}\n"v1"\n{len(package)}\n')
         site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
                      f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
@@ -80,15 +78,14 @@ def retried_resume(env):
     told = {s for s in seen if s.startswith("网络中断")}
     expect(told and told <= {f"网络中断，正在重试（{k}/3）…" for k in (1, 2)}, f"statuses {seen}")
     expect(asked == [f"bytes={half}-"] * 3 + [None], f"ranges asked: {asked}")
-    expect(sorted(p.name for p in (site.app / "Update").iterdir()) ==
-           ["package-opened.txt", "setup.bin.exe"], "a partial body was left")
+    expect(sorted(p.name for p in site.update.iterdir()) == ["package-opened.txt", "setup.bin.exe"],
+           "a partial body was left")
 
 
 def dripped_addresses(env):
-    # Servers that send a byte now and then stay under the 30 s stall limit. The first update
-    # address drips its document: past the document's deadline the check moves on to the second,
-    # which offers the update. The package's first answer drips under the slowest rate kept: the
-    # rest is asked for again. This test build shortens the deadline to 3 s and the window to 2 s.
+    # Drips stay under the 30 s stall limit. Past the document's deadline (3 s in this test build)
+    # the check leaves the first update address for the second. The package's first answer drips
+    # under the slowest rate kept (over a 2 s window here): the rest is asked for again.
     site = UpdateSite(env, "涓流地址")
     env.env["SEALUPDATE_TEST_TUNING"] = "3000,2000"
     package = "dl/setup.bin?etag=a&trickle=1,100&faults=1"
@@ -105,9 +102,8 @@ def dripped_addresses(env):
 
 
 def mode0_session(env):
-    # Mode 0: a check stopped while its request hangs starts afresh and is answered; the
-    # download shows moving progress on a slow link; after a cancel no completion arrives and
-    # nothing is kept (what the window shows then: the flow's unit tests).
+    # Mode 0: a check stopped while its request hangs starts afresh; progress moves on a slow link;
+    # a cancel brings no completion and keeps nothing (the window then: the flow's unit tests).
     site = UpdateSite(env, "等待点击")
     with Server(env, site.www) as web:
         # 2 KiB/s: reads that waited for a full buffer would show nothing for minutes.
@@ -149,7 +145,7 @@ def failed_downloads(env):
             site.publish("1.1.0.0", urls)
             processes = [site.start_main_program()]
             if name == "held":  # a running program's file cannot be replaced
-                (site.app / "Update").mkdir(exist_ok=True)
+                site.update.mkdir(exist_ok=True)
                 site.saved_package().write_bytes(main_bytes)
                 processes.append(site.start_main_program(site.saved_package()))
             try:
@@ -183,32 +179,28 @@ def read_only_program_folder(env):
     users = pathlib.Path(env.env["WINEPREFIX"]) / "drive_c" / "users"
     local = next(p for p in users.glob("*/AppData/Local") if p.parent.parent.name != "Public")
     digest = hashlib.sha256(env.win_path(site.app).lower().encode("utf-16-le")).hexdigest()
-    update = local / "sealupdate" / digest[:16] / "Update"
-    shutil.rmtree(update.parent, ignore_errors=True)
-    update.mkdir(parents=True)
-    (update / "version.dll").write_bytes(b"planted")
+    site.update = local / "sealupdate" / digest[:16] / "Update"
+    shutil.rmtree(site.update.parent, ignore_errors=True)
+    site.update.mkdir(parents=True)
+    (site.update / "version.dll").write_bytes(b"planted")
     with Server(env, site.www) as web:
         site.publish("1.1.0.0", [web.base + "dl/setup.bin?trickle=65536,50"])
         client_exe = site.seal([web.base + "update.ini"], 1)
         main_program = site.start_main_program()
         before = sorted(p.name for p in site.app.iterdir())
-        subprocess.run(["chattr", "+i", str(site.app)], check=True)
-        try:
-            client = env.launch(client_exe, site.title)
-            site.message_box("yes")
-            expect(until((update / "setup.bin.exe").exists, 30, 0.02), "no package in the "
-                   f"per-user folder {update}")
+
+        def in_place():
+            expect(until(site.saved_package().exists, 30, 0.02), f"nothing in {site.update}")
             expect(main_program.poll() is None, "the main program was ended before the package "
                    "was in place")
-            expect(site.message_box("ok")[0] == "下载完成：", "the download completes")
-            expect(ended(client, 20) and client.returncode == HANDED_OVER, "the client ends")
-            expect(until((update / "package-opened.txt").exists, 15), "the package was not opened")
-            expect(ended(main_program), "the main program ran on")
+
+        subprocess.run(["chattr", "+i", str(site.app)], check=True)
+        try:
+            site.hand_over(client_exe, between=in_place, main_program=main_program)
         finally:
             subprocess.run(["chattr", "-i", str(site.app)], check=True)
-    expect((update / "setup.bin.exe").read_bytes() == site.package.read_bytes(), "not intact")
-    expect(sorted(p.name for p in update.iterdir()) == ["package-opened.txt", "setup.bin.exe"],
-           f"left in the per-user folder: {sorted(p.name for p in update.iterdir())}")
+    left = sorted(p.name for p in site.update.iterdir())
+    expect(left == ["package-opened.txt", "setup.bin.exe"], f"left in the per-user folder: {left}")
     expect(sorted(p.name for p in site.app.iterdir()) == before, "the program folder changed")
 
 
