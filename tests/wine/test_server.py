@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-# The loopback web server of the end-to-end tests, standard library only.
-# test_server.py ROOT PORT_FILE LIFETIME LOG [CERT KEY] serves ROOT on 127.0.0.1 at a free port
-# (written to PORT_FILE once listening; HTTPS with the PEM CERT and KEY) and ends after LIFETIME
-# seconds. LOG gets one JSON line per request ({"target", "headers"}), LOG.sent the body bytes
-# each answer sent ({"target", "sent"}).
+# The tests' web server (standard library only): test_server.py ROOT PORT_FILE LIFETIME LOG [CERT
+# KEY] serves ROOT on 127.0.0.1 at a free port (written to PORT_FILE once listening; HTTPS with
+# the PEM CERT and KEY) and ends after LIFETIME seconds. LOG gets one JSON line per request
+# ({"target", "headers"}), LOG.sent the body bytes each answer sent ({"target", "sent"}).
 # The query bends the answer: status=N (with location=URL: a Location as given), hops=N (a chain
 # of N 302s), nolength=close|chunked, cut=N (N bytes of the announced length, then close),
 # close=1 (no answer), trickle=BYTES,MS, hang=1 (never answer) or hang=first (only the first
@@ -74,8 +73,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer_file(self, data, query, count):
         headers = {}
-        tag = query.get("etag")
-        if tag:
+        if tag := query.get("etag"):
             headers["ETag"] = f'"{f"v{count}" if tag == "change" else tag}"'
         if query.get("lastmod"):
             headers["Last-Modified"] = "Mon, 07 Dec 2026 05:00:00 GMT"
@@ -98,16 +96,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             body = gzip.compress(body)
         mode = query.get("nolength")
         self.send_response(code)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Connection", "close")
-        for name, value in (("Location", location), ("Content-Encoding", query.get("encoding")),
+        for name, value in (("Content-Type", "application/octet-stream"), ("Connection", "close"),
+                            ("Location", location), ("Content-Encoding", query.get("encoding")),
                             ("Transfer-Encoding", "chunked" if mode == "chunked" else None),
                             *(headers or {}).items()):
             if value is not None:
                 self.send_header(name, value)
         if "announce" in query or not mode:
-            self.send_header("Content-Length", query["announce"] if "announce" in query
-                             else str(len(body)))
+            self.send_header("Content-Length", query.get("announce") or str(len(body)))
         self.end_headers()
         size, ms = map(int, query.get("trickle", f"{1 << 20},0").split(","))
         # Slices of a file's contents are views: copying hundreds of MiB per answer would time
