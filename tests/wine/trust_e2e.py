@@ -32,8 +32,7 @@ def signed(document, key):
 
 
 class SignedSite(UpdateSite):
-    # A client that pins a key and names its product, and documents that give the package's Size
-    # and SHA256 and the product they are for.
+    # Pins a key and the product; its documents give the package's Size and SHA256, and AppId.
     def __init__(self, env, soft_name):
         super().__init__(env, soft_name)
         self.key, self.public_key = make_key(env.work)
@@ -50,7 +49,6 @@ class SignedSite(UpdateSite):
 
 
 def osslsign(env, client):
-    # Signs the sealed client in place with a self-made code-signing certificate.
     key, cert, out = env.work / "code.key", env.work / "code.crt", client.with_suffix(".signed")
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
             "/CN=sealupdate test publisher", "-keyout", key, "-out", cert)
@@ -155,27 +153,25 @@ def staged_rollout(env):
 
 
 def unverifiable_documents_are_refused(env):
-    # Tampered, unsigned, signed by a key the client does not pin, and signed by the pinned key
-    # for another product.
+    # Tampered, unsigned, signed by a key the client does not pin, signed for another product.
     site = SignedSite(env, "验证失败")
     with Server(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
         unsigned = good.split(b"[Signature]")[0]
-        (site.www / "tampered.ini").write_bytes(good.replace(b"=1.1.0.0", b"=9.1.0.0"))
-        (site.www / "unsigned.ini").write_bytes(unsigned)
-        (site.www / "stranger.ini").write_bytes(signed(unsigned, make_key(env.work, "x")[0]))
-        (site.www / "other.ini").write_bytes(
-            site.document("1.1.0.0", [web.base + "dl/setup.bin"], app_id="com.example.other"))
-        client = site.launch([web.base + n for n in ("tampered.ini", "unsigned.ini",
-                                                     "stranger.ini", "other.ini")], mode=1,
-                             debug=TRAIL_DEBUG)
+        documents = {
+            "tampered.ini": good.replace(b"=1.1.0.0", b"=9.1.0.0"), "unsigned.ini": unsigned,
+            "stranger.ini": signed(unsigned, make_key(env.work, "x")[0]),
+            "other.ini": site.document("1.1.0.0", [web.base + "dl/setup.bin"],
+                                       app_id="com.example.other")}
+        for name, document in documents.items():
+            (site.www / name).write_bytes(document)
+        client = site.launch([web.base + n for n in documents], mode=1, debug=TRAIL_DEBUG)
         expect(site.message_box("ok") == (" 提示：", "升级信息未通过验证！"), "refused")
         env.close(site.title, client, CHECK_FAILED)
     # A support engineer reads why from the trail, without keys or queries.
     refusals = [line for line in trail(env.work / "sealupdate.log") if "refused:" in line]
-    expect(refusals == ["document refused: signature invalid", "document refused: signature missing",
-                        "document refused: signature invalid",
-                        "document refused: for another product"], f"the trail: {refusals}")
+    why = ["signature invalid", "signature missing", "signature invalid", "for another product"]
+    expect(refusals == ["document refused: " + w for w in why], f"the trail: {refusals}")
     expect(site.nothing_saved(), "nothing is downloaded")
 
 
