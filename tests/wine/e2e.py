@@ -73,8 +73,7 @@ def pixels(env, name, left, top, width, height):
 
 
 def icons(env, name):
-    # Centres of the blue client icons in the notification area (the bottom right of the
-    # 1024x768 desktop), left to right. Icons other tests left there may be among them.
+    # Centres of the blue client icons at the desktop's bottom right, left to right (leftovers too).
     left, top = 900, 748
     pixel = pixels(env, name, left, top, 124, 20)
     blue = {x: [y for y in range(20) if pixel(x, y)[2] > 180 and pixel(x, y)[0] < 110 and

@@ -1,5 +1,4 @@
-# Shared by the end-to-end tests, the benchmarks and the demo: programs under the Wine environment
-# wine_env.sh wrote, driver.exe, loopback web servers, a trusted certificate, an update on disk.
+# Shared by the end-to-end tests, the benchmarks and the demo.
 import contextlib
 import hashlib
 import json
@@ -39,7 +38,6 @@ class WineEnv:
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
     def run(self, exe, *args, timeout=60, check=True, debug=None):
-        # Runs a Windows program to its end; returns (exit code, stdout text).
         proc = subprocess.run([self.wine, str(exe), *args], cwd=self.work,
                               env=self.with_debug(debug),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
@@ -66,7 +64,6 @@ class WineEnv:
         return fields(self.driver("info", title)[1])
 
     def texts(self, title):
-        # The window's controls by id: dicts with class, rect (x, y, w, h) and text.
         rows = [line[8:].split("|", 3) for line in self.driver("info", title)[1].splitlines()
                 if line.startswith("control=")]
         return {int(i): {"class": c, "rect": tuple(map(int, r.split(","))), "text": unescape(t)}
@@ -129,7 +126,6 @@ def expect(condition, message):
 
 
 def until(predicate, seconds, step=0.1):
-    # Polls until the predicate holds; False when the time runs out first.
     end = time.time() + seconds
     while time.time() < end:
         if predicate():
@@ -150,7 +146,6 @@ def wait_exit(proc, timeout):
 
 
 class Process:
-    # A helper process logging to a file, ended when the test is done.
     def spawn(self, args, log, ready):
         self.out = open(log, "wb")
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.out,
@@ -188,7 +183,6 @@ class Server(Process):
         return [r["target"] for r in self.requests()]
 
     def sent(self, part=""):
-        # Body bytes sent in all answers to targets containing `part`.
         rows = json_lines(pathlib.Path(str(self.log_path) + ".sent"))
         return sum(r["sent"] for r in rows if part in r["target"])
 
@@ -284,7 +278,6 @@ class UpdateSite:
         return self.env.info(self.title)["pid"]
 
     def message_box(self, answer, timeout_ms=30000):
-        # Waits for the client's message box, answers it and returns (title, text).
         box = fields(self.env.driver("msgbox", self.pid(), answer, "--timeout", str(timeout_ms),
                                      timeout=timeout_ms / 1000 + 30)[1])
         return box.get("title", ""), box.get("text", "")

@@ -131,8 +131,7 @@ def mode0_session(env):
 
 def failed_downloads(env):
     # Packages never opened, ending no process: cut short (with a length; chunked, caught by the
-    # image check), or saved over a file a running program holds. Mode 2 stays hidden until the
-    # question is answered.
+    # image check), or saved over a file a running program holds.
     site = UpdateSite(env, "下载失败")
     main_bytes = (site.app / "SampleApp.exe").read_bytes()
     half = site.package.stat().st_size // 2
