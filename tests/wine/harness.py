@@ -30,16 +30,13 @@ class WineEnv:
         shutil.rmtree(self.work, ignore_errors=True)
         self.work.mkdir(parents=True)
 
-    def with_debug(self, debug):
-        return dict(self.env, WINEDEBUG=debug) if debug else self.env
-
     @staticmethod
     def win_path(path):
         return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
     def run(self, exe, *args, timeout=60, check=True, debug=None):
         proc = subprocess.run([self.wine, str(exe), *args], cwd=self.work,
-                              env=self.with_debug(debug),
+                              env=dict(self.env, WINEDEBUG=debug or self.env["WINEDEBUG"]),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         out = proc.stdout.decode("utf-8", "replace")
         expect(not check or proc.returncode == 0,
@@ -51,7 +48,7 @@ class WineEnv:
         # In the background; output goes to a file, as an inherited pipe would keep CTest waiting.
         with open(self.work / (pathlib.Path(exe).stem + ".log"), "wb") as out:
             return subprocess.Popen([self.wine, str(exe), *args], cwd=self.work,
-                                    env=self.with_debug(debug),
+                                    env=dict(self.env, WINEDEBUG=debug or self.env["WINEDEBUG"]),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
@@ -82,11 +79,12 @@ class WineEnv:
         self.driver("close", title)
         expect(wait_exit(proc, 15) == code, f"closing {title} must end it with {code}")
 
-    def seal(self, config_text, name="client.exe"):
+    def seal(self, config_text, name="client.exe", *options):
         config = self.work / (name + ".ini")
         config.write_text(config_text, encoding="utf-8")
-        self.run(self.build / "sealupdate-tool.exe", "seal", "--config", self.win_path(config),
-                 self.win_path(self.build / "sealupdate.exe"), self.win_path(self.work / name))
+        self.run(self.build / "sealupdate-tool.exe", "seal", *options, "--config",
+                 self.win_path(config), self.win_path(self.build / "sealupdate.exe"),
+                 self.win_path(self.work / name))
         return self.work / name
 
     def screenshot(self, name):
@@ -262,11 +260,11 @@ class UpdateSite:
                 f"UpdateText={self.soft_name} {version}：修正了若干问题。\r\n{extra}")
         (self.www / "update.ini").write_bytes(text.encode("gbk"))
 
-    def seal(self, update_urls, mode, extra=""):
+    def seal(self, update_urls, mode, extra="", *options):
         return self.env.seal(
             f"[UpdateInfo]\nSoftName={self.soft_name}\nHomeURL=http://127.0.0.1/\n"
             f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n"
-            f"{extra}", name="app/sealupdate.exe")
+            f"{extra}", "app/sealupdate.exe", *options)
 
     def launch(self, update_urls, mode, debug=None):
         return self.env.launch(self.seal(update_urls, mode), self.title, debug=debug)
@@ -299,8 +297,7 @@ class UpdateSite:
         return until((self.update / "package-opened.txt").exists, timeout)
 
     def hand_over(self, client_exe, between=lambda: None, main_program=None):
-        # A whole update, the main program running: yes to the offer, `between`, ok to the
-        # completion; the client ends the main program, opens the saved package and ends.
+        # Yes, `between`, ok: the client ends the main program, opens the saved package and ends.
         main_program = main_program or self.start_main_program()
         client = self.env.launch(client_exe, self.title)
         box = self.message_box("yes")

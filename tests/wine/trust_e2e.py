@@ -85,12 +85,8 @@ def released_update(env):
     tool, win = env.build / "sealupdate-tool.exe", env.win_path
     env.run(tool, "keygen", win(env.work / "release"))
     with Server(env, site.www) as web:
-        config = env.work / "release.ini"
-        config.write_text(f"[UpdateInfo]\nSoftName={site.soft_name}\nUpdateURL={web.base}update.ini"
-                          "\nUpdateMode=1\nAppId=com.example.app\n", encoding="utf-8")
-        client = site.app / "sealupdate.exe"
-        env.run(tool, "seal", "--public-key", win(env.work / "release.pub"), "--config", win(config),
-                win(env.build / "sealupdate.exe"), win(client))
+        client = site.seal([web.base + "update.ini"], 1, "AppId=com.example.app\n",
+                           "--public-key", win(env.work / "release.pub"))
         env.run(tool, "release", "--version", "1.1.0.0", "--url", web.base + "dl/setup.bin",
                 "--suffix", ".exe", "--package", win(site.package), "--signing-key",
                 win(env.work / "release.key"), "--main", "SampleApp.exe", "--client", win(client),
