@@ -18,9 +18,7 @@ LAYOUT = {
 
 
 def check_layout(env, title, dpi):
-    def px(twips):
-        return int(twips * dpi / 1440 + 0.5)
-
+    px = lambda twips: int(twips * dpi / 1440 + 0.5)
     client = env.info(title)["client"].split(",")
     expect(client[2:] == [str(px(6255)), str(px(3930))], f"client area at {dpi} DPI: {client}")
     controls = env.texts(title)
