@@ -6,19 +6,16 @@
 //   click TITLE CAPTION | minimize TITLE | close TITLE   (TITLE "#CLASS": that class's window)
 //   msgbox PID ANSWER [--timeout MS]  title= and text= of PID's visible message box, then press
 //                       ANSWER (yes, no, ok; wait: nothing)
-//   probe PATH          write= and delete=: whether another program could open PATH for writing
-//                       or delete it (1) or not (0)
-//   hold                keeps one hidden window until ended: the fixture's keeper, owning the
-//                       desktop process as a real session's shell would (no test's output holds it)
+//   probe PATH          write= and delete=: 1 if another program could write or delete PATH
+//   hold                keeps a hidden window until ended: the Wine fixture's keeper
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N] [--retry-delay MS]
-//       a Downloader with the real WinINet reader and a message loop, as the client's window has;
-//       SAVE "-": in memory, then written to NAME.bin in the working folder. It removes task NAME
-//       MS after the start, waits MS after the last task ended and MS in each retry event; the
-//       reader's stall timeout, first back-off and retries per address are as given. Prints
-//       "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete NAME|ERR|BYTES", "cancelled NAME",
-//       with --sha256 "sha256 SAVE|HEX" of each finished file body, then "elapsed_ms N" (first
-//       request to last completion) and "peak_working_set N".
+//       the Downloader with the real WinINet reader and the client's kind of message loop; SAVE
+//       "-": in memory, then NAME.bin in the working folder. --cancel-at removes task NAME MS after
+//       the start, --linger waits MS after the last task ended, --retry-delay MS in each retry
+//       event. Prints "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete NAME|ERR|BYTES",
+//       "cancelled NAME", with --sha256 "sha256 SAVE|HEX" per finished file, then "elapsed_ms N"
+//       (first request to last completion) and "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>

@@ -5,8 +5,7 @@
 #                                      (runs until ended); writes STATE_DIR/env.list (KEY="VALUE")
 #   cleanup STATE_DIR                  stop Wine and Xvfb (the prefix is kept)
 #   run STATE_DIR PROGRAM ARGS         run a Windows program in it (CTest's emulator)
-# Long-lived processes log to STATE_DIR/*.log, never to our stdout: CTest would wait on the
-# inherited pipe until the test times out.
+# Long-lived processes log to STATE_DIR/*.log: CTest would wait on our stdout if they inherited it.
 set -euo pipefail
 
 cmd=${1:?usage: wine_env.sh setup|cleanup|run STATE_DIR ...}
@@ -95,8 +94,7 @@ stop() {
 
 case "$cmd" in
   setup)
-    keeper=("${@:3}")
-    [ ${#keeper[@]} -gt 0 ] || { echo "wine_env.sh setup: no keeper exe" >&2; exit 2; }
+    [ $# -gt 2 ] || { echo "wine_env.sh setup: no keeper exe" >&2; exit 2; }
     stop
     make_locale
     display=$(start_xvfb)
@@ -104,7 +102,7 @@ case "$cmd" in
     make_prefix
     load_env
     setsid "$wineserver" -p >"$state/wineserver.log" 2>&1 </dev/null &
-    setsid "$wine" "${keeper[@]}" >"$state/keeper.log" 2>&1 </dev/null &
+    setsid "$wine" "${@:3}" >"$state/keeper.log" 2>&1 </dev/null &
     # Wait until the desktop is up, so the first test does not pay for it.
     "$wine" cmd /c exit >/dev/null 2>&1 </dev/null || true
     echo "wine_env: ready on $DISPLAY with $WINEPREFIX"
