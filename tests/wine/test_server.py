@@ -3,14 +3,13 @@
 # KEY] serves ROOT on 127.0.0.1 at a free port (written to PORT_FILE once listening; HTTPS with
 # the PEM CERT and KEY) and ends after LIFETIME seconds. LOG gets one JSON line per request
 # ({"target", "headers"}), LOG.sent the body bytes each answer sent ({"target", "sent"}).
-# The query bends the answer: status=N (with location=URL: a Location as given), hops=N (a chain
-# of N 302s), nolength=close|chunked, cut=N (N bytes of the announced length, then close),
-# close=1 (no answer), trickle=BYTES,MS, hang=1 (never answer) or hang=first (only the first
-# time), faults=K (cut, close, hang, status and trickle bend only the first K requests),
-# endless=1, announce=N (Content-Length: N whatever the body), encoding=NAME (gzip compresses).
-# A file is served whole unless "Range: bytes=N-" comes with an If-Range matching its validator:
-# etag=V (V=change: new for every request), lastmod=1; range=ignore|416|wrong (the 206 starts
-# 1000 bytes late) bend that.
+# The query bends the answer: status=N (location=URL: that Location), hops=N (N chained 302s),
+# nolength=close|chunked, cut=N (N bytes of the announced length, then close), close=1 (no
+# answer), trickle=BYTES,MS, hang=1 (never answer) or hang=first (the first time only), faults=K
+# (cut, close, hang, status and trickle bend only the first K requests), endless=1, announce=N
+# (Content-Length: N whatever the body), encoding=NAME (gzip compresses). A file is served whole
+# unless "Range: bytes=N-" comes with an If-Range matching its validator: etag=V (V=change: new
+# for every request), lastmod=1; range=ignore|416|wrong (the 206 starts 1000 bytes late) bend it.
 import gzip
 import http.server
 import itertools
@@ -64,8 +63,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     @classmethod
     def contents(cls, path):
         # Read once while unchanged: a large file read anew for every retry would time the disk.
-        stat = path.stat()
-        key = (str(path), stat.st_mtime_ns, stat.st_size)
+        key = (str(path), path.stat().st_mtime_ns, path.stat().st_size)
         with cls.lock:
             if cls.cache.get("key") != key:
                 cls.cache = {"key": key, "data": path.read_bytes()}
@@ -106,8 +104,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", query.get("announce") or str(len(body)))
         self.end_headers()
         size, ms = map(int, query.get("trickle", f"{1 << 20},0").split(","))
-        # Slices of a file's contents are views: copying hundreds of MiB per answer would time
-        # the memory, not the client.
+        # Slices of file contents are views: copying hundreds of MiB per answer would time memory.
         whole = isinstance(body, (bytes, memoryview))
         pieces = [body[:int(query.get("cut", len(body)))]] if whole else body
         sent = 0
@@ -137,8 +134,7 @@ class Server(http.server.ThreadingHTTPServer):
     def get_request(self):
         sock, address = super().get_request()
         if self.context is not None:
-            # The handshake runs in the request's own thread (on its first read), so a client
-            # that fails it cannot stall the accept loop.
+            # The handshake runs on first read, in the request's thread: it cannot stall accept().
             sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
         return sock, address
 
