@@ -115,8 +115,7 @@ def tray_icon(env):
     expect(wait_exit(proc, 15) == NO_OUTCOME, "the menu's exit item ends the client")
     expect(until(lambda: len(icons(env, "4-gone")) <= baseline, 10), "the icon is removed")
 
-    # "2" on the command line: while the check runs (seconds: the document trickles) the window
-    # stays hidden off-screen and no icon shows; up to date, the client ends by itself.
+    # "2": hidden off-screen, with no icon, while the check runs (seconds: the document trickles).
     (env.work / "www").mkdir()
     (env.work / "www" / "u.ini").write_bytes(
         b"[UpdateInfo]\r\nVersion=0.0.0.0\r\nMainExeName=none.exe\r\n" + b";" * 500)

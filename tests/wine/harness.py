@@ -218,8 +218,7 @@ class Nginx(Process):
 
 @contextlib.contextmanager
 def trusted_certificate(env):
-    # A self-signed certificate for localhost in the prefix's user root store (never the host's)
-    # while the test runs; yields the certificate and key files.
+    # A self-signed localhost certificate the prefix (never the host) trusts while the test runs.
     cert, key = env.work / "tls.crt", env.work / "tls.key"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-keyout", str(key), "-out", str(cert), "-subj", "/CN=localhost",
@@ -266,8 +265,8 @@ class UpdateSite:
             f"UpdateURL={'|'.join(update_urls)}\nUpdateText=正在准备更新。\nUpdateMode={mode}\n"
             f"{extra}", "app/sealupdate.exe", *options)
 
-    def launch(self, update_urls, mode, debug=None):
-        return self.env.launch(self.seal(update_urls, mode), self.title, debug=debug)
+    def launch(self, update_urls, mode, **options):
+        return self.env.launch(self.seal(update_urls, mode), self.title, **options)
 
     def start_main_program(self, path=None):
         return self.env.start(path or self.app / "SampleApp.exe")

@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-# Signed documents and verified packages: signed with the OpenSSL command line (independent of
-# the client's code), verified by the client through CNG.
+# Signed documents and verified packages: OpenSSL's command line signs, the client's CNG checks.
 import base64
 import re
 import hashlib
@@ -58,9 +57,8 @@ def osslsign(env, client):
 
 
 def signed_update(env):
-    # An Authenticode-signed client still reads its sealed keys; a tampered document at the first
-    # address falls back to the good one at the second, whose line ends a text-mode transfer
-    # turned into LF after signing.
+    # An Authenticode-signed client still reads its sealed keys; past a tampered document it takes
+    # the good one, whose line ends a text-mode transfer turned into LF after signing.
     site = SignedSite(env, "签名更新")
     with Nginx(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])
@@ -79,8 +77,7 @@ def signed_update(env):
 
 
 def released_update(env):
-    # The publisher's path with the Windows build of the tool: keygen, seal with the key pinned,
-    # release from the package; the client takes the document and the package it describes.
+    # The publisher's path with the Windows tool: keygen, seal pinning the key, release.
     site = UpdateSite(env, "一键发布")
     tool, win = env.build / "sealupdate-tool.exe", env.win_path
     env.run(tool, "keygen", win(env.work / "release"))
@@ -149,7 +146,6 @@ def staged_rollout(env):
 
 
 def unverifiable_documents_are_refused(env):
-    # Tampered, unsigned, signed by a key the client does not pin, signed for another product.
     site = SignedSite(env, "验证失败")
     with Server(env, site.www) as web:
         good = site.document("1.1.0.0", [web.base + "dl/setup.bin"])

@@ -29,9 +29,8 @@ def whole_update(env):
     stranger = site.start_main_program(elsewhere)  # well before the others are seen to end
     try:
         with Nginx(env, site.www, limit_rate="256k") as web:
-            site.publish("1.1.0.0", [web.base + "dl/missing.bin",
-                                     web.base + "dl/..\\..\\outside\\victim.txt",
-                                     web.base + "dl/setup.bin"])
+            site.publish("1.1.0.0", [web.base + p for p in (
+                "dl/missing.bin", "dl/..\\..\\outside\\victim.txt", "dl/setup.bin")])
             update_urls = [web.base + s for s in ("missing.ini", "portal.html", "update.ini")]
             client = site.launch(update_urls, mode=1)
             site.message_box("yes")
@@ -67,8 +66,7 @@ def retried_resume(env):
     (site.update / "setup.bin.exe.part").write_bytes(b"\0" * half)
     with Server(env, site.www) as web:
         address = web.base + "dl/setup.bin?etag=v1&status=503&faults=2"
-        (site.update / "setup.bin.exe.part.info").write_text(
-            f'{address}\n"v1"\n{len(package)}\n')
+        (site.update / "setup.bin.exe.part.info").write_text(f'{address}\n"v1"\n{len(package)}\n')
         site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
                      f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
         seen = set()
@@ -148,8 +146,7 @@ def failed_downloads(env):
                 site.saved_package().write_bytes(main_bytes)
                 processes.append(site.start_main_program(site.saved_package()))
             try:
-                client = env.launch(site.seal([web.base + "update.ini"], mode), site.title,
-                                    visible=mode != 2)
+                client = site.launch([web.base + "update.ini"], mode, visible=mode != 2)
                 expect(env.info(site.title)["visible"] == str(int(mode != 2)), "hidden in mode 2")
                 site.message_box("yes")
                 if mode == 2:
@@ -171,9 +168,8 @@ def failed_downloads(env):
 
 
 def read_only_program_folder(env):
-    # A program folder the user cannot write (chattr +i: Wine runs as root, chmod would not stop
-    # it): the package goes to the per-user folder named by the folder's hash, cleared of anything
-    # planted; the main program is ended only once the package is in place.
+    # A read-only program folder (chattr +i: Wine runs as root): the package goes to the per-user
+    # folder named by the folder's hash, cleared first, and only then is the main program ended.
     site = UpdateSite(env, "只读目录")
     users = pathlib.Path(env.env["WINEPREFIX"]) / "drive_c" / "users"
     local = next(p for p in users.glob("*/AppData/Local") if p.parent.parent.name != "Public")
