@@ -5,7 +5,7 @@ import re
 import hashlib
 import subprocess
 
-from harness import (CHECK_FAILED, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE, UPDATE_FAILED, Nginx,
+from harness import (CHECK_FAILED, NO_OUTCOME, TRAIL_DEBUG, UP_TO_DATE, Nginx,
                      Server, UpdateSite, expect, run_scenario, trail, wait_exit)
 
 
@@ -165,23 +165,6 @@ def unverifiable_documents_are_refused(env):
     why = ["signature invalid", "signature missing", "signature invalid", "for another product"]
     expect(refusals == ["document refused: " + w for w in why], f"the trail: {refusals}")
     expect(site.nothing_saved(), "nothing is downloaded")
-
-
-def changed_package_is_never_opened(env):
-    site = SignedSite(env, "文件校验")
-    with Server(env, site.www) as web:
-        (site.www / "update.ini").write_bytes(site.document("1.1", [web.base + "dl/setup.bin"]))
-        package = bytearray(site.package.read_bytes())
-        package[len(package) // 2] ^= 0x01
-        (site.www / "dl" / "setup.bin").write_bytes(package)
-        main_program = site.start_main_program()
-        client = site.launch([web.base + "update.ini"], mode=1)
-        site.message_box("yes")
-        expect(site.message_box("ok") == ("提示：", "下载文件校验失败！"), "the mismatch is told")
-        env.close(site.title, client, UPDATE_FAILED)
-    expect(site.nothing_saved() and not site.package_opened(timeout=1), "a package was kept")
-    expect(main_program.poll() is None, "the main program keeps running")
-    main_program.kill()
 
 
 if __name__ == "__main__":

@@ -129,17 +129,22 @@ def mode0_session(env):
 
 def failed_downloads(env):
     # Packages never opened, ending no process: cut short (with a length; chunked, caught by the
-    # image check), or saved over a file a running program holds.
+    # image check), changed from what the document's Size and SHA256 promise, or saved over a
+    # file a running program holds.
     site = UpdateSite(env, "下载失败")
-    main_bytes = (site.app / "SampleApp.exe").read_bytes()
-    half = site.package.stat().st_size // 2
+    main_bytes, package = (site.app / "SampleApp.exe").read_bytes(), site.package.read_bytes()
+    changed = bytearray(package)
+    changed[len(changed) // 2] ^= 0x01
+    (site.www / "dl" / "changed.bin").write_bytes(changed)
+    promise = f"Size={len(package)}\r\nSHA256={hashlib.sha256(package).hexdigest()}\r\n"
     with Server(env, site.www) as web:
         dl = web.base + "dl/setup.bin"
         for name, urls, message, mode in (
-                ("cut", [dl + "?cut=1000", dl + f"?nolength=chunked&cut={half}"],
+                ("cut", [dl + "?cut=1000", dl + f"?nolength=chunked&cut={len(package) // 2}"],
                  "下载文件出错！", 2),
+                ("changed", [web.base + "dl/changed.bin"], "下载文件校验失败！", 1),
                 ("held", [dl], "拒绝访问。", 1)):
-            site.publish("1.1.0.0", urls)
+            site.publish("1.1.0.0", urls, extra=promise if name == "changed" else "")
             processes = [site.start_main_program()]
             if name == "held":  # a running program's file cannot be replaced
                 site.update.mkdir(exist_ok=True)
@@ -163,7 +168,7 @@ def failed_downloads(env):
                 for process in processes:
                     process.kill()
             expect(not site.package_opened(0.5), f"{name}: the package was opened")
-            expect(site.nothing_saved() if name == "cut" else
+            expect(site.nothing_saved() if name != "held" else
                    site.saved_package().read_bytes() == main_bytes, f"{name}: a file was changed")
 
 
