@@ -1,10 +1,7 @@
-// Unit tests of the presentation: the progress bar's model, label, pictures and saved settings,
-// the notification-area icon over a fake platform, and the main window's toolkit-free layout
-// (its title, client area and every control's place at 96 and 144 DPI are pinned on the real
-// window by the Wine scenario e2e.window).
+// The progress bar's model, label, pictures and saved settings, the tray icon over a fake
+// platform, and the layout's rounding (the real window's layout: Wine scenario e2e.window).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <fstream>
 #include <limits>
@@ -35,8 +32,7 @@ auto Settings(const ProgressBar& bar) {
                     bar.Style());
 }
 
-// Value is clamped to the range; a change redraws, then raises Change and, on arriving at an
-// end, NowIsMin or NowIsMax. A value that does not move does nothing at all.
+// Value is clamped; a change redraws, then raises Change and, at an end, NowIsMin or NowIsMax.
 TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   ProgressBar bar;
   std::string log;
@@ -67,8 +63,7 @@ TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   EXPECT_EQ(log, "rcxrcnrrcrcrrrrrrrrcnrrr");
 }
 
-// Twips become pixels at the bar's density (96 DPI when none is known); the label is centred and
-// two thirds of the height in points.
+// Twips to pixels at the bar's DPI (96 if unknown); the label centred, 2/3 of the height in pt.
 TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
   ProgressBar bar;
   bar.Resize(1200, 300);
@@ -76,8 +71,7 @@ TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
   bar.SetDpi(144);
   EXPECT_EQ(std::pair(bar.Image().Width(), bar.Image().Height()), std::pair(120, 30));
   bar.SetDpi(0);
-  EXPECT_EQ(bar.Dpi(), 96);
-  EXPECT_EQ(bar.FontSize(), 10.0f);
+  EXPECT_EQ(std::pair(bar.Dpi(), bar.FontSize()), std::pair(96, 10.0f));
   EXPECT_EQ(bar.LabelPosition(200, 100), std::pair(500.0, 100.0));
   // A size beyond 32 bits of pixels throws and leaves the image as it was.
   EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);
@@ -140,13 +134,11 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{32, 0, 31, 0}));
 }
 
-// Binary PPM files under tests/unit/golden, rewritten instead of compared when
-// SEALUPDATE_REGENERATE_GOLDENS=1.
+// Binary PPM under tests/unit/golden; SEALUPDATE_REGENERATE_GOLDENS=1 rewrites them instead.
 void ExpectGolden(const std::string& name, const PixelBuffer& image) {
   std::string path = SEALUPDATE_GOLDEN_DIR "/" + name + ".ppm";
 #ifdef _WIN32
-  // The Windows test program of a cross build runs under Wine, which maps the Linux root, where
-  // the sources are, to drive Z:.
+  // A cross build's tests run under Wine, which maps the Linux root (the sources) to drive Z:.
   if (path[0] == '/') path = "Z:" + path;
 #endif
   std::string ppm =
@@ -167,9 +159,8 @@ PixelBuffer GoldenBar(std::int32_t style, std::int32_t value, double heightTwips
   return bar.Image();
 }
 
-// One picture per way of drawing: each style's own parts and flush sides while filling, the
-// whole fill (styles 1 to 7 draw full as they draw while filling), no fill, and a fill narrower
-// than its two caps. Styles outside 0..9 always draw the whole fill.
+// Each style filling (its parts, flush sides), full (styles 1 to 7 draw it as when filling), empty,
+// a fill narrower than its two caps; styles outside 0..9 always draw the whole fill.
 TEST(ProgressBarGolden, EveryWayOfDrawing) {
   for (std::int32_t style = 0; style <= 9; ++style)
     ExpectGolden("style" + std::to_string(style) + "_filling", GoldenBar(style, 40));
@@ -414,9 +405,8 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
   }
 }
 
-// Minimized with the mouse off the taskbar, wherever it is docked, the window hides; through its
-// taskbar button, or with no taskbar or mouse position known, it stays minimized. Other sizes
-// leave it alone.
+// Minimized with the mouse off the taskbar, wherever docked, the window hides; through its button,
+// or with no taskbar or mouse position known, it stays minimized. Other sizes leave it alone.
 TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   const TrayRect bar{10, 728, 1024, 768}, side{0, 0, 60, 768};
   const W minimized = kSizeMinimized, maximized = kSizeMinimized + 1;
@@ -435,8 +425,7 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
     icon.AddTrayIcon(kWindow, u"", 0, 0);
     tray.calls.clear();
     icon.TrayWindowProc(kWindow, kWmSize, size, 0);
-    const Log expected = hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)};
-    EXPECT_EQ(tray.calls, expected)
+    EXPECT_EQ(tray.calls, (hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)}))
         << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1) << " size " << size;
   }
 }
