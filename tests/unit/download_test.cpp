@@ -1,23 +1,14 @@
-// The download side: the address rules (completing addresses, web addresses for the shell, the
-// package's name); the URL reader's portable rules (reference resolution, redirects, content
-// codings, retries, ranges, read sizes); the partial-body record later runs read and when a body
-// continues; and the downloader's named tasks over the scripted reader, their events and how
-// file tasks end.
+// The address rules; the URL reader's portable rules (references, redirects, codings, retries,
+// ranges, read sizes); the partial-body record and when a body continues; the downloader's named
+// tasks over the scripted reader, their events and how file tasks end.
 #include "download/url_policy.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <vector>
-
-#include "base/text.h"
 #include "download/downloader.h"
 #include "download/partial_download.h"
-#include "download/transfer_error.h"
 #include "flow_fakes.h"
 #include "model/addresses.h"
-#include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {
@@ -43,8 +34,7 @@ TEST(Addresses, PackageNamesThatCouldLeaveTheFolderAreRefused) {
   };
   for (const char16_t* address : refused) {
     const auto parts = Split(address, u"|");
-    EXPECT_EQ(PackageFileName(u"http://h/" + parts[0], parts[1]), std::nullopt)
-        << Utf16ToUtf8(address);
+    EXPECT_FALSE(PackageFileName(u"http://h/" + parts[0], parts[1])) << Utf16ToUtf8(address);
   }
   EXPECT_EQ(PackageFileName(u"http://h", u""), std::nullopt);  // the host is no name
   for (const char16_t* c :
@@ -79,9 +69,8 @@ TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
       {u".", u"b/c/"},  {u"..", u"b/"},        {u"g;x=1/../y", u"b/c/y"},
       {u"../..", u""},  {u"../../../g", u"g"}, {u"", u"b/c/d;p?q"},
   };
-  for (const auto& [reference, target] : cases) {
+  for (const auto& [reference, target] : cases)
     EXPECT_EQ(U8(ResolveUrl(base, reference)), "http://a/" + U8(target)) << U8(reference);
-  }
   EXPECT_EQ(U8(ResolveUrl(base, u"g:h")), "g:h");
   EXPECT_EQ(U8(ResolveUrl(u"http://h:8080", u"x")), "http://h:8080/x");  // empty base path
   EXPECT_EQ(U8(ResolveUrl(u"https://h/dl/a.bin", u" /dl/b.bin\r\n")), "https://h/dl/b.bin");
@@ -134,8 +123,7 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
       std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
 }
 
-// Too slow once the last minute averages under 1 KiB/s, judged a minute after the start at the
-// earliest; fed each second of a clock far from zero.
+// Too slow once the last minute averages under 1 KiB/s, judged no sooner than a minute in.
 TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   using Curve = std::uint64_t (*)(std::uint64_t second);  // bytes arrived by then
   // The first second judged too slow (0: never in ten minutes); the watch's minute may reach
@@ -155,9 +143,8 @@ TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   for (const auto& [name, bytesBy, second] : cases) {
     SlowTransferWatch watch(kStart, 60'000, 1024);
     std::uint64_t judged = 0;
-    for (std::uint64_t s = 1; s <= 600 && judged == 0; ++s) {
+    for (std::uint64_t s = 1; s <= 600 && judged == 0; ++s)
       if (watch.TooSlow(kStart + s * 1000, bytesBy(s))) judged = s;
-    }
     EXPECT_TRUE(second == 0 ? judged == 0 : judged >= second && judged <= second + 4)
         << name << ": too slow at " << judged;
   }
@@ -170,12 +157,10 @@ TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
   for (const char16_t* bad :
        {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
         u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
-        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
+        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"})
     EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
-  }
 }
 
-// A body is taken as it is only when every coding listed is identity.
 TEST(UrlPolicyTest, OnlyIdentityCodedBodiesAreTaken) {
   for (const char16_t* plain : {u"", u"identity", u" Identity ", u"identity, IDENTITY", u" , "})
     EXPECT_TRUE(IsIdentityEncoding(plain)) << U8(plain);
@@ -283,10 +268,9 @@ TEST(RangeAnswers, OnlyTheExactRestOfTheSameBodyContinuesIt) {
           {206, 600, rest, b, A::kMismatch},
           {206, 600, rest, u"W/\"a\"", A::kMismatch},
       };
-  for (const auto& [status, length, range, validator, answer] : cases) {
+  for (const auto& [status, length, range, validator, answer] : cases)
     EXPECT_EQ(JudgeRangeAnswer({400, 1000, a}, {status, length, range, validator}), answer)
         << status << " " << length << " " << std::string(range.begin(), range.end());
-  }
   // No range was asked for: whatever comes is the whole body.
   EXPECT_EQ(JudgeRangeAnswer({0, 0, u""}, {206, 600, rest, u""}), A::kWhole);
 }
