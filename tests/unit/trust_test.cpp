@@ -1,11 +1,6 @@
-// Trust: the verdict on signed update documents (signed by the tool's signer: the signed bytes,
-// pinned keys, expiry and the digest a pinned client needs); the cipher and the sealed block at
-// the end of the client (the configuration read from a sealed client is checked end to end in
-// decision_parity_test.cpp); and `seal` refusing the publisher's mistakes that would break
-// clients in the field and warning about the likely ones.
-#include <algorithm>
-#include <filesystem>
-
+// The verdict on documents signed by the tool's signer (signed bytes, pinned keys, expiry, the
+// digest); the cipher and the sealed block (a sealed client end to end: decision_parity_test.cpp);
+// `seal` refusing the publisher's mistakes that would break clients and warning of likely ones.
 #include "model/document_trust.h"
 #include "signing.h"
 #include "tool_fixture.h"
@@ -128,12 +123,11 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
                             "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
                             "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
                             "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
-                            "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="}) {
+                            "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="})
     EXPECT_EQ(
         CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
         DocumentRefusal::kMalformedField)
         << field;
-  }
   EXPECT_TRUE(CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\nExpires=2028-02-29T23:59:59Z\r\n"
                                   "Size=18446744073709551615\r\n",
                                   {}, kNow)
@@ -198,9 +192,8 @@ TEST(Tea, FramesCheckTheirLengthPaddingAndKey) {
   longKey.resize(32, 0x5A);  // key bytes from 16 on are ignored
   EXPECT_EQ(DecipherBytes(Frame(24, 0x03, eleven), longKey.data()), eleven);
   for (const Bytes& refused : {Frame(16, 0x06, {}), Frame(16, 0x07, {}), Bytes(8), Bytes(20),
-                               Bytes(), Frame(24, 0x04, eleven)}) {
+                               Bytes(), Frame(24, 0x04, eleven)})
     EXPECT_TRUE(DecipherBytes(refused, kKey.data()).empty()) << refused.size();
-  }
 
   std::uint8_t counter = 0;
   const auto random = [&counter] { return counter += 0x3B; };
@@ -225,13 +218,11 @@ TEST(SealedBlock, LengthFieldAndTrailer) {
 }
 
 // Wine's CNG imports any 04||X||Y without checking the curve; libcrypto and Windows do check.
-bool ChecksCurve() {
 #ifdef _WIN32
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+const bool kChecksCurve = !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 #else
-  return true;
+const bool kChecksCurve = true;
 #endif
-}
 
 TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
   for (const std::size_t at : {2, 43, 85}) {  // X's start, X's end, Y's end: still 04||X||Y
@@ -248,12 +239,8 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
                     " --config @config.ini @client.exe @foreign.exe")
                     .code,
             0);
-  struct Row {
-    std::string config, options, client;  // no config: its file is missing
-    int code;
-    std::string line;
-  };
-  const Row rows[] = {
+  // Configuration (none: its file is missing), options, client, exit code, line on stderr.
+  const std::tuple<std::string, std::string, std::string, int, std::string> rows[] = {
       {app, "--public-key @off2.pub", "client", 1, "off2.pub holds no point on P-256"},
       {app, "--public-key @off43.pub", "client", 1, "off43.pub holds no point on P-256"},
       {app, "--public-key @off85.pub", "client", 1, "off85.pub holds no point on P-256"},
@@ -281,15 +268,14 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
       {ok, "--public-key @missing.pub", "client", 2, "cannot read " + Path("missing.pub")},
       {"", "", "client", 2, "cannot read " + Path("c.ini")},
   };
-  for (const Row& row : rows) {
-    if (!ChecksCurve() && row.line.find("P-256") != std::string::npos) continue;
+  for (const auto& [config, options, client, code, line] : rows) {
+    if (!kChecksCurve && line.find("P-256") != std::string::npos) continue;
     std::filesystem::remove(std::filesystem::u8path(Path("c.ini")));
-    if (!row.config.empty()) Write("c.ini", row.config);
-    const Result r =
-        Run("seal --config @c.ini " + row.options + " @" + row.client + ".exe @out.exe");
-    EXPECT_EQ(r.code, row.code) << row.line << "\n" << r.err;
-    EXPECT_NE(r.err.find(row.line), std::string::npos) << r.err;
-    EXPECT_EQ(PathExists(Utf8ToUtf16(Path("out.exe"))), row.code == 0) << row.line;
+    if (!config.empty()) Write("c.ini", config);
+    const Result r = Run("seal --config @c.ini " + options + " @" + client + ".exe @out.exe");
+    EXPECT_EQ(r.code, code) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(PathExists(Utf8ToUtf16(Path("out.exe"))), code == 0) << line;
     std::filesystem::remove(std::filesystem::u8path(Path("out.exe")));
   }
 }
