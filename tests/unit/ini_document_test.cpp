@@ -1,17 +1,8 @@
-// The INI store of the configuration and the update document: layout, names without letter
-// case, edits, files and auto-save (random edits: tests/fuzz/ini_document_fuzz.cpp); and the
-// file services the flow's save folders rely on: the write probe and clearing a folder.
+// The INI store: layout, names without letter case, edits, files and auto-save (random edits:
+// tests/fuzz/ini_document_fuzz.cpp); the save folders' write probe and clearing a folder.
 #include "model/ini_document.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <utility>
-
-#include "base/text.h"
 #include "platform/codepage.h"
-#include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {

@@ -47,11 +47,9 @@ TEST(UpdateDocument, AnswersThatAreNoDocumentAreRefused) {
   for (const std::string& bytes :
        {std::string(), std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00[UpdateInfo]", 20),
         std::string(4096, '\xA7'), std::string("[UpdateInfo]\r\nVersion=latest\r\n"),
-        Utf16Bytes(u"[Other]\r\nVersion=1\r\n")}) {
+        Utf16Bytes(u"[Other]\r\nVersion=1\r\n")})
     EXPECT_FALSE(ParseUpdateDocument(bytes)) << testing::PrintToString(bytes.substr(0, 40));
-  }
-  // The section name is matched without regard to case; a blank text is no text; one digit
-  // is a version.
+  // The section name in any case; a blank text is no text; one digit is a version.
   const auto lower = ParseUpdateDocument("[updateinfo]\nversion=v0\nUpdateText=   \n");
   ASSERT_TRUE(lower);
   EXPECT_EQ(lower->version + u"|" + lower->updateText, u"v0|");
