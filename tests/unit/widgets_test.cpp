@@ -4,7 +4,6 @@
 
 #include <array>
 #include <fstream>
-#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -119,7 +118,7 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
                                        std::array{5, 1, 0, 1}, std::array{5, 1, 2, 0}})
     StretchCopy(dst, 0, 0, dW, dH, src, 0, 0, sW, sH);  // draws nothing
   BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
-  const int huge = std::numeric_limits<int>::max();
+  const int huge = INT32_MAX;
   BlockCopy(dst, huge, huge, huge, huge, src, -huge, 0);
   StretchCopy(dst, -huge, 0, huge, 1, src, 0, 0, huge, 1);
   EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{0, 0, 0, 0, 20}));
@@ -216,11 +215,9 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
   MapBag saved;
   bar.WriteProperties(saved);
   const std::map<std::u16string, SettingValue> expected = {
-      {u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)},
-      {u"Max", 90},           {u"Min", 10},
-      {u"Value", 30},         {u"ShowType", 7},
-      {u"BorderH", 2},        {u"BorderV", 3},
-      {u"Style", 6}};
+      {u"Max", 90},     {u"Min", 10},           {u"Value", 30},
+      {u"ShowType", 7}, {u"BorderH", 2},        {u"BorderV", 3},
+      {u"Style", 6},    {u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)}};
   EXPECT_EQ(saved.stored, expected);
   std::string log;
   const ProgressBar loaded = Loaded(saved.stored, {}, &log);
@@ -260,24 +257,21 @@ TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
   EXPECT_EQ(below.LabelText(), u"-50.0%");
   EXPECT_EQ(below.Image(), Loaded({}).Image());
   // Borders far beyond the pictures and the bar; the widest range that fits, empty: full.
-  for (const std::int32_t border :
-       {-3, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
+  for (const std::int32_t border : {-3, INT32_MIN, INT32_MAX}) {
     const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
     EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
   }
-  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}}).LabelText(),
-            u"100.0%");
+  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
   // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
   // that brings the range back draws again.
   ProgressBar bar;
   MapBag wide;
-  wide.stored = {{u"Max", std::numeric_limits<std::int32_t>::max()},
-                 {u"Min", std::numeric_limits<std::int32_t>::min()}};
+  wide.stored = {{u"Max", INT32_MAX}, {u"Min", INT32_MIN}};
   EXPECT_THROW(bar.ReadProperties(wide), std::overflow_error);
-  EXPECT_EQ(bar.Min(), std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(bar.Min(), INT32_MIN);
   EXPECT_THROW(bar.SetValue(5), std::overflow_error);
   bar.SetMin(0);
-  bar.SetValue(std::numeric_limits<std::int32_t>::max());
+  bar.SetValue(INT32_MAX);
   EXPECT_EQ(bar.LabelText(), u"100.0%");
 }
 
