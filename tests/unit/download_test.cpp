@@ -42,19 +42,6 @@ TEST(Addresses, PackageNamesThatCouldLeaveTheFolderAreRefused) {
     EXPECT_EQ(IsWebAddress(Split(c, u"|")[0]), !Split(c, u"|")[1].empty()) << Utf16ToUtf8(c);
 }
 
-TEST(Addresses, CompletedAddressesAndFolders) {
-  // Given and completed, split at "|".
-  for (const char16_t* c :
-       {u"  server/u.ini |http://server/u.ini", u" HtTpS://Server/u|HtTpS://Server/u",
-        u"server/a://b|http://server/a://b", u"://server|http://://server", u"|http://"}) {
-    const auto parts = Split(c, u"|");
-    EXPECT_EQ(CompleteAddress(parts[0]), parts[1]) << Utf16ToUtf8(c);
-  }
-  EXPECT_EQ(FolderWithSeparator(u"D:\\Soft") + u"|" + FolderWithSeparator(u"C:\\") + u"|" +
-                FolderWithSeparator(u"\\\\srv\\s\\"),
-            u"D:\\Soft\\|C:\\|\\\\srv\\s\\");
-}
-
 std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
 
 // The fragment never reaches the request; RFC 3986 section 5.4's examples, then Location shapes.
@@ -230,15 +217,13 @@ TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
 
 // Only the same address; something there but not all of it; a validator and a length.
 TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
+  const std::u16string other = u"https://example.com/dl/setup.exe?x=1",
+                       upper = u"HTTPS://example.com/dl/setup.exe?x=1#f";
   const std::tuple<std::u16string, std::u16string, std::uint64_t, std::uint64_t, bool> cases[] = {
-      {kUrl, u"\"a\"", 1000, 1, true},
-      {kUrl, u"\"a\"", 1000, 999, true},
-      {u"https://example.com/dl/setup.exe?x=1", u"\"a\"", 1000, 500, false},
-      {u"HTTPS://example.com/dl/setup.exe?x=1#f", u"\"a\"", 1000, 500, false},
-      {kUrl, u"\"a\"", 1000, 0, false},
-      {kUrl, u"\"a\"", 1000, 1000, false},
-      {kUrl, u"", 1000, 500, false},
-      {kUrl, u"\"a\"", 0, 500, false},
+      {kUrl, u"\"a\"", 1000, 1, true},     {kUrl, u"\"a\"", 1000, 999, true},
+      {other, u"\"a\"", 1000, 500, false}, {upper, u"\"a\"", 1000, 500, false},
+      {kUrl, u"\"a\"", 1000, 0, false},    {kUrl, u"\"a\"", 1000, 1000, false},
+      {kUrl, u"", 1000, 500, false},       {kUrl, u"\"a\"", 0, 500, false},
   };
   for (const auto& [url, validator, total, have, resumes] : cases) {
     EXPECT_EQ(MayResumePartial({kUrl, validator, total}, url, have), resumes) << have;
