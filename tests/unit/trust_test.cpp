@@ -18,24 +18,24 @@ constexpr char kBody[] =
     "ModifySuffix=.exe\r\nSize=1999\r\nSHA256="
     "2d394db942e4bd9eb610bd7a17a06f560ca14db4a1c0af577068c61aff0367a9\r\n";
 
-tool::KeyPair NewKey() {
+KeyPair NewKey() {
   std::string problem;
-  auto pair = tool::GenerateP256Key(problem);
+  auto pair = GenerateP256Key(problem);
   EXPECT_TRUE(pair) << problem;
-  return pair.value_or(tool::KeyPair{});
+  return pair.value_or(KeyPair{});
 }
 
-std::string Signed(std::string_view body, const std::vector<const tool::KeyPair*>& keys) {
+std::string Signed(std::string_view body, const std::vector<const KeyPair*>& keys) {
   std::string out = std::string(body) + "[Signature]\r\n", problem;
   for (const auto* key : keys) {
-    const auto made = tool::SignP256(key->privatePem, body, problem);
+    const auto made = SignP256(key->privatePem, body, problem);
     EXPECT_TRUE(made && made->publicKey == key->publicKey) << problem;
     if (made) out += "P256=" + Base64Encode(made->signature.data(), 64) + "\r\n";
   }
   return out;
 }
 
-TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
+TrustAnchors Pinned(const std::vector<const KeyPair*>& keys) {
   std::u16string text;
   for (const auto* key : keys) text += FormatPublicKey(key->publicKey) + u"|";
   return ParsePublicKeys(text);
@@ -61,7 +61,7 @@ TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
 // An editor or a text-mode transfer may rewrite every line end: the signature holds over the
 // text with CR LF line ends, signature lines included.
 TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
-  const tool::KeyPair key = NewKey();
+  const KeyPair key = NewKey();
   const std::string crlf = Signed(kBody, {&key});
   const std::u16string wide = Utf8ToUtf16(crlf);
   for (const char16_t* end : {u"\n", u"\r", u"\r\n"}) {
@@ -78,8 +78,8 @@ TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
 
 // Signers, pinned keys: the verdict and the key that verified.
 TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
-  const tool::KeyPair a = NewKey(), b = NewKey(), c = NewKey();
-  using Keys = std::vector<const tool::KeyPair*>;
+  const KeyPair a = NewKey(), b = NewKey(), c = NewKey();
+  using Keys = std::vector<const KeyPair*>;
   const std::tuple<Keys, Keys, SignatureStatus, int> cases[] = {
       {{&b}, {&a, &b}, SignatureStatus::kValid, 1},  // rotation: the new key among the old
       {{&c, &b}, {&b}, SignatureStatus::kValid, 0},  // one line per key, any one verifies
@@ -87,8 +87,7 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
       {{}, {&a}, SignatureStatus::kMissing, -1},
   };
   for (const auto& [signers, pinned, status, keyIndex] : cases) {
-    const DocumentVerdict verdict =
-        CheckUpdateDocument(Signed(kBody, signers), Pinned(pinned), kNow);
+    const auto verdict = CheckUpdateDocument(Signed(kBody, signers), Pinned(pinned), kNow);
     EXPECT_EQ(verdict.signature, status) << signers.size() << " " << pinned.size();
     EXPECT_EQ(verdict.keyIndex, keyIndex);
     EXPECT_EQ(verdict.accepted(), status == SignatureStatus::kValid);
@@ -107,10 +106,9 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
   // Pinned keys need the digest above the signature line: nothing after it is read.
   const std::string bare = "[UpdateInfo]\r\nVersion=1.1\r\n";
   for (const std::string& signedBare :
-       {Signed(bare, {&a}), Signed(bare, {&a}) + "[UpdateInfo]\r\nSize=1\r\n"}) {
+       {Signed(bare, {&a}), Signed(bare, {&a}) + "[UpdateInfo]\r\nSize=1\r\n"})
     EXPECT_EQ(CheckUpdateDocument(signedBare, Pinned({&a}), kNow).refusal,
               DocumentRefusal::kDigestMissing);
-  }
   EXPECT_TRUE(CheckUpdateDocument(bare, TrustAnchors{}, kNow).accepted());
 }
 
@@ -119,18 +117,16 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
   EXPECT_TRUE(CheckUpdateDocument(body, {}, kNow - 1).accepted());
   EXPECT_EQ(CheckUpdateDocument(body, {}, kNow).refusal, DocumentRefusal::kExpired);
   // Other forms refuse the document: no such date or time, a size beyond 64 bits, a field empty.
+  const std::string v1 = "[UpdateInfo]\r\nVersion=1\r\n";
   for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
                             "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
                             "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
                             "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
                             "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="})
-    EXPECT_EQ(
-        CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
-        DocumentRefusal::kMalformedField)
+    EXPECT_EQ(CheckUpdateDocument(v1 + field, {}, kNow).refusal, DocumentRefusal::kMalformedField)
         << field;
-  EXPECT_TRUE(CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\nExpires=2028-02-29T23:59:59Z\r\n"
-                                  "Size=18446744073709551615\r\n",
-                                  {}, kNow)
+  EXPECT_TRUE(CheckUpdateDocument(
+                  v1 + "Expires=2028-02-29T23:59:59Z\r\nSize=18446744073709551615\r\n", {}, kNow)
                   .accepted());
   // Worked out with Python's calendar.timegm: February, a leap day, a century, year 0.
   const std::pair<const char16_t*, std::int64_t> instants[] = {
@@ -234,11 +230,9 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
   Write("nope.exe", "MZ" + std::string(3000, '\x90'));
   Write("tail.exe", MinimalPe() + std::string(16, 'x') + "         F" + std::string(826, 'x'));
   const std::string ok = "[UpdateInfo]\nUpdateURL=http://h/u.ini\n", app = ok + "AppId=a.b\n";
-  ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code +
-                Run("seal --seal-key " + std::string(64, '7') +
-                    " --config @config.ini @client.exe @foreign.exe")
-                    .code,
-            0);
+  ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code, 0);
+  const std::string sealKey = "--seal-key " + std::string(64, '7');
+  ASSERT_EQ(Run("seal " + sealKey + " --config @config.ini @client.exe @foreign.exe").code, 0);
   // Configuration (none: its file is missing), options, client, exit code, line on stderr.
   const std::tuple<std::string, std::string, std::string, int, std::string> rows[] = {
       {app, "--public-key @off2.pub", "client", 1, "off2.pub holds no point on P-256"},
