@@ -80,9 +80,8 @@ TEST(Text, ConvertsBetweenUtf8AndUtf16) {
             "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-// Letter case, either separator, doubled ones, "." and ".." segments and namespace prefixes on
-// either side; the folder itself, a sibling with a longer name, climbing above a root, UNC roots,
-// relative, drive-relative, NT device and empty paths.
+// Case, separators, doubled ones, "." and "..", namespace prefixes either side; the folder itself,
+// a longer sibling, climbing above a root, UNC roots, (drive-)relative, NT device and empty paths.
 TEST(Paths, IsInsideFolder) {
   for (const char16_t* path :
        {u"C:\\App\\main.exe", u"c:\\APP\\MAIN.EXE", u"C:/App/main.exe", u"C:\\App\\.\\main.exe",

@@ -47,9 +47,8 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
 }
 
-// After edits: new keys lower-case at the end of their section, a new section at the end after
-// an empty line; a key name with line breaks still cuts at line boundaries; removing the last
-// section keeps the lines in front.
+// New keys lower-case at their section's end, new sections at the end after an empty line; a key
+// name with line breaks cuts at line boundaries; removing the last section keeps what precedes it.
 TEST(IniDocument, EditsKeepTheLayout) {
   IniDocument ini = Store(u"junk\r\n[Sec]\r\nKey=1\r\n[B]\r\nb=2");
   ini.SetKey(u"Sec", u"New", u"2");

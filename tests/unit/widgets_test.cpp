@@ -173,7 +173,6 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   ExpectGolden("corners_f10_h10", GoldenBar(4, 12, 150));
 }
 
-// The settings stored with the window, by their stored names.
 class MapBag : public PropertyBag {
  public:
   std::map<std::u16string, SettingValue> stored;
@@ -197,9 +196,9 @@ ProgressBar Loaded(std::map<std::u16string, SettingValue> stored, ProgressBar ba
   return bar;
 }
 
-// The stored names and kinds are what windows saved by earlier versions hold. Loading raises no
-// event; entries missing or of the wrong kind load the defaults of a saved bar (range 0 to 100,
-// borders of 5, ShowType 3, Style 2, the built-in pictures), which differ from a new bar's.
+// Names and kinds as earlier versions saved them. Loading raises no event; missing or mistyped
+// entries load a saved bar's defaults (0 to 100, borders 5, ShowType 3, Style 2, built-in
+// pictures).
 TEST(ProgressBarSettings, LoadBackAsSaved) {
   const Picture back = std::make_shared<const PixelBuffer>(2, 2, 0x123456);
   ProgressBar bar;
@@ -262,8 +261,7 @@ TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
     EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
   }
   EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
-  // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
-  // that brings the range back draws again.
+  // A range wider than 32 bits loads, then overflows like a setter's until a setter mends it.
   ProgressBar bar;
   MapBag wide;
   wide.stored = {{u"Max", INT32_MAX}, {u"Min", INT32_MIN}};
@@ -323,8 +321,7 @@ std::string Previous(std::uint32_t message) {
   return "previous " + std::to_string(kPreviousProc) + " 7 " + std::to_string(message);
 }
 
-// Add, replace the icon, show balloons, be re-added by a new taskbar, remove: each step sends the
-// record as it stands then.
+// Each step of the icon's life sends the record as it stands then.
 TEST(TrayIcon, TheRecordThroughItsLife) {
   FakeTray tray;
   TrayIcon icon(tray);
@@ -369,8 +366,7 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
   EXPECT_EQ(CutToField(u"a", 0), u"");
 }
 
-// Clicks at the icon restore the window or pop a menu up; closing removes the icon; the message
-// is passed on to the previous procedure in every case but a right click without a menu.
+// Clicks at the icon restore the window or pop a menu up; closing removes the icon.
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
   const std::string foreground = "foreground 7", show = "show 7";
   const std::string removed = "delete 7 0 7 1025 50 1 0 0 0 ||", unhooked = "unhook 7 100";
