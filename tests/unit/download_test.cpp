@@ -1,9 +1,6 @@
-// The address rules; the URL reader's portable rules (references, redirects, codings, retries,
-// ranges, read sizes); the partial-body record and when a body continues; the downloader's named
-// tasks over the scripted reader, their events and how file tasks end.
+// Address rules, the URL reader's portable rules, the partial-body record and when a body
+// continues, and the downloader's named tasks over the scripted reader.
 #include "download/url_policy.h"
-
-#include <gtest/gtest.h>
 
 #include "download/downloader.h"
 #include "download/partial_download.h"
@@ -64,8 +61,9 @@ TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
   EXPECT_EQ(ResolveUrl(u"/relative/base", u"x"), u"");
 }
 
+using F = TransferFailure;
+
 TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
-  using F = TransferFailure;
   // From, Location, redirects followed so far, failure, next address.
   const std::tuple<const char16_t*, const char16_t*, int, F, const char16_t*> cases[] = {
       {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, F::kNone, u"http://h:81/dl/pkg.bin"},
@@ -91,7 +89,6 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
 
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   // Error, body started, retried. WinINet: 12002 timed out, 12031 reset, 12029 refused.
-  using F = TransferFailure;
   const std::tuple<TransferError, bool, bool> cases[] = {
       {F::kBodyShort, true, true},          {F::kNoResponse, false, true},
       {HttpStatusError(500), false, true},  {HttpStatusError(408), false, true},
@@ -104,9 +101,8 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
   // Doubling, saturated rather than wrapped.
-  EXPECT_EQ(
-      std::vector<std::uint32_t>({BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)}),
-      std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
+  EXPECT_EQ(std::tuple(BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)),
+            std::tuple(1000u, 4000u, 0xFFFF'FFFFu));
 }
 
 // Too slow once the last minute averages under 1 KiB/s, judged no sooner than a minute in.
@@ -162,18 +158,15 @@ TEST(UrlPolicyTest, ReadsAreSizedByArrivalUntilTheLinkProvesFast) {
   EXPECT_TRUE(pacer.SizeByArrival());
   EXPECT_EQ(std::vector<std::uint32_t>({pacer.Next(0), pacer.Next(1000), pacer.Next(1u << 30)}),
             std::vector<std::uint32_t>({1, 1000, kBuffer}));
-  // Fast, but judged on too little: still by arrival.
-  pacer.Record(ReadPacer::kMinPacedRead - 1, 1);
+  pacer.Record(ReadPacer::kMinPacedRead - 1, 1);  // fast, but judged on too little
   EXPECT_TRUE(pacer.SizeByArrival());
   // One more byte completes the sample: kMinPacedRead in half the window paces twice as much.
   pacer.Record(1, kWindow / 2 - 1);
   EXPECT_FALSE(pacer.SizeByArrival());
   EXPECT_EQ(pacer.Next(5), 2 * ReadPacer::kMinPacedRead);
-  // A faster link asks for at most the buffer.
   pacer.Record(kBuffer, kWindow / 100);
-  EXPECT_EQ(pacer.Next(5), kBuffer);
-  // A link that slows down goes back to reads of what has arrived.
-  pacer.Record(ReadPacer::kMinPacedRead, 2 * kWindow);
+  EXPECT_EQ(pacer.Next(5), kBuffer);                    // a faster link asks for at most the buffer
+  pacer.Record(ReadPacer::kMinPacedRead, 2 * kWindow);  // slower again: reads by arrival
   EXPECT_TRUE(pacer.SizeByArrival());
   EXPECT_EQ(pacer.Next(7), 7u);
 }
@@ -187,7 +180,7 @@ Fields FieldsOf(const std::optional<PartialRecord>& r) {
 }
 
 // The exact text the end-to-end tests write by hand: three LF-ended lines, in UTF-8.
-TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
+TEST(PartialRecord, KeepsItsOnDiskFormatAndRefusesAnyOther) {
   const PartialRecord record{kUrl, u"\"v1\"", 123456789012345};
   EXPECT_EQ(FormatPartialRecord(record),
             "https://example.com/dl/setup.exe?x=1#f\n\"v1\"\n123456789012345\n");
@@ -199,11 +192,8 @@ TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
   // A line break would shift the lines of the record read back: none is written.
   EXPECT_FALSE(FormatPartialRecord({u"http://a/\nb", u"\"v\"", 5}));
   EXPECT_FALSE(FormatPartialRecord({u"http://a/", u"\"v\"\r", 5}));
-}
-
-// No total, a last line cut short, more lines, no address, no validator; a total without digits,
-// with a sign, blanks, a CR, not decimal or beyond 64 bits.
-TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
+  // No total, a last line cut short, more lines, no address, no validator; a total without
+  // digits, with a sign, blanks, a CR, not decimal or beyond 64 bits.
   for (const char* text :
        {"", "http://a/\n\"v\"\n", "http://a/\n\"v\"\n100", "http://a/\n\"v\"\n100\nmore\n",
         "\n\"v\"\n100\n", "http://a/\n\n100\n", "http://a/\n\"v\"\n\n", "http://a/\n\"v\"\n-5\n",
@@ -234,27 +224,22 @@ TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
 // any other range, total or length, or another validator (Range honoured, If-Range not).
 TEST(RangeAnswers, OnlyTheExactRestOfTheSameBodyContinuesIt) {
   using A = RangeAnswer;
-  const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"";
-  const std::tuple<std::uint32_t, std::uint64_t, std::u16string_view, std::u16string_view, A>
-      cases[] = {
-          {206, 600, rest, a, A::kRest},
-          {206, 600, rest, u"", A::kRest},
-          {200, 1000, u"", a, A::kWhole},
-          {200, 1200, u"", b, A::kWhole},
-          {206, 600, u"", a, A::kMismatch},
-          {206, 600, u"bytes 1400-1999/2000", a, A::kMismatch},
-          {206, 600, u"bytes 400-998/1000", a, A::kMismatch},
-          {206, 600, u"bytes 400-1199/1200", a, A::kMismatch},
-          {206, 0, rest, a, A::kMismatch},
-          {206, 601, rest, a, A::kMismatch},
-          {206, 600, rest, b, A::kMismatch},
-          {206, 600, rest, u"W/\"a\"", A::kMismatch},
-      };
+  const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"",
+                            otherStart = u"bytes 1400-1999/2000", otherEnd = u"bytes 400-998/1000",
+                            otherTotal = u"bytes 400-1199/1200", weak = u"W/\"a\"";
+  using Row = std::tuple<std::uint32_t, std::uint64_t, std::u16string_view, std::u16string_view, A>;
+  const Row cases[] = {
+      {206, 600, rest, a, A::kRest},         {206, 600, rest, u"", A::kRest},
+      {200, 1000, u"", a, A::kWhole},        {200, 1200, u"", b, A::kWhole},
+      {206, 600, u"", a, A::kMismatch},      {206, 600, otherStart, a, A::kMismatch},
+      {206, 600, otherEnd, a, A::kMismatch}, {206, 600, otherTotal, a, A::kMismatch},
+      {206, 0, rest, a, A::kMismatch},       {206, 601, rest, a, A::kMismatch},
+      {206, 600, rest, b, A::kMismatch},     {206, 600, rest, weak, A::kMismatch},
+  };
   for (const auto& [status, length, range, validator, answer] : cases)
     EXPECT_EQ(JudgeRangeAnswer({400, 1000, a}, {status, length, range, validator}), answer)
         << status << " " << length << " " << std::string(range.begin(), range.end());
-  // No range was asked for: whatever comes is the whole body.
-  EXPECT_EQ(JudgeRangeAnswer({0, 0, u""}, {206, 600, rest, u""}), A::kWhole);
+  EXPECT_EQ(JudgeRangeAnswer({0, 0, u""}, {206, 600, rest, u""}), A::kWhole);  // none asked
 }
 
 struct DownloaderTest : ::testing::Test {
