@@ -1,5 +1,4 @@
-// The PE image reader on the windres fixtures (PE32 and PE32+), damaged copies of them and
-// small images built here: whole images, reads by virtual address, checksum, certificate table.
+// The PE image reader on the windres fixtures (PE32 and PE32+), damaged copies, built images.
 #include "model/pe_image.h"
 
 #include "model/version_info.h"
@@ -18,12 +17,7 @@ std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
 std::string Le16(std::uint32_t v) { return {char(v & 0xFF), char(v >> 8 & 0xFF)}; }
 std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
 
-// Offsets into a fixture: its optional header and its certificate-table directory entry.
 std::size_t OptionalAt(const std::string& image) { return LeAt(image, 0x3C, 4) + 24; }
-std::size_t CertificateEntryAt(const std::string& image) {
-  const std::size_t o = OptionalAt(image);
-  return o + (LeAt(image, o, 2) == 0x20B ? 112 : 96) + 4 * 8;
-}
 
 // The fixture's minimal PE32+ image with headers up to 0x200 and these sections (virtual size,
 // address, raw size, raw offset), then `data`.
@@ -39,9 +33,8 @@ std::string BuiltImage(const std::vector<PeSection>& sections, const std::string
   return pe + data;
 }
 
-// One header field damaged, in a PE32+ and a PE32 fixture: still whole, version resource still
-// found? Offsets count from the file's start, the optional header or its count of data
-// directories (where kEnd makes the optional header end).
+// One header field damaged in a PE32+ and a PE32 fixture: still whole, resource still found?
+// Offsets from the file's start, the optional header or its directory count (kEnd: its end).
 TEST(PeImage, DamagedHeaders) {
   enum From { kFile, kOptional, kDirectories, kEnd };
   // What, from where, at, value, bytes; whole, found.
@@ -152,7 +145,7 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
 TEST(PeImage, CertificateTableOnlyWhenItEndsTheFile) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     std::string image = FixtureBytes(name) + "x";
-    const std::size_t entry = CertificateEntryAt(image);
+    const std::size_t o = OptionalAt(image), entry = o + (LeAt(image, o, 2) == 0x20B ? 144 : 128);
     MemoryByteView unsigned_(image);
     EXPECT_FALSE(FindTrailingCertificateTable(unsigned_));
     image.append((8 - image.size() % 8) % 8, '\0');
