@@ -1,5 +1,4 @@
-// The update document a server sends: every field whatever the encoding and line ends, and
-// answers that are no document.
+// The update document a server sends, in any encoding and line ends, and answers that are none.
 #include "model/update_document.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +10,8 @@ namespace {
 
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian = false) {
   std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : text) {
-    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
-  }
+  const int first = bigEndian ? 8 : 0;  // the shift of the unit's first byte
+  for (const char16_t unit : text) bytes += {char(unit >> first), char(unit >> (8 - first))};
   return bytes;
 }
 
