@@ -1,5 +1,4 @@
-// The base helpers: UTF-16 text, the leading-number parse, path containment, base64 and
-// hexadecimal, and bounded reads of bytes (even where offset + length would wrap around).
+// UTF-16 text, numbers, path containment, base64, hex, bounded reads (offset + length may wrap).
 #include <gtest/gtest.h>
 
 #include <cmath>

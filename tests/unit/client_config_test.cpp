@@ -1,5 +1,4 @@
-// The client's sealed settings: the mode from the command line or the configuration, and the
-// update addresses as the client will ask them.
+// The client's sealed settings: its mode, update addresses, folder and pinned keys.
 #include "model/client_config.h"
 
 #include <gtest/gtest.h>

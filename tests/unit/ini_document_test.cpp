@@ -67,7 +67,6 @@ TEST(IniDocument, EditsKeepTheLayout) {
   EXPECT_EQ(ini.Text(), u"junk");
 }
 
-// On disk: relative paths, ANSI text, and every edit saved while auto-save is on.
 TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
   const std::u16string folder = ScratchFolder();
   const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"

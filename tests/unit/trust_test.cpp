@@ -1,6 +1,5 @@
-// The verdict on documents signed by the tool's signer (signed bytes, pinned keys, expiry, the
-// digest); the cipher and the sealed block (a sealed client end to end: decision_parity_test.cpp);
-// `seal` refusing the publisher's mistakes that would break clients and warning of likely ones.
+// Verdicts on documents the tool's signer signed; the cipher and the sealed block (a sealed client
+// end to end: decision_parity_test.cpp); `seal` refusing what would break clients in the field.
 #include "model/document_trust.h"
 #include "signing.h"
 #include "tool_fixture.h"
@@ -72,8 +71,7 @@ TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
   // Signed over LF-only bytes (as an older signer did): the bytes as they are still verify.
   const std::string lf = Utf16ToUtf8(ReplaceAll(Utf8ToUtf16(kBody), u"\r\n", u"\n"));
   EXPECT_TRUE(CheckUpdateDocument(Signed(lf, {&key}), Pinned({&key}), kNow).accepted());
-  // LF CR is two line ends, not one.
-  EXPECT_EQ(CrLfLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
+  EXPECT_EQ(CrLfLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");  // LF CR: two ends
 }
 
 // Signers, pinned keys: the verdict and the key that verified.

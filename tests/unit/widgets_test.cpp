@@ -72,9 +72,8 @@ TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
   bar.SetDpi(0);
   EXPECT_EQ(std::pair(bar.Dpi(), bar.FontSize()), std::pair(96, 10.0f));
   EXPECT_EQ(bar.LabelPosition(200, 100), std::pair(500.0, 100.0));
-  // A size beyond 32 bits of pixels throws and leaves the image as it was.
-  EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);
-  EXPECT_EQ(bar.Image().Width(), 80);
+  EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);  // beyond 32 bits of pixels
+  EXPECT_EQ(bar.Image().Width(), 80);                        // the image as it was
 }
 
 TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
@@ -158,8 +157,7 @@ PixelBuffer GoldenBar(std::int32_t style, std::int32_t value, double heightTwips
   return bar.Image();
 }
 
-// Each style filling (its parts, flush sides), full (styles 1 to 7 draw it as when filling), empty,
-// a fill narrower than its two caps; styles outside 0..9 always draw the whole fill.
+// Styles 1 to 7 draw full as they draw filling, so one full picture; styles beyond 0..9 fill whole.
 TEST(ProgressBarGolden, EveryWayOfDrawing) {
   for (std::int32_t style = 0; style <= 9; ++style)
     ExpectGolden("style" + std::to_string(style) + "_filling", GoldenBar(style, 40));
@@ -278,9 +276,8 @@ constexpr std::uintptr_t kWindow = 7, kWindowIcon = 50, kPreviousProc = 100;
 constexpr std::intptr_t kPreviousResult = 99;
 using W = std::uintptr_t;
 
-// Window kWindow with icon kWindowIcon and caption "caption", hooked over kPreviousProc. Every
-// call is logged by name and arguments; a record by action, window, id, fields, message, icon,
-// balloon icon and timeout, state and mask, then tip|title|text.
+// kWindow has icon kWindowIcon and caption "caption", hooked over kPreviousProc. A record logs
+// as action, window, id, fields, message, icon, balloon icon, timeout, state, mask, tip|title|text.
 class FakeTray : public TrayPlatform {
  public:
   Log calls;
