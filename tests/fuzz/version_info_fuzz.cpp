@@ -10,9 +10,8 @@
 static void CheckRecord(const sealupdate::VersionInfo& i) {
   const std::u16string& v = i.fileVersion;
   for (const std::u16string* s : {&i.fileDescription, &i.productName, &i.originalFilename,
-                                  &i.internalName, &i.companyName, &i.legalCopyright}) {
+                                  &i.internalName, &i.companyName, &i.legalCopyright})
     if (s->find(u'\0') != std::u16string::npos) std::abort();
-  }
   if ((!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
                       std::count(v.begin(), v.end(), u'.') != 3)) ||
       !i.fileName.empty() || !i.filePath.empty() || i.fileSize != 0)
