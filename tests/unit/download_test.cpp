@@ -1,5 +1,4 @@
-// Address rules, the URL reader's portable rules, the partial-body record and when a body
-// continues, and the downloader's named tasks over the scripted reader.
+// Address rules, the URL reader's portable rules, the partial-body record, the downloader's tasks.
 #include "download/url_policy.h"
 
 #include "download/downloader.h"

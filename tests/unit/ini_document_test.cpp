@@ -1,5 +1,4 @@
-// The INI store: layout, names without letter case, edits, files and auto-save (random edits:
-// tests/fuzz/ini_document_fuzz.cpp); the save folders' write probe and clearing a folder.
+// The INI store (random edits: ini_document_fuzz.cpp), the save folders' write probe and clearing.
 #include "model/ini_document.h"
 
 #include "platform/codepage.h"
