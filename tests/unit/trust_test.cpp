@@ -1,5 +1,5 @@
 // Verdicts on documents the tool's signer signed; the cipher and the sealed block (a sealed client
-// end to end: decision_parity_test.cpp); `seal` refusing what would break clients in the field.
+// end to end: decision_parity_test.cpp); `seal` refusing what breaks clients, warning of slips.
 #include "model/document_trust.h"
 #include "signing.h"
 #include "tool_fixture.h"

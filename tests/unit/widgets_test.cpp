@@ -157,7 +157,7 @@ PixelBuffer GoldenBar(std::int32_t style, std::int32_t value, double heightTwips
   return bar.Image();
 }
 
-// Styles 1 to 7 draw full as they draw filling, so one full picture; styles beyond 0..9 fill whole.
+// Styles 1 to 7 draw full as when filling (one full picture); styles outside 0..9 fill it whole.
 TEST(ProgressBarGolden, EveryWayOfDrawing) {
   for (std::int32_t style = 0; style <= 9; ++style)
     ExpectGolden("style" + std::to_string(style) + "_filling", GoldenBar(style, 40));
@@ -194,9 +194,8 @@ ProgressBar Loaded(std::map<std::u16string, SettingValue> stored, ProgressBar ba
   return bar;
 }
 
-// Names and kinds as earlier versions saved them. Loading raises no event; missing or mistyped
-// entries load a saved bar's defaults (0 to 100, borders 5, ShowType 3, Style 2, built-in
-// pictures).
+// Names and kinds as earlier versions saved them; loading raises no event; missing or mistyped
+// entries load a saved bar's defaults, not a new bar's: 0 to 100, borders 5, ShowType 3, Style 2.
 TEST(ProgressBarSettings, LoadBackAsSaved) {
   const Picture back = std::make_shared<const PixelBuffer>(2, 2, 0x123456);
   ProgressBar bar;
