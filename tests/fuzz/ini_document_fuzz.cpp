@@ -1,6 +1,5 @@
-// Arbitrary UTF-16 text for the INI store, then edits with names taken from the input and from
-// the document itself. Nothing may crash, the stored form must always hold, and a key written
-// under names that cannot cut the document apart reads back.
+// Arbitrary UTF-16 text, then edits named from the input and the document: no crash, the stored
+// form always holds, and a key written under names that cannot cut the document apart reads back.
 #include <cstdlib>
 
 #include "base/text.h"
@@ -33,9 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Names: short slices of the input (they may hold CR LF, brackets, "=") and the document's.
   std::vector<std::u16string> names = ini.SectionNames();
-  for (std::size_t at = 0; at <= units.size() && names.size() < 16; at += 7) {
+  for (std::size_t at = 0; at <= units.size() && names.size() < 16; at += 7)
     names.push_back(units.substr(at, at < units.size() ? units[at] % 6 : 0));
-  }
   // Each input unit drives one operation; bounded so a run stays short.
   for (std::size_t i = 0; i < units.size() && i < 64; ++i) {
     const unsigned op = units[i] % 6;

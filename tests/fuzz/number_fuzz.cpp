@@ -1,6 +1,5 @@
-// The leading-number parse and the rounding conversion on arbitrary UTF-16 text: no crash, no
-// undefined behaviour, and the conversion either fits 32 bits or reports overflow. The same
-// bytes read as UTF-8 survive a round trip through UTF-16.
+// The number parse and rounding on arbitrary UTF-16: no crash or undefined behaviour, a result
+// that fits 32 bits or an overflow; the same bytes as UTF-8 survive a round trip through UTF-16.
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>

@@ -1,5 +1,4 @@
-// The package-name rule: whatever the address and suffix (after a tab), an accepted name is a
-// plain file name directly inside Update\.
+// Any address and suffix (after a tab): an accepted package name is a plain file in Update\.
 #include <cstdlib>
 
 #include "base/paths.h"

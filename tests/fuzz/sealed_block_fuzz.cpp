@@ -1,5 +1,4 @@
-// The sealed-block reader and the frame decipherer on arbitrary bytes: nothing may crash, and
-// neither may hand back more than the input holds.
+// The sealed-block reader and frame decipherer on any bytes: no crash, nothing beyond the input.
 #include <cstdlib>
 #include <filesystem>
 #include <random>

@@ -1,5 +1,4 @@
-// The update document reader on arbitrary answers: nothing may crash, and an accepted document
-// always carries a version with a digit. Package names: package_name_fuzz.cpp.
+// Any answer: no crash, and an accepted document's version has a digit (names: package_name_fuzz).
 #include <cstdlib>
 
 #include "model/update_document.h"

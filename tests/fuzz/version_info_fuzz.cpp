@@ -1,7 +1,6 @@
-// The version reader on arbitrary bytes, both as a whole PE image and as a bare version
-// resource: nothing may crash or read outside the input, and the reader never invents a file
-// name, path or size, a NUL inside a value or a version that is not four numbers. The image
-// reader's checksum field and certificate table must lie inside the input.
+// The version reader on arbitrary bytes as a PE image and as a bare resource: no crash or read
+// outside the input, never an invented file name, path or size, a NUL inside a value or a version
+// not of four numbers; the image's checksum field and certificate table lie inside the input.
 #include <algorithm>
 #include <cstdlib>
 
@@ -11,9 +10,8 @@
 static void CheckRecord(const sealupdate::VersionInfo& i) {
   const std::u16string& v = i.fileVersion;
   for (const std::u16string* s : {&i.fileDescription, &i.productName, &i.originalFilename,
-                                  &i.internalName, &i.companyName, &i.legalCopyright}) {
+                                  &i.internalName, &i.companyName, &i.legalCopyright})
     if (s->find(u'\0') != std::u16string::npos) std::abort();
-  }
   if ((!v.empty() && (v.find_first_not_of(u"0123456789.") != std::u16string::npos ||
                       std::count(v.begin(), v.end(), u'.') != 3)) ||
       !i.fileName.empty() || !i.filePath.empty() || i.fileSize != 0)

@@ -1,5 +1,4 @@
-// The base helpers: UTF-16 text, the leading-number parse, path containment, base64 and
-// hexadecimal, and bounded reads of bytes (even where offset + length would wrap around).
+// UTF-16 text, numbers, path containment, base64, hex, bounded reads (offset + length may wrap).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,10 +17,9 @@ namespace {
 
 using Pieces = std::vector<std::u16string>;
 
-// Signs, fractions, exponents (E or D, not without digits); blanks, tabs and line feeds skipped
-// anywhere, CR not; the first unit that cannot continue ends the number, nothing readable is 0,
-// full-width digits are no digits; after "&H" up to eight hexadecimal digits are a signed 32-bit
-// pattern, more are their plain value.
+// Signs, fractions, exponents (E or D, not without digits); blanks, tabs and LFs skipped anywhere,
+// CR not; the first unit that cannot continue ends it, nothing readable or full-width is 0; after
+// "&H" up to eight hex digits are a signed 32-bit pattern, more their plain value.
 TEST(Text, LeadingNumberAndHalfEvenRounding) {
   const std::pair<std::u16string, double> numbers[] = {
       {u"42", 42},    {u"  -3", -3},        {u"+7", 7},          {u"1.5", 1.5},
@@ -73,43 +71,40 @@ TEST(Text, ConvertsBetweenUtf8AndUtf16) {
   EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
   for (const std::string bad : {"\x80\x90\x80\x80", "\xFF", "\xC1\x81", "\xE4\xB8", "\xE0\x9F\xBF",
                                 "\xED\xA0\x80", "\xED\xBF\xBF", "\xF0\x8F\xBF\xBF",
-                                "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x90\x80\x80"}) {
+                                "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF8\x90\x80\x80"})
     EXPECT_EQ(Utf8ToUtf16(bad + "a"), std::u16string(bad.size(), u'\uFFFD') + u"a") << bad;
-  }
   // Lone surrogates around a pair at the ends of the ranges, a high one also at the end.
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'a', 0xDBFF, 0xDC00, 0xDFFF, 0xD800}),
             "\xEF\xBF\xBD"
             "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-// Letter case, either separator, doubled ones, "." and ".." segments and namespace prefixes on
-// either side; the folder itself, a sibling with a longer name, climbing above a root, UNC roots,
-// relative, drive-relative, NT device and empty paths.
+// Case, separators, doubled ones, "." and "..", namespace prefixes either side; the folder itself,
+// a longer sibling, climbing above a root, UNC roots, (drive-)relative, NT device and empty paths.
 TEST(Paths, IsInsideFolder) {
   for (const char16_t* path :
        {u"C:\\App\\main.exe", u"c:\\APP\\MAIN.EXE", u"C:/App/main.exe", u"C:\\App\\.\\main.exe",
         u"C:\\\\App\\\\sub\\\\main.exe", u"C:\\Other\\..\\App\\main.exe", u"\\??\\C:\\App\\a.exe",
-        u"\\\\?\\C:\\App\\main.exe", u"\\\\.\\C:\\App\\main.exe"}) {
+        u"\\\\?\\C:\\App\\main.exe", u"\\\\.\\C:\\App\\main.exe"})
     EXPECT_TRUE(IsInsideFolder(path, u"C:\\App\\")) << Utf16ToUtf8(path);
-  }
   for (const char16_t* path :
        {u"C:\\App2\\main.exe", u"C:\\Ap\\main.exe", u"C:\\main.exe", u"D:\\App\\main.exe",
         u"C:\\App\\", u"C:\\App", u"C:\\App\\sub\\..", u"C:\\App\\..\\App2\\main.exe",
         u"C:/App/sub/../../Other/main.exe", u"C:\\..\\App\\main.exe", u"\\\\C:\\App\\main.exe",
-        u"\\Device\\HarddiskVolume2\\App\\main.exe", u""}) {
+        u"\\Device\\HarddiskVolume2\\App\\main.exe", u""})
     EXPECT_FALSE(IsInsideFolder(path, u"C:\\App\\")) << Utf16ToUtf8(path);
-  }
   // Other folders, as "folder|path".
-  for (const char16_t* inside :
+  const auto inside = [](std::u16string_view c) {
+    return IsInsideFolder(Split(c, u"|")[1], Split(c, u"|")[0]);
+  };
+  for (const char16_t* c :
        {u"C:\\App|C:\\App\\bin\\a.exe", u"C:/App/|C:\\App\\a.exe",
         u"\\\\?\\C:\\App\\|C:\\App\\a.exe", u"C:\\|C:\\a.exe", u"a:\\App|A:\\App\\a.exe",
         u"Z:\\App|z:\\App\\a.exe", u"c:\\программа\\|C:\\ПРОГРАММА\\a.exe",
         u"/opt/app/\\|/opt/app/a.exe", u"\\\\srv\\share\\App\\|\\\\?\\UNC\\srv\\share\\App\\a.exe",
-        u"\\\\srv\\share\\App\\|\\\\SRV\\Share\\App\\a.exe"}) {
-    EXPECT_TRUE(IsInsideFolder(Split(inside, u"|")[1], Split(inside, u"|")[0]))
-        << Utf16ToUtf8(inside);
-  }
-  for (const char16_t* outside :
+        u"\\\\srv\\share\\App\\|\\\\SRV\\Share\\App\\a.exe"})
+    EXPECT_TRUE(inside(c)) << Utf16ToUtf8(c);
+  for (const char16_t* c :
        {u"C:\\App|C:\\AppX.exe", u"C:\\|C:App\\a.exe",
         u"\\\\srv\\share\\App\\|\\\\srv2\\share\\App\\a.exe",
         u"\\\\srv\\share\\App\\|\\srv\\share\\App\\a.exe",
@@ -117,19 +112,15 @@ TEST(Paths, IsInsideFolder) {
         u"\\\\srv\\other\\App\\|\\\\srv\\share\\..\\other\\App\\a.exe",
         u"\\\\srv\\.\\App\\|\\\\srv\\.\\App\\a.exe", u"\\\\srv\\|\\\\srv\\a.exe",
         u"C:\\..\\App\\|C:\\App\\a.exe", u"App\\|App\\a.exe", u"C:App\\|C:App\\a.exe",
-        u"1:\\App\\|1:\\App\\a.exe", u"|C:\\App\\a.exe"}) {
-    EXPECT_FALSE(IsInsideFolder(Split(outside, u"|")[1], Split(outside, u"|")[0]))
-        << Utf16ToUtf8(outside);
-  }
+        u"1:\\App\\|1:\\App\\a.exe", u"|C:\\App\\a.exe"})
+    EXPECT_FALSE(inside(c)) << Utf16ToUtf8(c);
 }
 
 // Canonical text only, both ways; hex is lower case out, either case in.
 TEST(Encoding, Base64AndHex) {
-  for (const auto& [bytes, text] : {std::pair<std::string, std::string>{"", ""},
-                                    {"f", "Zg=="},
-                                    {"fo", "Zm8="},
-                                    {"foo", "Zm9v"},
-                                    {"\xFF\xFE\xFD", "//79"}}) {
+  const std::pair<std::string, std::string> canonical[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"\xFF\xFE\xFD", "//79"}};
+  for (const auto& [bytes, text] : canonical) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     EXPECT_EQ(Base64Encode(data, bytes.size()), text);
     EXPECT_EQ(Base64Decode(text), std::vector<std::uint8_t>(data, data + bytes.size()));
@@ -160,11 +151,9 @@ TEST(ByteView, ReadsOnlyWhatLiesInside) {
   char out[10] = {};
   EXPECT_TRUE(view.ReadAt(0, out, 10) && std::string(out, 10) == bytes);
   EXPECT_TRUE(view.ReadAt(10, out, 0));  // nothing, at the very end
-  for (const auto& [offset, length] : {std::pair<std::uint64_t, std::size_t>{8, 3},
-                                       {11, 0},
-                                       {kFar, 1},
-                                       {kFar - 4, 8},
-                                       {1, std::numeric_limits<std::size_t>::max()}}) {
+  const std::pair<std::uint64_t, std::size_t> outside[] = {
+      {8, 3}, {11, 0}, {kFar, 1}, {kFar - 4, 8}, {1, std::numeric_limits<std::size_t>::max()}};
+  for (const auto& [offset, length] : outside) {
     EXPECT_FALSE(view.ReadAt(offset, out, length)) << offset << "+" << length;
     EXPECT_FALSE(ReadBytes(view, offset, length)) << offset << "+" << length;
   }

@@ -1,12 +1,10 @@
-// The client's sealed settings: the mode from the command line or the configuration, and the
-// update addresses as the client will ask them.
+// The client's sealed settings: its mode, update addresses, folder and pinned keys.
 #include "model/client_config.h"
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "base/text.h"
+#include "model/addresses.h"
 
 namespace sealupdate {
 namespace {
@@ -28,13 +26,14 @@ TEST(ClientConfig, SettlesTheModeFromTheCommandLineOrTheConfiguration) {
 // one separator; pinned keys are required as soon as one is named, even an unreadable one.
 TEST(ClientConfig, ReadsAddressesFolderAndKeys) {
   const ClientConfig config = ReadClientConfig(
-      u"[updateinfo]\r\nupdateurl=  server/u.ini | |HtTpS://Server/u|a-0.b+c://s/u|"
-      u"https:/server|1a://server\r\nPublicKey=nonsense\r\n",
+      u"[updateinfo]\r\nupdateurl=  server/u.ini | | HtTpS://Server/u|a-0.b+c://s/u|"
+      u"https:/server|1a://server|server/a://b|://server\r\nPublicKey=nonsense\r\n",
       u"D:\\Soft", u"");
   EXPECT_EQ(
       config.updateAddresses,
       (std::vector<std::u16string>{u"http://server/u.ini", u"HtTpS://Server/u", u"a-0.b+c://s/u",
-                                   u"http://https:/server", u"http://1a://server"}));
+                                   u"http://https:/server", u"http://1a://server",
+                                   u"http://server/a://b", u"http://://server"}));
   EXPECT_EQ(config.clientFolder, u"D:\\Soft\\");
   EXPECT_TRUE(config.pinnedKeys.required);
   EXPECT_TRUE(config.pinnedKeys.keys.empty());
@@ -43,6 +42,8 @@ TEST(ClientConfig, ReadsAddressesFolderAndKeys) {
   EXPECT_EQ(empty.clientFolder, u"\\\\srv\\s\\");
   EXPECT_FALSE(empty.pinnedKeys.required);
   EXPECT_TRUE(empty.updateAddresses.empty());
+  EXPECT_EQ(ReadClientConfig(u"", u"C:\\", u"").clientFolder, u"C:\\");
+  EXPECT_EQ(CompleteAddress(u""), u"http://");
   EXPECT_TRUE(IsValidAppId(u"com.example-1_x") && !IsValidAppId(u"") &&
               !IsValidAppId(u"com example") && !IsValidAppId(u"产品"));
 }

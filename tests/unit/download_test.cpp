@@ -1,23 +1,10 @@
-// The download side: the address rules (completing addresses, web addresses for the shell, the
-// package's name); the URL reader's portable rules (reference resolution, redirects, content
-// codings, retries, ranges, read sizes); the partial-body record later runs read and when a body
-// continues; and the downloader's named tasks over the scripted reader, their events and how
-// file tasks end.
+// Address rules, the URL reader's portable rules, the partial-body record, the downloader's tasks.
 #include "download/url_policy.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <vector>
-
-#include "base/text.h"
 #include "download/downloader.h"
 #include "download/partial_download.h"
-#include "download/transfer_error.h"
 #include "flow_fakes.h"
 #include "model/addresses.h"
-#include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {
@@ -43,26 +30,12 @@ TEST(Addresses, PackageNamesThatCouldLeaveTheFolderAreRefused) {
   };
   for (const char16_t* address : refused) {
     const auto parts = Split(address, u"|");
-    EXPECT_EQ(PackageFileName(u"http://h/" + parts[0], parts[1]), std::nullopt)
-        << Utf16ToUtf8(address);
+    EXPECT_FALSE(PackageFileName(u"http://h/" + parts[0], parts[1])) << Utf16ToUtf8(address);
   }
   EXPECT_EQ(PackageFileName(u"http://h", u""), std::nullopt);  // the host is no name
   for (const char16_t* c :
        {u"HTTPS://h|1", u"Http://|1", u"http:/h|", u"file:///C:/x.exe|", u" http://h|", u"https:|"})
     EXPECT_EQ(IsWebAddress(Split(c, u"|")[0]), !Split(c, u"|")[1].empty()) << Utf16ToUtf8(c);
-}
-
-TEST(Addresses, CompletedAddressesAndFolders) {
-  // Given and completed, split at "|".
-  for (const char16_t* c :
-       {u"  server/u.ini |http://server/u.ini", u" HtTpS://Server/u|HtTpS://Server/u",
-        u"server/a://b|http://server/a://b", u"://server|http://://server", u"|http://"}) {
-    const auto parts = Split(c, u"|");
-    EXPECT_EQ(CompleteAddress(parts[0]), parts[1]) << Utf16ToUtf8(c);
-  }
-  EXPECT_EQ(FolderWithSeparator(u"D:\\Soft") + u"|" + FolderWithSeparator(u"C:\\") + u"|" +
-                FolderWithSeparator(u"\\\\srv\\s\\"),
-            u"D:\\Soft\\|C:\\|\\\\srv\\s\\");
 }
 
 std::string U8(const std::u16string& text) { return Utf16ToUtf8(text); }
@@ -79,17 +52,17 @@ TEST(UrlPolicyTest, StripsFragmentsAndResolvesReferencesAsRfc3986Does) {
       {u".", u"b/c/"},  {u"..", u"b/"},        {u"g;x=1/../y", u"b/c/y"},
       {u"../..", u""},  {u"../../../g", u"g"}, {u"", u"b/c/d;p?q"},
   };
-  for (const auto& [reference, target] : cases) {
+  for (const auto& [reference, target] : cases)
     EXPECT_EQ(U8(ResolveUrl(base, reference)), "http://a/" + U8(target)) << U8(reference);
-  }
   EXPECT_EQ(U8(ResolveUrl(base, u"g:h")), "g:h");
   EXPECT_EQ(U8(ResolveUrl(u"http://h:8080", u"x")), "http://h:8080/x");  // empty base path
   EXPECT_EQ(U8(ResolveUrl(u"https://h/dl/a.bin", u" /dl/b.bin\r\n")), "https://h/dl/b.bin");
   EXPECT_EQ(ResolveUrl(u"/relative/base", u"x"), u"");
 }
 
+using F = TransferFailure;
+
 TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
-  using F = TransferFailure;
   // From, Location, redirects followed so far, failure, next address.
   const std::tuple<const char16_t*, const char16_t*, int, F, const char16_t*> cases[] = {
       {u"http://h:81/doc.ini?x=1", u"/dl/pkg.bin", 0, F::kNone, u"http://h:81/dl/pkg.bin"},
@@ -114,9 +87,7 @@ TEST(UrlPolicyTest, RedirectsStayOnHttpNeverDowngradeAndEnd) {
 }
 
 TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
-  // Error, body started, retried: timed out (12002), reset (12031); refused (12029) only once
-  // the body flows.
-  using F = TransferFailure;
+  // Error, body started, retried. WinINet: 12002 timed out, 12031 reset, 12029 refused.
   const std::tuple<TransferError, bool, bool> cases[] = {
       {F::kBodyShort, true, true},          {F::kNoResponse, false, true},
       {HttpStatusError(500), false, true},  {HttpStatusError(408), false, true},
@@ -129,13 +100,11 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
   for (const auto& [error, started, retried] : cases)
     EXPECT_EQ(IsRetryable(error, started), retried) << ErrorNumber(error) << " started " << started;
   // Doubling, saturated rather than wrapped.
-  EXPECT_EQ(
-      std::vector<std::uint32_t>({BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)}),
-      std::vector<std::uint32_t>({1000, 4000, 0xFFFF'FFFF}));
+  EXPECT_EQ(std::tuple(BackoffMs(1000, 0), BackoffMs(1000, 2), BackoffMs(1000, 40)),
+            std::tuple(1000u, 4000u, 0xFFFF'FFFFu));
 }
 
-// Too slow once the last minute averages under 1 KiB/s, judged a minute after the start at the
-// earliest; fed each second of a clock far from zero.
+// Too slow once the last minute averages under 1 KiB/s, judged no sooner than a minute in.
 TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   using Curve = std::uint64_t (*)(std::uint64_t second);  // bytes arrived by then
   // The first second judged too slow (0: never in ten minutes); the watch's minute may reach
@@ -155,28 +124,23 @@ TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   for (const auto& [name, bytesBy, second] : cases) {
     SlowTransferWatch watch(kStart, 60'000, 1024);
     std::uint64_t judged = 0;
-    for (std::uint64_t s = 1; s <= 600 && judged == 0; ++s) {
+    for (std::uint64_t s = 1; s <= 600 && judged == 0; ++s)
       if (watch.TooSlow(kStart + s * 1000, bytesBy(s))) judged = s;
-    }
     EXPECT_TRUE(second == 0 ? judged == 0 : judged >= second && judged <= second + 4)
         << name << ": too slow at " << judged;
   }
 }
 
-TEST(UrlPolicyTest, ContentRangesAreReadStrictly) {
+TEST(UrlPolicyTest, ContentRangesAndCodingsAreReadStrictly) {
   const auto range = ParseContentRange(u" Bytes 100-999/1000 ").value_or(ContentRange{});
   EXPECT_EQ(std::tuple(range.first, range.last, range.total),
             std::tuple(std::uint64_t{100}, std::uint64_t{999}, std::uint64_t{1000}));
   for (const char16_t* bad :
        {u"", u"bytes", u"bytes 100-999/*", u"bytes */1000", u"bytes 100-/1000", u"bytes -999/1000",
         u"bytes 100-999", u"bytes 100-1000/1000", u"bytes 999-100/1000", u"items 1-2/3",
-        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"}) {
+        u"bytes 1-2/3x", u"bytes 0-0/99999999999999999999", u"bytes +1-2/3"})
     EXPECT_FALSE(ParseContentRange(bad)) << U8(bad);
-  }
-}
-
-// A body is taken as it is only when every coding listed is identity.
-TEST(UrlPolicyTest, OnlyIdentityCodedBodiesAreTaken) {
+  // A body is taken as it is only when every coding listed is identity.
   for (const char16_t* plain : {u"", u"identity", u" Identity ", u"identity, IDENTITY", u" , "})
     EXPECT_TRUE(IsIdentityEncoding(plain)) << U8(plain);
   for (const char16_t* coded :
@@ -193,18 +157,15 @@ TEST(UrlPolicyTest, ReadsAreSizedByArrivalUntilTheLinkProvesFast) {
   EXPECT_TRUE(pacer.SizeByArrival());
   EXPECT_EQ(std::vector<std::uint32_t>({pacer.Next(0), pacer.Next(1000), pacer.Next(1u << 30)}),
             std::vector<std::uint32_t>({1, 1000, kBuffer}));
-  // Fast, but judged on too little: still by arrival.
-  pacer.Record(ReadPacer::kMinPacedRead - 1, 1);
+  pacer.Record(ReadPacer::kMinPacedRead - 1, 1);  // fast, but judged on too little
   EXPECT_TRUE(pacer.SizeByArrival());
   // One more byte completes the sample: kMinPacedRead in half the window paces twice as much.
   pacer.Record(1, kWindow / 2 - 1);
   EXPECT_FALSE(pacer.SizeByArrival());
   EXPECT_EQ(pacer.Next(5), 2 * ReadPacer::kMinPacedRead);
-  // A faster link asks for at most the buffer.
   pacer.Record(kBuffer, kWindow / 100);
-  EXPECT_EQ(pacer.Next(5), kBuffer);
-  // A link that slows down goes back to reads of what has arrived.
-  pacer.Record(ReadPacer::kMinPacedRead, 2 * kWindow);
+  EXPECT_EQ(pacer.Next(5), kBuffer);                    // a faster link asks for at most the buffer
+  pacer.Record(ReadPacer::kMinPacedRead, 2 * kWindow);  // slower again: reads by arrival
   EXPECT_TRUE(pacer.SizeByArrival());
   EXPECT_EQ(pacer.Next(7), 7u);
 }
@@ -218,7 +179,7 @@ Fields FieldsOf(const std::optional<PartialRecord>& r) {
 }
 
 // The exact text the end-to-end tests write by hand: three LF-ended lines, in UTF-8.
-TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
+TEST(PartialRecord, KeepsItsOnDiskFormatAndRefusesAnyOther) {
   const PartialRecord record{kUrl, u"\"v1\"", 123456789012345};
   EXPECT_EQ(FormatPartialRecord(record),
             "https://example.com/dl/setup.exe?x=1#f\n\"v1\"\n123456789012345\n");
@@ -230,11 +191,8 @@ TEST(PartialRecord, KeepsItsOnDiskFormatAndReadsItBack) {
   // A line break would shift the lines of the record read back: none is written.
   EXPECT_FALSE(FormatPartialRecord({u"http://a/\nb", u"\"v\"", 5}));
   EXPECT_FALSE(FormatPartialRecord({u"http://a/", u"\"v\"\r", 5}));
-}
-
-// No total, a last line cut short, more lines, no address, no validator; a total without digits,
-// with a sign, blanks, a CR, not decimal or beyond 64 bits.
-TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
+  // No total, a last line cut short, more lines, no address, no validator; a total without
+  // digits, with a sign, blanks, a CR, not decimal or beyond 64 bits.
   for (const char* text :
        {"", "http://a/\n\"v\"\n", "http://a/\n\"v\"\n100", "http://a/\n\"v\"\n100\nmore\n",
         "\n\"v\"\n100\n", "http://a/\n\n100\n", "http://a/\n\"v\"\n\n", "http://a/\n\"v\"\n-5\n",
@@ -245,15 +203,13 @@ TEST(PartialRecord, RefusesAnythingButThreeWholeLines) {
 
 // Only the same address; something there but not all of it; a validator and a length.
 TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
+  const std::u16string other = u"https://example.com/dl/setup.exe?x=1",
+                       upper = u"HTTPS://example.com/dl/setup.exe?x=1#f";
   const std::tuple<std::u16string, std::u16string, std::uint64_t, std::uint64_t, bool> cases[] = {
-      {kUrl, u"\"a\"", 1000, 1, true},
-      {kUrl, u"\"a\"", 1000, 999, true},
-      {u"https://example.com/dl/setup.exe?x=1", u"\"a\"", 1000, 500, false},
-      {u"HTTPS://example.com/dl/setup.exe?x=1#f", u"\"a\"", 1000, 500, false},
-      {kUrl, u"\"a\"", 1000, 0, false},
-      {kUrl, u"\"a\"", 1000, 1000, false},
-      {kUrl, u"", 1000, 500, false},
-      {kUrl, u"\"a\"", 0, 500, false},
+      {kUrl, u"\"a\"", 1000, 1, true},     {kUrl, u"\"a\"", 1000, 999, true},
+      {other, u"\"a\"", 1000, 500, false}, {upper, u"\"a\"", 1000, 500, false},
+      {kUrl, u"\"a\"", 1000, 0, false},    {kUrl, u"\"a\"", 1000, 1000, false},
+      {kUrl, u"", 1000, 500, false},       {kUrl, u"\"a\"", 0, 500, false},
   };
   for (const auto& [url, validator, total, have, resumes] : cases) {
     EXPECT_EQ(MayResumePartial({kUrl, validator, total}, url, have), resumes) << have;
@@ -267,28 +223,22 @@ TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
 // any other range, total or length, or another validator (Range honoured, If-Range not).
 TEST(RangeAnswers, OnlyTheExactRestOfTheSameBodyContinuesIt) {
   using A = RangeAnswer;
-  const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"";
-  const std::tuple<std::uint32_t, std::uint64_t, std::u16string_view, std::u16string_view, A>
-      cases[] = {
-          {206, 600, rest, a, A::kRest},
-          {206, 600, rest, u"", A::kRest},
-          {200, 1000, u"", a, A::kWhole},
-          {200, 1200, u"", b, A::kWhole},
-          {206, 600, u"", a, A::kMismatch},
-          {206, 600, u"bytes 1400-1999/2000", a, A::kMismatch},
-          {206, 600, u"bytes 400-998/1000", a, A::kMismatch},
-          {206, 600, u"bytes 400-1199/1200", a, A::kMismatch},
-          {206, 0, rest, a, A::kMismatch},
-          {206, 601, rest, a, A::kMismatch},
-          {206, 600, rest, b, A::kMismatch},
-          {206, 600, rest, u"W/\"a\"", A::kMismatch},
-      };
-  for (const auto& [status, length, range, validator, answer] : cases) {
+  const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"",
+                            otherStart = u"bytes 1400-1999/2000", otherEnd = u"bytes 400-998/1000",
+                            otherTotal = u"bytes 400-1199/1200", weak = u"W/\"a\"";
+  using Row = std::tuple<std::uint32_t, std::uint64_t, std::u16string_view, std::u16string_view, A>;
+  const Row cases[] = {
+      {206, 600, rest, a, A::kRest},         {206, 600, rest, u"", A::kRest},
+      {200, 1000, u"", a, A::kWhole},        {200, 1200, u"", b, A::kWhole},
+      {206, 600, u"", a, A::kMismatch},      {206, 600, otherStart, a, A::kMismatch},
+      {206, 600, otherEnd, a, A::kMismatch}, {206, 600, otherTotal, a, A::kMismatch},
+      {206, 0, rest, a, A::kMismatch},       {206, 601, rest, a, A::kMismatch},
+      {206, 600, rest, b, A::kMismatch},     {206, 600, rest, weak, A::kMismatch},
+  };
+  for (const auto& [status, length, range, validator, answer] : cases)
     EXPECT_EQ(JudgeRangeAnswer({400, 1000, a}, {status, length, range, validator}), answer)
         << status << " " << length << " " << std::string(range.begin(), range.end());
-  }
-  // No range was asked for: whatever comes is the whole body.
-  EXPECT_EQ(JudgeRangeAnswer({0, 0, u""}, {206, 600, rest, u""}), A::kWhole);
+  EXPECT_EQ(JudgeRangeAnswer({0, 0, u""}, {206, 600, rest, u""}), A::kWhole);  // none asked
 }
 
 struct DownloaderTest : ::testing::Test {

@@ -1,17 +1,7 @@
-// The INI store of the configuration and the update document: layout, names without letter
-// case, edits, files and auto-save (random edits: tests/fuzz/ini_document_fuzz.cpp); and the
-// file services the flow's save folders rely on: the write probe and clearing a folder.
+// The INI store (random edits: ini_document_fuzz.cpp), the save folders' write probe and clearing.
 #include "model/ini_document.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <utility>
-
-#include "base/text.h"
 #include "platform/codepage.h"
-#include "platform/files.h"
 #include "scratch.h"
 
 namespace sealupdate {
@@ -56,9 +46,8 @@ TEST(IniDocument, GetKeyMatchesNamesWithoutCaseButUntrimmed) {
   EXPECT_EQ(ini.KeyNames(u"a"), (Names{u"k", u"Empty", u"br", u"BR2", u"eq", u"k"}));
 }
 
-// After edits: new keys lower-case at the end of their section, a new section at the end after
-// an empty line; a key name with line breaks still cuts at line boundaries; removing the last
-// section keeps the lines in front.
+// New keys lower-case at their section's end, new sections at the end after an empty line; a key
+// name with line breaks cuts at line boundaries; removing the last section keeps what precedes it.
 TEST(IniDocument, EditsKeepTheLayout) {
   IniDocument ini = Store(u"junk\r\n[Sec]\r\nKey=1\r\n[B]\r\nb=2");
   ini.SetKey(u"Sec", u"New", u"2");
@@ -77,7 +66,6 @@ TEST(IniDocument, EditsKeepTheLayout) {
   EXPECT_EQ(ini.Text(), u"junk");
 }
 
-// On disk: relative paths, ANSI text, and every edit saved while auto-save is on.
 TEST(IniDocument, LoadsSavesAndAutoSavesAnsiFiles) {
   const std::u16string folder = ScratchFolder();
   const std::string gbk = "\xD6\xD0\xCE\xC4";  // "中文"

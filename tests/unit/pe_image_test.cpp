@@ -1,50 +1,30 @@
-// The PE image reader on the windres fixtures (PE32 and PE32+), damaged copies of them and
-// small images built here: whole images, reads by virtual address, checksum, certificate table.
+// The PE image reader on the windres fixtures (PE32 and PE32+), damaged copies, built images.
 #include "model/pe_image.h"
 
-#include <gtest/gtest.h>
-
-#include "base/text.h"
 #include "model/version_info.h"
-#include "platform/files.h"
+#include "tool_fixture.h"
 
 namespace sealupdate {
 namespace {
 
-std::string FixtureBytes(std::u16string_view name) {
-  return ReadWholeFile(FolderOf(GetOwnExePath()) + u"\\pe_fixtures\\" + std::u16string(name))
-      .value_or("");
-}
+using tool::FixtureBytes;
 
 std::uint32_t LeAt(const std::string& s, std::size_t at, int bytes) {
   std::uint32_t value = 0;
   for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
   return value;
 }
-std::string Le16(std::uint32_t v) {
-  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
-}
+std::string Le16(std::uint32_t v) { return {char(v & 0xFF), char(v >> 8 & 0xFF)}; }
 std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
 
-// Offsets into a fixture: its optional header and its certificate-table directory entry.
 std::size_t OptionalAt(const std::string& image) { return LeAt(image, 0x3C, 4) + 24; }
-std::size_t CertificateEntryAt(const std::string& image) {
-  const std::size_t o = OptionalAt(image);
-  return o + (LeAt(image, o, 2) == 0x20B ? 112 : 96) + 4 * 8;
-}
 
-// A PE32+ image: headers up to 0x200 with these sections (virtual size, address, raw size, raw
-// offset), then `data`.
+// The fixture's minimal PE32+ image with headers up to 0x200 and these sections (virtual size,
+// address, raw size, raw offset), then `data`.
 std::string BuiltImage(const std::vector<PeSection>& sections, const std::string& data) {
-  std::string pe(0x200, '\0');
-  pe.replace(0, 2, "MZ");
-  pe.replace(0x3C, 4, Le32(0x40));
-  pe.replace(0x40, 4, std::string("PE\0\0", 4));
+  std::string pe = tool::MinimalPe();
   pe.replace(0x46, 2, Le16(static_cast<std::uint32_t>(sections.size())));
-  pe.replace(0x54, 2, Le16(0xF0));        // SizeOfOptionalHeader
-  pe.replace(0x58, 2, Le16(0x20B));       // PE32+
   pe.replace(0x58 + 60, 4, Le32(0x200));  // SizeOfHeaders
-  pe.replace(0x58 + 108, 4, Le32(16));    // NumberOfRvaAndSizes
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const PeSection& s = sections[i];
     pe.replace(0x148 + 40 * i + 8, 16,
@@ -53,9 +33,8 @@ std::string BuiltImage(const std::vector<PeSection>& sections, const std::string
   return pe + data;
 }
 
-// One header field damaged, in a PE32+ and a PE32 fixture: still whole, version resource still
-// found? Offsets count from the file's start, the optional header or its count of data
-// directories (where kEnd makes the optional header end).
+// One header field damaged in a PE32+ and a PE32 fixture: still whole, resource still found?
+// Offsets from the file's start, the optional header or its directory count (kEnd: its end).
 TEST(PeImage, DamagedHeaders) {
   enum From { kFile, kOptional, kDirectories, kEnd };
   // What, from where, at, value, bytes; whole, found.
@@ -166,7 +145,8 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
 TEST(PeImage, CertificateTableOnlyWhenItEndsTheFile) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     std::string image = FixtureBytes(name) + "x";
-    const std::size_t entry = CertificateEntryAt(image);
+    const std::size_t o = OptionalAt(image);
+    const std::size_t entry = o + (LeAt(image, o, 2) == 0x20B ? 112 : 96) + 4 * 8;  // directory 4
     MemoryByteView unsigned_(image);
     EXPECT_FALSE(FindTrailingCertificateTable(unsigned_));
     image.append((8 - image.size() % 8) % 8, '\0');

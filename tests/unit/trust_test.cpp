@@ -1,11 +1,5 @@
-// Trust: the verdict on signed update documents (signed by the tool's signer: the signed bytes,
-// pinned keys, expiry and the digest a pinned client needs); the cipher and the sealed block at
-// the end of the client (the configuration read from a sealed client is checked end to end in
-// decision_parity_test.cpp); and `seal` refusing the publisher's mistakes that would break
-// clients in the field and warning about the likely ones.
-#include <algorithm>
-#include <filesystem>
-
+// Verdicts on documents the tool's signer signed; the cipher and the sealed block (a sealed client
+// end to end: decision_parity_test.cpp); `seal` refusing what breaks clients, warning of slips.
 #include "model/document_trust.h"
 #include "signing.h"
 #include "tool_fixture.h"
@@ -23,24 +17,24 @@ constexpr char kBody[] =
     "ModifySuffix=.exe\r\nSize=1999\r\nSHA256="
     "2d394db942e4bd9eb610bd7a17a06f560ca14db4a1c0af577068c61aff0367a9\r\n";
 
-tool::KeyPair NewKey() {
+KeyPair NewKey() {
   std::string problem;
-  auto pair = tool::GenerateP256Key(problem);
+  auto pair = GenerateP256Key(problem);
   EXPECT_TRUE(pair) << problem;
-  return pair.value_or(tool::KeyPair{});
+  return pair.value_or(KeyPair{});
 }
 
-std::string Signed(std::string_view body, const std::vector<const tool::KeyPair*>& keys) {
+std::string Signed(std::string_view body, const std::vector<const KeyPair*>& keys) {
   std::string out = std::string(body) + "[Signature]\r\n", problem;
   for (const auto* key : keys) {
-    const auto made = tool::SignP256(key->privatePem, body, problem);
+    const auto made = SignP256(key->privatePem, body, problem);
     EXPECT_TRUE(made && made->publicKey == key->publicKey) << problem;
     if (made) out += "P256=" + Base64Encode(made->signature.data(), 64) + "\r\n";
   }
   return out;
 }
 
-TrustAnchors Pinned(const std::vector<const tool::KeyPair*>& keys) {
+TrustAnchors Pinned(const std::vector<const KeyPair*>& keys) {
   std::u16string text;
   for (const auto* key : keys) text += FormatPublicKey(key->publicKey) + u"|";
   return ParsePublicKeys(text);
@@ -66,7 +60,7 @@ TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
 // An editor or a text-mode transfer may rewrite every line end: the signature holds over the
 // text with CR LF line ends, signature lines included.
 TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
-  const tool::KeyPair key = NewKey();
+  const KeyPair key = NewKey();
   const std::string crlf = Signed(kBody, {&key});
   const std::u16string wide = Utf8ToUtf16(crlf);
   for (const char16_t* end : {u"\n", u"\r", u"\r\n"}) {
@@ -77,14 +71,13 @@ TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
   // Signed over LF-only bytes (as an older signer did): the bytes as they are still verify.
   const std::string lf = Utf16ToUtf8(ReplaceAll(Utf8ToUtf16(kBody), u"\r\n", u"\n"));
   EXPECT_TRUE(CheckUpdateDocument(Signed(lf, {&key}), Pinned({&key}), kNow).accepted());
-  // LF CR is two line ends, not one.
-  EXPECT_EQ(CrLfLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
+  EXPECT_EQ(CrLfLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");  // LF CR: two ends
 }
 
 // Signers, pinned keys: the verdict and the key that verified.
 TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
-  const tool::KeyPair a = NewKey(), b = NewKey(), c = NewKey();
-  using Keys = std::vector<const tool::KeyPair*>;
+  const KeyPair a = NewKey(), b = NewKey(), c = NewKey();
+  using Keys = std::vector<const KeyPair*>;
   const std::tuple<Keys, Keys, SignatureStatus, int> cases[] = {
       {{&b}, {&a, &b}, SignatureStatus::kValid, 1},  // rotation: the new key among the old
       {{&c, &b}, {&b}, SignatureStatus::kValid, 0},  // one line per key, any one verifies
@@ -92,8 +85,7 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
       {{}, {&a}, SignatureStatus::kMissing, -1},
   };
   for (const auto& [signers, pinned, status, keyIndex] : cases) {
-    const DocumentVerdict verdict =
-        CheckUpdateDocument(Signed(kBody, signers), Pinned(pinned), kNow);
+    const auto verdict = CheckUpdateDocument(Signed(kBody, signers), Pinned(pinned), kNow);
     EXPECT_EQ(verdict.signature, status) << signers.size() << " " << pinned.size();
     EXPECT_EQ(verdict.keyIndex, keyIndex);
     EXPECT_EQ(verdict.accepted(), status == SignatureStatus::kValid);
@@ -112,10 +104,9 @@ TEST(DocumentTrust, AnyPinnedKeyAndAnySignatureLineWillOverTheDigest) {
   // Pinned keys need the digest above the signature line: nothing after it is read.
   const std::string bare = "[UpdateInfo]\r\nVersion=1.1\r\n";
   for (const std::string& signedBare :
-       {Signed(bare, {&a}), Signed(bare, {&a}) + "[UpdateInfo]\r\nSize=1\r\n"}) {
+       {Signed(bare, {&a}), Signed(bare, {&a}) + "[UpdateInfo]\r\nSize=1\r\n"})
     EXPECT_EQ(CheckUpdateDocument(signedBare, Pinned({&a}), kNow).refusal,
               DocumentRefusal::kDigestMissing);
-  }
   EXPECT_TRUE(CheckUpdateDocument(bare, TrustAnchors{}, kNow).accepted());
 }
 
@@ -124,19 +115,16 @@ TEST(DocumentTrust, ExpiresAtItsSecond) {
   EXPECT_TRUE(CheckUpdateDocument(body, {}, kNow - 1).accepted());
   EXPECT_EQ(CheckUpdateDocument(body, {}, kNow).refusal, DocumentRefusal::kExpired);
   // Other forms refuse the document: no such date or time, a size beyond 64 bits, a field empty.
+  const std::string v1 = "[UpdateInfo]\r\nVersion=1\r\n";
   for (const char* field : {"Expires=2027-13-01T00:00:00Z", "Expires=2027-00-10T00:00:00Z",
                             "Expires=2027-02-29T00:00:00Z", "Expires=2100-02-29T00:00:00Z",
                             "Expires=2027-01-00T00:00:00Z", "Expires=2027-01-01T24:00:00Z",
                             "Expires=2027-01-01T00:60:00Z", "Expires=2027-01-01T00:00:60Z",
-                            "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="}) {
-    EXPECT_EQ(
-        CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\n" + std::string(field), {}, kNow).refusal,
-        DocumentRefusal::kMalformedField)
+                            "Size=18446744073709551616", "Size=", "sha256=   ", "Expires="})
+    EXPECT_EQ(CheckUpdateDocument(v1 + field, {}, kNow).refusal, DocumentRefusal::kMalformedField)
         << field;
-  }
-  EXPECT_TRUE(CheckUpdateDocument("[UpdateInfo]\r\nVersion=1\r\nExpires=2028-02-29T23:59:59Z\r\n"
-                                  "Size=18446744073709551615\r\n",
-                                  {}, kNow)
+  EXPECT_TRUE(CheckUpdateDocument(
+                  v1 + "Expires=2028-02-29T23:59:59Z\r\nSize=18446744073709551615\r\n", {}, kNow)
                   .accepted());
   // Worked out with Python's calendar.timegm: February, a leap day, a century, year 0.
   const std::pair<const char16_t*, std::int64_t> instants[] = {
@@ -198,9 +186,8 @@ TEST(Tea, FramesCheckTheirLengthPaddingAndKey) {
   longKey.resize(32, 0x5A);  // key bytes from 16 on are ignored
   EXPECT_EQ(DecipherBytes(Frame(24, 0x03, eleven), longKey.data()), eleven);
   for (const Bytes& refused : {Frame(16, 0x06, {}), Frame(16, 0x07, {}), Bytes(8), Bytes(20),
-                               Bytes(), Frame(24, 0x04, eleven)}) {
+                               Bytes(), Frame(24, 0x04, eleven)})
     EXPECT_TRUE(DecipherBytes(refused, kKey.data()).empty()) << refused.size();
-  }
 
   std::uint8_t counter = 0;
   const auto random = [&counter] { return counter += 0x3B; };
@@ -225,13 +212,11 @@ TEST(SealedBlock, LengthFieldAndTrailer) {
 }
 
 // Wine's CNG imports any 04||X||Y without checking the curve; libcrypto and Windows do check.
-bool ChecksCurve() {
 #ifdef _WIN32
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+const bool kChecksCurve = !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
 #else
-  return true;
+const bool kChecksCurve = true;
 #endif
-}
 
 TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
   for (const std::size_t at : {2, 43, 85}) {  // X's start, X's end, Y's end: still 04||X||Y
@@ -243,17 +228,11 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
   Write("nope.exe", "MZ" + std::string(3000, '\x90'));
   Write("tail.exe", MinimalPe() + std::string(16, 'x') + "         F" + std::string(826, 'x'));
   const std::string ok = "[UpdateInfo]\nUpdateURL=http://h/u.ini\n", app = ok + "AppId=a.b\n";
-  ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code +
-                Run("seal --seal-key " + std::string(64, '7') +
-                    " --config @config.ini @client.exe @foreign.exe")
-                    .code,
-            0);
-  struct Row {
-    std::string config, options, client;  // no config: its file is missing
-    int code;
-    std::string line;
-  };
-  const Row rows[] = {
+  ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code, 0);
+  const std::string sealKey = "--seal-key " + std::string(64, '7');
+  ASSERT_EQ(Run("seal " + sealKey + " --config @config.ini @client.exe @foreign.exe").code, 0);
+  // Configuration (none: its file is missing), options, client, exit code, line on stderr.
+  const std::tuple<std::string, std::string, std::string, int, std::string> rows[] = {
       {app, "--public-key @off2.pub", "client", 1, "off2.pub holds no point on P-256"},
       {app, "--public-key @off43.pub", "client", 1, "off43.pub holds no point on P-256"},
       {app, "--public-key @off85.pub", "client", 1, "off85.pub holds no point on P-256"},
@@ -281,15 +260,14 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
       {ok, "--public-key @missing.pub", "client", 2, "cannot read " + Path("missing.pub")},
       {"", "", "client", 2, "cannot read " + Path("c.ini")},
   };
-  for (const Row& row : rows) {
-    if (!ChecksCurve() && row.line.find("P-256") != std::string::npos) continue;
+  for (const auto& [config, options, client, code, line] : rows) {
+    if (!kChecksCurve && line.find("P-256") != std::string::npos) continue;
     std::filesystem::remove(std::filesystem::u8path(Path("c.ini")));
-    if (!row.config.empty()) Write("c.ini", row.config);
-    const Result r =
-        Run("seal --config @c.ini " + row.options + " @" + row.client + ".exe @out.exe");
-    EXPECT_EQ(r.code, row.code) << row.line << "\n" << r.err;
-    EXPECT_NE(r.err.find(row.line), std::string::npos) << r.err;
-    EXPECT_EQ(PathExists(Utf8ToUtf16(Path("out.exe"))), row.code == 0) << row.line;
+    if (!config.empty()) Write("c.ini", config);
+    const Result r = Run("seal --config @c.ini " + options + " @" + client + ".exe @out.exe");
+    EXPECT_EQ(r.code, code) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_EQ(PathExists(Utf8ToUtf16(Path("out.exe"))), code == 0) << line;
     std::filesystem::remove(std::filesystem::u8path(Path("out.exe")));
   }
 }

@@ -1,5 +1,4 @@
-// The update document a server sends: every field whatever the encoding and line ends, and
-// answers that are no document.
+// The update document a server sends, in any encoding and line ends, and answers that are none.
 #include "model/update_document.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +10,8 @@ namespace {
 
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian = false) {
   std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : text) {
-    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
-  }
+  const int first = bigEndian ? 8 : 0;  // the shift of the unit's first byte
+  for (const char16_t unit : text) bytes += {char(unit >> first), char(unit >> (8 - first))};
   return bytes;
 }
 
@@ -47,11 +44,9 @@ TEST(UpdateDocument, AnswersThatAreNoDocumentAreRefused) {
   for (const std::string& bytes :
        {std::string(), std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00[UpdateInfo]", 20),
         std::string(4096, '\xA7'), std::string("[UpdateInfo]\r\nVersion=latest\r\n"),
-        Utf16Bytes(u"[Other]\r\nVersion=1\r\n")}) {
+        Utf16Bytes(u"[Other]\r\nVersion=1\r\n")})
     EXPECT_FALSE(ParseUpdateDocument(bytes)) << testing::PrintToString(bytes.substr(0, 40));
-  }
-  // The section name is matched without regard to case; a blank text is no text; one digit
-  // is a version.
+  // The section name in any case; a blank text is no text; one digit is a version.
   const auto lower = ParseUpdateDocument("[updateinfo]\nversion=v0\nUpdateText=   \n");
   ASSERT_TRUE(lower);
   EXPECT_EQ(lower->version + u"|" + lower->updateText, u"v0|");

@@ -1,13 +1,9 @@
-// Unit tests of the presentation: the progress bar's model, label, pictures and saved settings,
-// the notification-area icon over a fake platform, and the main window's toolkit-free layout
-// (its title, client area and every control's place at 96 and 144 DPI are pinned on the real
-// window by the Wine scenario e2e.window).
+// The progress bar's model, label, pictures and saved settings, the tray icon over a fake
+// platform, and the layout's rounding (the real window's layout: Wine scenario e2e.window).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <fstream>
-#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -35,8 +31,7 @@ auto Settings(const ProgressBar& bar) {
                     bar.Style());
 }
 
-// Value is clamped to the range; a change redraws, then raises Change and, on arriving at an
-// end, NowIsMin or NowIsMax. A value that does not move does nothing at all.
+// Value is clamped; a change redraws, then raises Change and, at an end, NowIsMin or NowIsMax.
 TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   ProgressBar bar;
   std::string log;
@@ -67,8 +62,7 @@ TEST(ProgressBarModel, SettersKeepTheirRulesAndRaiseEventsInOrder) {
   EXPECT_EQ(log, "rcxrcnrrcrcrrrrrrrrcnrrr");
 }
 
-// Twips become pixels at the bar's density (96 DPI when none is known); the label is centred and
-// two thirds of the height in points.
+// Twips to pixels at the bar's DPI (96 if unknown); the label centred, 2/3 of the height in pt.
 TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
   ProgressBar bar;
   bar.Resize(1200, 300);
@@ -76,12 +70,10 @@ TEST(ProgressBarModel, ImageSizeFollowsTwipsAndDensity) {
   bar.SetDpi(144);
   EXPECT_EQ(std::pair(bar.Image().Width(), bar.Image().Height()), std::pair(120, 30));
   bar.SetDpi(0);
-  EXPECT_EQ(bar.Dpi(), 96);
-  EXPECT_EQ(bar.FontSize(), 10.0f);
+  EXPECT_EQ(std::pair(bar.Dpi(), bar.FontSize()), std::pair(96, 10.0f));
   EXPECT_EQ(bar.LabelPosition(200, 100), std::pair(500.0, 100.0));
-  // A size beyond 32 bits of pixels throws and leaves the image as it was.
-  EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);
-  EXPECT_EQ(bar.Image().Width(), 80);
+  EXPECT_THROW(bar.Resize(1e12, 300), std::overflow_error);  // beyond 32 bits of pixels
+  EXPECT_EQ(bar.Image().Width(), 80);                        // the image as it was
 }
 
 TEST(ProgressBarText, PercentFormatsRawValueAndLabel) {
@@ -125,7 +117,7 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
                                        std::array{5, 1, 0, 1}, std::array{5, 1, 2, 0}})
     StretchCopy(dst, 0, 0, dW, dH, src, 0, 0, sW, sH);  // draws nothing
   BlockCopy(dst, 4, 0, 1000000, 1000000, src, 1, 0);
-  const int huge = std::numeric_limits<int>::max();
+  const int huge = INT32_MAX;
   BlockCopy(dst, huge, huge, huge, huge, src, -huge, 0);
   StretchCopy(dst, -huge, 0, huge, 1, src, 0, 0, huge, 1);
   EXPECT_EQ(dst.Pixels(), (std::vector<std::uint32_t>{0, 0, 0, 0, 20}));
@@ -140,13 +132,11 @@ TEST(PixelCopies, NearestNeighbourStretchAndClipping) {
   EXPECT_EQ(row.Pixels(), (std::vector<std::uint32_t>{32, 0, 31, 0}));
 }
 
-// Binary PPM files under tests/unit/golden, rewritten instead of compared when
-// SEALUPDATE_REGENERATE_GOLDENS=1.
+// Binary PPM under tests/unit/golden; SEALUPDATE_REGENERATE_GOLDENS=1 rewrites them instead.
 void ExpectGolden(const std::string& name, const PixelBuffer& image) {
   std::string path = SEALUPDATE_GOLDEN_DIR "/" + name + ".ppm";
 #ifdef _WIN32
-  // The Windows test program of a cross build runs under Wine, which maps the Linux root, where
-  // the sources are, to drive Z:.
+  // A cross build's tests run under Wine, which maps the Linux root (the sources) to drive Z:.
   if (path[0] == '/') path = "Z:" + path;
 #endif
   std::string ppm =
@@ -167,9 +157,7 @@ PixelBuffer GoldenBar(std::int32_t style, std::int32_t value, double heightTwips
   return bar.Image();
 }
 
-// One picture per way of drawing: each style's own parts and flush sides while filling, the
-// whole fill (styles 1 to 7 draw full as they draw while filling), no fill, and a fill narrower
-// than its two caps. Styles outside 0..9 always draw the whole fill.
+// Styles 1 to 7 draw full as when filling (one full picture); styles outside 0..9 fill it whole.
 TEST(ProgressBarGolden, EveryWayOfDrawing) {
   for (std::int32_t style = 0; style <= 9; ++style)
     ExpectGolden("style" + std::to_string(style) + "_filling", GoldenBar(style, 40));
@@ -183,7 +171,6 @@ TEST(ProgressBarGolden, EveryWayOfDrawing) {
   ExpectGolden("corners_f10_h10", GoldenBar(4, 12, 150));
 }
 
-// The settings stored with the window, by their stored names.
 class MapBag : public PropertyBag {
  public:
   std::map<std::u16string, SettingValue> stored;
@@ -207,9 +194,8 @@ ProgressBar Loaded(std::map<std::u16string, SettingValue> stored, ProgressBar ba
   return bar;
 }
 
-// The stored names and kinds are what windows saved by earlier versions hold. Loading raises no
-// event; entries missing or of the wrong kind load the defaults of a saved bar (range 0 to 100,
-// borders of 5, ShowType 3, Style 2, the built-in pictures), which differ from a new bar's.
+// Names and kinds as earlier versions saved them; loading raises no event; missing or mistyped
+// entries load a saved bar's defaults, not a new bar's: 0 to 100, borders 5, ShowType 3, Style 2.
 TEST(ProgressBarSettings, LoadBackAsSaved) {
   const Picture back = std::make_shared<const PixelBuffer>(2, 2, 0x123456);
   ProgressBar bar;
@@ -225,11 +211,9 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
   MapBag saved;
   bar.WriteProperties(saved);
   const std::map<std::u16string, SettingValue> expected = {
-      {u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)},
-      {u"Max", 90},           {u"Min", 10},
-      {u"Value", 30},         {u"ShowType", 7},
-      {u"BorderH", 2},        {u"BorderV", 3},
-      {u"Style", 6}};
+      {u"Max", 90},     {u"Min", 10},           {u"Value", 30},
+      {u"ShowType", 7}, {u"BorderH", 2},        {u"BorderV", 3},
+      {u"Style", 6},    {u"PictureBack", back}, {u"PictureFront", DefaultPicture(1)}};
   EXPECT_EQ(saved.stored, expected);
   std::string log;
   const ProgressBar loaded = Loaded(saved.stored, {}, &log);
@@ -269,24 +253,20 @@ TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
   EXPECT_EQ(below.LabelText(), u"-50.0%");
   EXPECT_EQ(below.Image(), Loaded({}).Image());
   // Borders far beyond the pictures and the bar; the widest range that fits, empty: full.
-  for (const std::int32_t border :
-       {-3, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()}) {
+  for (const std::int32_t border : {-3, INT32_MIN, INT32_MAX}) {
     const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
     EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
   }
-  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", std::numeric_limits<std::int32_t>::max()}}).LabelText(),
-            u"100.0%");
-  // A range wider than 32 bits overflows like a setter's; the numbers are loaded, and a setter
-  // that brings the range back draws again.
+  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
+  // A range wider than 32 bits loads, then overflows like a setter's until a setter mends it.
   ProgressBar bar;
   MapBag wide;
-  wide.stored = {{u"Max", std::numeric_limits<std::int32_t>::max()},
-                 {u"Min", std::numeric_limits<std::int32_t>::min()}};
+  wide.stored = {{u"Max", INT32_MAX}, {u"Min", INT32_MIN}};
   EXPECT_THROW(bar.ReadProperties(wide), std::overflow_error);
-  EXPECT_EQ(bar.Min(), std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(bar.Min(), INT32_MIN);
   EXPECT_THROW(bar.SetValue(5), std::overflow_error);
   bar.SetMin(0);
-  bar.SetValue(std::numeric_limits<std::int32_t>::max());
+  bar.SetValue(INT32_MAX);
   EXPECT_EQ(bar.LabelText(), u"100.0%");
 }
 
@@ -295,9 +275,8 @@ constexpr std::uintptr_t kWindow = 7, kWindowIcon = 50, kPreviousProc = 100;
 constexpr std::intptr_t kPreviousResult = 99;
 using W = std::uintptr_t;
 
-// Window kWindow with icon kWindowIcon and caption "caption", hooked over kPreviousProc. Every
-// call is logged by name and arguments; a record by action, window, id, fields, message, icon,
-// balloon icon and timeout, state and mask, then tip|title|text.
+// kWindow has icon kWindowIcon and caption "caption", hooked over kPreviousProc. A record logs
+// as action, window, id, fields, message, icon, balloon icon, timeout, state, mask, tip|title|text.
 class FakeTray : public TrayPlatform {
  public:
   Log calls;
@@ -338,8 +317,7 @@ std::string Previous(std::uint32_t message) {
   return "previous " + std::to_string(kPreviousProc) + " 7 " + std::to_string(message);
 }
 
-// Add, replace the icon, show balloons, be re-added by a new taskbar, remove: each step sends the
-// record as it stands then.
+// Each step of the icon's life sends the record as it stands then.
 TEST(TrayIcon, TheRecordThroughItsLife) {
   FakeTray tray;
   TrayIcon icon(tray);
@@ -384,8 +362,7 @@ TEST(TrayIcon, TextsAreCutToTheirFieldsWithoutSplittingAPair) {
   EXPECT_EQ(CutToField(u"a", 0), u"");
 }
 
-// Clicks at the icon restore the window or pop a menu up; closing removes the icon; the message
-// is passed on to the previous procedure in every case but a right click without a menu.
+// Clicks at the icon restore the window or pop a menu up; closing removes the icon.
 TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
   const std::string foreground = "foreground 7", show = "show 7";
   const std::string removed = "delete 7 0 7 1025 50 1 0 0 0 ||", unhooked = "unhook 7 100";
@@ -414,9 +391,8 @@ TEST(TrayIcon, WindowProcActsThenPassesTheMessageOn) {
   }
 }
 
-// Minimized with the mouse off the taskbar, wherever it is docked, the window hides; through its
-// taskbar button, or with no taskbar or mouse position known, it stays minimized. Other sizes
-// leave it alone.
+// Minimized with the mouse off the taskbar, wherever docked, the window hides; through its button,
+// or with no taskbar or mouse position known, it stays minimized. Other sizes leave it alone.
 TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   const TrayRect bar{10, 728, 1024, 768}, side{0, 0, 60, 768};
   const W minimized = kSizeMinimized, maximized = kSizeMinimized + 1;
@@ -435,8 +411,7 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
     icon.AddTrayIcon(kWindow, u"", 0, 0);
     tray.calls.clear();
     icon.TrayWindowProc(kWindow, kWmSize, size, 0);
-    const Log expected = hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)};
-    EXPECT_EQ(tray.calls, expected)
+    EXPECT_EQ(tray.calls, (hides ? Log{"hide 7", Previous(kWmSize)} : Log{Previous(kWmSize)}))
         << (cursor ? cursor->x : -1) << "," << (cursor ? cursor->y : -1) << " size " << size;
   }
 }
