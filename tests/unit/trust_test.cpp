@@ -231,7 +231,7 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
   ASSERT_EQ(Run("seal --public-key @k1.pub --config @config.ini @client.exe @pinned.exe").code, 0);
   const std::string sealKey = "--seal-key " + std::string(64, '7');
   ASSERT_EQ(Run("seal " + sealKey + " --config @config.ini @client.exe @foreign.exe").code, 0);
-  // Configuration (none: its file is missing), options, client, exit code, line on stderr.
+  // Configuration ("-": its file is missing), options, client, exit code, line on stderr.
   const std::tuple<std::string, std::string, std::string, int, std::string> rows[] = {
       {app, "--public-key @off2.pub", "client", 1, "off2.pub holds no point on P-256"},
       {app, "--public-key @off43.pub", "client", 1, "off43.pub holds no point on P-256"},
@@ -258,12 +258,21 @@ TEST_F(Tool, SealRefusesWhatWouldBreakAClient) {
       {ok, "", "nope", 1, "nope.exe is no whole Windows program image (PE)"},
       {ok, "", "missing", 2, "cannot read " + Path("missing.exe")},
       {ok, "--public-key @missing.pub", "client", 2, "cannot read " + Path("missing.pub")},
-      {"", "", "client", 2, "cannot read " + Path("c.ini")},
+      {"-", "", "client", 2, "cannot read " + Path("c.ini")},
+      {"", "", "client", 1, "empty"},
+      // Text outside the code page by its line and code point, wherever it stands; no UTF-8.
+      {"[UpdateInfo]\nSoftName=x\nUpdateText=\xEF\xBD\x98\xF0\x9F\x98\x80\xEF\xBD\x98\n", "",
+       "client", 1, "line 3: character U+1F600 "},
+      {"\n\n\xF0\x90\x80\x80", "", "client", 1, "line 3: character U+10000 "},
+      {"\n\xF4\x8F\xBF\xBF", "", "client", 1, "line 2: character U+10FFFF "},
+      {"[UpdateInfo]\n\xFF\nSoftName=\xD6\xD0\n", "", "client", 1, "line 2"},
+      {"[UpdateInfo]\nUpdateURL=\xF0\x9F\x98\x80", "--codepage 65001", "client", 0, ""},
+      {ok, "--codepage 65535", "client", 1, "not available"},
   };
   for (const auto& [config, options, client, code, line] : rows) {
     if (!kChecksCurve && line.find("P-256") != std::string::npos) continue;
     std::filesystem::remove(std::filesystem::u8path(Path("c.ini")));
-    if (!config.empty()) Write("c.ini", config);
+    if (config != "-") Write("c.ini", config);
     const Result r = Run("seal --config @c.ini " + options + " @" + client + ".exe @out.exe");
     EXPECT_EQ(r.code, code) << line << "\n" << r.err;
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
