@@ -56,30 +56,6 @@ def whole_update(env):
         stranger.kill()
 
 
-def retried_resume(env):
-    # An earlier run's partial package has wrong bytes and the server is busy twice: each retry is
-    # told and asks for the rest; the whole fails the document's SHA-256 and is read afresh, once.
-    site = UpdateSite(env, "续传校验")
-    package = site.package.read_bytes()
-    half = len(package) // 2
-    site.update.mkdir()
-    (site.update / "setup.bin.exe.part").write_bytes(b"\0" * half)
-    with Server(env, site.www) as web:
-        address = web.base + "dl/setup.bin?etag=v1&status=503&faults=2"
-        (site.update / "setup.bin.exe.part.info").write_text(f'{address}\n"v1"\n{len(package)}\n')
-        site.publish("1.1.0.0", [address], extra=f"Size={len(package)}\r\n"
-                     f"SHA256={hashlib.sha256(package).hexdigest()}\r\n")
-        seen = set()
-        site.hand_over(site.seal([web.base + "update.ini"], 1), between=lambda: until(
-            lambda: seen.add(site.control_text(STATUS)) or len(web.targets()) >= 5, 20, 0.05))
-        asked = [r["headers"].get("Range") for r in web.requests() if "setup.bin" in r["target"]]
-    told = {s for s in seen if s.startswith("网络中断")}
-    expect(told and told <= {f"网络中断，正在重试（{k}/3）…" for k in (1, 2)}, f"statuses {seen}")
-    expect(asked == [f"bytes={half}-"] * 3 + [None], f"ranges asked: {asked}")
-    expect(sorted(p.name for p in site.update.iterdir()) == ["package-opened.txt", "setup.bin.exe"],
-           "a partial body was left")
-
-
 def dripped_addresses(env):
     # Drips stay under the 30 s stall limit. Past the document's deadline (3 s in this test build)
     # the check leaves the first update address for the second. The package's first answer drips
