@@ -168,9 +168,8 @@ TEST_F(Flow, UpToDateAndIncomparableVersions) {
   EXPECT_EQ(Outcome(), std::pair(State(Stage::Idle, u"获取升级信息失败！"), RunExit::kCheckFailed));
 }
 
-// Bucket 3 for this machine and address (see the rollout tests): an automatic check outside a
-// 3 % rollout behaves as up to date; the user's own check is offered the update. The trail says
-// which, and why a document was refused.
+// Bucket 3 (see the rollout tests): an automatic check outside a 3 % rollout is up to date, the
+// user's own check is offered the update; the trail says which, and why a document was refused.
 TEST_F(Flow, RolloutHoldsBackAutomaticChecksAndTheTrailSaysWhy) {
   config = ReadClientConfig(u"[UpdateInfo]\r\nUpdateURL= updates.example.com/app/update.ini\r\n",
                             folder, u"2");
@@ -196,23 +195,23 @@ TEST_F(Flow, RolloutHoldsBackAutomaticChecksAndTheTrailSaysWhy) {
   EXPECT_EQ(Outcome(),
             std::pair(State(Stage::UpdateOffered, u"发现新版本：2.0        本地版本：1.0"),
                       RunExit::kNoOutcome));  // declined
-  EXPECT_EQ(trail, (Log{"sealupdate: check asked for by the user",
+  const std::string asked = "sealupdate: check asked for by the user",
+                    fetched =
                         "sealupdate: update-document http://updates.example.com/app/update.ini: "
-                        "ok, 149 bytes, 0 ms",
-                        "sealupdate: document refused: malformed field (Rollout is not an integer "
-                        "from 0 to 100)",
-                        "sealupdate: check failed: every document was refused or missing",
-                        "sealupdate: check asked for by the user",
-                        "sealupdate: update-document http://updates.example.com/app/update.ini: "
-                        "ok, 149 bytes, 0 ms",
-                        "sealupdate: document accepted: version 2.0 advertised, 1.0 installed, "
-                        "rollout 3 %: update offered (the user asked)",
-                        "sealupdate: the user declined the update"}));
+                        "ok, 149 bytes, 0 ms";
+  EXPECT_EQ(trail,
+            (Log{asked, fetched,
+                 "sealupdate: document refused: malformed field (Rollout is not an integer "
+                 "from 0 to 100)",
+                 "sealupdate: check failed: every document was refused or missing", asked, fetched,
+                 "sealupdate: document accepted: version 2.0 advertised, 1.0 installed, "
+                 "rollout 3 %: update offered (the user asked)",
+                 "sealupdate: the user declined the update"}));
 }
 
 // A program folder the user cannot write (Program Files, a share, a CD): the package goes to the
-// per-user folder, which is cleared of everything else before the package is opened. A package
-// that is not where the shell would be handed it ends nothing.
+// per-user folder, cleared of everything else before the package opens. A package not where the
+// shell would be handed it ends nothing.
 TEST_F(Flow, ReadOnlyProgramFoldersSaveInThePerUserFolder) {
   Prepare();
   folders.readOnly = {config.clientFolder + u"Update"};
@@ -267,8 +266,7 @@ TEST_F(Flow, PackagesMustMatchTheirDocument) {
   EXPECT_EQ(processes.terminated, std::vector<std::uint32_t>{7});
 }
 
-// The document names the home page: only a web address may reach the shell, and a closed
-// window opens nothing.
+// Only a web address reaches the shell as home page.
 TEST_F(Flow, HomePageOpensOnlyWebAddresses) {
   Log shell;
   for (const char16_t* url : {u"C:\\Windows\\notepad.exe", u"file:///C:/x.exe", u"\\\\host\\x",
@@ -279,9 +277,8 @@ TEST_F(Flow, HomePageOpensOnlyWebAddresses) {
     flow->OnHomePageButton();
     flow->OnClose();
     flow->OnHomePageButton();  // a closed window opens nothing
-    for (const std::string& entry : view.log) {
-      if (entry.rfind("shell", 0) == 0) shell.push_back(entry);
-    }
+    std::copy_if(view.log.begin(), view.log.end(), std::back_inserter(shell),
+                 [](const std::string& entry) { return entry.rfind("shell", 0) == 0; });
   }
   EXPECT_EQ(shell, Log{"shell HTTPS://home.test/|0"});
   // An accepted document's home page replaces the configured one, even when it is no web page.
