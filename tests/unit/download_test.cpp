@@ -148,28 +148,6 @@ TEST(UrlPolicyTest, ContentRangesAndCodingsAreReadStrictly) {
     EXPECT_FALSE(IsIdentityEncoding(coded)) << U8(coded);
 }
 
-// Reads take what has arrived until kMinPacedRead bytes have shown the link's rate; then, while
-// that rate fills kMinPacedRead in the pace window, what arrives in that window.
-TEST(UrlPolicyTest, ReadsAreSizedByArrivalUntilTheLinkProvesFast) {
-  constexpr std::uint32_t kBuffer = 256 * 1024;
-  constexpr std::uint64_t kWindow = ReadPacer::kPaceWindowUs;
-  ReadPacer pacer(kBuffer);
-  EXPECT_TRUE(pacer.SizeByArrival());
-  EXPECT_EQ(std::vector<std::uint32_t>({pacer.Next(0), pacer.Next(1000), pacer.Next(1u << 30)}),
-            std::vector<std::uint32_t>({1, 1000, kBuffer}));
-  pacer.Record(ReadPacer::kMinPacedRead - 1, 1);  // fast, but judged on too little
-  EXPECT_TRUE(pacer.SizeByArrival());
-  // One more byte completes the sample: kMinPacedRead in half the window paces twice as much.
-  pacer.Record(1, kWindow / 2 - 1);
-  EXPECT_FALSE(pacer.SizeByArrival());
-  EXPECT_EQ(pacer.Next(5), 2 * ReadPacer::kMinPacedRead);
-  pacer.Record(kBuffer, kWindow / 100);
-  EXPECT_EQ(pacer.Next(5), kBuffer);                    // a faster link asks for at most the buffer
-  pacer.Record(ReadPacer::kMinPacedRead, 2 * kWindow);  // slower again: reads by arrival
-  EXPECT_TRUE(pacer.SizeByArrival());
-  EXPECT_EQ(pacer.Next(7), 7u);
-}
-
 constexpr char16_t kUrl[] = u"https://example.com/dl/setup.exe?x=1#f";
 
 using Fields = std::tuple<std::u16string, std::u16string, std::uint64_t>;

@@ -241,7 +241,8 @@ TEST_F(Tool, ReadsTheBlockOfASignedClientWhateverThePadding) {
   }
 }
 
-// version: control characters in a value are escaped, so every field keeps its line.
+// version: control characters in a value are escaped, so every field keeps its line; "-" is a
+// file name.
 TEST_F(Tool, VersionEscapesControlCharactersOrFails) {
   std::string patched = FixtureBytes(u"en_app.exe");
   const std::string ltd("L\0t\0d\0", 6);
@@ -249,12 +250,8 @@ TEST_F(Tool, VersionEscapesControlCharactersOrFails) {
   Write("ctrl.exe", patched.replace(patched.find(ltd), 6, std::string("L\0\n\0\x7F\0", 6)));
   EXPECT_NE(Run("version @ctrl.exe").out.find("\nCompanyName: Fixture Works L\\x0A\\x7F.\n"),
             std::string::npos);
-  for (const char* c :
-       {"1 @missing.exe", "1 -", "2", "2 @ctrl.exe @ctrl.exe", "2 --bogus @ctrl.exe"}) {
-    const Result r = Run(std::string("version ") + (c + 1));  // "-" is a file name
-    EXPECT_EQ(r.code, c[0] - '0') << c;
-    EXPECT_EQ(r.out, "");
-  }
+  EXPECT_EQ(std::pair(Run("version -").code, Run("version @ctrl.exe @ctrl.exe").code),
+            std::pair(1, 2));
 }
 
 }  // namespace
