@@ -99,12 +99,12 @@ def bucket(guid, address):
 
 def staged_rollout(env):
     # One signed document: automatic checks follow its Rollout and the machine's bucket (from
-    # MachineGuid, which the test sets and puts back); the user's own check ignores it.
+    # MachineGuid, which the test sets and puts back). The user's own check: the flow's unit tests.
     site = SignedSite(env, "分批发布")
     key, value = r"HKLM\SOFTWARE\Microsoft\Cryptography", "MachineGuid"
     saved = re.search(r"REG_SZ\s+(\S+)", env.run("reg", "query", key, "/v", value, check=False)[1])
     set_guid = lambda g: env.run("reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", g, "/f")
-    with Server(env, site.www, lifetime=600) as web:  # four clients, slow on a loaded machine
+    with Server(env, site.www, lifetime=600) as web:  # slow clients on a loaded machine
         address = web.base + "update.ini"
         guid = next(g for g in (f"{i:08x}-1111-2222-3333-444455556666" for i in range(100))
                     if 0 < bucket(g, address) < 99)  # a machine without guid fails either
@@ -131,12 +131,6 @@ def staged_rollout(env):
             b = bucket(guid, address)
             expect(automatic_check(b) == "已是最新！无需更新！", f"bucket {b} is outside {b} %")
             expect(automatic_check(b + 1) == "自动更新：", f"bucket {b} is inside {b + 1} %")
-            expect(automatic_check(100) == "自动更新：", "everyone is inside 100 %")
-            publish(0)  # nobody is inside 0 %, but the user's own check ignores it
-            client = env.launch(site.seal([address], mode=0), site.title)
-            env.driver("click", site.title, "检查更新")
-            expect(site.message_box("no")[0] == "自动更新：", "the user's check is offered it")
-            env.close(site.title, client, NO_OUTCOME)
         finally:
             if saved:
                 set_guid(saved[1])
