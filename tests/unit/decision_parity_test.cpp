@@ -1,6 +1,5 @@
 // The client and the publisher's dry run decide alike: each case goes through the whole flow
-// (sealed client, scripted network, recording view) and through `sealupdate-tool check`, and both
-// must reach the same verdict.
+// (sealed client, scripted network, recording view) and through `sealupdate-tool check`.
 #include "fake_process_table.h"
 #include "flow_fakes.h"
 #include "model/version_info.h"

@@ -55,8 +55,7 @@ struct FakeFile final : DownloadedFile {
   }
 };
 
-// Reader, clock, pump and event sink in one, logging in order. Reads complete when the test says
-// so; the pump runs one queued action per call.
+// Reader, clock, pump and event sink in one, logging in order; the pump runs one queued action.
 struct Rig final : UrlReader, Clock, EventPump, DownloaderEvents {
   std::vector<std::u16string> log;
   UrlReaderSink* sink = nullptr;

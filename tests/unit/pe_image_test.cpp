@@ -126,11 +126,9 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
 
   // The field needs the optional header up to it (declared and in the file), not the rest.
   std::string image = FixtureBytes(u"en_app.exe");
-  const std::size_t o = OptionalAt(image);
-  const std::tuple<std::uint32_t, std::size_t, bool> cases[] = {{68, image.size(), true},
-                                                                {67, image.size(), false},
-                                                                {0xF0, o + 68, true},
-                                                                {0xF0, o + 67, false}};
+  const std::size_t o = OptionalAt(image), n = image.size();
+  const std::tuple<std::uint32_t, std::size_t, bool> cases[] = {
+      {68, n, true}, {67, n, false}, {0xF0, o + 68, true}, {0xF0, o + 67, false}};
   for (const auto& [declared, length, given] : cases) {
     image.replace(o - 4, 2, Le16(declared));
     MemoryByteView view(std::string_view(image).substr(0, length));

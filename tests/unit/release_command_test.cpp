@@ -1,6 +1,5 @@
-// release and sign: what a publisher gets wrong is refused with its reason before anything is
-// written; what release writes verifies with the OpenSSL command line and is offered by the
-// client's own decision.
+// release and sign: a publisher's mistake is refused with its reason before anything is written;
+// what release writes verifies with OpenSSL's command line and is offered by the client.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,9 +116,8 @@ TEST_F(Tool, ReleaseIsVerifiedByOpenSslAndOfferedByTheClient) {
   EXPECT_EQ(offer.programsToEnd, (std::vector<std::u16string>{u"en_app.exe", u"helper.exe"}));
   EXPECT_EQ(offer.package.size, Read("package.bin").size());
 #ifndef _WIN32  // the OpenSSL command line is there natively
-  // OpenSSL over the documented form: the signed text is every byte before the [Signature]
-  // line, r || s goes into a DER SEQUENCE of two INTEGERs, the public key is the point behind
-  // P-256's SubjectPublicKeyInfo header.
+  // The documented form: the signed text is every byte before the [Signature] line; r || s goes
+  // into a DER SEQUENCE of two INTEGERs; the key is the point behind P-256's SPKI header.
   const auto derSignature = [](const std::vector<std::uint8_t>& rs) {
     std::string der;
     for (std::size_t half = 0; half < 64; half += 32) {

@@ -48,8 +48,8 @@ struct Result {
   std::string out, err;
 };
 
-// A scratch folder of its own with two key pairs, a document, a package, a configuration and
-// a client in it. Arguments are words split at blanks; "@name" is a file in the folder.
+// A scratch folder with two key pairs, a document, a package, a configuration and a client.
+// Arguments are words split at blanks; "@name" is a file in the folder.
 class Tool : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,5 +1,5 @@
-// The update decision: offer, no update or refusal from a document and the installed version;
-// the download plan it makes; the check a downloaded package must pass.
+// The update decision from a document and the installed version, its download plan, and the
+// check a downloaded package must pass.
 #include "model/update_decision.h"
 
 #include <gtest/gtest.h>
