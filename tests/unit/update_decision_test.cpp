@@ -108,8 +108,6 @@ TEST(UpdateDecision, OutcomesAndRefusals) {
        DocumentRefusal::kVersionUnreadable},
       {unusable, u"1.0", UpdateOutcome::kRefused, DocumentRefusal::kNoUsableDownload},
       {unusable, u"2.0", UpdateOutcome::kUpToDate, DocumentRefusal::kNone},  // nothing to fetch
-      {with("Version=2.0", "Version=2.0\r\nExpires=1970-01-01T00:00:10Z"), u"1.0",
-       UpdateOutcome::kRefused, DocumentRefusal::kExpired},
   };
   for (const auto& [text, installed, outcome, refusal] : cases) {
     Reads reads;

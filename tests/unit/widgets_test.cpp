@@ -240,36 +240,6 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
             std::tuple(DefaultPicture(0), DefaultPicture(1), std::u16string(u"37.5%")));
 }
 
-// Loaded numbers skip the setters' rules: whatever a saved window holds draws without harm.
-TEST(ProgressBarSettings, OutOfRangeNumbersLoadAsStored) {
-  // Min above Max: an empty range, drawn full.
-  const ProgressBar reversed = Loaded({{u"Max", 10}, {u"Min", 20}, {u"Value", 15}});
-  EXPECT_EQ(Settings(reversed), std::tuple(10, 20, 15, 3, 5, 5, 2));
-  EXPECT_EQ(reversed.LabelText(), u"100.0%");
-  EXPECT_EQ(reversed.Image(), Loaded({{u"Value", 100}}).Image());
-  // Value outside the range: the label tells it, a fill below the range is no fill.
-  EXPECT_EQ(Loaded({{u"Value", 150}}).LabelText(), u"150.0%");
-  const ProgressBar below = Loaded({{u"Value", -50}});
-  EXPECT_EQ(below.LabelText(), u"-50.0%");
-  EXPECT_EQ(below.Image(), Loaded({}).Image());
-  // Borders far beyond the pictures and the bar; the widest range that fits, empty: full.
-  for (const std::int32_t border : {-3, INT32_MIN, INT32_MAX}) {
-    const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
-    EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
-  }
-  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
-  // A range wider than 32 bits loads, then overflows like a setter's until a setter mends it.
-  ProgressBar bar;
-  MapBag wide;
-  wide.stored = {{u"Max", INT32_MAX}, {u"Min", INT32_MIN}};
-  EXPECT_THROW(bar.ReadProperties(wide), std::overflow_error);
-  EXPECT_EQ(bar.Min(), INT32_MIN);
-  EXPECT_THROW(bar.SetValue(5), std::overflow_error);
-  bar.SetMin(0);
-  bar.SetValue(INT32_MAX);
-  EXPECT_EQ(bar.LabelText(), u"100.0%");
-}
-
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
 constexpr std::uintptr_t kWindow = 7, kWindowIcon = 50, kPreviousProc = 100;
 constexpr std::intptr_t kPreviousResult = 99;

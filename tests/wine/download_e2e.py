@@ -116,8 +116,6 @@ def retries_and_resume(env):
         "cut70": (f"cut={n * 7 // 10}&faults=2", 0, [None] * 3, None),
         "reset": ("close=1&faults=3", 0, [None] * 4, None),
         "busy": ("status=503&faults=1", 0, [None] * 2, None),
-        "e408": ("status=408&faults=1", 0, [None] * 2, None),
-        "e429": ("status=429&faults=1", 0, [None] * 2, None),
         "silent": ("hang=1&faults=1", 0, [None] * 2, None),
         # One byte every 0.6 s never leaves the link quiet for the 2 s stall timeout.
         "trickle": ("small.bin?trickle=1,600", 0, [None], None),
