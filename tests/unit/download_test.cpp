@@ -195,9 +195,8 @@ TEST(PartialRecord, ResumesOnlyTheSameAddressWithAValidatorAndARestToAsk) {
   }
 }
 
-// The answer to "Range: bytes=400-" with If-Range "a" for a body of 1000 bytes: the rest (a 206
-// need not repeat the validator); the whole body (range ignored, If-Range failed); a mismatch for
-// any other range, total or length, or another validator (Range honoured, If-Range not).
+// Answers to "Range: bytes=400-" with If-Range "a" for 1000 bytes: the rest (a 206 need not repeat
+// the validator), the whole body, or a mismatch (another range, total, length or validator).
 TEST(RangeAnswers, OnlyTheExactRestOfTheSameBodyContinuesIt) {
   using A = RangeAnswer;
   const std::u16string_view rest = u"bytes 400-999/1000", a = u"\"a\"", b = u"\"b\"",

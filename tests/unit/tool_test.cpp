@@ -204,16 +204,13 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
        "not in the rollout: bucket "},
       {2, "@held.ini --machine-guid x", "--machine-guid needs --client"},
       {2, "", "needs exactly one DOC"},
+      {0, "--help", "usage: sealupdate-tool check DOC"},
   };
   for (const auto& [code, words, line] : cases) {
     const Result r = Run(std::string("check ") + words);
     EXPECT_EQ(r.code, code) << words;
     EXPECT_NE((r.out + r.err).find(line), std::string::npos) << words << "\n" << r.out << r.err;
   }
-  // Every command explains itself.
-  const Result help = Run("check --help");
-  EXPECT_EQ(help.code, 0);
-  EXPECT_NE(help.out.find("usage: sealupdate-tool check DOC"), std::string::npos);
 }
 
 // Whatever zero bytes aligned the certificate table, the block is found in front of them;
