@@ -107,8 +107,7 @@ TEST(UrlPolicyTest, OnlyFailuresALaterTryCanCureAreRetried) {
 // Too slow once the last minute averages under 1 KiB/s, judged no sooner than a minute in.
 TEST(UrlPolicyTest, ATransferAveragingUnderTheMinimumRateForAMinuteIsTooSlow) {
   using Curve = std::uint64_t (*)(std::uint64_t second);  // bytes arrived by then
-  // The first second judged too slow (0: never in ten minutes); the watch's minute may reach
-  // 3.75 s further back, judging up to 4 s later.
+  // The first second judged too slow (0: never in ten minutes); the watch may judge 4 s late.
   const std::tuple<const char*, Curve, std::uint64_t> cases[] = {
       {"silent", [](std::uint64_t) -> std::uint64_t { return 0; }, 60},
       {"1023 B/s", [](std::uint64_t s) { return s * 1023; }, 60},
@@ -168,8 +167,7 @@ TEST(PartialRecord, KeepsItsOnDiskFormatAndRefusesAnyOther) {
   // A line break would shift the lines of the record read back: none is written.
   EXPECT_FALSE(FormatPartialRecord({u"http://a/\nb", u"\"v\"", 5}));
   EXPECT_FALSE(FormatPartialRecord({u"http://a/", u"\"v\"\r", 5}));
-  // No total, a last line cut short, more lines, no address, no validator; a total without
-  // digits, with a sign, blanks, a CR, not decimal or beyond 64 bits.
+  // A line missing, cut or extra; no address or validator; a total not plain decimal in 64 bits.
   for (const char* text :
        {"", "http://a/\n\"v\"\n", "http://a/\n\"v\"\n100", "http://a/\n\"v\"\n100\nmore\n",
         "\n\"v\"\n100\n", "http://a/\n\n100\n", "http://a/\n\"v\"\n\n", "http://a/\n\"v\"\n-5\n",
@@ -224,8 +222,7 @@ struct DownloaderTest : ::testing::Test {
   Downloader dl{rig, rig, rig, folder};
 };
 
-// Progress counts only the current attempt's bytes over its time, against the real remaining
-// length; results of removed tasks are dropped.
+// Progress: this attempt's bytes over its time against the real rest; removed tasks are silent.
 TEST_F(DownloaderTest, EventsCarryTheCountsInOrderAndRemovedTasksEndSilently) {
   dl.BeginDownload(u"http://h/a", u"A");
   dl.BeginDownload(u"http://h/b", u"B");
@@ -286,8 +283,7 @@ TEST_F(DownloaderTest, HandlersMayStartTasksWhileANameIsProbedOrATaskCompletes) 
             "complete T(1) [] \"t\" 0 1; start t(2) d; add t(2) d [] 2; ");
 }
 
-// The rate in KB/S or MB/S with two decimals; the time left in hours that go on past a day. A
-// drive's root is a whole save path; a client started from a share keeps the "\\" of its folder.
+// Rates in KB/S or MB/S, hours past a day; a drive's root and a share's "\\" kept in save paths.
 TEST(DownloaderText, RateTimeLeftAndSavePaths) {
   // Bytes read, total, whole seconds, then the texts.
   const std::tuple<double, double, std::int64_t, const char16_t*, const char16_t*> cases[] = {
@@ -308,8 +304,7 @@ TEST(DownloaderText, RateTimeLeftAndSavePaths) {
             u"D:\\|D:\\|\\\\srv\\s\\app\\u\\|\\\\srv\\s\\app\\u\\x.exe");
 }
 
-// Every way a file task ends. A body left by an earlier run that fails its check is read afresh
-// once; a fresh one that fails, or one refused otherwise, is deleted, never moved.
+// Every way a file task ends: a refused body is deleted, never moved; an old part, read afresh.
 TEST_F(DownloaderTest, FileTasksAndTheirErrors) {
   dl.SetBodyCheck([](DownloadedFile& body, S) {
     return body.Size() == 3 ? TransferFailure::kPackageMismatch : TransferError();

@@ -41,8 +41,7 @@ TrustAnchors Pinned(const std::vector<const KeyPair*>& keys) {
 }
 
 TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
-  // Bytes, signed bytes and whether a section starts, split at "|": the first line, after any
-  // line end, only the exact line, the first such line.
+  // Bytes, signed bytes, whether a section starts ("|"-split): only the exact line, the first.
   for (const char* c :
        {"A\r\n[Signature]\r\nP256=x\r\n|A\r\n|1", "[Signature]\r\n||1", "A\r\n[Signature]|A\r\n|1",
         "A\n[Signature]\r\n|A\n|1", "A\r[Signature]\r|A\r|1", "A[Signature]\r\n|A[Signature]\r\n|0",
@@ -57,8 +56,7 @@ TEST(SignedDocument, SignsEverythingBeforeALineThatIsExactlySignature) {
   }
 }
 
-// An editor or a text-mode transfer may rewrite every line end: the signature holds over the
-// text with CR LF line ends, signature lines included.
+// An editor or a text-mode transfer may rewrite line ends: the signature is over CR LF text.
 TEST(DocumentTrust, SignaturesSurviveLineEndConversion) {
   const KeyPair key = NewKey();
   const std::string crlf = Signed(kBody, {&key});
