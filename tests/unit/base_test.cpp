@@ -17,9 +17,8 @@ namespace {
 
 using Pieces = std::vector<std::u16string>;
 
-// Signs, fractions, exponents (E or D, not without digits); blanks, tabs and LFs skipped anywhere,
-// CR not; the first unit that cannot continue ends it, nothing readable or full-width is 0; after
-// "&H" up to eight hex digits are a signed 32-bit pattern, more their plain value.
+// Signs, fractions, exponents (E or D); blanks, tabs, LFs skipped, CR not; nothing readable is 0;
+// after "&H" up to eight hex digits are a signed 32-bit pattern, more their plain value.
 TEST(Text, LeadingNumberAndHalfEvenRounding) {
   const std::pair<std::u16string, double> numbers[] = {
       {u"42", 42},    {u"  -3", -3},        {u"+7", 7},          {u"1.5", 1.5},

@@ -98,8 +98,7 @@ TEST_F(Tool, SealAndShowFailuresAndUsageErrors) {
   }
 }
 
-// keygen: an owner-only PKCS#8 key in the system's own framing, never written over a key or
-// beside half a pair; the decoder refuses other keys and trailing bytes.
+// keygen: an owner-only PKCS#8 key, never over a key or beside half a pair; the decoder is strict.
 TEST_F(Tool, KeygenWritesAPairOnceInTheSystemsFraming) {
   const std::string pem = Read("k1.key");
   const auto der = PrivateKeyDer(pem);
@@ -131,8 +130,7 @@ TEST_F(Tool, KeygenWritesAPairOnceInTheSystemsFraming) {
   }
 }
 
-// The old digest, expiry and signature give way to new ones; every line ends with CR LF (said on
-// stderr); each key's line verifies; signing again in place changes nothing.
+// New digest, expiry and signature replace the old; CR LF throughout; each key's line verifies.
 TEST_F(Tool, SignWritesTheDigestReplacesTheSignatureAndVerifies) {
   const Result first =
       Run("sign --signing-key @k1.key --key @k2.key --package @package.bin --expires 9 @update.ini "
@@ -213,9 +211,8 @@ TEST_F(Tool, CheckTellsTheClientsVerdict) {
   }
 }
 
-// Whatever zero bytes aligned the certificate table, the block is found in front of them;
-// sealing a signed client drops the table, its directory entry and the old block, and keeps
-// the checksum true.
+// The block is found in front of any padding of a certificate table; resealing a signed client
+// drops the table, its directory entry and the old block, and keeps the checksum true.
 TEST_F(Tool, ReadsTheBlockOfASignedClientWhateverThePadding) {
   for (std::size_t extra = 0; extra < 8; ++extra) {
     Write("client.exe", MinimalPe() + std::string(extra, '\x90'));

@@ -152,8 +152,7 @@ TEST_F(Flow, StopCancelAndPackageFailuresKeepTheOfferAndRetryFromTheFirstAddress
   EXPECT_NE(view.log.back(), "close");
 }
 
-// An up-to-date program is told so and the client ends; a version past 32 bits ends the check
-// at once (another address could not make it comparable).
+// Up to date: told, and the client ends; a version past 32 bits ends the check at once.
 TEST_F(Flow, UpToDateAndIncomparableVersions) {
   installed = u"2.0";
   Start(UpdateMode::CheckAtStart, {u"b.test/u.ini"});
@@ -209,9 +208,8 @@ TEST_F(Flow, RolloutHoldsBackAutomaticChecksAndTheTrailSaysWhy) {
                  "sealupdate: the user declined the update"}));
 }
 
-// A program folder the user cannot write (Program Files, a share, a CD): the package goes to the
-// per-user folder, cleared of everything else before the package opens. A package not where the
-// shell would be handed it ends nothing.
+// An unwritable program folder: the package goes to the per-user folder, cleared of everything
+// else before the package opens. A package not where the shell would get it ends nothing.
 TEST_F(Flow, ReadOnlyProgramFoldersSaveInThePerUserFolder) {
   Prepare();
   folders.readOnly = {config.clientFolder + u"Update"};

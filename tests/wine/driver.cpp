@@ -10,12 +10,11 @@
 //   hold                keeps a hidden window until ended: the Wine fixture's keeper
 //   download [--get NAME URL SAVE]... [--cancel-at MS NAME] [--linger MS] [--sha256]
 //            [--stall MS] [--backoff MS] [--retries N] [--retry-delay MS]
-//       the Downloader with the real WinINet reader and the client's kind of message loop; SAVE
-//       "-": in memory, then NAME.bin in the working folder. --cancel-at removes task NAME MS after
-//       the start, --linger waits MS after the last task ended, --retry-delay MS in each retry
-//       event. Prints "progress NAME|VALUE|MAX", "retry NAME|N|OF", "complete NAME|ERR|BYTES",
-//       "cancelled NAME", with --sha256 "sha256 SAVE|HEX" per finished file, then "elapsed_ms N"
-//       (first request to last completion) and "peak_working_set N".
+//       the Downloader with the real WinINet reader and the client's message loop; SAVE "-": in
+//       memory, then NAME.bin. --cancel-at removes task NAME MS after the start, --linger waits
+//       MS after the last task, --retry-delay MS in each retry event. Prints "progress NAME|V|MAX",
+//       "retry NAME|N|OF", "complete NAME|ERR|BYTES", "cancelled NAME", "sha256 SAVE|HEX" (with
+//       --sha256), then "elapsed_ms N" (first request to last completion), "peak_working_set N".
 #include "platform/win32.h"
 
 #include <psapi.h>  // after <windows.h>

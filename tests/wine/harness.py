@@ -52,8 +52,7 @@ class WineEnv:
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def driver(self, *args, check=True, timeout=60):
-        # Wine's errors go to stderr, which a failure shows: now and then (about once in three
-        # suite runs on a fresh prefix) the driver ends with 1 and prints nothing at all.
+        # Wine's errors on stderr: about once in three fresh-prefix runs it ends 1 with no output.
         return self.run(self.build / "driver.exe", *args, timeout=timeout, check=check,
                         debug="-all,err+all")
 
@@ -239,8 +238,8 @@ def trusted_certificate(env):
 
 
 class UpdateSite:
-    # app: the sealed client beside the sample main program (1.0.0.0); www: the update document
-    # and the sample package as dl/setup.bin. The client saves the package to `update`.
+    # app: the client beside the sample main program (1.0.0.0), saving to `update`; www: the
+    # update document and the sample package as dl/setup.bin.
     def __init__(self, env, soft_name):
         self.env, self.soft_name = env, soft_name
         self.title = f"{soft_name} - {TITLE}"
