@@ -19,8 +19,7 @@ std::string Le32(std::uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
 
 std::size_t OptionalAt(const std::string& image) { return LeAt(image, 0x3C, 4) + 24; }
 
-// The fixture's minimal PE32+ image with headers up to 0x200 and these sections (virtual size,
-// address, raw size, raw offset), then `data`.
+// The minimal PE32+ image with these sections (virtual size, address, raw size, offset), `data`.
 std::string BuiltImage(const std::vector<PeSection>& sections, const std::string& data) {
   std::string pe = tool::MinimalPe();
   pe.replace(0x46, 2, Le16(static_cast<std::uint32_t>(sections.size())));
@@ -73,8 +72,8 @@ TEST(PeImage, DamagedHeaders) {
   }
 }
 
-// As the loader maps sections: raw data, then zeros up to the virtual size (raw data past it
-// still maps). A range must lie inside one section.
+// As the loader maps: raw data, zeros up to the virtual size (raw data past it still maps); a
+// range must lie inside one section.
 TEST(PeImage, ReadsByVirtualAddressInsideOneSection) {
   const std::string data = std::string(0x20, 'a') + std::string(0x10, 'b');
   const std::string bytes =
@@ -138,8 +137,8 @@ TEST(PeImage, ChecksumAgreesWithTheLinker) {
   }
 }
 
-// A signer pads the file to a multiple of 8 and appends the table, named by file offset in data
-// directory 4. Only a table that ends the file, behind its own entry, counts.
+// A signer pads to a multiple of 8 and appends the table (directory 4 gives its file offset); only
+// a table that ends the file, behind its own entry, counts.
 TEST(PeImage, CertificateTableOnlyWhenItEndsTheFile) {
   for (const char16_t* name : {u"en_app.exe", u"zh_lib.dll"}) {
     std::string image = FixtureBytes(name) + "x";

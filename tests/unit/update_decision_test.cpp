@@ -63,8 +63,7 @@ TEST(UpdateDecision, AnAcceptedNewerDocumentIsOfferedWithItsPlan) {
   EXPECT_EQ(DownloadPlan().Begin().Next(), nullptr);
 }
 
-// The per-user folder comes second, is asked for only when an update is offered, and a path the
-// shell could not open (with ".part.info" beside it) is no location at all.
+// The per-user folder comes second, asked for only for an offer; a path too long is no location.
 TEST(UpdateDecision, SaveLocationsFitTheShell) {
   EXPECT_EQ(PerUserFolder(u"C:\\Users\\u\\AppData\\Local", u"C:\\Program Files\\示例\\"),
             u"C:\\Users\\u\\AppData\\Local\\sealupdate\\4c548e05b7aa95f2\\");
@@ -197,8 +196,7 @@ TEST(Rollout, BucketsFollowTheDocumentedFormula) {
               !InRollout(std::nullopt, 0));
 }
 
-// Bucket 3 for this machine and address: in at 4 %, out at 3 %; the user's own check and a full
-// rollout never ask for the machine.
+// Bucket 3: in at 4 %, out at 3 %; the user's own check and a full rollout never ask the machine.
 TEST(Rollout, OnlyAutomaticChecksOutsideTheShareAreHeldBack) {
   ClientConfig config = Config();
   config.rolloutAddress = u"updates.example.com/app/update.ini";

@@ -238,6 +238,13 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
   EXPECT_EQ(Settings(cured), std::tuple(100, 20, 50, 3, 5, 5, 2));
   EXPECT_EQ(std::tuple(cured.PictureBack(), cured.PictureFront(), cured.LabelText()),
             std::tuple(DefaultPicture(0), DefaultPicture(1), std::u16string(u"37.5%")));
+  // Loaded numbers skip the setters' rules: extreme borders still draw, without harm, and the
+  // widest range that fits (Max - Min = INT32_MIN), empty, is full.
+  for (const std::int32_t border : {-3, INT32_MIN, INT32_MAX}) {
+    const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
+    EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
+  }
+  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
 }
 
 constexpr std::uint32_t kTaskbarCreated = 0xC123;
@@ -386,8 +393,7 @@ TEST(TrayIcon, MinimizedWindowHidesOnlyWhenTheMouseIsOffTheTaskbar) {
   }
 }
 
-// 15 twips a pixel at 96 DPI, rounded with halves away from zero, negative positions included; a
-// font height is negative (the character height LOGFONT wants).
+// 15 twips a pixel at 96 DPI, halves away from zero; a font height is negative, as LOGFONT wants.
 TEST(Layout, TwipsToPixelsRoundHalvesAwayFromZero) {
   EXPECT_EQ(TwipsToPixels(7, 96) + TwipsToPixels(8, 96), 1);
   EXPECT_EQ(TwipsToPixels(kOffscreenTwips, 96), -667);
