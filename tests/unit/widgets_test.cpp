@@ -238,13 +238,18 @@ TEST(ProgressBarSettings, LoadBackAsSaved) {
   EXPECT_EQ(Settings(cured), std::tuple(100, 20, 50, 3, 5, 5, 2));
   EXPECT_EQ(std::tuple(cured.PictureBack(), cured.PictureFront(), cured.LabelText()),
             std::tuple(DefaultPicture(0), DefaultPicture(1), std::u16string(u"37.5%")));
-  // Loaded numbers skip the setters' rules: extreme borders still draw, without harm, and the
-  // widest range that fits (Max - Min = INT32_MIN), empty, is full.
+  // Loaded numbers skip the setters' rules: extreme borders draw without harm; the widest ranges
+  // that fit (empty: Max - Min = INT32_MIN, or INT32_MAX) are full.
   for (const std::int32_t border : {-3, INT32_MIN, INT32_MAX}) {
     const ProgressBar bar = Loaded({{u"BorderH", border}, {u"BorderV", border}, {u"Value", 40}});
     EXPECT_EQ(std::pair(bar.BorderH(), bar.Image().Width()), std::pair(border, 80));
   }
-  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText(), u"100.0%");
+  EXPECT_EQ(Loaded({{u"Max", -1}, {u"Min", INT32_MAX}}).LabelText() +
+                Loaded({{u"Max", INT32_MAX}, {u"Min", 0}, {u"Value", INT32_MAX}}).LabelText(),
+            u"100.0%100.0%");
+  MapBag wide;  // wider than 32 bits: overflows as a setter's would
+  wide.stored = {{u"Max", INT32_MAX}, {u"Min", INT32_MIN}};
+  EXPECT_THROW(ProgressBar().ReadProperties(wide), std::overflow_error);
 }
 
 constexpr std::uint32_t kTaskbarCreated = 0xC123;

@@ -103,9 +103,8 @@ def transfers(env):
 
 
 def retries_and_resume(env):
-    # Failures part-way, answers asking for a later try and silent servers are retried; others are
-    # final. A retry, or a later run finding a partial body with its record, asks only for the rest
-    # when the server honours the body's validator for that very file; anything else starts over.
+    # Cut, busy and silent answers are retried, others final; a retry or a later run's part asks
+    # for the rest only when the server honours that file's validator, else it starts over.
     www, out, body = setup(env)
     n, cut, slack = len(body), 900_000, 2 * 256 * 1024
     once = f"cut={cut}&faults=1"

@@ -12,9 +12,8 @@ from harness import (BUTTON, NO_OUTCOME, NOTES, PROGRESS, STATUS, TIME_LEFT, UPD
 
 
 def whole_update(env):
-    # Against nginx: update addresses fall back past a 404 and an HTML page, download addresses
-    # past a 404 and a name climbing out of Update. A run killed mid-download is resumed; only the
-    # main program's processes inside the client's folder are ended.
+    # nginx: update addresses fall back past a 404 and an HTML page, downloads past a 404 and a name
+    # climbing out of Update; a killed run resumes; only processes in the client's folder end.
     site = UpdateSite(env, "整体更新")
     (site.www / "portal.html").write_text("<html><body><h1>Sign in</h1>[UpdateInfo]</body></html>")
     victim = env.work / "outside" / "victim.txt"
@@ -104,9 +103,8 @@ def mode0_session(env):
 
 
 def failed_downloads(env):
-    # Packages never opened, ending no process: cut short (with a length; chunked, caught by the
-    # image check), changed from what the document's Size and SHA256 promise, or saved over a
-    # file a running program holds.
+    # Never opened, ending no process: cut (with a length; chunked: the image check), other than
+    # the document's Size and SHA256 promise, or saved over a file a running program holds.
     site = UpdateSite(env, "下载失败")
     main_bytes, package = (site.app / "SampleApp.exe").read_bytes(), site.package.read_bytes()
     changed = bytearray(package)
